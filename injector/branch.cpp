@@ -1,0 +1,48 @@
+#include "injector/branch.h"
+
+#include "injector/protect.h"
+
+namespace injector {
+
+namespace {
+constexpr std::uint8_t call_rel32 = 0xE8;
+constexpr std::uint8_t jmp_rel32 = 0xE9;
+constexpr std::uint8_t group_ff = 0xFF;
+constexpr std::uint8_t call_indirect = 0x15; // FF 15: CALL [abs32]
+constexpr std::uint8_t jmp_indirect = 0x25;  // FF 25: JMP [abs32]
+} // namespace
+
+std::uint32_t relative_displacement(std::uintptr_t site, std::uintptr_t target) noexcept {
+    return static_cast<std::uint32_t>(target) - (static_cast<std::uint32_t>(site) + 5u);
+}
+
+std::uintptr_t read_branch_target(std::uintptr_t address) noexcept {
+    const auto opcode = protected_read_value<std::uint8_t>(address);
+    switch (opcode) {
+    case call_rel32:
+    case jmp_rel32: {
+        const auto rel32 = protected_read_value<std::uint32_t>(address + 1);
+        return static_cast<std::uint32_t>(address) + 5u + rel32;
+    }
+    case group_ff: {
+        const auto modrm = protected_read_value<std::uint8_t>(address + 1);
+        if (modrm != call_indirect && modrm != jmp_indirect) return 0;
+        const auto cell = protected_read_value<std::uint32_t>(address + 2);
+        std::uint32_t destination;
+        std::memcpy(&destination, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(cell)),
+                    sizeof destination);
+        return destination;
+    }
+    default:
+        return 0;
+    }
+}
+
+std::uintptr_t write_call(std::uintptr_t site, std::uintptr_t target) noexcept {
+    const std::uintptr_t previous = read_branch_target(site);
+    protected_write_value<std::uint8_t>(site, call_rel32);
+    protected_write_value<std::uint32_t>(site + 1, relative_displacement(site, target));
+    return previous;
+}
+
+} // namespace injector

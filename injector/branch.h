@@ -1,0 +1,23 @@
+// Reading where a branch instruction leads, and writing a relative CALL.
+//
+// The instruction bytes live here and nowhere else: the forms E8 / E9 (relative CALL / JMP) and
+// FF 15 / FF 25 (CALL / JMP through a pointer cell), and the rel32 arithmetic. Each access to an
+// instruction's own bytes is a separate protected access; a pointer cell is read plainly.
+#pragma once
+
+#include <cstdint>
+
+namespace injector {
+
+// The rel32 of a 5-byte relative branch at `site` that lands on `target` (32-bit wrap-around).
+std::uint32_t relative_displacement(std::uintptr_t site, std::uintptr_t target) noexcept;
+
+// Where the branch at `address` leads: E8 and E9 relative, FF 15 and FF 25 through their
+// pointer cell. Null for any other instruction.
+std::uintptr_t read_branch_target(std::uintptr_t address) noexcept;
+
+// Writes a 5-byte CALL to `target` at `site` (opcode, then displacement, as two accesses) and
+// returns where the site led before, as read_branch_target gives it.
+std::uintptr_t write_call(std::uintptr_t site, std::uintptr_t target) noexcept;
+
+} // namespace injector

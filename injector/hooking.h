@@ -1,0 +1,343 @@
+// Restorable patches and chained call hooks.
+//
+// A patch keeps the bytes it replaced and puts them back when it is undone or destroyed. On top
+// of that, a call site may carry several independent hooks at once: the first hook redirects the
+// site's CALL to a trampoline, every execution runs the hooks newest first, ending in the
+// function the site called before, and the site gets its bytes back when the last hook goes.
+#pragma once
+
+#include "injector/branch.h"
+#include "injector/host_address.h"
+#include "injector/host_variant.h"
+#include "injector/protect.h"
+#include "injector/teardown.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <stdexcept>
+#include <type_traits>
+#include <utility>
+
+namespace injector {
+
+// Reports a failed internal check ("size <= bufsize") without stopping the host. The report goes
+// to the handler installed here (stderr by default); tests install their own to observe it.
+using assertion_handler = void (*)(const char* expression, const char* file, int line);
+assertion_handler set_assertion_handler(assertion_handler handler) noexcept;
+void report_assertion(const char* expression, const char* file, int line) noexcept;
+
+// Root of everything that keeps a patch and can undo it.
+class scoped_base {
+  public:
+    virtual ~scoped_base() = default;
+    virtual void restore_bytes() = 0;
+};
+
+// Keeps up to `bufsize` bytes that a patch replaced, and puts them back on restore or
+// destruction.
+template <std::size_t bufsize> class scoped_basic : public scoped_base {
+  public:
+    scoped_basic() = default;
+    scoped_basic(const scoped_basic&) = delete;
+    scoped_basic& operator=(const scoped_basic&) = delete;
+
+    // Runs this class's own restore, not a derived override: a derived part is gone by now.
+    ~scoped_basic() override { scoped_basic::restore_bytes(); }
+
+    void restore_bytes() override {
+        if (!holds_bytes) return;
+        protected_write(address, kept_bytes, size, unprotect);
+        holds_bytes = false;
+    }
+
+    // Puts back what was kept before (through the virtual table, so an override runs), then
+    // keeps the `size` bytes at `address`. A size above bufsize is reported and keeps nothing.
+    virtual void save_bytes(void* address_, std::uint32_t size_, bool unprotect_) {
+        const bool fits = size_ <= bufsize;
+        if (!fits) report_assertion("size <= bufsize", "injector/hooking.h", __LINE__);
+        this->restore_bytes();
+        if (!fits) return;
+        holds_bytes = true;
+        address = address_;
+        unprotect = unprotect_;
+        size = size_;
+        protected_read(address, kept_bytes, size, unprotect);
+    }
+
+  protected:
+    std::uint8_t kept_bytes[bufsize] = {};
+    void* address = nullptr;
+    std::uint32_t size = 0;
+    bool holds_bytes = false;
+    bool unprotect = false;
+};
+
+// A restorable patch of one 5-byte CALL.
+class scoped_call : public scoped_basic<5> {};
+
+template <class patch_kind, class hooker_base, class R, class... Args>
+class function_hooker_manager;
+
+// What one execution of a hooked site learned of the host function: whether it ran, and what it
+// returned, so that a failing hook after `next` still hands the host its result.
+template <class R> struct host_call_record {
+    bool ran = false;
+    R result{};
+    template <class F, class... A> R call(F&& f, A&&... args) {
+        result = f(std::forward<A>(args)...);
+        ran = true;
+        return result;
+    }
+    R fallback() const { return result; }
+};
+template <> struct host_call_record<void> {
+    bool ran = false;
+    template <class F, class... A> void call(F&& f, A&&... args) {
+        f(std::forward<A>(args)...);
+        ran = true;
+    }
+    void fallback() const {}
+};
+
+// One registration of one hook on a call site. The site, its patch kind and the hooked call's
+// type are template parameters, so every site has its own manager, trampoline and hookers.
+template <class patch_kind, std::uintptr_t site_address, class function_pointer, class R,
+          class... Args>
+class function_hooker_base : public scoped_base {
+  public:
+    static constexpr std::uintptr_t call_site_address = site_address;
+    using result_type = R;
+    using next_type = std::function<R(Args...)>;
+    using hook_type = std::function<R(next_type, Args...)>;
+    using manager_type =
+        function_hooker_manager<patch_kind, function_hooker_base, R, Args...>;
+
+    function_hooker_base() : manager(site_manager()) {}
+
+    // The deliberate copy: the copy takes over the source's registration, which moves to the
+    // end of the list (the newest). Destroying the source afterwards leaves the site alone.
+    function_hooker_base(const function_hooker_base& source)
+        : installed(source.installed), manager(source.manager) {
+        manager->transfer(&source, this);
+    }
+    function_hooker_base& operator=(const function_hooker_base&) = delete;
+
+    ~function_hooker_base() override { remove_registration(); }
+
+    // Takes this hooker's hook off the site; the last one to go unpatches the site.
+    void restore_bytes() override { remove_registration(); }
+
+    virtual void install(hook_type hook) = 0;
+
+    bool is_installed() const noexcept { return installed; }
+
+    // The site's single manager, created on first use; the module holds one reference to it
+    // until unload.
+    static std::shared_ptr<manager_type> site_manager() {
+        if (!module_reference) {
+            auto* created = new std::shared_ptr<manager_type>(std::make_shared<manager_type>());
+            module_reference = created;
+            register_teardown(&drop_module_reference);
+        }
+        return *module_reference;
+    }
+
+    // What the site's CALL is redirected to. Runs the hooks; no exception reaches the host,
+    // and whatever happens the host function runs exactly once unless a hook chose to skip it.
+    static R site_trampoline(Args... args) noexcept;
+
+  protected:
+    bool installed = false;
+    std::shared_ptr<manager_type> manager;
+
+  private:
+    void remove_registration() noexcept {
+        installed = false;
+        if (manager) manager->remove(this);
+    }
+
+    static void drop_module_reference() noexcept {
+        auto* reference = module_reference;
+        module_reference = nullptr;
+        delete reference;
+    }
+
+    static inline std::shared_ptr<manager_type>* module_reference = nullptr;
+};
+
+// The hooker for one call site and one hooked call type, e.g.
+// function_hooker<scoped_call, 0x53E981, void*()>.
+template <class patch_kind, std::uintptr_t site_address, class function_type>
+class function_hooker;
+
+template <class patch_kind, std::uintptr_t site_address, class R, class... Args>
+class function_hooker<patch_kind, site_address, R(Args...)>
+    : public function_hooker_base<patch_kind, site_address, R (*)(Args...), R, Args...> {
+    using base = function_hooker_base<patch_kind, site_address, R (*)(Args...), R, Args...>;
+
+  public:
+    using typename base::hook_type;
+    using typename base::next_type;
+
+    function_hooker() = default;
+    function_hooker(const function_hooker&) = default;
+    function_hooker& operator=(const function_hooker&) = delete;
+
+    // Registers `hook` (or replaces this hooker's earlier one in place) and patches the site
+    // if it is not patched yet.
+    void install(hook_type hook) override {
+        this->installed = true;
+        this->manager->attach(this, std::move(hook),
+                              reinterpret_cast<std::uintptr_t>(&base::site_trampoline));
+    }
+};
+
+// Owns the hooks of one call site and the site's patch.
+template <class patch_kind, class hooker_base, class R, class... Args>
+class function_hooker_manager : protected patch_kind {
+  public:
+    using host_function_type = R (*)(Args...);
+    using next_type = std::function<R(Args...)>;
+    using hook_type = std::function<R(next_type, Args...)>;
+
+    function_hooker_manager() = default;
+    ~function_hooker_manager() override { hookers.clear(); }
+
+    // Registers the hook, then patches the site on first use. A site from which no call
+    // destination can be read is left untouched: a trampoline there would call null.
+    void attach(const hooker_base* hooker, hook_type hook, std::uintptr_t trampoline) {
+        put_hook(hooker, std::move(hook));
+        if (site_patched) return;
+        const std::uintptr_t site = translate_host_address(hooker_base::call_site_address);
+        ensure_host_variant();
+        if (read_branch_target(site) == 0) return;
+        this->save_bytes(reinterpret_cast<void*>(site), 5, true);
+        host_function = reinterpret_cast<host_function_type>(write_call(site, trampoline));
+        site_patched = true;
+    }
+
+    // Adds an entry for `hooker`, or replaces its hook in place.
+    void put_hook(const hooker_base* hooker, hook_type hook) {
+        for (auto& entry : hookers) {
+            if (entry.hooker == hooker) {
+                entry.hook = std::move(hook);
+                return;
+            }
+        }
+        if (hookers.size() >= max_hookers) throw std::length_error("list<T> too long");
+        hookers.push_back({hooker, std::move(hook)});
+    }
+
+    // Moves `from`'s entry to `to` (appended at the end unless `to` has one already).
+    void transfer(const hooker_base* from, const hooker_base* to) {
+        for (auto it = hookers.begin(); it != hookers.end(); ++it) {
+            if (it->hooker != from) continue;
+            hook_type hook = std::move(it->hook);
+            hookers.erase(it);
+            put_hook(to, std::move(hook));
+            return;
+        }
+    }
+
+    // Takes `hooker`'s entry out; with the last one gone the site gets its bytes back.
+    void remove(const hooker_base* hooker) noexcept {
+        for (auto it = hookers.begin(); it != hookers.end(); ++it) {
+            if (it->hooker != hooker) continue;
+            hookers.erase(it);
+            if (hookers.empty()) restore_bytes();
+            return;
+        }
+    }
+
+    // Unpatches the site: drops every entry and writes the saved five bytes back.
+    void restore_bytes() override {
+        if (!site_patched) return;
+        site_patched = false;
+        hookers.clear();
+        patch_kind::restore_bytes();
+    }
+
+    bool is_site_patched() const noexcept { return site_patched; }
+    std::size_t hook_count() const noexcept { return hookers.size(); }
+    host_function_type host_function_address() const noexcept { return host_function; }
+
+    // One execution of the site: the chain of hooks, newest first, ending in the host function.
+    R run(host_call_record<R>& record, Args... args) {
+        const call_host_function host{this, &record};
+        if (hookers.empty()) return host(args...);
+        if (hookers.size() == 1) return hookers.front().hook(next_type(host), args...);
+        next_type chain = host;
+        for (const auto& entry : hookers) chain = chain_link{entry.hook, std::move(chain)};
+        return chain(args...);
+    }
+
+    R call_host(host_call_record<R>& record, Args... args) const {
+        return record.call(host_function, args...);
+    }
+
+  private:
+    static constexpr std::size_t max_hookers = 0x4924923;
+
+    struct entry {
+        const hooker_base* hooker;
+        hook_type hook;
+    };
+
+    // `next` at the end of the chain: calls the host function as the manager knows it now.
+    struct call_host_function {
+        function_hooker_manager* manager;
+        host_call_record<R>* record;
+        R operator()(Args... args) const { return record->call(manager->host_function, args...); }
+    };
+
+    // `next` in the middle of the chain: runs one hook with a fresh copy of what follows it.
+    struct chain_link {
+        hook_type hook;
+        next_type next;
+        R operator()(Args... args) const {
+            next_type copy = next;
+            return hook(std::move(copy), args...);
+        }
+    };
+
+    host_function_type host_function = nullptr;
+    std::list<entry> hookers;
+    bool site_patched = false;
+};
+
+template <class patch_kind, std::uintptr_t site_address, class function_pointer, class R,
+          class... Args>
+R function_hooker_base<patch_kind, site_address, function_pointer, R, Args...>::site_trampoline(
+    Args... args) noexcept {
+    manager_type* site = nullptr;
+    host_call_record<R> record;
+    try {
+        site = site_manager().get(); // the reference is dropped at once; the module holds one
+        return site->run(record, args...);
+    } catch (...) {
+        // A failing hook must not take the host down: the host's own call still runs once.
+        if (!record.ran && site) return site->call_host(record, args...);
+        return record.fallback();
+    }
+}
+
+// Keeps a copy of `hooker`, and with it the hooker's registration, until the module unloads.
+template <class hooker_type> hooker_type& retain_hooker(const hooker_type& hooker) {
+    static std::list<hooker_type>* retained = nullptr;
+    static constexpr std::size_t max_retained = 0xAAAAAA9;
+    if (!retained) {
+        retained = new std::list<hooker_type>();
+        register_teardown([] {
+            auto* list = retained;
+            retained = nullptr;
+            delete list;
+        });
+    }
+    if (retained->size() >= max_retained) throw std::length_error("list<T> too long");
+    return retained->emplace_back(hooker);
+}
+
+} // namespace injector

@@ -1,0 +1,46 @@
+// The module's one door to the operating system.
+//
+// Every OS service the module uses goes through these functions. The Windows build links
+// os_win32.cpp, which calls the real API; the native test build links os_stand_in.cpp, which
+// records each call and answers as a test tells it to (see os_stand_in.h). Nothing else in the
+// module includes <windows.h>.
+#pragma once
+
+#include <cstdint>
+
+// Linux GCC has no __thiscall keyword; the attribute gives the same calling form (object in
+// ECX, callee removes its stack arguments) on free functions and function pointers.
+#if !defined(_WIN32) && !defined(__thiscall)
+#define __thiscall __attribute__((thiscall))
+#endif
+#if !defined(_WIN32) && !defined(__cdecl)
+#define __cdecl __attribute__((cdecl))
+#endif
+
+namespace os {
+
+inline constexpr std::uint32_t page_execute_readwrite = 0x40;
+
+// VirtualProtect: switches the protection of [address, address + size) and reports the old one.
+bool virtual_protect(void* address, std::uint32_t size, std::uint32_t new_protection,
+                     std::uint32_t* old_protection) noexcept;
+
+// VirtualQuery: whether every byte of [address, address + size) is committed and readable.
+bool is_readable(const void* address, std::uint32_t size) noexcept;
+
+// GetModuleHandleA(nullptr): the base of the process's executable.
+void* process_module_handle() noexcept;
+
+// GetModuleHandleExA(FROM_ADDRESS | UNCHANGED_REFCOUNT, address): the module holding `address`.
+bool module_handle_from_address(const void* address, void** module) noexcept;
+
+// GetModuleFileNameA: the module's full path into `buffer`; returns the length written.
+std::uint32_t module_file_name(void* module, char* buffer, std::uint32_t size) noexcept;
+
+// GetKeyState: the 16-bit key state; negative while the key is down.
+std::int16_t key_state(int virtual_key) noexcept;
+
+// MessageBoxA(GetActiveWindow(), text, caption, MB_ICONERROR).
+void show_error_box(const char* text, const char* caption) noexcept;
+
+} // namespace os

@@ -1,0 +1,73 @@
+// The recording stand-in behind os.h for native tests. See os_stand_in.h.
+#include "platform/os_stand_in.h"
+
+#include "platform/os.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace os {
+namespace stand_in {
+
+state& current() {
+    static state s;
+    return s;
+}
+
+void reset() { current() = state{}; }
+
+} // namespace stand_in
+
+bool virtual_protect(void* address, std::uint32_t size, std::uint32_t new_protection,
+                     std::uint32_t* old_protection) noexcept {
+    auto& s = stand_in::current();
+    s.protect_calls.push_back({reinterpret_cast<std::uintptr_t>(address), size, new_protection});
+    const bool is_switch = new_protection == page_execute_readwrite;
+    *old_protection = s.reported_old_protection;
+    return is_switch ? !s.fail_protect_switch : !s.fail_protect_restore;
+}
+
+bool is_readable(const void* address, std::uint32_t size) noexcept {
+    const auto& s = stand_in::current();
+    const auto from = reinterpret_cast<std::uintptr_t>(address);
+    return from + size <= s.unreadable_from || from >= s.unreadable_to;
+}
+
+void* process_module_handle() noexcept {
+    auto& s = stand_in::current();
+    ++s.process_module_queries;
+    return s.process_module;
+}
+
+bool module_handle_from_address(const void*, void** module) noexcept {
+    auto& s = stand_in::current();
+    *module = s.module_from_address_fails ? nullptr : s.plugin_module;
+    return !s.module_from_address_fails;
+}
+
+std::uint32_t module_file_name(void* module, char* buffer, std::uint32_t size) noexcept {
+    auto& s = stand_in::current();
+    s.file_name_queries.push_back(module);
+    if (size == 0) return 0;
+    const auto found = s.module_paths.find(module);
+    const std::string path = found == s.module_paths.end() ? std::string() : found->second;
+    // Like the real call: truncate to size - 1 characters and terminate.
+    const std::uint32_t n = std::min<std::uint32_t>(path.size(), size - 1);
+    std::memcpy(buffer, path.data(), n);
+    buffer[n] = '\0';
+    return n;
+}
+
+std::int16_t key_state(int virtual_key) noexcept {
+    auto& s = stand_in::current();
+    s.key_queries.push_back(virtual_key);
+    const bool down = std::find(s.keys_down.begin(), s.keys_down.end(), virtual_key) !=
+                      s.keys_down.end();
+    return down ? static_cast<std::int16_t>(0x8000) : 0;
+}
+
+void show_error_box(const char* text, const char* caption) noexcept {
+    stand_in::current().error_boxes.push_back({text, caption});
+}
+
+} // namespace os

@@ -1,0 +1,60 @@
+// Control of the recording stand-in that replaces the OS in native tests.
+//
+// Tests set the answers before running module code and read back what the module asked for.
+// `reset()` returns everything to the defaults: every call succeeds, nothing is recorded.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace os::stand_in {
+
+// One VirtualProtect call as the module made it.
+struct protect_call {
+    std::uintptr_t address;
+    std::uint32_t size;
+    std::uint32_t new_protection;
+    bool operator==(const protect_call&) const = default;
+};
+
+// One MessageBoxA call.
+struct error_box {
+    std::string text;
+    std::string caption;
+};
+
+struct state {
+    // VirtualProtect: calls in order; whether the switch (to 0x40) and the restore succeed;
+    // the protection reported as "old" for a switch.
+    std::vector<protect_call> protect_calls;
+    bool fail_protect_switch = false;
+    bool fail_protect_restore = false;
+    std::uint32_t reported_old_protection = 0x20; // PAGE_EXECUTE_READ
+
+    // VirtualQuery: ranges that overlap [unreadable_from, unreadable_to) read as unmapped.
+    std::uintptr_t unreadable_from = 0;
+    std::uintptr_t unreadable_to = 0;
+
+    // GetModuleHandleA(nullptr).
+    void* process_module = reinterpret_cast<void*>(0x400000);
+    int process_module_queries = 0;
+
+    // GetModuleHandleExA and GetModuleFileNameA.
+    bool module_from_address_fails = false;
+    void* plugin_module = reinterpret_cast<void*>(0x10000000);
+    std::map<void*, std::string> module_paths; // module -> full path; null is the executable
+    std::vector<void*> file_name_queries;
+
+    // GetKeyState: keys listed here are down; every query is recorded.
+    std::vector<int> keys_down;
+    std::vector<int> key_queries;
+
+    std::vector<error_box> error_boxes;
+};
+
+state& current();
+void reset();
+
+} // namespace os::stand_in

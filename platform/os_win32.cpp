@@ -1,0 +1,53 @@
+// The real Windows services behind os.h.
+#include "platform/os.h"
+
+#include <windows.h>
+
+namespace os {
+
+bool virtual_protect(void* address, std::uint32_t size, std::uint32_t new_protection,
+                     std::uint32_t* old_protection) noexcept {
+    DWORD old = 0;
+    const BOOL ok = VirtualProtect(address, size, new_protection, &old);
+    *old_protection = old;
+    return ok != 0;
+}
+
+bool is_readable(const void* address, std::uint32_t size) noexcept {
+    const auto* at = static_cast<const char*>(address);
+    const auto* end = at + size;
+    while (at < end) {
+        MEMORY_BASIC_INFORMATION info;
+        if (VirtualQuery(at, &info, sizeof info) == 0) return false;
+        const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                               PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+        if (info.State != MEM_COMMIT || (info.Protect & readable) == 0 ||
+            (info.Protect & PAGE_GUARD) != 0)
+            return false;
+        at = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
+    }
+    return true;
+}
+
+void* process_module_handle() noexcept { return GetModuleHandleA(nullptr); }
+
+bool module_handle_from_address(const void* address, void** module) noexcept {
+    HMODULE handle = nullptr;
+    const BOOL ok = GetModuleHandleExA(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        static_cast<LPCSTR>(address), &handle);
+    *module = handle;
+    return ok != 0;
+}
+
+std::uint32_t module_file_name(void* module, char* buffer, std::uint32_t size) noexcept {
+    return GetModuleFileNameA(static_cast<HMODULE>(module), buffer, size);
+}
+
+std::int16_t key_state(int virtual_key) noexcept { return GetKeyState(virtual_key); }
+
+void show_error_box(const char* text, const char* caption) noexcept {
+    MessageBoxA(GetActiveWindow(), text, caption, MB_ICONERROR);
+}
+
+} // namespace os

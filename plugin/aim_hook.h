@@ -1,0 +1,21 @@
+// The hook that stands in the host's aim-camera call and moves the aim target per weapon.
+#pragma once
+
+#include "platform/os.h"
+
+#include <cstdint>
+
+namespace plugin {
+
+// 0: the offsets as given; any other value: their x multiplied by -3.0. Written by the per-frame
+// handler only.
+extern std::uint8_t aim_mode;
+
+// Has exactly the calling form of the host's aim-camera function (object in ECX, a target
+// pointer and three floats on the stack, 16 bytes removed here), since the host's own CALL
+// reaches it. Looks up the player's weapon and, when an offset applies, aims at the point at
+// that offset; otherwise passes the host's call through unchanged.
+void* __thiscall aim_weapon_hook(void* object, float* target, std::uint32_t f1, std::uint32_t f2,
+                                 std::uint32_t f3) noexcept;
+
+} // namespace plugin

@@ -1,0 +1,69 @@
+// What the module knows of the host game: fixed host addresses, the host's functions in their
+// own calling forms, and the player record's fields by offset.
+//
+// Every host fact is declared here once, by name. Host function calls and host data accesses
+// use these addresses as they stand; code patches translate them (injector/host_address.h).
+#pragma once
+
+#include "platform/os.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace plugin {
+
+namespace host_addresses {
+// Host functions.
+inline constexpr std::uint32_t find_player = 0x56E210;
+inline constexpr std::uint32_t aim_camera = 0x521500;
+inline constexpr std::uint32_t transform_offset = 0x5334F0;
+inline constexpr std::uint32_t vector_set = 0x411B50;
+// Host code.
+inline constexpr std::uint32_t aim_call_site = 0x527A95;     // 5-byte CALL of aim_camera
+inline constexpr std::uint32_t aim_code_constant = 0x521632; // float inside aim_camera's code
+// Host data.
+inline constexpr std::uint32_t aim_value_line3 = 0x8CC4B4;
+inline constexpr std::uint32_t aim_value_line4 = 0x8CC4B8;
+inline constexpr std::uint32_t aim_value_line6 = 0x8CC4B0;
+inline constexpr std::uint32_t aim_value_line7 = 0x8CC4AC;
+inline constexpr std::uint32_t aim_value_line8 = 0x8CC4A8;
+inline constexpr std::uint32_t aim_value_line9 = 0x8CC4A0;
+inline constexpr std::uint32_t aim_rows = 0x8CC4C0; // 4 rows of 7 floats, 112 bytes
+} // namespace host_addresses
+
+// The player record, known only by the offsets of the fields the module reads.
+struct host_player;
+
+namespace player_layout {
+inline constexpr std::uint32_t status_flags = 0x46C;
+inline constexpr std::uint32_t weapon_slots = 0x5A0;
+inline constexpr std::uint32_t weapon_slot_stride = 28;
+inline constexpr std::uint32_t active_slot = 0x718;
+inline constexpr std::uint32_t aim_stands_aside = 0x100; // status flag: leave the aim alone
+} // namespace player_layout
+
+template <typename T> T read_player_field(const host_player* player, std::uint32_t offset) noexcept {
+    T value;
+    std::memcpy(&value, reinterpret_cast<const char*>(player) + offset, sizeof value);
+    return value;
+}
+
+std::uint32_t player_status_flags(const host_player* player) noexcept;
+std::int32_t player_weapon_type(const host_player* player) noexcept; // of the active slot
+
+// The host's functions, called at their fixed addresses in their own calling forms. Floats
+// that pass through unchanged travel as raw 32-bit words, so no FPU load can alter a NaN.
+using host_aim_camera_fn = void*(__thiscall*)(void* object, float* target, std::uint32_t f1,
+                                              std::uint32_t f2, std::uint32_t f3);
+
+host_player* host_find_player(std::int32_t which) noexcept;
+void* host_aim_camera(void* object, float* target, std::uint32_t f1, std::uint32_t f2,
+                      std::uint32_t f3) noexcept;
+void host_transform_offset(host_player* player, float* result, float* offset) noexcept;
+void host_vector_set(float* vector, const float* values) noexcept;
+
+// Writes a float into host data in place (untranslated, no protection change).
+void write_host_float(std::uint32_t host_address, float value) noexcept;
+void write_host_bytes(std::uint32_t host_address, const void* bytes, std::uint32_t size) noexcept;
+
+} // namespace plugin

@@ -1,0 +1,32 @@
+// The module's only two static objects, linked into the DLL alone. Loading the DLL constructs
+// them in this order; unloading destroys them in reverse. Test programs call the same functions
+// themselves instead.
+#include "injector/teardown.h"
+#include "plugin/aiming_plugin.h"
+#include "plugin/weapon_offsets.h"
+
+namespace {
+
+// The weapon offset list comes first, so it exists before start-up reads the settings. Its
+// release is the first teardown registered, so it goes last: when this object is destroyed,
+// every teardown registered after it (the per-frame hook, the event, the aim call site's saved
+// bytes) runs first, newest first, and the list goes with the final one.
+struct weapon_offset_list_holder {
+    weapon_offset_list_holder() noexcept {
+        try {
+            plugin::create_weapon_offset_list();
+        } catch (...) {
+        }
+    }
+    ~weapon_offset_list_holder() { injector::run_teardowns(); }
+};
+
+// The plug-in itself: its constructor is the whole start-up; it has nothing to tear down.
+struct aiming_plugin_object {
+    aiming_plugin_object() noexcept { plugin::start_aiming_plugin(); }
+};
+
+weapon_offset_list_holder weapon_offset_list;
+aiming_plugin_object aiming_plugin;
+
+} // namespace

@@ -1,0 +1,79 @@
+#include "runtime/game_process_event.h"
+
+#include "runtime/game_version.h"
+
+#include <stdexcept>
+
+namespace runtime {
+
+namespace {
+
+constexpr std::size_t max_handlers = 0x4924923;
+game_process_event* the_event = nullptr;
+
+using plain_function = void (*)();
+
+bool is_duplicate_plain_function(const game_process_event::handler_list& list, const handler& h) {
+    const auto* function = h.target<plain_function>();
+    if (!function) return false; // closures and function objects are never duplicates
+    for (const handler& entry : list) {
+        const auto* other = entry.target<plain_function>();
+        if (other && *other == *function) return true;
+    }
+    return false;
+}
+
+void run_each(const game_process_event::handler_list& list) {
+    for (auto it = list.begin(); it != list.end(); ++it) {
+        handler copy = *it;
+        copy();
+    }
+}
+
+} // namespace
+
+game_process_event& game_process_event::instance() {
+    if (!the_event) {
+        the_event = new game_process_event();
+        injector::register_teardown(&game_process_event::destroy);
+    }
+    return *the_event;
+}
+
+void game_process_event::destroy() noexcept {
+    delete the_event;
+    the_event = nullptr;
+}
+
+game_process_event::~game_process_event() {
+    post_handlers.clear();
+    pre_handlers.clear();
+}
+
+void game_process_event::add_handler(handler_list& list, const handler& h) {
+    if (is_duplicate_plain_function(list, h)) return;
+
+    if (!hook_attempted) {
+        hook_attempted = true;
+        const std::int32_t code = identify_game_version();
+        if (code == 1001 || code == 1002) {
+            per_frame_hooker hooker;
+            hooker.install([this](per_frame_hooker::next_type next) {
+                return event_hook(std::move(next));
+            });
+            injector::retain_hooker(hooker);
+        }
+    }
+
+    if (list.size() >= max_handlers) throw std::length_error("list<T> too long");
+    list.push_back(h);
+}
+
+void* game_process_event::event_hook(per_frame_hooker::next_type next) {
+    run_each(pre_handlers);
+    void* const result = next();
+    run_each(post_handlers);
+    return result;
+}
+
+} // namespace runtime

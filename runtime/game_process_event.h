@@ -1,0 +1,48 @@
+// The module's per-frame event.
+//
+// Handlers added here run every time the host executes its per-frame call (host 0x53E981):
+// `pre_handlers` before the host's function, `post_handlers` after it. The event has no thread or
+// timer of its own; the first handler added puts it in front of that call with a chained call
+// hook, on host builds 1001 and 1002 only.
+#pragma once
+
+#include "injector/hooking.h"
+
+#include <cstdint>
+#include <functional>
+#include <list>
+
+namespace runtime {
+
+using handler = std::function<void()>;
+
+// The hooked per-frame call: no arguments, a pointer-sized result passed through untouched.
+inline constexpr std::uint32_t per_frame_call_site = 0x53E981;
+using per_frame_hooker = injector::function_hooker<injector::scoped_call, per_frame_call_site, void*()>;
+
+class game_process_event {
+  public:
+    using handler_list = std::list<handler>;
+
+    // The single event, created on first access; its destruction is registered for unload.
+    static game_process_event& instance();
+
+    // Appends a copy of `h` to `list` (one of this event's lists). A plain function already in
+    // that list is not added twice; the first call also makes the one attempt to hook the host.
+    void add_handler(handler_list& list, const handler& h);
+
+    // Runs the pre handlers, the host's call (`next`), then the post handlers; returns what the
+    // host returned. The lists are walked live: a handler added during the walk runs too.
+    void* event_hook(per_frame_hooker::next_type next);
+
+    bool hook_attempted = false;
+    handler_list pre_handlers;
+    handler_list post_handlers;
+
+  private:
+    game_process_event() = default;
+    ~game_process_event();
+    static void destroy() noexcept;
+};
+
+} // namespace runtime

@@ -1,0 +1,59 @@
+#include "runtime/game_version.h"
+
+#include "injector/host_address.h"
+#include "injector/host_variant.h"
+#include "injector/protect.h"
+#include "platform/os.h"
+
+namespace runtime {
+
+namespace {
+
+struct version_probe {
+    std::uint32_t host_address;
+    std::uint32_t expected; // little-endian value of the four bytes there
+    std::int32_t code;
+};
+
+constexpr version_probe probe_table[] = {
+    {0x401000, 0x53EC8B55, 1001},
+    {0x401000, 0x16197BE9, 1002},
+    {0x8245BC, 0x000094BF, 1011},
+    {0x8252FC, 0x000094BF, 1101},
+    {0x82533C, 0x000094BF, 1111},
+    {0x858D51, 0x3539F633, 3200},
+    {0x858C61, 0x3539F633, 3210},
+};
+
+bool computed = false;
+std::int32_t cached_code = 0;
+
+} // namespace
+
+std::int32_t identify_game_version() noexcept {
+    if (computed) return cached_code;
+    computed = true;
+    cached_code = probe_game_version();
+    return cached_code;
+}
+
+std::int32_t probe_game_version() noexcept {
+    for (const version_probe& probe : probe_table)
+        if (read_host_dword(probe.host_address) == probe.expected) return probe.code;
+    return 0;
+}
+
+std::uint32_t read_host_dword(std::uint32_t host_address) noexcept {
+    const std::uintptr_t address = injector::translate_host_address(host_address);
+    injector::ensure_host_variant();
+    // A smaller, unknown executable may end before a probe address: that probe just fails.
+    if (!os::is_readable(reinterpret_cast<const void*>(address), 4)) return 0;
+    return injector::protected_read_value<std::uint32_t>(address);
+}
+
+void forget_game_version() noexcept {
+    computed = false;
+    cached_code = 0;
+}
+
+} // namespace runtime

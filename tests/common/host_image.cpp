@@ -1,0 +1,39 @@
+#include "host_image.h"
+
+namespace test_host {
+
+std::vector<std::uint8_t> rel32_instruction(std::uint8_t opcode, std::uint32_t host_address,
+                                            const void* target) {
+    const std::uint32_t rel =
+        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(target)) - (host_address + 5);
+    return {opcode, static_cast<std::uint8_t>(rel), static_cast<std::uint8_t>(rel >> 8),
+            static_cast<std::uint8_t>(rel >> 16), static_cast<std::uint8_t>(rel >> 24)};
+}
+
+std::vector<std::uint8_t> read_bytes(std::uint32_t host_address, std::size_t size) {
+    std::vector<std::uint8_t> bytes(size);
+    std::memcpy(bytes.data(), at(host_address), size);
+    return bytes;
+}
+
+} // namespace test_host
+
+#include "injector/host_address.h"
+#include "injector/host_variant.h"
+#include "injector/teardown.h"
+#include "plugin/aim_hook.h"
+#include "plugin/settings.h"
+#include "runtime/game_version.h"
+
+namespace test_host {
+
+void reset_module() {
+    injector::run_teardowns();
+    injector::forget_host_module_base();
+    injector::forget_host_variant();
+    runtime::forget_game_version();
+    plugin::forget_settings_state();
+    plugin::aim_mode = 0;
+}
+
+} // namespace test_host
