@@ -112,8 +112,7 @@ class function_hooker_base : public scoped_base {
     using result_type = R;
     using next_type = std::function<R(Args...)>;
     using hook_type = std::function<R(next_type, Args...)>;
-    using manager_type =
-        function_hooker_manager<patch_kind, function_hooker_base, R, Args...>;
+    using manager_type = function_hooker_manager<patch_kind, function_hooker_base, R, Args...>;
 
     function_hooker_base() : manager(site_manager()) {}
 
@@ -170,8 +169,7 @@ class function_hooker_base : public scoped_base {
 
 // The hooker for one call site and one hooked call type, e.g.
 // function_hooker<scoped_call, 0x53E981, void*()>.
-template <class patch_kind, std::uintptr_t site_address, class function_type>
-class function_hooker;
+template <class patch_kind, std::uintptr_t site_address, class function_type> class function_hooker;
 
 template <class patch_kind, std::uintptr_t site_address, class R, class... Args>
 class function_hooker<patch_kind, site_address, R(Args...)>
@@ -270,7 +268,8 @@ class function_hooker_manager : protected patch_kind {
         if (hookers.empty()) return host(args...);
         if (hookers.size() == 1) return hookers.front().hook(next_type(host), args...);
         next_type chain = host;
-        for (const auto& entry : hookers) chain = chain_link{entry.hook, std::move(chain)};
+        for (const auto& entry : hookers)
+            chain = chain_link{entry.hook, std::move(chain)};
         return chain(args...);
     }
 

@@ -30,24 +30,15 @@ struct variant_row {
 };
 
 constexpr variant_row variant_table[] = {
-    {0x5C1E70, '3', 0, 1, 0, 0, 0, false, false},
-    {0x5C2130, '3', 0, 1, 1, 0, 0, false, false},
-    {0x5C6FD0, '3', 0, 1, 1, 0, 0, true, false},
-    {0x666BA0, 'V', 0, 1, 1, 0, 0, true, false},
-    {0x667BF0, 'V', 0, 1, 0, 0, 0, false, false},
-    {0x667C40, 'V', 0, 1, 1, 0, 0, false, false},
-    {0x824570, 'S', 'U', 1, 0, 0, 0, false, true},
-    {0x82457C, 'S', 'U', 1, 0, 0, 0, false, true},
-    {0x8245B0, 'S', 'E', 1, 0, 0, 0, false, true},
-    {0x8245BC, 'S', 'E', 1, 0, 0, 0, false, true},
-    {0x8252FC, 'S', 'U', 1, 1, 0, 0, false, false},
-    {0x82533C, 'S', 'E', 1, 1, 0, 0, false, false},
-    {0x85EC4A, 'S', 0, 3, 0, 0, 0, true, false},
-    {0x9912ED, '3', 0, 1, 1, 0, 0, true, false},
-    {0xA402ED, 'V', 0, 1, 1, 0, 0, true, false},
-    {0xC965AD, 'I', 'U', 1, 0, 0, 4, false, false},
-    {0xD0AF06, 'E', 'U', 1, 1, 2, 0, false, false},
-    {0xD0D011, 'I', 'U', 1, 0, 0, 7, false, false},
+    {0x5C1E70, '3', 0, 1, 0, 0, 0, false, false},   {0x5C2130, '3', 0, 1, 1, 0, 0, false, false},
+    {0x5C6FD0, '3', 0, 1, 1, 0, 0, true, false},    {0x666BA0, 'V', 0, 1, 1, 0, 0, true, false},
+    {0x667BF0, 'V', 0, 1, 0, 0, 0, false, false},   {0x667C40, 'V', 0, 1, 1, 0, 0, false, false},
+    {0x824570, 'S', 'U', 1, 0, 0, 0, false, true},  {0x82457C, 'S', 'U', 1, 0, 0, 0, false, true},
+    {0x8245B0, 'S', 'E', 1, 0, 0, 0, false, true},  {0x8245BC, 'S', 'E', 1, 0, 0, 0, false, true},
+    {0x8252FC, 'S', 'U', 1, 1, 0, 0, false, false}, {0x82533C, 'S', 'E', 1, 1, 0, 0, false, false},
+    {0x85EC4A, 'S', 0, 3, 0, 0, 0, true, false},    {0x9912ED, '3', 0, 1, 1, 0, 0, true, false},
+    {0xA402ED, 'V', 0, 1, 1, 0, 0, true, false},    {0xC965AD, 'I', 'U', 1, 0, 0, 4, false, false},
+    {0xD0AF06, 'E', 'U', 1, 1, 2, 0, false, false}, {0xD0D011, 'I', 'U', 1, 0, 0, 7, false, false},
     {0xD3C3DB, 'S', 0, 3, 0, 0, 0, true, false},
 };
 

@@ -32,7 +32,8 @@ class unprotect_guard {
 void protected_read(const void* address, void* buffer, std::uint32_t size, bool unprotect) noexcept;
 
 // Copies `size` bytes from `buffer` to `address`; unprotected only when `unprotect` is set.
-void protected_write(void* address, const void* buffer, std::uint32_t size, bool unprotect) noexcept;
+void protected_write(void* address, const void* buffer, std::uint32_t size,
+                     bool unprotect) noexcept;
 
 template <typename T>
 concept host_value = (sizeof(T) == 1 || sizeof(T) == 4) && std::is_trivially_copyable_v<T>;

@@ -14,7 +14,9 @@ state& current() {
     return s;
 }
 
-void reset() { current() = state{}; }
+void reset() {
+    current() = state{};
+}
 
 } // namespace stand_in
 
@@ -61,8 +63,8 @@ std::uint32_t module_file_name(void* module, char* buffer, std::uint32_t size) n
 std::int16_t key_state(int virtual_key) noexcept {
     auto& s = stand_in::current();
     s.key_queries.push_back(virtual_key);
-    const bool down = std::find(s.keys_down.begin(), s.keys_down.end(), virtual_key) !=
-                      s.keys_down.end();
+    const bool down =
+        std::find(s.keys_down.begin(), s.keys_down.end(), virtual_key) != s.keys_down.end();
     return down ? static_cast<std::int16_t>(0x8000) : 0;
 }
 

@@ -29,13 +29,15 @@ bool is_readable(const void* address, std::uint32_t size) noexcept {
     return true;
 }
 
-void* process_module_handle() noexcept { return GetModuleHandleA(nullptr); }
+void* process_module_handle() noexcept {
+    return GetModuleHandleA(nullptr);
+}
 
 bool module_handle_from_address(const void* address, void** module) noexcept {
     HMODULE handle = nullptr;
-    const BOOL ok = GetModuleHandleExA(
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-        static_cast<LPCSTR>(address), &handle);
+    const BOOL ok = GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                       static_cast<LPCSTR>(address), &handle);
     *module = handle;
     return ok != 0;
 }
@@ -44,7 +46,9 @@ std::uint32_t module_file_name(void* module, char* buffer, std::uint32_t size) n
     return GetModuleFileNameA(static_cast<HMODULE>(module), buffer, size);
 }
 
-std::int16_t key_state(int virtual_key) noexcept { return GetKeyState(virtual_key); }
+std::int16_t key_state(int virtual_key) noexcept {
+    return GetKeyState(virtual_key);
+}
 
 void show_error_box(const char* text, const char* caption) noexcept {
     MessageBoxA(GetActiveWindow(), text, caption, MB_ICONERROR);

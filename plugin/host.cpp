@@ -18,8 +18,8 @@ std::uint32_t player_status_flags(const host_player* player) noexcept {
 
 std::int32_t player_weapon_type(const host_player* player) noexcept {
     const auto slot = read_player_field<std::uint8_t>(player, player_layout::active_slot);
-    return read_player_field<std::int32_t>(
-        player, player_layout::weapon_slots + slot * player_layout::weapon_slot_stride);
+    return read_player_field<std::int32_t>(player, player_layout::weapon_slots +
+                                                       slot * player_layout::weapon_slot_stride);
 }
 
 host_player* host_find_player(std::int32_t which) noexcept {
@@ -28,7 +28,8 @@ host_player* host_find_player(std::int32_t which) noexcept {
 
 void* host_aim_camera(void* object, float* target, std::uint32_t f1, std::uint32_t f2,
                       std::uint32_t f3) noexcept {
-    return host_function<host_aim_camera_fn>(host_addresses::aim_camera)(object, target, f1, f2, f3);
+    return host_function<host_aim_camera_fn>(host_addresses::aim_camera)(object, target, f1, f2,
+                                                                         f3);
 }
 
 void host_transform_offset(host_player* player, float* result, float* offset) noexcept {

@@ -42,7 +42,8 @@ inline constexpr std::uint32_t active_slot = 0x718;
 inline constexpr std::uint32_t aim_stands_aside = 0x100; // status flag: leave the aim alone
 } // namespace player_layout
 
-template <typename T> T read_player_field(const host_player* player, std::uint32_t offset) noexcept {
+template <typename T>
+T read_player_field(const host_player* player, std::uint32_t offset) noexcept {
     T value;
     std::memcpy(&value, reinterpret_cast<const char*>(player) + offset, sizeof value);
     return value;

@@ -25,7 +25,9 @@ void release_list() noexcept {
 
 } // namespace
 
-weapon_offset_list_type* weapon_offset_list() noexcept { return the_list; }
+weapon_offset_list_type* weapon_offset_list() noexcept {
+    return the_list;
+}
 
 void create_weapon_offset_list() {
     the_list = new weapon_offset_list_type();

@@ -58,9 +58,8 @@ void game_process_event::add_handler(handler_list& list, const handler& h) {
         const std::int32_t code = identify_game_version();
         if (code == 1001 || code == 1002) {
             per_frame_hooker hooker;
-            hooker.install([this](per_frame_hooker::next_type next) {
-                return event_hook(std::move(next));
-            });
+            hooker.install(
+                [this](per_frame_hooker::next_type next) { return event_hook(std::move(next)); });
             injector::retain_hooker(hooker);
         }
     }

@@ -18,7 +18,8 @@ using handler = std::function<void()>;
 
 // The hooked per-frame call: no arguments, a pointer-sized result passed through untouched.
 inline constexpr std::uint32_t per_frame_call_site = 0x53E981;
-using per_frame_hooker = injector::function_hooker<injector::scoped_call, per_frame_call_site, void*()>;
+using per_frame_hooker =
+    injector::function_hooker<injector::scoped_call, per_frame_call_site, void*()>;
 
 class game_process_event {
   public:

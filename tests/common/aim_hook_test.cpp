@@ -18,7 +18,9 @@ using test_host::aim_host;
 
 constexpr std::uint32_t aim_call_site = 0x527A95;
 
-std::uint32_t bits(float f) { return std::bit_cast<std::uint32_t>(f); }
+std::uint32_t bits(float f) {
+    return std::bit_cast<std::uint32_t>(f);
+}
 
 class AimHook : public ::testing::Test {
   protected:
@@ -28,7 +30,8 @@ class AimHook : public ::testing::Test {
         test_host::reset_module();
         host = std::make_unique<aim_host>();
         plugin::create_weapon_offset_list();
-        injector::write_call(aim_call_site, reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook));
+        injector::write_call(aim_call_site,
+                             reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook));
         host->player.set_weapon(2, 22);
     }
     void TearDown() override {
@@ -57,13 +60,16 @@ struct lookup_case {
     std::optional<std::array<float, 3>> offset_transformed; // none: unchanged call
 };
 
-void PrintTo(const lookup_case& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const lookup_case& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class AimHookLookup : public AimHook, public ::testing::WithParamInterface<lookup_case> {};
 
 TEST_P(AimHookLookup, ChoosesTheOffsetOrPassesTheHostCallThrough) {
     const lookup_case& c = GetParam();
-    for (const auto& e : c.list) add(e.weapon_type, e.offset[0], e.offset[1], e.offset[2]);
+    for (const auto& e : c.list)
+        add(e.weapon_type, e.offset[0], e.offset[1], e.offset[2]);
     host->player.set_weapon(3, c.weapon);
     plugin::aim_mode = c.mode;
 
@@ -83,10 +89,9 @@ TEST_P(AimHookLookup, ChoosesTheOffsetOrPassesTheHostCallThrough) {
     EXPECT_EQ(host->calls.transforms[0].offset, *c.offset_transformed);
     EXPECT_NE(camera.target, host_target);
     const auto& o = *c.offset_transformed;
-    EXPECT_EQ(camera.target_value,
-              (std::array<float, 3>{o[0] + test_host::transform_shift[0],
-                                    o[1] + test_host::transform_shift[1],
-                                    o[2] + test_host::transform_shift[2]}));
+    EXPECT_EQ(camera.target_value, (std::array<float, 3>{o[0] + test_host::transform_shift[0],
+                                                         o[1] + test_host::transform_shift[1],
+                                                         o[2] + test_host::transform_shift[2]}));
 }
 
 const float nan_value = std::numeric_limits<float>::quiet_NaN();
@@ -95,23 +100,38 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, AimHookLookup,
     ::testing::Values(
         lookup_case{"empty_list", {}, 22, 0, std::nullopt},
-        lookup_case{"exact_type_before_default", {{-1, {9, 9, 9}}, {22, {0.5f, 0.2f, 0.1f}}}, 22, 0,
+        lookup_case{"exact_type_before_default",
+                    {{-1, {9, 9, 9}}, {22, {0.5f, 0.2f, 0.1f}}},
+                    22,
+                    0,
                     std::array<float, 3>{0.5f, 0.2f, 0.1f}},
-        lookup_case{"default_for_other_types", {{22, {0.5f, 0.2f, 0.1f}}, {-1, {1, 2, 3}}}, 25, 0,
+        lookup_case{"default_for_other_types",
+                    {{22, {0.5f, 0.2f, 0.1f}}, {-1, {1, 2, 3}}},
+                    25,
+                    0,
                     std::array<float, 3>{1, 2, 3}},
         lookup_case{"no_entry_no_default", {{22, {0.5f, 0.2f, 0.1f}}}, 25, 0, std::nullopt},
-        lookup_case{"zero_offset_stops_search", {{22, {0, 0, 0}}, {-1, {1, 2, 3}}}, 22, 0,
-                    std::nullopt},
+        lookup_case{
+            "zero_offset_stops_search", {{22, {0, 0, 0}}, {-1, {1, 2, 3}}}, 22, 0, std::nullopt},
         lookup_case{"negative_zero_is_zero", {{22, {-0.0f, 0, 0}}}, 22, 0, std::nullopt},
-        lookup_case{"first_of_two_wins", {{22, {1, 1, 1}}, {22, {2, 2, 2}}}, 22, 0,
+        lookup_case{"first_of_two_wins",
+                    {{22, {1, 1, 1}}, {22, {2, 2, 2}}},
+                    22,
+                    0,
                     std::array<float, 3>{1, 1, 1}},
-        lookup_case{"mode_scales_x", {{22, {0.5f, 0.2f, 0.1f}}}, 22, 1,
+        lookup_case{"mode_scales_x",
+                    {{22, {0.5f, 0.2f, 0.1f}}},
+                    22,
+                    1,
                     std::array<float, 3>{-1.5f, 0.2f, 0.1f}},
-        lookup_case{"any_nonzero_mode", {{22, {0.5f, 0.2f, 0.1f}}}, 22, 7,
+        lookup_case{"any_nonzero_mode",
+                    {{22, {0.5f, 0.2f, 0.1f}}},
+                    22,
+                    7,
                     std::array<float, 3>{-1.5f, 0.2f, 0.1f}},
         lookup_case{"zero_test_before_scaling", {{22, {0, 0, 0}}}, 22, 1, std::nullopt},
-        lookup_case{"negative_weapon_type", {{-7, {1, 2, 3}}}, -7, 0,
-                    std::array<float, 3>{1, 2, 3}}),
+        lookup_case{
+            "negative_weapon_type", {{-7, {1, 2, 3}}}, -7, 0, std::array<float, 3>{1, 2, 3}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AimHook, NanOffsetIsTransformedNotTreatedAsZero) {

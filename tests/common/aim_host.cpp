@@ -43,12 +43,14 @@ void* __thiscall fake_aim_camera(void* object, float* target, std::uint32_t f1, 
 
 void* __thiscall fake_transform_offset(void* player, float* result, float* offset) {
     aim_host::current->calls.transforms.push_back({player, {offset[0], offset[1], offset[2]}});
-    for (int i = 0; i < 3; ++i) result[i] = offset[i] + transform_shift[i];
+    for (int i = 0; i < 3; ++i)
+        result[i] = offset[i] + transform_shift[i];
     return result;
 }
 
 void* __thiscall fake_vector_set(float* vector, const float* values) {
-    for (int i = 0; i < 3; ++i) vector[i] = values[i];
+    for (int i = 0; i < 3; ++i)
+        vector[i] = values[i];
     aim_host::current->calls.vector_sets.push_back({values[0], values[1], values[2]});
     return vector;
 }
@@ -57,7 +59,9 @@ void* __thiscall fake_vector_set(float* vector, const float* values) {
 
 aim_host* aim_host::current = nullptr;
 
-void fake_player::set_status_flags(std::uint32_t flags) { std::memcpy(bytes + 0x46C, &flags, 4); }
+void fake_player::set_status_flags(std::uint32_t flags) {
+    std::memcpy(bytes + 0x46C, &flags, 4);
+}
 
 void fake_player::set_weapon(std::uint8_t active_slot, std::int32_t weapon_type) {
     bytes[0x718] = active_slot;
@@ -84,7 +88,8 @@ aim_host::aim_host() {
 }
 
 aim_host::~aim_host() {
-    while (!patches_.empty()) patches_.pop_back(); // newest first
+    while (!patches_.empty())
+        patches_.pop_back(); // newest first
     current = nullptr;
 }
 

@@ -21,5 +21,7 @@ bool map_host_image() {
 #include "platform/os_stand_in.h"
 
 namespace test_host {
-void reset_platform() { os::stand_in::reset(); }
+void reset_platform() {
+    os::stand_in::reset();
+}
 } // namespace test_host
