@@ -53,11 +53,12 @@ std::uint32_t module_file_name(void* module, char* buffer, std::uint32_t size) n
     if (size == 0) return 0;
     const auto found = s.module_paths.find(module);
     const std::string path = found == s.module_paths.end() ? std::string() : found->second;
-    // Like the real call: truncate to size - 1 characters and terminate.
+    // Like the real call: truncate to size - 1 characters, terminate, and return `size` when
+    // the path did not fit.
     const std::uint32_t n = std::min<std::uint32_t>(path.size(), size - 1);
     std::memcpy(buffer, path.data(), n);
     buffer[n] = '\0';
-    return n;
+    return path.size() >= size ? size : n;
 }
 
 std::int16_t key_state(int virtual_key) noexcept {

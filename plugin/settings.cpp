@@ -22,6 +22,7 @@ namespace {
 constexpr int last_row_line = 14;
 
 bool dir_found = false;
+bool dir_too_long = false; // the module's path did not fit in 260 characters
 char dir_buffer[path_buffer_size];
 char path_buffer[path_buffer_size];
 char message_buffer[1024];
@@ -44,8 +45,16 @@ const char* plugin_dir_path() noexcept {
         os::show_error_box(message_buffer, "corvane");
         module = nullptr;
     }
-    const std::uint32_t length = os::module_file_name(module, dir_buffer, path_buffer_size - 1);
-    dir_buffer[length < path_buffer_size ? length : path_buffer_size - 1] = '\0';
+    const std::uint32_t size = path_buffer_size - 1;
+    const std::uint32_t length = os::module_file_name(module, dir_buffer, size);
+    if (length >= size) {
+        // A path that filled the buffer was cut short; its last separator may belong to some
+        // other directory, so no directory is known and nothing will be loaded.
+        dir_too_long = true;
+        dir_buffer[0] = '\0';
+        return dir_buffer;
+    }
+    dir_buffer[length] = '\0';
 
     char* const backslash = std::strrchr(dir_buffer, '\\');
     char* const slash = std::strrchr(dir_buffer, '/');
@@ -56,6 +65,7 @@ const char* plugin_dir_path() noexcept {
 
 const char* settings_file_path() noexcept {
     const char* const dir = plugin_dir_path();
+    if (dir_too_long) return nullptr;
     const std::size_t dir_length = std::strlen(dir);
     const std::size_t name_length = sizeof settings_file_name - 1;
     if (dir_length + name_length > path_buffer_size - 1) return nullptr;
@@ -114,6 +124,11 @@ void load_aiming_settings() noexcept {
         if (!path) return;
         const std::unique_ptr<std::FILE, file_closer> file(std::fopen(path, "r"));
         if (!file) return; // missing, or held by an editor: try again next time
+        // Opened but unreadable (a directory opens on some systems): treat as not opened, so
+        // nothing at all is written, not even the row table.
+        const int first = std::fgetc(file.get());
+        if (first == EOF && std::ferror(file.get())) return;
+        std::ungetc(first, file.get());
         load_aiming_settings_from(file.get());
     } catch (...) {
         // Out of memory while appending: the entries so far stay; the host keeps running.
@@ -122,6 +137,7 @@ void load_aiming_settings() noexcept {
 
 void forget_settings_state() noexcept {
     dir_found = false;
+    dir_too_long = false;
     dir_buffer[0] = '\0';
     path_buffer[0] = '\0';
     reload_each_frame = 0;

@@ -13,10 +13,12 @@ inline constexpr int path_buffer_size = 261; // 260 characters and a terminator
 inline constexpr const char settings_file_name[] = "aimingSets.dat";
 // The module's own directory with its trailing separator. Found on the first call, which shows
 // the error box if the module's handle cannot be had and then uses the executable's directory.
+// A module path without any separator is kept whole; one too long for 260 characters leaves
+// the directory empty and unusable (settings_file_path then gives null).
 const char* plugin_dir_path() noexcept;
 
 // The directory followed by "aimingSets.dat", rebuilt on every call; null when the two do not
-// fit in 260 characters (no truncated path is ever opened).
+// fit in 260 characters, or the directory could not be had whole (no cut path is ever opened).
 const char* settings_file_path() noexcept;
 
 // Set from line 1; non-zero makes the per-frame handler load the file again every frame.
@@ -30,8 +32,8 @@ void apply_settings_line(const settings_position& position, const line_values& v
 // Copies aim_row_table into the host's aim rows.
 void copy_aim_rows_to_host() noexcept;
 
-// Reads the whole file and applies it line by line. A file that cannot be opened changes
-// nothing; lines past its end set nothing. Never throws.
+// Reads the whole file and applies it line by line. A file that cannot be opened or read
+// changes nothing; lines past its end set nothing. Never throws.
 void load_aiming_settings() noexcept;
 
 // Reads the settings from an open file (the body of load_aiming_settings).

@@ -2,8 +2,6 @@
 
 #include "plugin/host.h"
 
-#include <cstring>
-
 namespace plugin {
 
 namespace a = host_addresses;
@@ -45,14 +43,31 @@ const settings_position settings_positions[settings_line_count] = {
 
 namespace {
 
-// Label reads are bounded to the 128-byte label buffer.
-constexpr const char reload_format[] = "%127s %d";
-constexpr const char float_format[] = "%127s %f";
-constexpr const char row_format[] = "%127s %f %f %f %f %f %f %f";
+// The values behind a label; the label itself is skipped by hand (see skip_label).
+constexpr const char reload_format[] = " %d";
+constexpr const char float_format[] = " %f";
+constexpr const char row_format[] = " %f %f %f %f %f %f %f";
 constexpr const char weapon_format[] = "%i %f %f %f";
 
-int values_after_label(int scanned) {
-    return scanned > 1 ? scanned - 1 : 0;
+// The characters scanf's "%s" stops at in the C locale.
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Steps over the label: the first run of non-blank characters, whatever its length. A label
+// longer than the 128-byte label buffer is skipped whole, so its tail is never taken for a
+// value. Null when the line holds no label.
+const char* skip_label(const char* text) {
+    while (is_blank(*text))
+        ++text;
+    if (*text == '\0') return nullptr;
+    while (*text != '\0' && !is_blank(*text))
+        ++text;
+    return text;
+}
+
+int converted(int scanned) {
+    return scanned > 0 ? scanned : 0; // EOF (nothing at all) counts as no value
 }
 
 } // namespace
@@ -75,25 +90,27 @@ int values_wanted(line_kind kind) noexcept {
 
 line_values parse_settings_line(line_kind kind, const char* text) noexcept {
     line_values v;
-    char label[label_buffer_size];
     float* f = v.floats;
+    if (kind == k::ignored) return v;
+    if (kind == k::weapon) {
+        v.count = converted(std::sscanf(text, weapon_format, &v.integer, &f[0], &f[1], &f[2]));
+        return v;
+    }
+    const char* const values = skip_label(text);
+    if (!values) return v;
     switch (kind) {
     case k::reload_flag:
-        v.count = values_after_label(std::sscanf(text, reload_format, label, &v.integer));
+        v.count = converted(std::sscanf(values, reload_format, &v.integer));
         break;
     case k::host_float:
     case k::code_float:
-        v.count = values_after_label(std::sscanf(text, float_format, label, &f[0]));
+        v.count = converted(std::sscanf(values, float_format, &f[0]));
         break;
     case k::aim_row:
-        v.count = values_after_label(
-            std::sscanf(text, row_format, label, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6]));
+        v.count = converted(
+            std::sscanf(values, row_format, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6]));
         break;
-    case k::weapon: {
-        const int scanned = std::sscanf(text, weapon_format, &v.integer, &f[0], &f[1], &f[2]);
-        v.count = scanned > 0 ? scanned : 0;
-        break;
-    }
+    case k::weapon:
     case k::ignored:
         break;
     }
@@ -101,16 +118,21 @@ line_values parse_settings_line(line_kind kind, const char* text) noexcept {
 }
 
 line_read read_settings_line(std::FILE* file, char* buffer) noexcept {
-    if (!std::fgets(buffer, line_buffer_size, file)) return line_read::absent;
-    const std::size_t length = std::strlen(buffer);
-    if (length == 0 || buffer[length - 1] == '\n' || length < line_buffer_size - 1)
-        return line_read::read;
-    // The buffer is full and holds no newline: drop the rest of this line.
-    int c = std::fgetc(file);
-    if (c == EOF || c == '\n') return line_read::read; // it was exactly 511 characters
-    while (c != EOF && c != '\n')
-        c = std::fgetc(file);
-    return line_read::overlong;
+    // Character by character rather than fgets: a NUL byte inside a line must not hide where
+    // the line really ends, or the lines after it would move.
+    int length = 0;
+    bool overlong = false;
+    int c;
+    while ((c = std::fgetc(file)) != EOF) {
+        if (length < line_buffer_size - 1)
+            buffer[length++] = static_cast<char>(c);
+        else if (c != '\n')
+            overlong = true;
+        if (c == '\n') break;
+    }
+    if (length == 0) return line_read::absent;
+    buffer[length] = '\0';
+    return overlong ? line_read::overlong : line_read::read;
 }
 
 } // namespace plugin

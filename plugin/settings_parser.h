@@ -11,8 +11,8 @@
 namespace plugin {
 
 inline constexpr int settings_line_count = 31;
-inline constexpr int line_buffer_size = 512; // a line of up to 511 characters
-inline constexpr int label_buffer_size = 128;
+inline constexpr int line_buffer_size = 512;  // a line of up to 511 characters
+inline constexpr int label_buffer_size = 128; // labels are stepped over, so none overruns it
 
 // What a line's values set.
 enum class line_kind {
@@ -43,13 +43,17 @@ struct line_values {
     float floats[7] = {};     // the float values in order (x, y, z for a weapon line)
 };
 
+// Parses one line with its kind's format: a label (the first run of non-blank characters, of any
+// length, thrown away) and then the values, or for a weapon line the four values alone. Parsing
+// stops at the first field that is not a number; whatever follows the last value is ignored.
 line_values parse_settings_line(line_kind kind, const char* text) noexcept;
 
 // How many values a line of this kind takes, type included for a weapon line.
 int values_wanted(line_kind kind) noexcept;
 
 // Reads one line of at most 511 characters into `buffer` (512 bytes), newline kept. A longer line
-// is consumed whole so that later lines keep their positions; only its start is kept.
+// is consumed whole so that later lines keep their positions; only its first 511 characters are
+// kept. `absent` once the file has ended (the buffer is then left as it was).
 enum class line_read { absent, read, overlong };
 line_read read_settings_line(std::FILE* file, char* buffer) noexcept;
 
