@@ -1,0 +1,108 @@
+#include "frame_host.h"
+
+#include "platform/os.h"
+#include "platform/os_stand_in.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace test_host {
+
+namespace {
+
+// sub esp, 12 (so the callee finds the stack aligned as a compiled caller would leave it),
+// the CALL at the site, add esp, 12; ret. EAX passes through untouched.
+constexpr std::uint8_t align_stack[] = {0x83, 0xEC, 0x0C};
+constexpr std::uint8_t restore_stack_and_return[] = {0x83, 0xC4, 0x0C, 0xC3};
+
+void* __cdecl fake_per_frame() {
+    frame_host::current->log.push_back("host");
+    ++frame_host::current->host_runs;
+    return reinterpret_cast<void*>(per_frame_result);
+}
+
+void* __cdecl fake_per_frame_other() {
+    frame_host::current->log.push_back("other host");
+    ++frame_host::current->host_runs;
+    return reinterpret_cast<void*>(other_result);
+}
+
+using caller_fn = void*(__cdecl*)();
+
+} // namespace
+
+frame_host* frame_host::current = nullptr;
+
+frame_host::frame_host(std::uint32_t call_site) : site_(call_site) {
+    current = this;
+    auto lay = [this](std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
+        patches_.push_back(std::make_unique<bytes_patch>(address, bytes));
+    };
+    lay(site_ - sizeof align_stack, {std::begin(align_stack), std::end(align_stack)});
+    lay(site_, original_call_bytes());
+    lay(site_ + 5, {std::begin(restore_stack_and_return), std::end(restore_stack_and_return)});
+    lay(host_per_frame, rel32_instruction(0xE9, host_per_frame, (void*)&fake_per_frame));
+    lay(host_per_frame_other,
+        rel32_instruction(0xE9, host_per_frame_other, (void*)&fake_per_frame_other));
+}
+
+frame_host::~frame_host() {
+    while (!patches_.empty())
+        patches_.pop_back(); // newest first
+    current = nullptr;
+}
+
+void* frame_host::run_frame() {
+    volatile caller_fn caller = reinterpret_cast<caller_fn>(at(site_ - sizeof align_stack));
+    return caller();
+}
+
+void frame_host::call_other_host_function() {
+    const auto bytes = rel32_instruction(0xE8, site_, at(host_per_frame_other));
+    std::memcpy(at(site_), bytes.data(), bytes.size());
+}
+
+std::vector<std::uint8_t> frame_host::original_call_bytes() const {
+    return rel32_instruction(0xE8, site_, at(host_per_frame));
+}
+
+std::vector<std::uint8_t> frame_host::site_bytes() const {
+    return read_bytes(site_, 5);
+}
+
+plugin_dir::plugin_dir() {
+    char name[] = "/tmp/corvane-frames-XXXXXX";
+    if (mkdtemp(name))
+        dir_ = name;
+    else
+        ADD_FAILURE() << "no temporary directory";
+    auto& os_state = os::stand_in::current();
+    os_state.module_paths[os_state.plugin_module] = dir_ + "/corvane.dll";
+    auto keep = [this](std::uint32_t address, std::size_t size) {
+        kept_.push_back(std::make_unique<bytes_patch>(address, read_bytes(address, size)));
+    };
+    keep(0x8CC4A0, 0x8CC530 - 0x8CC4A0); // aim values and the four aim rows
+    keep(0x521632, 4);                   // the float in the aim camera's code
+}
+
+plugin_dir::~plugin_dir() {
+    if (dir_.empty()) return;
+    std::remove((dir_ + "/aimingSets.dat").c_str());
+    rmdir(dir_.c_str());
+}
+
+void plugin_dir::write_settings(const std::string& text) const {
+    if (dir_.empty()) return;
+    std::FILE* const file = std::fopen((dir_ + "/aimingSets.dat").c_str(), "w");
+    if (!file) {
+        ADD_FAILURE() << "cannot write the settings file in " << dir_;
+        return;
+    }
+    std::fputs(text.c_str(), file);
+    std::fclose(file);
+}
+
+} // namespace test_host

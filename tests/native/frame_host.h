@@ -1,0 +1,72 @@
+// A host-like setting for the per-frame call: a caller whose 5-byte CALL stands at a host call
+// site (0x53E981 unless a test picks another) and leads, through a JMP at a host address, to a
+// double of the host's per-frame function. Tests execute that CALL for real, so whatever the
+// module writes at the site is run by the CPU exactly as the host would run it.
+#pragma once
+
+#include "host_image.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace test_host {
+
+inline constexpr std::uint32_t per_frame_call_site = 0x53E981;
+// Where the site's CALL leads: the host's per-frame function, and a second function that the
+// site can be pointed at instead (as another build of the host might call).
+inline constexpr std::uint32_t host_per_frame = 0x7F0000;
+inline constexpr std::uint32_t host_per_frame_other = 0x7F0010;
+// What each of the two returns; the caller hands it back to the test.
+inline constexpr std::uintptr_t per_frame_result = 0x5EED0F00;
+inline constexpr std::uintptr_t other_result = 0x0DD0F00D;
+
+class frame_host {
+  public:
+    explicit frame_host(std::uint32_t call_site = per_frame_call_site);
+    ~frame_host();
+    frame_host(const frame_host&) = delete;
+    frame_host& operator=(const frame_host&) = delete;
+
+    // Executes the caller, and with it the CALL at the site; returns what came back in EAX.
+    void* run_frame();
+
+    // Rewrites the site's CALL so that it leads to host_per_frame_other.
+    void call_other_host_function();
+
+    // The CALL of host_per_frame that the site held when this host was laid out.
+    std::vector<std::uint8_t> original_call_bytes() const;
+    std::vector<std::uint8_t> site_bytes() const;
+    std::uint32_t site() const { return site_; }
+
+    // "host" or "other host" for each run of a host function, in order; hooks and handlers
+    // under test append their own words, so one vector shows the order of everything.
+    std::vector<std::string> log;
+    int host_runs = 0;
+
+    static frame_host* current;
+
+  private:
+    std::uint32_t site_;
+    std::vector<std::unique_ptr<bytes_patch>> patches_;
+};
+
+// A temporary directory that the OS stand-in reports as the module's own, for the settings
+// file. Keeps the host bytes that a settings load writes (the aim values and rows, and the float
+// in the aim camera's code) and puts them back when it goes. Make it after reset_platform.
+class plugin_dir {
+  public:
+    plugin_dir();
+    ~plugin_dir();
+    plugin_dir(const plugin_dir&) = delete;
+    plugin_dir& operator=(const plugin_dir&) = delete;
+
+    void write_settings(const std::string& text) const;
+
+  private:
+    std::string dir_;
+    std::vector<std::unique_ptr<bytes_patch>> kept_;
+};
+
+} // namespace test_host

@@ -1,0 +1,294 @@
+// Chained call hooks on a host call site, run by executing the patched CALL for real.
+#include "frame_host.h"
+
+#include "injector/branch.h"
+#include "injector/hooking.h"
+#include "injector/teardown.h"
+#include "platform/os_stand_in.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using test_host::frame_host;
+
+// A call site of these tests alone, so the module's own site stays out of the way.
+constexpr std::uint32_t test_site = 0x600000;
+using test_hooker = injector::function_hooker<injector::scoped_call, test_site, void*()>;
+using next_type = test_hooker::next_type;
+
+void* as_result(std::uintptr_t value) {
+    return reinterpret_cast<void*>(value);
+}
+
+// A hook that logs `word`, runs the rest of the chain and logs `word` again on the way out.
+test_hooker::hook_type around(std::string word) {
+    return [word](next_type next) {
+        frame_host::current->log.push_back(word);
+        void* const result = next();
+        frame_host::current->log.push_back(word + "'");
+        return result;
+    };
+}
+
+class CallHooks : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(test_host::map_host_image());
+        test_host::reset_platform();
+        test_host::reset_module();
+        host = std::make_unique<frame_host>(test_site);
+    }
+    void TearDown() override {
+        test_host::reset_module();
+        host.reset();
+    }
+
+    static std::shared_ptr<test_hooker::manager_type> manager() {
+        return test_hooker::site_manager();
+    }
+    std::uintptr_t site_destination() const { return injector::read_branch_target(test_site); }
+    static std::uintptr_t trampoline() {
+        return reinterpret_cast<std::uintptr_t>(&test_hooker::site_trampoline);
+    }
+
+    std::unique_ptr<frame_host> host;
+};
+
+TEST_F(CallHooks, OneHookRunsAroundTheHostAndItsResultReachesTheCaller) {
+    test_hooker hooker;
+    void* seen_by_hook = nullptr;
+    hooker.install([&](next_type next) {
+        frame_host::current->log.push_back("hook");
+        seen_by_hook = next();
+        return as_result(0x1234);
+    });
+
+    EXPECT_EQ(site_destination(), trampoline());
+    EXPECT_EQ(host->run_frame(), as_result(0x1234));
+    EXPECT_EQ(seen_by_hook, as_result(test_host::per_frame_result));
+    EXPECT_EQ(host->log, (std::vector<std::string>{"hook", "host"}));
+}
+
+TEST_F(CallHooks, PassThroughHooksHandTheHostResultBackUnchanged) {
+    test_hooker a, b;
+    a.install([](next_type next) { return next(); });
+    b.install([](next_type next) { return next(); });
+
+    EXPECT_EQ(host->run_frame(), as_result(test_host::per_frame_result));
+    EXPECT_EQ(host->host_runs, 1);
+}
+
+TEST_F(CallHooks, NewestHookRunsFirstAndTheOldestNextCallsTheHost) {
+    test_hooker a, b, c;
+    a.install(around("A"));
+    b.install(around("B"));
+    c.install(around("C"));
+
+    host->run_frame();
+    host->run_frame();
+
+    const std::vector<std::string> one_frame = {"C", "B", "A", "host", "A'", "B'", "C'"};
+    std::vector<std::string> two_frames = one_frame;
+    two_frames.insert(two_frames.end(), one_frame.begin(), one_frame.end());
+    EXPECT_EQ(host->log, two_frames);
+}
+
+TEST_F(CallHooks, HookThatSkipsNextKeepsOlderHooksAndTheHostFromRunning) {
+    test_hooker older, newer;
+    older.install(around("older"));
+    newer.install([](next_type) {
+        frame_host::current->log.push_back("newer");
+        return as_result(0x77);
+    });
+
+    EXPECT_EQ(host->run_frame(), as_result(0x77));
+    EXPECT_EQ(host->log, (std::vector<std::string>{"newer"}));
+    EXPECT_EQ(host->host_runs, 0);
+}
+
+TEST_F(CallHooks, InstallingAgainReplacesTheHookInPlaceWithoutTouchingTheSite) {
+    test_hooker a, b;
+    a.install(around("A"));
+    b.install(around("B"));
+    os::stand_in::current().protect_calls.clear();
+
+    a.install(around("A2")); // still the oldest entry
+
+    EXPECT_TRUE(os::stand_in::current().protect_calls.empty());
+    EXPECT_EQ(manager()->hook_count(), 2u);
+    host->run_frame();
+    EXPECT_EQ(host->log, (std::vector<std::string>{"B", "A2", "host", "A2'", "B'"}));
+}
+
+TEST_F(CallHooks, CopyTakesOverTheRegistrationAsTheNewestEntry) {
+    std::optional<test_hooker> a(std::in_place);
+    test_hooker b;
+    a->install(around("A"));
+    b.install(around("B"));
+
+    const test_hooker copy(*a);
+    a.reset(); // the source has nothing left to remove
+
+    EXPECT_TRUE(copy.is_installed());
+    EXPECT_EQ(manager()->hook_count(), 2u);
+    EXPECT_EQ(site_destination(), trampoline());
+    host->run_frame();
+    EXPECT_EQ(host->log, (std::vector<std::string>{"A", "B", "host", "B'", "A'"}));
+}
+
+TEST_F(CallHooks, LastHookGoneRestoresTheSiteAndTheNextInstallReadsTheCallAgain) {
+    {
+        test_hooker first;
+        first.install(around("first"));
+        EXPECT_EQ(site_destination(), trampoline());
+    }
+    EXPECT_EQ(host->site_bytes(), host->original_call_bytes());
+    EXPECT_FALSE(manager()->is_site_patched());
+    EXPECT_EQ(host->run_frame(), as_result(test_host::per_frame_result));
+
+    host->call_other_host_function();
+    test_hooker second;
+    second.install(around("second"));
+    host->log.clear();
+
+    EXPECT_EQ(host->run_frame(), as_result(test_host::other_result));
+    EXPECT_EQ(host->log, (std::vector<std::string>{"second", "other host", "second'"}));
+    EXPECT_EQ(reinterpret_cast<std::uint32_t>(manager()->host_function_address()),
+              test_host::host_per_frame_other);
+}
+
+class CallHooksOneOfTwoRemoved : public CallHooks, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CallHooksOneOfTwoRemoved, TheOtherRunsAloneOnAStillPatchedSite) {
+    const bool remove_newer = GetParam();
+    std::optional<test_hooker> older(std::in_place), newer(std::in_place);
+    older->install(around("older"));
+    newer->install(around("newer"));
+
+    (remove_newer ? newer : older).reset();
+
+    EXPECT_EQ(site_destination(), trampoline());
+    EXPECT_EQ(manager()->hook_count(), 1u);
+    const std::string left = remove_newer ? "older" : "newer";
+    EXPECT_EQ(host->run_frame(), as_result(test_host::per_frame_result));
+    EXPECT_EQ(host->log, (std::vector<std::string>{left, "host", left + "'"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Which, CallHooksOneOfTwoRemoved, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "newer" : "older"; });
+
+// A failing chain: whatever the hooks do, the host's frame runs exactly once and the caller
+// gets the host's result.
+struct failure_case {
+    const char* name;
+    std::vector<test_hooker::hook_type> hooks; // oldest first
+};
+
+void PrintTo(const failure_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class CallHooksContainFailures : public CallHooks,
+                                 public ::testing::WithParamInterface<failure_case> {};
+
+TEST_P(CallHooksContainFailures, HostRunsOnceAndItsResultIsReturned) {
+    std::vector<std::unique_ptr<test_hooker>> hookers;
+    for (const auto& hook : GetParam().hooks) {
+        hookers.push_back(std::make_unique<test_hooker>());
+        hookers.back()->install(hook);
+    }
+
+    EXPECT_EQ(host->run_frame(), as_result(test_host::per_frame_result));
+    EXPECT_EQ(host->host_runs, 1);
+    // The hooks stay in place: the next frame fails the same way and again runs the host once.
+    EXPECT_EQ(host->run_frame(), as_result(test_host::per_frame_result));
+    EXPECT_EQ(host->host_runs, 2);
+}
+
+const test_hooker::hook_type throws_before_next = [](next_type) -> void* {
+    throw std::runtime_error("before");
+};
+const test_hooker::hook_type throws_after_next = [](next_type next) -> void* {
+    next();
+    throw 42; // not even a std::exception
+};
+const test_hooker::hook_type passes_through = [](next_type next) { return next(); };
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CallHooksContainFailures,
+    ::testing::Values(failure_case{"throws_before_next", {throws_before_next}},
+                      failure_case{"throws_after_next", {throws_after_next}},
+                      failure_case{"empty_hook", {test_hooker::hook_type()}},
+                      failure_case{"older_throws_under_newer",
+                                   {throws_before_next, passes_through}},
+                      failure_case{"newer_throws_after_chain", {passes_through, throws_after_next}},
+                      failure_case{"empty_older_hook", {test_hooker::hook_type(), passes_through}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class CallHooksSiteWithoutBranch : public CallHooks,
+                                   public ::testing::WithParamInterface<std::vector<std::uint8_t>> {
+};
+
+TEST_P(CallHooksSiteWithoutBranch, AttachLeavesTheSiteUntouched) {
+    const test_host::bytes_patch no_branch(test_site, GetParam());
+    test_hooker hooker;
+    hooker.install(around("never"));
+
+    EXPECT_EQ(host->site_bytes(), GetParam());
+    EXPECT_FALSE(manager()->is_site_patched());
+    EXPECT_EQ(manager()->host_function_address(), nullptr);
+    for (const auto& call : os::stand_in::current().protect_calls)
+        EXPECT_NE(call.size, 5u) << "five bytes were saved for a patch";
+}
+
+INSTANTIATE_TEST_SUITE_P(Contents, CallHooksSiteWithoutBranch,
+                         ::testing::Values(std::vector<std::uint8_t>{0x90, 0x90, 0x90, 0x90, 0x90},
+                                           std::vector<std::uint8_t>{0xFF, 0xD0, 0x90, 0x90,
+                                                                     0x90})); // call eax
+
+// What the probe teardown below saw: it runs between the retained hookers' release and the
+// drop of the module's reference to the manager.
+struct unload_observation {
+    bool ran = false;
+    std::vector<std::uint8_t> site_bytes;
+    bool manager_alive = false;
+};
+unload_observation observed;
+std::weak_ptr<test_hooker::manager_type> watched_manager;
+
+void observe_unload() {
+    observed.ran = true;
+    observed.site_bytes = test_host::read_bytes(test_site, 5);
+    observed.manager_alive = !watched_manager.expired();
+}
+
+TEST_F(CallHooks, RetainedHookOutlivesItsHookerAndUnloadRestoresTheSiteBeforeTheManagerGoes) {
+    watched_manager = manager(); // creates the manager and registers the drop of its reference
+    observed = {};
+    injector::register_teardown(&observe_unload);
+    {
+        test_hooker local;
+        local.install(around("kept"));
+        injector::retain_hooker(local);
+    }
+    host->run_frame();
+    EXPECT_EQ(host->log, (std::vector<std::string>{"kept", "host", "kept'"}));
+
+    injector::run_teardowns();
+
+    ASSERT_TRUE(observed.ran);
+    EXPECT_EQ(observed.site_bytes, host->original_call_bytes());
+    EXPECT_TRUE(observed.manager_alive);
+    EXPECT_TRUE(watched_manager.expired());
+    EXPECT_EQ(host->site_bytes(), host->original_call_bytes());
+}
+
+} // namespace

@@ -1,0 +1,259 @@
+// Start-up and unload of the plug-in, as the DLL's two static objects run them, on a host laid
+// out with both call sites: the aim-camera call at 0x527A95 and the per-frame call at 0x53E981.
+#include "aim_host.h"
+#include "frame_host.h"
+
+#include "injector/branch.h"
+#include "injector/teardown.h"
+#include "platform/os_stand_in.h"
+#include "plugin/aim_hook.h"
+#include "plugin/aiming_plugin.h"
+#include "plugin/per_frame.h"
+#include "plugin/settings.h"
+#include "plugin/weapon_offsets.h"
+#include "runtime/game_process_event.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using runtime::game_process_event;
+
+constexpr std::uint32_t aim_call_site = 0x527A95;
+constexpr std::uint32_t per_frame_site = test_host::per_frame_call_site;
+
+const char settings_text[] = "reload 0\n"
+                             "--\n"
+                             "line3 1.5\n"
+                             "line4 2.5\n"
+                             "line5 3.5\n"
+                             "line6 4.5\n"
+                             "line7 5.5\n"
+                             "line8 6.5\n"
+                             "line9 7.5\n"
+                             "--\n"
+                             "row0 1 2 3 4 5 6 7\n"
+                             "row1 1 2 3 4 5 6 7\n"
+                             "row2 1 2 3 4 5 6 7\n"
+                             "row3 1 2 3 4 5 6 7\n"
+                             "--\n"
+                             "22 0.5 0.25 0.125\n";
+
+struct build_bytes {
+    const char* name;
+    std::uint32_t address;
+    std::vector<std::uint8_t> bytes; // empty: a host that matches no probe
+};
+
+void PrintTo(const build_bytes& b, std::ostream* out) {
+    *out << b.name;
+}
+
+const build_bytes build_1001{"b1001", 0x401000, {0x55, 0x8B, 0xEC, 0x53}};
+const build_bytes build_1011{"b1011", 0x8245BC, {0xBF, 0x94, 0x00, 0x00}};
+const build_bytes build_unknown{"unknown", 0x401000, {}};
+
+std::uintptr_t address_of_aim_hook() {
+    return reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook);
+}
+std::uintptr_t address_of_trampoline() {
+    return reinterpret_cast<std::uintptr_t>(&runtime::per_frame_hooker::site_trampoline);
+}
+
+class StartUp : public ::testing::Test {
+  protected:
+    void SetUp() override { lay_out(build_1001); }
+    void TearDown() override {
+        test_host::reset_module();
+        dir.reset();
+        build.reset();
+        frames.reset();
+        aim.reset();
+    }
+
+    void lay_out(const build_bytes& b) {
+        ASSERT_TRUE(test_host::map_host_image());
+        test_host::reset_platform();
+        test_host::reset_module();
+        aim = std::make_unique<test_host::aim_host>();
+        frames = std::make_unique<test_host::frame_host>();
+        if (!b.bytes.empty()) build = std::make_unique<test_host::bytes_patch>(b.address, b.bytes);
+        dir = std::make_unique<test_host::plugin_dir>();
+        dir->write_settings(settings_text);
+        aim->player.set_weapon(1, 22);
+    }
+
+    // What loading the DLL does: its two static objects, in order.
+    static void load_module() {
+        plugin::create_weapon_offset_list();
+        plugin::start_aiming_plugin();
+    }
+
+    // The settings file reached the module and the host.
+    static void expect_settings_applied() {
+        const auto* list = plugin::weapon_offset_list();
+        ASSERT_NE(list, nullptr);
+        ASSERT_EQ(list->size(), 1u);
+        EXPECT_EQ(list->front().weapon_type, 22);
+        EXPECT_EQ(list->front().offset[0], 0.5f);
+        EXPECT_EQ(test_host::read<float>(0x8CC4B4), 1.5f);
+    }
+
+    // One aim-camera computation: returns the offset the aim hook handed to the host's
+    // transform, or nothing when it passed the call through.
+    std::vector<std::array<float, 3>> aim_offsets() {
+        int object = 0;
+        float target[3] = {};
+        aim->calls = {};
+        EXPECT_EQ(aim->call_aim_site(&object, target, 0, 0, 0), test_host::camera_result);
+        std::vector<std::array<float, 3>> offsets;
+        for (const auto& call : aim->calls.transforms)
+            offsets.push_back(call.offset);
+        return offsets;
+    }
+
+    std::unique_ptr<test_host::aim_host> aim;
+    std::unique_ptr<test_host::frame_host> frames;
+    std::unique_ptr<test_host::bytes_patch> build;
+    std::unique_ptr<test_host::plugin_dir> dir;
+};
+
+TEST_F(StartUp, RedirectsTheAimCallLoadsTheSettingsAndHooksTheFrame) {
+    load_module();
+
+    EXPECT_EQ(injector::read_branch_target(aim_call_site), address_of_aim_hook());
+    EXPECT_EQ(injector::read_branch_target(per_frame_site), address_of_trampoline());
+    expect_settings_applied();
+    EXPECT_EQ(plugin::reload_each_frame, 0);
+
+    auto& event = game_process_event::instance();
+    EXPECT_TRUE(event.pre_handlers.empty());
+    ASSERT_EQ(event.post_handlers.size(), 1u);
+    EXPECT_EQ(event.post_handlers.front().target<void (*)()>(), nullptr)
+        << "the per-frame handler must be a callable object, never folded as a plain function";
+
+    // Before any frame the aim is the file's; a frame with X down runs the handler after the
+    // host, and from then on the aim's x is mirrored and tripled.
+    EXPECT_EQ(aim_offsets(), (std::vector<std::array<float, 3>>{{0.5f, 0.25f, 0.125f}}));
+    auto& os_state = os::stand_in::current();
+    os_state.keys_down = {plugin::key_x};
+    EXPECT_EQ(frames->run_frame(), reinterpret_cast<void*>(test_host::per_frame_result));
+    EXPECT_EQ(frames->log, (std::vector<std::string>{"host"}));
+    EXPECT_EQ(os_state.key_queries, (std::vector<int>{plugin::key_z, plugin::key_x}));
+    EXPECT_EQ(aim_offsets(), (std::vector<std::array<float, 3>>{{-1.5f, 0.25f, 0.125f}}));
+}
+
+// What unloading looked like at two moments: when the event's handler list let its handler
+// go, and just before the weapon offset list is released.
+struct unload_moment {
+    std::vector<std::uint8_t> per_frame_site;
+    std::vector<std::uint8_t> aim_site;
+    bool list_alive;
+};
+std::vector<unload_moment> handler_released;
+std::vector<unload_moment> before_list_release;
+
+unload_moment now() {
+    return {test_host::read_bytes(per_frame_site, 5), test_host::read_bytes(aim_call_site, 5),
+            plugin::weapon_offset_list() != nullptr};
+}
+
+// A handler that notes the moment each of its copies is destroyed.
+struct release_witness {
+    void operator()() const {}
+    ~release_witness() { handler_released.push_back(now()); }
+};
+
+void note_before_list_release() {
+    before_list_release.push_back(now());
+}
+
+TEST_F(StartUp, UnloadRestoresThePerFrameSiteThenTheAimSiteThenReleasesTheList) {
+    plugin::create_weapon_offset_list();
+    before_list_release.clear();
+    // Registered right after the list: it runs after every start-up teardown and before the
+    // list's own.
+    injector::register_teardown(&note_before_list_release);
+    plugin::start_aiming_plugin();
+    auto& event = game_process_event::instance();
+    event.add_handler(event.post_handlers, release_witness{});
+    frames->run_frame();
+    const auto redirected_aim_site = test_host::read_bytes(aim_call_site, 5);
+
+    handler_released.clear();
+    injector::run_teardowns();
+
+    ASSERT_EQ(handler_released.size(), 1u) << "the event's stored copy, released once";
+    EXPECT_EQ(handler_released[0].per_frame_site, frames->original_call_bytes());
+    EXPECT_EQ(handler_released[0].aim_site, redirected_aim_site);
+    EXPECT_TRUE(handler_released[0].list_alive);
+
+    ASSERT_EQ(before_list_release.size(), 1u);
+    EXPECT_EQ(before_list_release[0].aim_site, test_host::original_aim_call_bytes());
+    EXPECT_TRUE(before_list_release[0].list_alive);
+
+    EXPECT_EQ(plugin::weapon_offset_list(), nullptr);
+    EXPECT_EQ(frames->site_bytes(), frames->original_call_bytes());
+    EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), test_host::original_aim_call_bytes());
+}
+
+TEST_F(StartUp, LoadingAgainAfterAnUnloadHooksAndRunsAsTheFirstTime) {
+    load_module();
+    frames->run_frame();
+    injector::run_teardowns();
+    test_host::reset_module(); // the caches a fresh load of the DLL would start without
+    auto& os_state = os::stand_in::current();
+    os_state.key_queries.clear();
+    frames->log.clear();
+
+    load_module();
+
+    EXPECT_EQ(injector::read_branch_target(aim_call_site), address_of_aim_hook());
+    EXPECT_EQ(injector::read_branch_target(per_frame_site), address_of_trampoline());
+    expect_settings_applied();
+    EXPECT_EQ(frames->run_frame(), reinterpret_cast<void*>(test_host::per_frame_result));
+    EXPECT_EQ(frames->log, (std::vector<std::string>{"host"}));
+    EXPECT_EQ(os_state.key_queries, (std::vector<int>{plugin::key_z, plugin::key_x}))
+        << "the handler runs once per frame, not once per load";
+    EXPECT_EQ(aim_offsets(), (std::vector<std::array<float, 3>>{{0.5f, 0.25f, 0.125f}}));
+
+    injector::run_teardowns();
+    EXPECT_EQ(frames->site_bytes(), frames->original_call_bytes());
+    EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), test_host::original_aim_call_bytes());
+}
+
+class StartUpWithoutFrameHook : public StartUp, public ::testing::WithParamInterface<build_bytes> {
+  protected:
+    void SetUp() override { lay_out(GetParam()); }
+};
+
+TEST_P(StartUpWithoutFrameHook, StillRedirectsTheAimAndAppliesTheSettings) {
+    load_module();
+
+    EXPECT_EQ(injector::read_branch_target(aim_call_site), address_of_aim_hook());
+    EXPECT_EQ(frames->site_bytes(), frames->original_call_bytes());
+    expect_settings_applied();
+    EXPECT_EQ(game_process_event::instance().post_handlers.size(), 1u);
+
+    os::stand_in::current().keys_down = {plugin::key_x};
+    frames->run_frame();
+    EXPECT_EQ(frames->log, (std::vector<std::string>{"host"}));
+    EXPECT_TRUE(os::stand_in::current().key_queries.empty()) << "the handler never runs";
+    EXPECT_EQ(aim_offsets(), (std::vector<std::array<float, 3>>{{0.5f, 0.25f, 0.125f}}));
+
+    injector::run_teardowns();
+    EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), test_host::original_aim_call_bytes());
+    EXPECT_EQ(frames->site_bytes(), frames->original_call_bytes());
+    EXPECT_EQ(plugin::weapon_offset_list(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, StartUpWithoutFrameHook,
+                         ::testing::Values(build_1011, build_unknown),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
