@@ -1,0 +1,380 @@
+// corvane-check: what it reports for small settings files, its exit status, and its three outputs.
+#include "tools/check/settings_check.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using check::warning_code;
+
+// The starter file as its 31 lines, which the cases below edit one line at a time.
+std::vector<std::string> template_lines() {
+    std::vector<std::string> lines;
+    std::istringstream in(check::settings_template());
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::string join(const std::vector<std::string>& lines, const char* end = "\n") {
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + end;
+    return text;
+}
+
+class check_files : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/corvane_check_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string write(const std::string& content, const std::string& name = "aimingSets.dat") {
+        const std::string path = (dir_ / name).string();
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+
+    check::check_result check(const std::string& content) {
+        return check::check_settings_file(write(content));
+    }
+
+    fs::path dir_;
+};
+
+struct expected_warning {
+    int line;
+    warning_code code;
+    const char* says; // a piece of the message
+};
+
+struct file_case {
+    const char* name;
+    std::string content;
+    std::vector<expected_warning> warnings; // exactly these, in this order
+};
+
+std::string edited(std::vector<std::pair<int, std::string>> edits) {
+    std::vector<std::string> lines = template_lines();
+    for (const auto& [line, text] : edits)
+        lines.at(line - 1) = text;
+    return join(lines);
+}
+
+std::string first_lines(int count) {
+    std::vector<std::string> lines = template_lines();
+    lines.resize(count);
+    return join(lines);
+}
+
+void PrintTo(const file_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+std::vector<file_case> file_cases() {
+    const std::string long_tail(600, 'x');
+    return {
+        {"starter_file", join(template_lines()), {}},
+        {"starter_file_with_crlf", join(template_lines(), "\r\n"), {}},
+        {"number_taken_as_label",
+         edited({{3, "0.5"}}),
+         {{3, warning_code::number_as_label, "'0.5', is a number"}}},
+        {"number_as_label_shifts_the_values",
+         edited({{11, "1 2 3 4 5 6 7"}}),
+         {{11, warning_code::number_as_label, "taken from the next word on"},
+          {11, warning_code::missing_values, "value 7 of row 0 keeps its value"}}},
+        {"label_with_a_blank",
+         edited({{4, "aim height 0.5"}}),
+         {{4, warning_code::missing_values, "keeps its own value at 0x8CC4B8"}}},
+        {"row_with_three_values",
+         edited({{12, "row1 1 2 3"}}),
+         {{12, warning_code::missing_values, "values 4 to 7 of row 1"}}},
+        {"code_constant_without_value",
+         edited({{5, "aim_code_constant_521632"}}),
+         {{5, warning_code::missing_values, "nothing is written into the host's code"}}},
+        {"decimal_comma",
+         edited({{6, "value 1,5"}}),
+         {{6, warning_code::partly_read, "'1,5' is read as 1; the rest, ',5', is ignored"}}},
+        {"number_with_two_points_feeds_the_next_value",
+         edited({{13, "row2 1.5.5 2 3 4 5 6"}}),
+         {{13, warning_code::partly_read, "the rest, '.5', is read as the next value"}}},
+        {"infinite_and_nan",
+         edited({{7, "value inf"}, {8, "value 1e99"}, {18, "23 nan 0 0"}}),
+         {{7, warning_code::not_finite, "infinite"},
+          {8, warning_code::not_finite, "too large for a float"},
+          {18, warning_code::not_finite, "aim point cannot be computed"}}},
+        {"reload_every_frame",
+         edited({{1, "reload 1"}}),
+         {{1, warning_code::reload_every_frame, "reads this file again on every frame"}}},
+        {"reload_flag_not_whole",
+         edited({{1, "reload 0.5"}}),
+         {{1, warning_code::partly_read, "'0.5' is read as 0"}}},
+        {"weapon_line_two_numbers",
+         edited({{20, "24 0.5 0.2"}}),
+         {{20, warning_code::weapon_incomplete, "3 of the 4 fields"}}},
+        {"weapon_line_with_label",
+         edited({{20, "pistol 24 0.5 0.2 0.1"}}),
+         {{20, warning_code::weapon_incomplete, "no weapon type"}}},
+        {"weapon_type_given_twice",
+         edited({{20, "22 1 1 1"}}),
+         {{20, warning_code::weapon_duplicate, "already given on line 17"}}},
+        {"default_given_twice",
+         edited({{20, "-1 1 1 1"}}),
+         {{20, warning_code::weapon_duplicate, "the default (-1) was already given on line 16"}}},
+        {"octal_weapon_type",
+         edited({{20, "010 1 1 1"}}),
+         {{20, warning_code::weapon_type_spelling, "010 is weapon type 8"}}},
+        {"octal_type_equal_in_decimal_is_fine", edited({{20, "007 1 1 1"}}), {}},
+        {"hexadecimal_weapon_type_repeats_22",
+         edited({{20, "0x16 1 1 1"}}),
+         {{20, warning_code::weapon_type_spelling, "0x16 is weapon type 22"},
+          {20, warning_code::weapon_duplicate, "line 17"}}},
+        {"weapon_type_cut_short",
+         edited({{20, "08 1 2 3"}}),
+         {{20, warning_code::weapon_type_spelling, "'08' is read as weapon type 0"}}},
+        {"ends_in_the_weapon_lines",
+         first_lines(19),
+         {{20, warning_code::past_end, "ends after line 19: lines 20 to 31 set nothing"}}},
+        {"ends_after_line_9",
+         first_lines(9),
+         {{10, warning_code::past_end, "aim rows without a line stay 0.0 and still reach"}}},
+        {"empty_file", "", {{1, warning_code::past_end, "the file is empty"}}},
+        {"line_too_long_keeps_later_lines_in_place",
+         edited({{3, "value 2.5 " + long_tail}}),
+         {{3, warning_code::overlong_line, "longer than 511"}}},
+        {"line_of_511_characters_is_fine", edited({{3, "value 2.5 " + std::string(501, 'x')}}), {}},
+        {"crlf_line_of_511_characters_is_fine",
+         [] {
+             std::vector<std::string> lines = template_lines();
+             lines[2] = "value 2.5 " + std::string(501, 'x');
+             return join(lines, "\r\n");
+         }(),
+         {}},
+        {"text_after_line_31",
+         join(template_lines()) + "\n40 1 1 1\n",
+         {{33, warning_code::extra_lines, "1 line after line 31 holds text"}}},
+        {"blank_lines_after_line_31_are_fine", join(template_lines()) + "\n \n", {}},
+        {"byte_order_mark",
+         "\xEF\xBB\xBF" + join(template_lines()),
+         {{1, warning_code::byte_order_mark, "byte-order mark"}}},
+        {"byte_order_mark_before_a_number",
+         "\xEF\xBB\xBF" + edited({{1, "1"}}),
+         {{1, warning_code::byte_order_mark, "byte-order mark"},
+          {1, warning_code::number_as_label, "'1', is a number"}}},
+        {"ctrl_z_ends_the_file_as_in_windows_text_mode",
+         first_lines(20) + "\x1A" + join(template_lines()),
+         {{21, warning_code::past_end, "ends after line 20"}}},
+    };
+}
+
+class check_file_cases : public check_files, public ::testing::WithParamInterface<file_case> {};
+
+TEST_P(check_file_cases, reports_exactly_these_warnings) {
+    const file_case& c = GetParam();
+    const check::check_result result = check(c.content);
+    ASSERT_TRUE(result.readable) << result.error;
+    std::vector<std::pair<int, warning_code>> got, wanted;
+    for (const auto& w : result.warnings)
+        got.emplace_back(w.line, w.code);
+    for (const auto& w : c.warnings)
+        wanted.emplace_back(w.line, w.code);
+    ASSERT_EQ(got, wanted) << check::text_report(result);
+    for (std::size_t i = 0; i < c.warnings.size(); ++i) {
+        EXPECT_NE(result.warnings[i].message.find(c.warnings[i].says), std::string::npos)
+            << result.warnings[i].message;
+        EXPECT_FALSE(result.warnings[i].hint.empty());
+    }
+    EXPECT_EQ(result.exit_status(), c.warnings.empty() ? 0 : 1);
+    EXPECT_EQ(result.positions.size(), 31u);
+}
+
+INSTANTIATE_TEST_SUITE_P(files, check_file_cases, ::testing::ValuesIn(file_cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+const check::position_report& at(const check::check_result& result, int line) {
+    return result.positions.at(line - 1);
+}
+
+// What the module takes, line by line: positions, not labels, decide; later lines keep their
+// places after a long line; only complete, new weapon types become entries, in file order.
+TEST_F(check_files, describes_what_each_line_sets) {
+    const check::check_result result = check(edited({{3, "value 2.5 " + std::string(700, 'x')},
+                                                     {4, "0.5"},
+                                                     {12, "row1 1 2 3"},
+                                                     {17, "22 0.5 0.2 0.1"},
+                                                     {18, "25 0.6"},
+                                                     {19, "22 9 9 9"},
+                                                     {20, "0x1F 0 0 0"}}));
+    EXPECT_EQ(at(result, 3).takes, "2.5");
+    EXPECT_EQ(at(result, 3).state, check::line_state::overlong);
+    EXPECT_EQ(at(result, 4).takes, "nothing: the host keeps its value");
+    EXPECT_EQ(at(result, 5).takes, "0.3");
+    EXPECT_EQ(at(result, 12).takes, "1 2 3 (then 0.0 x4)");
+    EXPECT_EQ(at(result, 18).takes, "no entry");
+    EXPECT_EQ(at(result, 19).takes, "nothing: type 22 given earlier");
+    EXPECT_EQ(at(result, 20).takes, "type 31: zero, aim left alone");
+    EXPECT_EQ(at(result, 21).takes, "unused");
+
+    std::vector<std::int32_t> types;
+    for (const check::offset_entry& entry : result.offsets)
+        types.push_back(entry.weapon_type);
+    EXPECT_EQ(types, (std::vector<std::int32_t>{-1, 22, 31}));
+    EXPECT_FLOAT_EQ(result.offsets[1].x_in_x_mode(), -1.5f);
+    EXPECT_TRUE(result.offsets[2].leaves_aim_alone());
+}
+
+TEST_F(check_files, past_the_end_sets_nothing_but_rows_still_reach_the_host) {
+    const check::check_result result = check(first_lines(11));
+    EXPECT_EQ(result.lines_read, 11);
+    EXPECT_EQ(at(result, 11).takes, "1 0.9 0.8 0 0 1.2 0.25");
+    EXPECT_EQ(at(result, 12).state, check::line_state::past_end);
+    EXPECT_EQ(at(result, 12).takes, "nothing: the row stays 0.0");
+    EXPECT_EQ(at(result, 16).takes, "no entry");
+    EXPECT_TRUE(result.offsets.empty());
+}
+
+TEST_F(check_files, the_reference_report_is_unchanged) {
+    // The same file and report are checked under Wine against the Windows build.
+    check::check_result result =
+        check::check_settings_file(CHECK_TEST_FILES "/sample_with_faults.dat");
+    result.file = "sample_with_faults.dat";
+    std::ifstream in(CHECK_TEST_FILES "/expected_report.txt", std::ios::binary);
+    const std::string expected((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(check::text_report(result), expected);
+}
+
+// The command line, its exit statuses and its error messages.
+struct command_case {
+    const char* name;
+    std::vector<std::string> args; // "FILE" stands for a file with one warning
+    int status;
+    const char* out_says;
+    const char* err_says;
+};
+
+void PrintTo(const command_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class check_command : public check_files, public ::testing::WithParamInterface<command_case> {};
+
+TEST_P(check_command, exit_status_and_messages) {
+    const command_case& c = GetParam();
+    const std::string file = write(edited({{20, "010 1 1 1"}}));
+    std::vector<std::string> args = c.args;
+    for (std::string& arg : args) {
+        if (arg == "FILE") arg = file;
+        if (arg == "DIR") arg = dir_.string();
+    }
+    std::string out, err;
+    EXPECT_EQ(check::run_check_command(args, out, err), c.status);
+    EXPECT_NE(out.find(c.out_says), std::string::npos) << out;
+    EXPECT_NE(err.find(c.err_says), std::string::npos) << err;
+    if (!*c.err_says) {
+        EXPECT_EQ(err, "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    commands, check_command,
+    ::testing::Values(
+        command_case{"file_with_a_warning", {"FILE"}, 1, "010 is weapon type 8", ""},
+        command_case{"missing_file",
+                     {"/nonexistent/aimingSets.dat"},
+                     2,
+                     "",
+                     "cannot read '/nonexistent/aimingSets.dat': No such file or directory"},
+        command_case{"directory", {"DIR"}, 2, "", "cannot read"},
+        command_case{"missing_file_json",
+                     {"--json", "/nonexistent/x"},
+                     2,
+                     "\"readable\": false",
+                     "cannot read"},
+        command_case{"template", {"--template"}, 0, "reload_every_frame 0", ""},
+        command_case{"template_with_a_file", {"--template", "FILE"}, 2, "", "takes nothing else"},
+        command_case{"no_arguments", {}, 2, "", "usage:"},
+        command_case{"two_files", {"FILE", "FILE"}, 2, "", "one settings file"},
+        command_case{"unknown_option", {"--frobnicate", "FILE"}, 2, "", "unknown option"},
+        command_case{"svg_into_missing_folder",
+                     {"--svg", "/nonexistent/out.svg", "FILE"},
+                     2,
+                     "",
+                     "cannot write '/nonexistent/out.svg'"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+bool have_python() {
+    return std::system("python3 -c pass >/dev/null 2>&1") == 0;
+}
+
+// The JSON report is a valid document that holds the facts of the text report.
+TEST_F(check_files, json_report_is_valid_and_complete) {
+    if (!have_python()) {
+        GTEST_SKIP() << "python3 is needed to read the JSON back";
+    }
+    const std::string file = write(edited({{3, "v \xE9t\xE9 \"q\" 1"}, {20, "010 1 1 1"}}));
+    std::string out, err;
+    ASSERT_EQ(check::run_check_command({"--json", file}, out, err), 1);
+    const std::string json = write(out, "report.json");
+    const std::string script =
+        "import json, sys\n"
+        "r = json.load(open(sys.argv[1]))\n"
+        "assert r['exit_status'] == 1 and len(r['lines']) == 31, r\n"
+        "codes = [w['code'] for w in r['warnings']]\n"
+        "assert codes == ['missing_values', 'weapon_type_spelling'], codes\n"
+        "assert r['lines'][2]['text'] == 'v \\u00e9t\\u00e9 \"q\" 1', r['lines'][2]\n"
+        "assert r['lines'][2]['host_address'] == '0x8CC4B4', r['lines'][2]\n"
+        "assert r['lines'][19]['values'] == [8, 1, 1, 1], r['lines'][19]\n"
+        "types = [e['weapon_type'] for e in r['weapon_offsets']]\n"
+        "assert types == [-1, 22, 25, 31, 8], types\n"
+        "assert r['weapon_offsets'][1]['x_mode_offset'] == [-1.5, 0.2, 0.1], r['weapon_offsets']\n"
+        "assert r['weapon_offsets'][3]['leaves_aim_alone'] is True\n";
+    const std::string script_file = write(script, "check_json.py");
+    EXPECT_EQ(std::system(("python3 " + script_file + " " + json).c_str()), 0) << out;
+}
+
+// The picture is well-formed XML with one mark per weapon offset that moves the aim, in each
+// of the two views, the default drawn as the default, and an X-mode point beside each mark.
+TEST_F(check_files, svg_has_one_mark_per_entry_in_each_view) {
+    if (!have_python()) {
+        GTEST_SKIP() << "python3 is needed to parse the picture";
+    }
+    const std::string file = write(edited({{20, "40 -2 1 0.5"}, {21, "41 1e99 0 0"}}));
+    const std::string svg = (dir_ / "aim.svg").string();
+    std::string out, err;
+    ASSERT_EQ(check::run_check_command({"--svg", svg, file}, out, err), 1) << err;
+    const std::string script =
+        "import sys, xml.dom.minidom as m\n"
+        "d = m.parse(sys.argv[1])\n"
+        "views = {g.getAttribute('id'): g for g in d.getElementsByTagName('g')}\n"
+        "for v in ('view-xy', 'view-xz'):\n"
+        "    g = views[v]\n"
+        "    els = g.getElementsByTagName('circle') + g.getElementsByTagName('rect')\n"
+        "    marks = [e.getAttribute('data-weapon-type') for e in els\n"
+        "             if 'mark' in e.getAttribute('class').split()]\n"
+        "    moved = [e.getAttribute('data-weapon-type') for e in els\n"
+        "             if e.getAttribute('class') == 'x-mode']\n"
+        "    assert sorted(marks) == ['-1', '22', '25', '40'], (v, marks)\n"
+        "    assert sorted(moved) == sorted(marks), (v, moved)\n"
+        "    assert [e for e in els if e.getAttribute('data-weapon-type') == '-1'\n"
+        "            and 'default' in e.getAttribute('class')], v\n"
+        "    names = [t.firstChild.data for t in g.getElementsByTagName('text')]\n"
+        "    assert {'22', '25', '40', '-1 default', 'x'} <= set(names), names\n"
+        "notes = ' '.join(t.firstChild.data for t in d.getElementsByTagName('text'))\n"
+        "assert 'aim left alone (not drawn): weapon type 31' in notes, notes\n"
+        "assert 'inf or nan' in notes and 'weapon type 41' in notes, notes\n";
+    const std::string script_file = write(script, "check_svg.py");
+    EXPECT_EQ(std::system(("python3 " + script_file + " " + svg).c_str()), 0);
+}
+
+} // namespace

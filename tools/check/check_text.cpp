@@ -1,0 +1,72 @@
+#include "tools/check/check_text.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
+namespace check {
+
+std::size_t skip_blanks(const std::string& text, std::size_t p) {
+    while (p < text.size() && is_blank(text[p]))
+        ++p;
+    return p;
+}
+
+std::size_t word_end(const std::string& text, std::size_t p) {
+    while (p < text.size() && !is_blank(text[p]))
+        ++p;
+    return p;
+}
+
+std::string format_float(float value) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+std::string hex_address(std::uint32_t address) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0x%X", static_cast<unsigned>(address));
+    return buffer;
+}
+
+std::string without_line_end(const char* line) {
+    std::string text(line);
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    return text;
+}
+
+namespace {
+
+bool continues_character(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+} // namespace
+
+std::size_t columns(const std::string& text) {
+    std::size_t n = 0;
+    for (char c : text)
+        if (!continues_character(c)) ++n;
+    return n;
+}
+
+std::string for_display(const std::string& text, std::size_t width) {
+    std::string clean;
+    std::size_t start = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
+    for (std::size_t i = start; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        clean += c == '\t' ? ' ' : (c < 0x20 || c == 0x7F) ? '?' : static_cast<char>(c);
+    }
+    if (columns(clean) <= width) return clean;
+    std::string cut;
+    std::size_t n = 0;
+    for (char c : clean) {
+        if (!continues_character(c) && ++n > width - 3) break;
+        cut += c;
+    }
+    return cut + "...";
+}
+
+} // namespace check

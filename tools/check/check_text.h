@@ -1,0 +1,34 @@
+// Small text helpers shared by the checker's sources.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace check {
+
+// The characters at which scanf's "%s" stops, in the C locale.
+inline bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+std::size_t skip_blanks(const std::string& text, std::size_t p);
+std::size_t word_end(const std::string& text, std::size_t p);
+
+// The shortest text that reads back as the same float: "0.1", "-1.5", "inf".
+std::string format_float(float value);
+
+// "0x8CC4B4".
+std::string hex_address(std::uint32_t address);
+
+// A line as read, without its "\n" or "\r\n".
+std::string without_line_end(const char* line);
+
+// A line made fit for a terminal column: no byte-order mark, tabs as spaces, other control
+// characters as '?', and cut to `width` columns with "..." when longer.
+std::string for_display(const std::string& text, std::size_t width);
+
+// Columns that UTF-8 text takes on a terminal (one per character).
+std::size_t columns(const std::string& text);
+
+} // namespace check

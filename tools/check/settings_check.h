@@ -1,0 +1,103 @@
+// corvane-check: tells a player what the module will do with their settings file, line by line,
+// and warns about every way a line can fail or surprise. It reads the file with the module's
+// own line reader and parser (plugin/settings_parser.h), so it cannot disagree with the module.
+#pragma once
+
+#include "plugin/settings_parser.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace check {
+
+// How a position fared: read, read but cut at 511 characters, or beyond the end of the file.
+enum class line_state { read, overlong, past_end };
+
+// One of the 31 positions: the line found there and what the module takes from it.
+struct position_report {
+    const plugin::settings_position* position = nullptr;
+    line_state state = line_state::past_end;
+    std::string text;           // the line as read, without its line end
+    plugin::line_values values; // what the module's parser yields from it
+    std::string takes;          // in words: what the module takes from this line
+};
+
+// One entry the module's weapon offset list will hold after this file's load, in list order.
+struct offset_entry {
+    int line = 0;
+    std::int32_t weapon_type = 0;
+    float x = 0, y = 0, z = 0;
+    bool leaves_aim_alone() const; // a zero offset: the aim hook leaves the aim as it is
+    bool finite() const;
+    float x_in_x_mode() const { return x * -3.0f; }
+};
+
+// Every kind of warning, so tools and tests can tell them apart without reading the words.
+enum class warning_code {
+    number_as_label,      // a labelled line's first word is a number: it is taken as the label
+    missing_values,       // fewer values than the position takes
+    partly_read,          // a number stops inside a word ("1,5" is read as 1)
+    not_finite,           // inf or nan
+    weapon_incomplete,    // a weapon line without all four fields: no entry
+    weapon_duplicate,     // a weapon type an earlier line gave: the line changes nothing
+    weapon_type_spelling, // hexadecimal or octal weapon type, or one cut short ("08")
+    past_end,             // the file ends before line 31
+    overlong_line,        // longer than 511 characters
+    extra_lines,          // text after line 31, which the module never reads
+    byte_order_mark,      // a UTF-8 byte-order mark before line 1
+    utf16_file,           // the file is UTF-16 text, which the module cannot read
+    reload_every_frame,   // line 1 turns on reading the file again on every frame
+};
+
+const char* warning_name(warning_code code);
+
+// One warning: where, what happens, and what to do about it.
+struct check_warning {
+    int line = 0;
+    warning_code code{};
+    std::string message;
+    std::string hint;
+};
+
+// Everything the checker found in one file.
+struct check_result {
+    std::string file;
+    bool readable = false;
+    std::string error; // why the file could not be read
+    std::vector<position_report> positions;
+    std::vector<check_warning> warnings; // in line order
+    std::vector<offset_entry> offsets;   // the weapon offset list after the load
+    std::int32_t reload_each_frame = 0;
+    int lines_read = 0;  // positions the file reached (at most 31)
+    int extra_lines = 0; // lines after line 31 that hold text
+
+    // 0: reads cleanly; 1: read, with warnings; 2: could not be read.
+    int exit_status() const;
+};
+
+// Checks the settings file at `path`, opened as the module opens it (mode "r").
+check_result check_settings_file(const std::string& path);
+
+// Checks an open file from its current position; `name` is only shown in reports.
+check_result check_settings_stream(std::FILE* file, const std::string& name);
+
+// The report for people: a table of the 31 positions, the warnings and a summary.
+std::string text_report(const check_result& result);
+
+// The same facts as a JSON document, for tools.
+std::string json_report(const check_result& result);
+
+// A picture of the aim points around the player character: the x-y and x-z planes, one mark
+// per weapon offset that moves the aim, and where the X mode moves it.
+std::string aim_points_svg(const check_result& result);
+
+// A complete starter settings file that checks cleanly.
+const char* settings_template();
+
+// The whole command line: corvane-check [--json] [--svg OUT.svg] FILE | --template | --help.
+// Returns the exit status; writes what it would print to `out` and `err`.
+int run_check_command(const std::vector<std::string>& args, std::string& out, std::string& err);
+
+} // namespace check
