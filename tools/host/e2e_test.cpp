@@ -1,0 +1,528 @@
+// End-to-end: the built corvane.dll loaded with LoadLibrary into the simulated host, driven only
+// through the host's own code paths, files, keys and memory.
+#include "simulated_host.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using sim::host_build;
+using sim::simulated_host;
+namespace address = sim::address;
+
+using point = std::array<float, 3>;
+const point host_target = {1000.0f, 2000.0f, 3000.0f};
+const point player_position = {100.0f, 200.0f, 300.0f};
+
+// A settings file in the module's shape: 31 lines whose position says what they set.
+struct settings_file {
+    std::string reload = "1";
+    std::array<std::string, 7> values = {"10.25", "-3.5", "0.125", "42", "7.75", "8.5", "9.0625"};
+    std::array<std::string, 4> rows = {
+        "0.5 1.5 2.5 3.5 4.5 5.5 6.5",
+        "10.5 11.5 12.5 13.5 14.5 15.5 16.5",
+        "20.5 21.5 22.5 23.5 24.5 25.5 26.5",
+        "30.5 31.5 32.5 33.5 34.5 35.5 36.5",
+    };
+    std::vector<std::string> weapons = {
+        "22 0.5 0.2 0.1", "-1 0 1 0.25",      "30 0 0 0",
+        "31 -0.0 0 0",    "0x20 -0.25 0 1.5", "22 9 9 9", // a repeated type: the first one counts
+    };
+
+    std::string text() const {
+        static const char* const labels[7] = {"CameraDistance", "CameraHeight", "FieldOfView",
+                                              "ShoulderShift",  "LookAhead",    "BlendSpeed",
+                                              "ZoomScale"};
+        std::string out = "ReloadEachFrame " + reload + "\n";
+        out += "[camera]\n";
+        for (int i = 0; i < 7; ++i)
+            out += std::string(labels[i]) + " " + values[i] + "\n";
+        out += "[rows]\n";
+        for (int i = 0; i < 4; ++i)
+            out += "Row" + std::to_string(i) + " " + rows[i] + "\n";
+        out += "[weapons] type x y z\n";
+        for (std::size_t i = 0; i < 16; ++i)
+            out += (i < weapons.size() ? weapons[i] : std::string("#")) + "\n";
+        return out;
+    }
+};
+
+// The first `count` lines of a file.
+std::string first_lines(const std::string& text, int count) {
+    std::size_t end = 0;
+    for (int i = 0; i < count; ++i)
+        end = text.find('\n', end) + 1;
+    return text.substr(0, end);
+}
+
+float value_of(const settings_file& file, int line) {
+    return std::stof(file.values[line - 3]);
+}
+
+float row_value(int row, int column) {
+    return static_cast<float>(row * 10 + column) + 0.5f;
+}
+
+class corvane_e2e : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sim::set_keys(false, false);
+        sim::key_polls().clear();
+    }
+    void TearDown() override {
+        module.reset(); // unloads before the host goes
+        host.reset();
+        sim::set_keys(false, false);
+    }
+
+    // The host for `build`, the DLL copied beside `settings` (none: no file) and loaded.
+    void start(host_build build, const std::optional<std::string>& settings) {
+        host = std::make_unique<simulated_host>(build);
+        module = std::make_unique<sim::plugin_module>(CORVANE_DLL_PATH);
+        ASSERT_TRUE(module->ready()) << "cannot copy " << CORVANE_DLL_PATH;
+        if (settings) {
+            ASSERT_TRUE(module->write_settings(*settings));
+        }
+        ASSERT_TRUE(module->load()) << "LoadLibrary failed: " << GetLastError();
+        ASSERT_TRUE(module->count_key_polls());
+    }
+
+    // Aims with weapon `type` held; returns the outcome after checking what every path keeps.
+    sim::aim_outcome aim_with(std::int32_t type) {
+        host->set_weapon(3, type);
+        const sim::aim_outcome outcome = host->aim(host_target);
+        EXPECT_EQ(outcome.result, sim::camera_result);
+        EXPECT_EQ(outcome.camera_calls, 1);
+        EXPECT_EQ(outcome.camera.object, simulated_host::camera());
+        EXPECT_EQ(outcome.camera.words, sim::host_aim_words);
+        return outcome;
+    }
+
+    // The offset the module asked the host's transform for, or none when the aim was unchanged.
+    std::optional<point> offset_used(std::int32_t type) {
+        const sim::aim_outcome outcome = aim_with(type);
+        if (outcome.transform_calls == 0) {
+            EXPECT_EQ(outcome.camera.target, host_target);
+            return std::nullopt;
+        }
+        EXPECT_EQ(outcome.transform_calls, 1);
+        EXPECT_EQ(outcome.camera.target, outcome.transform_result);
+        return outcome.transform_offset;
+    }
+
+    void frames(int count) {
+        for (int i = 0; i < count; ++i) {
+            const std::uint32_t result = host->run_frame();
+            ASSERT_EQ(result, host->last_frame_result());
+        }
+    }
+
+    std::unique_ptr<simulated_host> host;
+    std::unique_ptr<sim::plugin_module> module;
+};
+
+// Fatal when a site still leads into the module: running the host's code would then jump into
+// a module that is gone.
+void assert_sites_original(const simulated_host& host) {
+    ASSERT_EQ(host.bytes_at(address::aim_call_site), simulated_host::original_aim_site_bytes());
+    ASSERT_EQ(host.bytes_at(address::frame_call_site), simulated_host::original_frame_site_bytes());
+    for (std::uint32_t site : {address::aim_call_site, address::frame_call_site})
+        EXPECT_EQ(host.page_protection(site), static_cast<std::uint32_t>(PAGE_EXECUTE_READ));
+}
+
+// --- every build ---------------------------------------------------------------------------
+
+class every_build : public corvane_e2e, public ::testing::WithParamInterface<host_build> {
+  protected:
+    bool hooks_frames() const {
+        return GetParam() == host_build::b1001 || GetParam() == host_build::b1002;
+    }
+};
+
+TEST_P(every_build, load_redirects_the_aim_call_and_hooks_frames_only_on_1001_and_1002) {
+    ASSERT_NO_FATAL_FAILURE(start(GetParam(), settings_file{}.text()));
+
+    EXPECT_EQ(host->bytes_at(address::aim_call_site)[0], 0xE8);
+    EXPECT_TRUE(module->contains(host->branch_target(address::aim_call_site)));
+    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f}));
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 10.25f);
+    for (std::uint32_t code :
+         {address::aim_call_site, address::frame_call_site, address::aim_code_constant})
+        EXPECT_EQ(host->page_protection(code), static_cast<std::uint32_t>(PAGE_EXECUTE_READ));
+
+    if (hooks_frames()) {
+        EXPECT_EQ(host->bytes_at(address::frame_call_site)[0], 0xE8);
+        EXPECT_TRUE(module->contains(host->branch_target(address::frame_call_site)));
+    } else {
+        EXPECT_EQ(host->bytes_at(address::frame_call_site),
+                  simulated_host::original_frame_site_bytes());
+    }
+
+    // Frames: the host's result always comes back; only a hooked host polls keys and reloads.
+    settings_file edited;
+    edited.values[0] = "77.5";
+    ASSERT_TRUE(module->write_settings(edited.text()));
+    sim::set_keys(false, true);
+    ASSERT_NO_FATAL_FAILURE(frames(3));
+    EXPECT_EQ(sim::key_polls().size(), hooks_frames() ? 6u : 0u); // Z and X each frame
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), hooks_frames() ? 77.5f : 10.25f);
+    EXPECT_EQ(offset_used(22), (point{hooks_frames() ? -1.5f : 0.5f, 0.2f, 0.1f}));
+}
+
+TEST_P(every_build, unload_restores_both_call_sites_and_loading_again_works) {
+    ASSERT_NO_FATAL_FAILURE(start(GetParam(), settings_file{}.text()));
+    sim::set_keys(false, true); // aim mode 1 where frames are hooked
+    ASSERT_NO_FATAL_FAILURE(frames(2));
+    sim::set_keys(false, false);
+
+    ASSERT_TRUE(module->unload());
+    ASSERT_NO_FATAL_FAILURE(assert_sites_original(*host));
+    EXPECT_EQ(offset_used(22), std::nullopt); // the host's own aim path
+    const std::uint32_t before = host->frames();
+    ASSERT_NO_FATAL_FAILURE(frames(2));
+    EXPECT_EQ(host->frames(), before + 2);
+
+    // A second load starts afresh: redirected again, settings read again, aim mode 0.
+    settings_file second;
+    second.values[0] = "5.5";
+    second.weapons = {"22 0.25 0 0"};
+    ASSERT_TRUE(module->write_settings(second.text()));
+    ASSERT_TRUE(module->load());
+    EXPECT_TRUE(module->contains(host->branch_target(address::aim_call_site)));
+    EXPECT_EQ(module->contains(host->branch_target(address::frame_call_site)), hooks_frames());
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 5.5f);
+    ASSERT_NO_FATAL_FAILURE(frames(2));
+    EXPECT_EQ(offset_used(22), (point{0.25f, 0.0f, 0.0f}));
+    ASSERT_TRUE(module->unload());
+    ASSERT_NO_FATAL_FAILURE(assert_sites_original(*host));
+}
+
+INSTANTIATE_TEST_SUITE_P(builds, every_build,
+                         ::testing::Values(host_build::b1001, host_build::b1002, host_build::b1011,
+                                           host_build::unknown),
+                         [](const auto& info) {
+                             return std::string("build_") + sim::build_name(info.param);
+                         });
+
+// --- settings reaching the host ------------------------------------------------------------
+
+TEST_F(corvane_e2e, every_value_of_the_file_reaches_its_host_address_and_nothing_else_changes) {
+    host = std::make_unique<simulated_host>(host_build::b1001);
+    const std::vector<std::uint8_t> data_before =
+        host->read_bytes(address::data_begin, address::image_end - address::data_begin);
+    host.reset();
+
+    const settings_file file;
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, file.text()));
+    for (const sim::value_slot& slot : sim::value_slots)
+        EXPECT_FLOAT_EQ(host->read_float(slot.address), value_of(file, slot.line))
+            << "line " << slot.line;
+    for (int row = 0; row < sim::aim_row_count; ++row)
+        for (int column = 0; column < sim::aim_row_length; ++column)
+            EXPECT_FLOAT_EQ(host->read_float(address::aim_rows + 4 * (row * 7 + column)),
+                            row_value(row, column))
+                << "row " << row << " column " << column;
+
+    // Outside the six floats and the row block the host's data is as it was.
+    const std::vector<std::uint8_t> data_after =
+        host->read_bytes(address::data_begin, address::image_end - address::data_begin);
+    for (std::uint32_t offset = 0; offset < data_after.size(); ++offset) {
+        const std::uint32_t at = address::data_begin + offset;
+        const bool written =
+            (at >= 0x8CC4A0 && at < 0x8CC4BC && !(at >= 0x8CC4A4 && at < 0x8CC4A8)) ||
+            (at >= address::aim_rows && at < address::aim_rows + 112);
+        if (!written) {
+            EXPECT_EQ(data_after[offset], data_before[offset]) << std::hex << at;
+        }
+    }
+}
+
+TEST_F(corvane_e2e, a_missing_file_leaves_the_host_as_it_was) {
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, std::nullopt));
+    for (const sim::value_slot& slot : sim::value_slots)
+        EXPECT_FLOAT_EQ(host->read_float(slot.address),
+                        simulated_host::default_value(slot.address));
+    EXPECT_FLOAT_EQ(host->read_float(address::aim_rows), simulated_host::default_row_value(0, 0));
+    EXPECT_EQ(offset_used(22), std::nullopt);
+    ASSERT_NO_FATAL_FAILURE(frames(3)); // nothing to reload: reloading was never switched on
+}
+
+TEST_F(corvane_e2e, a_file_that_ends_early_sets_nothing_past_its_end_and_rows_still_reach_host) {
+    const settings_file file;
+    // Ends after line 12 without a newline: rows 0 and 1 set, 2 and 3 reach the host as zeros.
+    std::string text = first_lines(file.text(), 12);
+    text.pop_back();
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, text));
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4A0), value_of(file, 9));
+    for (int column = 0; column < 7; ++column) {
+        EXPECT_FLOAT_EQ(host->read_float(address::aim_rows + 4 * column), row_value(0, column));
+        EXPECT_FLOAT_EQ(host->read_float(address::aim_rows + 4 * (7 + column)),
+                        row_value(1, column));
+        EXPECT_FLOAT_EQ(host->read_float(address::aim_rows + 4 * (14 + column)), 0.0f);
+        EXPECT_FLOAT_EQ(host->read_float(address::aim_rows + 4 * (21 + column)), 0.0f);
+    }
+    EXPECT_EQ(offset_used(22), std::nullopt);
+    EXPECT_EQ(offset_used(25), std::nullopt);
+    EXPECT_EQ(host->vector_set_calls(), 0);
+}
+
+TEST_F(corvane_e2e, a_file_ending_after_two_weapon_lines_adds_just_those) {
+    const std::string text = first_lines(settings_file{}.text(), 17); // weapons 22 and -1
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, text));
+    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f}));
+    EXPECT_EQ(offset_used(30), (point{0.0f, 1.0f, 0.25f})); // its own line is gone: -1 serves
+    EXPECT_EQ(host->vector_set_calls(), 2);
+}
+
+TEST_F(corvane_e2e, an_over_long_line_is_consumed_whole_and_later_lines_keep_their_places) {
+    settings_file file;
+    file.values[0] = "10.25 " + std::string(700, 'x') + " 99"; // line 3, 700+ characters
+    file.weapons[0] = "22 0.5 0.2 0.1 " + std::string(600, ' ') + "23 1 1 1";
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, file.text()));
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 10.25f);
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B8), value_of(file, 4));
+    EXPECT_FLOAT_EQ(host->read_float(address::aim_code_constant), value_of(file, 5));
+    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f}));
+    EXPECT_EQ(offset_used(23), (point{0.0f, 1.0f, 0.25f})); // the tail made no entry of its own
+}
+
+// --- the aim rule --------------------------------------------------------------------------
+
+struct aim_case {
+    const char* name;
+    std::int32_t weapon;
+    std::uint8_t slot;
+    std::uint32_t status_flags;
+    bool player_present;
+    std::optional<point> offset; // none: the host's own aim
+};
+
+class aim_rule : public corvane_e2e, public ::testing::WithParamInterface<aim_case> {};
+
+TEST_P(aim_rule, the_aim_target_follows_the_weapon_offset) {
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, settings_file{}.text()));
+    const aim_case& c = GetParam();
+    host->set_player_present(c.player_present);
+    host->set_status_flags(c.status_flags);
+    host->set_weapon(c.slot, c.weapon);
+    const sim::aim_outcome outcome = host->aim(host_target);
+
+    EXPECT_EQ(outcome.result, sim::camera_result);
+    ASSERT_EQ(outcome.camera_calls, 1);
+    EXPECT_EQ(outcome.camera.object, simulated_host::camera());
+    EXPECT_EQ(outcome.camera.words, sim::host_aim_words);
+    if (!c.offset) {
+        EXPECT_EQ(outcome.transform_calls, 0);
+        EXPECT_EQ(outcome.camera.target, host_target);
+        return;
+    }
+    ASSERT_EQ(outcome.transform_calls, 1);
+    EXPECT_EQ(outcome.transform_offset, *c.offset);
+    // The character faces along x: the point is the position moved by the offset.
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FLOAT_EQ(outcome.camera.target[i], player_position[i] + (*c.offset)[i]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, aim_rule,
+    ::testing::Values(
+        aim_case{"exact_type", 22, 0, 0, true, point{0.5f, 0.2f, 0.1f}},
+        aim_case{"hex_type_in_file", 32, 0, 0, true, point{-0.25f, 0.0f, 1.5f}},
+        aim_case{"high_slot_index", 22, 200, 0, true, point{0.5f, 0.2f, 0.1f}},
+        aim_case{"unlisted_type_takes_the_default", 25, 0, 0, true, point{0.0f, 1.0f, 0.25f}},
+        aim_case{"zero_offset_keeps_the_host_aim", 30, 0, 0, true, std::nullopt},
+        aim_case{"negative_zero_offset_keeps_the_host_aim", 31, 0, 0, true, std::nullopt},
+        aim_case{"flag_0x100_keeps_the_host_aim", 22, 0, 0x100, true, std::nullopt},
+        aim_case{"other_flags_do_not", 22, 0, 0xFFFFFEFF, true, point{0.5f, 0.2f, 0.1f}},
+        aim_case{"no_player_keeps_the_host_aim", 22, 0, 0, false, std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- frames, keys and reloading --------------------------------------------------------------
+
+class hooked_build : public corvane_e2e, public ::testing::WithParamInterface<host_build> {};
+
+TEST_P(hooked_build, the_handler_runs_once_per_frame_after_the_host_function) {
+    settings_file file;
+    file.reload = "0";
+    ASSERT_NO_FATAL_FAILURE(start(GetParam(), file.text()));
+    ASSERT_NO_FATAL_FAILURE(frames(5)); // each frame's result checked as it comes back
+
+    // Keys up: Z then X, once each per frame, after that frame's host work.
+    const auto& polls = sim::key_polls();
+    ASSERT_EQ(polls.size(), 10u);
+    for (std::size_t i = 0; i < polls.size(); ++i) {
+        EXPECT_EQ(polls[i].key, i % 2 == 0 ? sim::key_z : sim::key_x);
+        EXPECT_EQ(polls[i].frame, i / 2 + 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(builds, hooked_build,
+                         ::testing::Values(host_build::b1001, host_build::b1002),
+                         [](const auto& info) {
+                             return std::string("build_") + sim::build_name(info.param);
+                         });
+
+struct key_step {
+    bool z;
+    bool x;
+    int mode_after; // 0: normal, 1: x scaled by -3
+};
+
+struct key_case {
+    const char* name;
+    std::vector<key_step> steps;
+};
+
+class key_modes : public corvane_e2e, public ::testing::WithParamInterface<key_case> {};
+
+TEST_P(key_modes, keys_set_the_mode_each_frame) {
+    settings_file file;
+    file.reload = "0";
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, file.text()));
+    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f})) << "mode 0 before any key";
+    int step_number = 0;
+    for (const key_step& step : GetParam().steps) {
+        ++step_number;
+        sim::set_keys(step.z, step.x);
+        sim::key_polls().clear();
+        ASSERT_NO_FATAL_FAILURE(frames(1));
+        // With Z down the X key is not even asked about.
+        EXPECT_EQ(sim::key_polls().size(), step.z ? 1u : 2u) << "step " << step_number;
+        EXPECT_EQ(offset_used(22), (point{step.mode_after ? -1.5f : 0.5f, 0.2f, 0.1f}))
+            << "step " << step_number;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    sequences, key_modes,
+    ::testing::Values(key_case{"x_then_released_keeps_mode_1_until_z",
+                               {{false, true, 1},
+                                {false, false, 1},
+                                {false, false, 1},
+                                {true, false, 0},
+                                {false, false, 0}}},
+                      key_case{"z_and_x_together_give_0",
+                               {{false, true, 1}, {true, true, 0}, {true, true, 0}}},
+                      key_case{"z_alone_from_the_start", {{true, false, 0}, {false, false, 0}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(corvane_e2e, live_edits_take_effect_on_the_next_frame_until_reloading_is_switched_off) {
+    settings_file file; // reload 1
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, file.text()));
+    ASSERT_NO_FATAL_FAILURE(frames(2));
+
+    settings_file edited = file;
+    edited.values[0] = "55.5";
+    edited.values[2] = "0.625";
+    edited.rows[3] = "1 2 3 4 5 6 7";
+    edited.weapons = {"22 4 4 4", "40 0 0 2"}; // 22 is known already; 40 is new
+    ASSERT_TRUE(module->write_settings(edited.text()));
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 55.5f);
+    EXPECT_FLOAT_EQ(host->read_float(address::aim_code_constant), 0.625f);
+    EXPECT_EQ(host->page_protection(address::aim_code_constant),
+              static_cast<std::uint32_t>(PAGE_EXECUTE_READ));
+    EXPECT_FLOAT_EQ(host->read_float(address::aim_rows + 4 * 27), 7.0f);
+    EXPECT_EQ(offset_used(40), (point{0.0f, 0.0f, 2.0f}));
+    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f})); // the first offset stays
+
+    // Deleted while reloading: every value keeps; recreated: the next frame reads it.
+    ASSERT_TRUE(module->remove_settings());
+    ASSERT_NO_FATAL_FAILURE(frames(3));
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 55.5f);
+    EXPECT_EQ(offset_used(40), (point{0.0f, 0.0f, 2.0f}));
+    edited.values[0] = "66.5";
+    ASSERT_TRUE(module->write_settings(edited.text()));
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 66.5f);
+
+    // Held open without sharing, as an editor may hold it: skipped until it is free again.
+    {
+        edited.values[0] = "67.5";
+        ASSERT_TRUE(module->write_settings(edited.text()));
+        HANDLE held = CreateFileA(module->settings_path().c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        ASSERT_NO_FATAL_FAILURE(frames(2));
+        EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 66.5f);
+        CloseHandle(held);
+        ASSERT_NO_FATAL_FAILURE(frames(1));
+        EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 67.5f);
+    }
+
+    // A first line of 0: that load is applied and is the last one.
+    edited.reload = "0";
+    edited.values[0] = "12.5";
+    ASSERT_TRUE(module->write_settings(edited.text()));
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 12.5f);
+    edited.reload = "1";
+    edited.values[0] = "13.5";
+    edited.weapons = {"41 1 1 1"};
+    ASSERT_TRUE(module->write_settings(edited.text()));
+    ASSERT_NO_FATAL_FAILURE(frames(3));
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 12.5f);
+    EXPECT_EQ(offset_used(41), (point{0.0f, 1.0f, 0.25f})); // still the -1 entry
+}
+
+// Whatever the file holds while reloading, the host keeps running and gets its results.
+TEST_F(corvane_e2e, hostile_files_while_reloading_never_disturb_the_host) {
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, settings_file{}.text()));
+    std::string binary(4096, '\0');
+    for (std::size_t i = 0; i < binary.size(); ++i)
+        binary[i] = static_cast<char>((i * 131 + 7) % 256);
+    settings_file huge_numbers;
+    huge_numbers.values = {"1e999", "-1e999", "nan", "0x1p200", "inf", "1e-50", "--3"};
+    huge_numbers.weapons = {"99999999999 1 1 1", "0x 1 2 3", "2147483647 nan 0 0"};
+    const std::vector<std::string> files = {
+        "",
+        "\n\n\n",
+        binary,
+        std::string(1 << 20, 'a'),
+        huge_numbers.text(),
+        "ReloadEachFrame 1\r\n" + std::string(40, '\n'),
+    };
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        ASSERT_TRUE(module->write_settings(files[i]));
+        ASSERT_NO_FATAL_FAILURE(frames(3)) << "file " << i;
+        aim_with(22); // checks result, object and floats on the way
+    }
+    // Every file above kept reloading on (no first line set it to 0): a good file still counts.
+    settings_file good;
+    good.values[0] = "3.25";
+    ASSERT_TRUE(module->write_settings(good.text()));
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 3.25f);
+}
+
+// --- memory --------------------------------------------------------------------------------
+
+TEST_F(corvane_e2e, twenty_thousand_reloading_frames_leave_private_bytes_flat) {
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, settings_file{}.text()));
+    ASSERT_NO_FATAL_FAILURE(frames(100));
+    const std::size_t after_warm_up = sim::private_bytes();
+    ASSERT_GT(after_warm_up, 0u);
+    for (int frame = 100; frame < 20000; ++frame) {
+        sim::set_keys(false, frame % 50 < 25);
+        sim::key_polls().clear(); // keeps its capacity: no growth of its own
+        const std::uint32_t result = host->run_frame();
+        ASSERT_EQ(result, host->last_frame_result());
+        if (frame % 10 == 0) host->aim(host_target);
+    }
+    sim::key_polls().clear();
+    const std::size_t at_end = sim::private_bytes();
+    const long long growth = static_cast<long long>(at_end) - static_cast<long long>(after_warm_up);
+    EXPECT_LT(std::llabs(growth), 1 << 20)
+        << "private bytes after 100 frames: " << after_warm_up << ", after 20000: " << at_end;
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 10.25f);
+}
+
+} // namespace

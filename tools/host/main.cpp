@@ -1,0 +1,431 @@
+// corvane_host: the simulated host as a program.
+//   corvane_host demo DLL [SETTINGS]   walks through what the module does to a running host
+//   corvane_host soak DLL CYCLES       load, run and unload the module again and again
+#include "simulated_host.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using sim::host_build;
+using sim::simulated_host;
+namespace address = sim::address;
+using point = std::array<float, 3>;
+
+// --- the settings file as text ------------------------------------------------------------
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string join_lines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
+std::string label_of(const std::string& line) {
+    char label[128] = {};
+    return std::sscanf(line.c_str(), "%127s", label) == 1 ? label : "(none)";
+}
+
+bool weapon_line(const std::string& line, std::int32_t& type, point& offset) {
+    return std::sscanf(line.c_str(), "%i %f %f %f", &type, &offset[0], &offset[1], &offset[2]) == 4;
+}
+
+const char* const example_settings = "ReloadEachFrame 1\n"
+                                     "[aim camera values]\n"
+                                     "CameraDistance 2.75\n"
+                                     "CameraHeight 0.6\n"
+                                     "FieldOfView 0.9\n"
+                                     "ShoulderShift 0.35\n"
+                                     "LookAhead 4.0\n"
+                                     "BlendSpeed 8.0\n"
+                                     "ZoomScale 1.25\n"
+                                     "[aim rows: seven values each]\n"
+                                     "Row0 1 0 0 0 0.5 0.5 1\n"
+                                     "Row1 0 1 0 0 0.5 0.5 1\n"
+                                     "Row2 0 0 1 0 0.5 0.5 1\n"
+                                     "Row3 0 0 0 1 0.5 0.5 1\n"
+                                     "[weapons: type x y z]\n"
+                                     "22 0.5 0.2 0.1\n"
+                                     "25 -0.3 0.4 0.15\n"
+                                     "31 0 0 0\n"
+                                     "-1 0.2 0.1 0\n";
+
+// --- printing -------------------------------------------------------------------------------
+
+std::string hex_bytes(const std::vector<std::uint8_t>& bytes) {
+    std::string text;
+    char part[4];
+    for (std::uint8_t b : bytes) {
+        std::snprintf(part, sizeof part, "%02X ", b);
+        text += part;
+    }
+    if (!text.empty()) text.pop_back();
+    return text;
+}
+
+std::string point_text(const point& p) {
+    char text[64];
+    std::snprintf(text, sizeof text, "(%.2f, %.2f, %.2f)", p[0], p[1], p[2]);
+    return text;
+}
+
+int failures = 0;
+
+void check(bool ok, const char* what) {
+    if (ok) return;
+    ++failures;
+    std::printf("  !! unexpected: %s\n", what);
+}
+
+void describe_site(const simulated_host& host, const sim::plugin_module* module, const char* name,
+                   std::uint32_t site) {
+    const std::uint32_t target = host.branch_target(site);
+    const char* where = "";
+    if (module && module->contains(target))
+        where = "inside corvane.dll";
+    else if (target == address::aim_camera)
+        where = "the host's aim camera";
+    else if (target == address::frame_function)
+        where = "the host's per-frame function";
+    std::printf("  %-15s 0x%06" PRIX32 ": %s   call 0x%08" PRIX32 " (%s)\n", name, site,
+                hex_bytes(host.bytes_at(site)).c_str(), target, where);
+}
+
+// --- demo -------------------------------------------------------------------------------------
+
+int demo(const std::string& dll, const std::string& settings_source) {
+    std::string text;
+    std::printf("corvane simulated host, build 1001\n");
+    std::printf("==================================\n");
+    std::printf("This program plays the game executable: it owns 0x401000-0x8D0000, its aim\n"
+                "camera call at 0x527A95 and its per-frame call at 0x53E981 are real x86 CALLs,\n"
+                "and its code pages are read+execute, as the game's are. corvane.dll is loaded\n"
+                "with LoadLibrary like any plug-in and is never called directly.\n\n");
+    if (!settings_source.empty() && sim::read_text_file(settings_source, text)) {
+        std::printf("Settings: %s\n", settings_source.c_str());
+    } else {
+        std::printf("Settings: %s could not be read; using a built-in example.\n",
+                    settings_source.empty() ? "(none given)" : settings_source.c_str());
+        text = example_settings;
+    }
+    std::vector<std::string> lines = split_lines(text);
+    while (lines.size() < 31)
+        lines.push_back("");
+
+    // Reloading must be on for the live edit; the demo's own copy switches it on if needed.
+    int reload = 0;
+    char label[128] = {};
+    if (std::sscanf(lines[0].c_str(), "%127s %d", label, &reload) < 2 || reload == 0) {
+        lines[0] = (label[0] ? std::string(label) : std::string("ReloadEachFrame")) + " 1";
+        std::printf("  (line 1 set to 1 in the demo's copy, so that the live edit below shows)\n");
+    }
+
+    simulated_host host(host_build::b1001);
+    const point position = {100.0f, 200.0f, 0.0f};
+    const point host_target = {100.0f, 210.0f, 1.6f};
+    host.set_placement(position, 0.0f);
+
+    std::printf("\nBefore loading\n");
+    describe_site(host, nullptr, "aim call", address::aim_call_site);
+    describe_site(host, nullptr, "per-frame call", address::frame_call_site);
+
+    // The weapons to show: the first few of the file with an offset, the first with a zero
+    // offset, and one the file does not list.
+    std::vector<std::int32_t> weapons;
+    std::vector<std::int32_t> listed;
+    std::int32_t zero_offset_type = -1;
+    for (int number = 16; number <= 31; ++number) {
+        std::int32_t type;
+        point offset;
+        if (!weapon_line(lines[number - 1], type, offset)) continue;
+        listed.push_back(type);
+        const bool zero = offset[0] == 0.0f && offset[1] == 0.0f && offset[2] == 0.0f;
+        if (type != -1 && !zero && weapons.size() < 3) weapons.push_back(type);
+        if (type != -1 && zero && zero_offset_type == -1) zero_offset_type = type;
+    }
+    if (zero_offset_type != -1) weapons.push_back(zero_offset_type);
+    std::int32_t unlisted = 99;
+    while (std::find(listed.begin(), listed.end(), unlisted) != listed.end())
+        ++unlisted;
+    weapons.push_back(unlisted);
+    std::vector<point> without;
+    for (std::int32_t type : weapons) {
+        host.set_weapon(1, type);
+        without.push_back(host.aim(host_target).camera.target);
+    }
+
+    sim::plugin_module module(dll);
+    if (!module.ready() || !module.write_settings(join_lines(lines))) {
+        std::printf("cannot prepare a working folder for %s\n", dll.c_str());
+        return 1;
+    }
+    std::printf("\nLoading corvane.dll from %s (aimingSets.dat beside it)\n",
+                module.folder().c_str());
+    if (!module.load()) {
+        std::printf("LoadLibrary failed (error %lu)\n", GetLastError());
+        return 1;
+    }
+    std::printf("  loaded at 0x%08" PRIX32 "\n", module.base());
+    describe_site(host, &module, "aim call", address::aim_call_site);
+    describe_site(host, &module, "per-frame call", address::frame_call_site);
+    check(module.contains(host.branch_target(address::aim_call_site)), "aim call not redirected");
+    check(module.contains(host.branch_target(address::frame_call_site)),
+          "per-frame call not hooked");
+
+    std::printf("\nSettings that reached the host\n");
+    std::printf("  line  %-20s %-17s %10s %10s\n", "name", "host address", "before", "now");
+    for (const sim::value_slot& slot : sim::value_slots) {
+        std::printf("  %4d  %-20s 0x%06" PRIX32 "%-9s %10.4f %10.4f\n", slot.line,
+                    label_of(lines[slot.line - 1]).c_str(), slot.address,
+                    slot.address == address::aim_code_constant ? " (code)" : "",
+                    simulated_host::default_value(slot.address), host.read_float(slot.address));
+    }
+    std::printf("  lines 11-14: the aim rows at 0x%06" PRIX32 " (4 x 7 floats)\n",
+                address::aim_rows);
+    for (int row = 0; row < sim::aim_row_count; ++row) {
+        std::printf("  %4d  %-20s", 11 + row, label_of(lines[10 + row]).c_str());
+        for (int column = 0; column < sim::aim_row_length; ++column)
+            std::printf(" %7.3f", host.read_float(address::aim_rows +
+                                                  4 * (row * sim::aim_row_length + column)));
+        std::printf("\n");
+    }
+
+    std::printf(
+        "\nAim target by weapon\n  the player stands at %s facing +y; the host aims at %s\n",
+        point_text(position).c_str(), point_text(host_target).c_str());
+    std::printf("  %6s  %-24s  %-24s  %s\n", "weapon", "without the module", "with corvane.dll",
+                "offset used");
+    for (std::size_t i = 0; i < weapons.size(); ++i) {
+        host.set_weapon(1, weapons[i]);
+        const sim::aim_outcome with = host.aim(host_target);
+        check(with.result == sim::camera_result, "aim result changed on its way back");
+        std::printf("  %6" PRId32 "  %-24s  %-24s  %s\n", weapons[i],
+                    point_text(without[i]).c_str(), point_text(with.camera.target).c_str(),
+                    with.transform_calls ? point_text(with.transform_offset).c_str()
+                                         : "none (the host's own target)");
+    }
+
+    const std::int32_t shown = weapons.front();
+    host.set_weapon(1, shown);
+    std::printf("\nAim modes, weapon %" PRId32 " (X: the x offset times -3; Z: back to normal)\n",
+                shown);
+    struct key_step {
+        const char* what;
+        bool z, x;
+    };
+    const key_step steps[] = {{"press X", false, true},
+                              {"release X", false, false},
+                              {"press Z", true, false},
+                              {"release Z", false, false}};
+    for (const key_step& step : steps) {
+        sim::set_keys(step.z, step.x);
+        const std::uint32_t result = host.run_frame();
+        check(result == host.last_frame_result(), "frame result changed on its way back");
+        const sim::aim_outcome outcome = host.aim(host_target);
+        std::printf("  %-10s then a frame: aims at %-24s offset %s\n", step.what,
+                    point_text(outcome.camera.target).c_str(),
+                    outcome.transform_calls ? point_text(outcome.transform_offset).c_str() : "-");
+    }
+
+    std::printf("\nLive edit: the file changes while frames run\n");
+    const sim::value_slot first = sim::value_slots[0];
+    const float old_value = host.read_float(first.address);
+    const float new_value = std::floor(old_value) + 1.5f;
+    char edited[160];
+    std::snprintf(edited, sizeof edited, "%s %.4f", label_of(lines[first.line - 1]).c_str(),
+                  new_value);
+    lines[first.line - 1] = edited;
+    // A new weapon type, on the first weapon line that makes no entry (else on line 31).
+    const std::int32_t new_weapon = unlisted;
+    int new_weapon_line = 31;
+    for (int number = 16; number <= 31; ++number) {
+        std::int32_t type;
+        point offset;
+        if (weapon_line(lines[number - 1], type, offset)) continue;
+        new_weapon_line = number;
+        break;
+    }
+    const sim::aim_outcome before_edit = (host.set_weapon(1, new_weapon), host.aim(host_target));
+    lines[new_weapon_line - 1] = std::to_string(new_weapon) + " 0 0 0.75";
+    module.write_settings(join_lines(lines));
+    std::printf("  line %2d: \"%s\"\n  line %2d: \"%" PRId32 " 0 0 0.75\" (a new weapon type)\n",
+                first.line, edited, new_weapon_line, new_weapon);
+    std::printf("  before the next frame: 0x%06" PRIX32 " = %8.4f   weapon %" PRId32
+                " aims at %s\n",
+                first.address, host.read_float(first.address), new_weapon,
+                point_text(before_edit.camera.target).c_str());
+    host.run_frame();
+    const sim::aim_outcome after_edit = host.aim(host_target);
+    std::printf("  after the next frame:  0x%06" PRIX32 " = %8.4f   weapon %" PRId32
+                " aims at %s\n",
+                first.address, host.read_float(first.address), new_weapon,
+                point_text(after_edit.camera.target).c_str());
+    check(host.read_float(first.address) == new_value, "the live edit did not reach the host");
+    check(after_edit.transform_calls == 1 && after_edit.transform_offset[2] == 0.75f,
+          "the new weapon line did not take effect");
+
+    std::printf("\nUnloading corvane.dll\n");
+    check(module.unload(), "FreeLibrary left the module loaded");
+    describe_site(host, nullptr, "aim call", address::aim_call_site);
+    describe_site(host, nullptr, "per-frame call", address::frame_call_site);
+    const bool aim_restored =
+        host.bytes_at(address::aim_call_site) == simulated_host::original_aim_site_bytes();
+    const bool frame_restored =
+        host.bytes_at(address::frame_call_site) == simulated_host::original_frame_site_bytes();
+    std::printf("  aim call site restored: %s; per-frame call site restored: %s\n",
+                aim_restored ? "yes" : "NO", frame_restored ? "yes" : "NO");
+    check(aim_restored && frame_restored, "a call site kept the module's bytes");
+    if (!aim_restored || !frame_restored) {
+        std::printf("\nDemo stopped: the host's code would now call into a module that is gone.\n");
+        return 1;
+    }
+    host.set_weapon(1, shown);
+    const sim::aim_outcome after = host.aim(host_target);
+    const std::uint32_t frame_result = host.run_frame();
+    std::printf("  the host's own paths: aim at %s, frame result 0x%08" PRIX32 "\n",
+                point_text(after.camera.target).c_str(), frame_result);
+    check(after.camera.target == host_target && frame_result == host.last_frame_result(),
+          "the host's own paths misbehave after unload");
+
+    if (failures)
+        std::printf("\nDemo finished with %d unexpected result(s).\n", failures);
+    else
+        std::printf("\nDemo finished; everything behaved as described.\n");
+    sim::set_keys(false, false);
+    return failures ? 1 : 0;
+}
+
+// --- soak -------------------------------------------------------------------------------------
+
+const char* const soak_settings = "ReloadEachFrame 1\n"
+                                  "-\n"
+                                  "A 1\nB 2\nC 0.5\nD 4\nE 5\nF 6\nG 7\n"
+                                  "-\n"
+                                  "R0 1 2 3 4 5 6 7\nR1 1 2 3 4 5 6 7\nR2 1 2 3 4 5 6 7\n"
+                                  "R3 1 2 3 4 5 6 7\n"
+                                  "-\n"
+                                  "22 0.5 0.2 0.1\n-1 0 1 0\n";
+
+// One cycle: load, 300 frames with reloading on and keys toggling, unload. Empty: all well.
+std::string soak_cycle(simulated_host& host, sim::plugin_module& module) {
+    const point target = {1.0f, 2.0f, 3.0f};
+    if (!module.load()) return "LoadLibrary failed";
+    if (!module.contains(host.branch_target(address::aim_call_site)))
+        return "aim call not redirected";
+    if (!module.contains(host.branch_target(address::frame_call_site)))
+        return "per-frame call not hooked";
+    host.set_weapon(2, 22);
+    for (int frame = 0; frame < 300; ++frame) {
+        const int phase = (frame / 10) % 4; // none, X, none, Z
+        sim::set_keys(phase == 3, phase == 1);
+        const std::uint32_t result = host.run_frame();
+        if (result != host.last_frame_result()) return "frame result changed";
+        const sim::aim_outcome outcome = host.aim(target);
+        if (outcome.result != sim::camera_result || outcome.transform_calls != 1)
+            return "aim path broken";
+        const float want_x = phase == 1 || phase == 2 ? -1.5f : 0.5f;
+        if (outcome.transform_offset[0] != want_x) return "aim mode does not follow the keys";
+    }
+    sim::set_keys(false, false);
+    if (!module.unload()) return "FreeLibrary left the module loaded";
+    if (host.bytes_at(address::aim_call_site) != simulated_host::original_aim_site_bytes())
+        return "aim call site not restored";
+    if (host.bytes_at(address::frame_call_site) != simulated_host::original_frame_site_bytes())
+        return "per-frame call site not restored";
+    const sim::aim_outcome after = host.aim(target);
+    if (after.camera.target != target || after.transform_calls != 0 ||
+        after.result != sim::camera_result)
+        return "the host's own aim path misbehaves after unload";
+    const std::uint32_t result = host.run_frame();
+    if (result != host.last_frame_result()) return "the host's own frame misbehaves after unload";
+    return "";
+}
+
+int soak(const std::string& dll, int cycles) {
+    constexpr long long limit = 2 << 20;
+    simulated_host host(host_build::b1001);
+    sim::plugin_module module(dll);
+    if (!module.ready() || !module.write_settings(soak_settings)) {
+        std::printf("cannot prepare a working folder for %s\n", dll.c_str());
+        return 1;
+    }
+    std::printf("corvane soak: %d cycles of load, 300 frames (reloading on, keys toggling), "
+                "unload\n",
+                cycles);
+    const int report_every = cycles >= 10 ? cycles / 10 : 1;
+    long long first = 0, last = 0, widest = 0;
+    for (int cycle = 1; cycle <= cycles; ++cycle) {
+        const std::string failure = soak_cycle(host, module);
+        if (!failure.empty()) {
+            std::printf("soak FAILED in cycle %d: %s\n", cycle, failure.c_str());
+            return 1;
+        }
+        last = static_cast<long long>(sim::private_bytes());
+        if (cycle == 1) first = last;
+        if (std::llabs(last - first) > std::llabs(widest)) widest = last - first;
+        if (cycle % report_every == 0 || cycle == cycles)
+            std::printf("  cycle %5d/%d  private bytes %8lld KiB (%+lld KiB against cycle 1)\n",
+                        cycle, cycles, last / 1024, (last - first) / 1024);
+        if (std::llabs(last - first) > limit) {
+            std::printf("soak FAILED in cycle %d: private bytes grew from %lld KiB to %lld KiB "
+                        "(limit %lld KiB)\n",
+                        cycle, first / 1024, last / 1024, limit / 1024);
+            return 1;
+        }
+    }
+    std::printf("soak passed: %d cycles, %d frames; private bytes %lld KiB after cycle 1, %lld "
+                "KiB after the last, widest difference %+lld KiB (limit %lld KiB); call sites "
+                "restored after every cycle\n",
+                cycles, cycles * 300, first / 1024, last / 1024, widest / 1024, limit / 1024);
+    return 0;
+}
+
+int usage() {
+    std::printf("usage: corvane_host demo DLL [SETTINGS]\n"
+                "       corvane_host soak DLL CYCLES\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    if (argc < 3) return usage();
+    const std::string mode = argv[1];
+    try {
+        if (mode == "demo") return demo(argv[2], argc > 3 ? argv[3] : "");
+        if (mode == "soak") {
+            const int cycles = argc > 3 ? std::atoi(argv[3]) : 200;
+            if (cycles <= 0) return usage();
+            return soak(argv[2], cycles);
+        }
+    } catch (const std::exception& error) {
+        std::printf("corvane_host: %s\n", error.what());
+        return 1;
+    }
+    return usage();
+}
