@@ -1,0 +1,41 @@
+// corvane_bench: runs every benchmark, then prints one table of each measured path against its
+// baseline from the same run, with its goal.
+#include "bench_table.h"
+
+#include <cstdio>
+#include <vector>
+
+int main(int argc, char** argv) {
+    // Repetitions of all benchmarks run in random order, so a change of load on the machine
+    // during the run falls on measured paths and baselines alike. A later flag overrides this.
+    std::vector<char*> args(argv, argv + argc);
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    args.insert(args.begin() + 1, interleave);
+    int count = static_cast<int>(args.size());
+    args.push_back(nullptr);
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+
+    bench::collecting_reporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    using bench::goal_kind;
+    const std::vector<bench::comparison> table = {
+        {"aim call through the hook, 16 entries", "aim_call_hooked_16_entries", "aim_call_direct",
+         goal_kind::ratio_at_most, 4.0},
+        {"settings load (sample file)", "settings_load", "settings_read_lines_only",
+         goal_kind::ratio_at_most, 2.0},
+        {"  of which: the module's 31 line reads", "settings_module_line_reads",
+         "settings_read_lines_only", goal_kind::breakdown, 0},
+        {"  of which: parsing 31 lines (no file)", "settings_parse_only",
+         "settings_read_lines_only", goal_kind::breakdown, 0},
+        {"per-frame call, one hook", "per_frame_one_hook", "per_frame_direct",
+         goal_kind::added_ns_at_most, 50.0},
+        {"per-frame call, three hooks", "per_frame_three_hooks", "per_frame_direct",
+         goal_kind::added_ns_at_most, 150.0},
+    };
+    const int failed = bench::print_table(table, reporter);
+    if (failed) std::printf("%d comparison(s) failed: their benchmarks reported errors\n", failed);
+    return failed ? 1 : 0;
+}
