@@ -2,6 +2,11 @@
 
 #include "plugin/host.h"
 
+#include <charconv>
+#include <cstddef>
+#include <system_error>
+#include <type_traits>
+
 namespace plugin {
 
 namespace a = host_addresses;
@@ -66,6 +71,51 @@ const char* skip_label(const char* text) {
     return text;
 }
 
+// Plain numbers, which is what a hand-written file almost always holds, are read with
+// from_chars: for them it gives exactly what scanf gives, at a fraction of the cost. Anything
+// else (a sign '+', an exponent, hex, octal, inf, nan, text glued to the number, a value out of
+// range) goes through sscanf, which stays the reference.
+const char* plain_token(const char* p, bool integer) {
+    const char* q = p;
+    if (*q == '-') ++q;
+    const char* const digits = q;
+    while (*q >= '0' && *q <= '9')
+        ++q;
+    std::ptrdiff_t count = q - digits;
+    if (integer) {
+        // "%i" reads a leading 0 as octal; more than 9 digits may overflow.
+        if (count == 0 || count > 9 || (digits[0] == '0' && count > 1)) return nullptr;
+    } else if (*q == '.') {
+        ++q;
+        const char* const fraction = q;
+        while (*q >= '0' && *q <= '9')
+            ++q;
+        count += q - fraction;
+    }
+    if (count == 0 || (*q != '\0' && !is_blank(*q))) return nullptr;
+    return q;
+}
+
+template <typename T> bool read_plain(const char*& p, T& out) {
+    while (is_blank(*p))
+        ++p;
+    const char* const end = plain_token(p, std::is_integral_v<T>);
+    if (!end) return false;
+    const auto [stop, error] = std::from_chars(p, end, out);
+    if (error != std::errc() || stop != end) return false;
+    p = end;
+    return true;
+}
+
+// Reads `with_integer` (0 or 1) integers, then `floats` floats, all plain; false if any is not.
+bool read_plain_values(const char* p, int with_integer, int floats, line_values& v) {
+    if (with_integer && !read_plain(p, v.integer)) return false;
+    for (int i = 0; i < floats; ++i)
+        if (!read_plain(p, v.floats[i])) return false;
+    v.count = with_integer + floats;
+    return true;
+}
+
 int converted(int scanned) {
     return scanned > 0 ? scanned : 0; // EOF (nothing at all) counts as no value
 }
@@ -93,11 +143,17 @@ line_values parse_settings_line(line_kind kind, const char* text) noexcept {
     float* f = v.floats;
     if (kind == k::ignored) return v;
     if (kind == k::weapon) {
+        if (read_plain_values(text, 1, 3, v)) return v;
+        v = line_values{};
         v.count = converted(std::sscanf(text, weapon_format, &v.integer, &f[0], &f[1], &f[2]));
         return v;
     }
     const char* const values = skip_label(text);
     if (!values) return v;
+    const bool integer = kind == k::reload_flag;
+    if (read_plain_values(values, integer ? 1 : 0, values_wanted(kind) - (integer ? 1 : 0), v))
+        return v;
+    v = line_values{};
     switch (kind) {
     case k::reload_flag:
         v.count = converted(std::sscanf(values, reload_format, &v.integer));
@@ -118,21 +174,18 @@ line_values parse_settings_line(line_kind kind, const char* text) noexcept {
 }
 
 line_read read_settings_line(std::FILE* file, char* buffer) noexcept {
-    // Character by character rather than fgets: a NUL byte inside a line must not hide where
-    // the line really ends, or the lines after it would move.
-    int length = 0;
-    bool overlong = false;
-    int c;
-    while ((c = std::fgetc(file)) != EOF) {
-        if (length < line_buffer_size - 1)
-            buffer[length++] = static_cast<char>(c);
-        else if (c != '\n')
-            overlong = true;
-        if (c == '\n') break;
-    }
-    if (length == 0) return line_read::absent;
-    buffer[length] = '\0';
-    return overlong ? line_read::overlong : line_read::read;
+    // fgets stops at a newline, at the end of the file, or when the buffer is full; a NUL byte
+    // inside the line hides its length from strlen, so the last byte tells whether it filled up.
+    constexpr int last = line_buffer_size - 1;
+    buffer[last] = 1;
+    if (!std::fgets(buffer, line_buffer_size, file)) return line_read::absent;
+    if (buffer[last] != '\0' || buffer[last - 1] == '\n') return line_read::read;
+    // 511 characters and no newline yet: the rest of this line is dropped.
+    int c = std::fgetc(file);
+    if (c == EOF || c == '\n') return line_read::read; // exactly 511 characters
+    while (c != EOF && c != '\n')
+        c = std::fgetc(file);
+    return line_read::overlong;
 }
 
 } // namespace plugin
