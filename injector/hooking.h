@@ -12,6 +12,7 @@
 #include "injector/protect.h"
 #include "injector/teardown.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -20,6 +21,7 @@
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace injector {
 
@@ -264,14 +266,27 @@ class function_hooker_manager : protected patch_kind {
     host_function_type host_function_address() const noexcept { return host_function; }
 
     // One execution of the site: the chain of hooks, newest first, ending in the host function.
+    // With two or more hooks each runs on a copy taken for this execution, so state a hook
+    // changes while it runs is not carried over. The copies live on the stack and every `next`
+    // is a two-word closure, so up to eight hooks cost no allocation; a `next` is valid while
+    // its hook runs.
     R run(host_call_record<R>& record, Args... args) {
         const call_host_function host{this, &record};
         if (hookers.empty()) return host(args...);
         if (hookers.size() == 1) return hookers.front().hook(next_type(host), args...);
-        next_type chain = host;
+
+        std::array<hook_type, 8> few;
+        std::vector<hook_type> many;
+        hook_type* copies = few.data();
+        if (hookers.size() > few.size()) {
+            many.resize(hookers.size());
+            copies = many.data();
+        }
+        std::size_t count = 0;
         for (const auto& entry : hookers)
-            chain = chain_link{entry.hook, std::move(chain)};
-        return chain(args...);
+            copies[count++] = entry.hook;
+        const chain links{copies, &host};
+        return chain_link{&links, count}(args...);
     }
 
     R call_host(host_call_record<R>& record, Args... args) const {
@@ -293,13 +308,20 @@ class function_hooker_manager : protected patch_kind {
         R operator()(Args... args) const { return record->call(manager->host_function, args...); }
     };
 
-    // `next` in the middle of the chain: runs one hook with a fresh copy of what follows it.
+    // The hooks of one execution, oldest first, and the end of the chain.
+    struct chain {
+        const hook_type* hooks;
+        const call_host_function* host;
+    };
+
+    // `next` in the middle of the chain: runs the hook below `below` (the newest of the rest),
+    // handing it a fresh `next` for what lies under it; under the oldest lies the host function.
     struct chain_link {
-        hook_type hook;
-        next_type next;
+        const chain* links;
+        std::size_t below;
         R operator()(Args... args) const {
-            next_type copy = next;
-            return hook(std::move(copy), args...);
+            if (below == 0) return (*links->host)(args...);
+            return links->hooks[below - 1](next_type(chain_link{links, below - 1}), args...);
         }
     };
 

@@ -5,6 +5,12 @@
 #include "plugin/aiming_plugin.h"
 #include "plugin/weapon_offsets.h"
 
+// Frees what the statically linked C++ runtime keeps for the life of the module (its emergency
+// exception buffer). Defined by the runtime, declared by no header.
+namespace __gnu_cxx {
+void __freeres() noexcept;
+}
+
 namespace {
 
 // The weapon offset list comes first, so it exists before start-up reads the settings. Its
@@ -18,7 +24,11 @@ struct weapon_offset_list_holder {
         } catch (...) {
         }
     }
-    ~weapon_offset_list_holder() { injector::run_teardowns(); }
+    ~weapon_offset_list_holder() {
+        injector::run_teardowns();
+        // Last of all, or every load and unload in a running host would leave a few KiB behind.
+        __gnu_cxx::__freeres();
+    }
 };
 
 // The plug-in itself: its constructor is the whole start-up; it has nothing to tear down.
