@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,23 @@ inline constexpr std::uint32_t host_per_frame_other = 0x7F0010;
 // What each of the two returns; the caller hands it back to the test.
 inline constexpr std::uintptr_t per_frame_result = 0x5EED0F00;
 inline constexpr std::uintptr_t other_result = 0x0DD0F00D;
+
+// The probe bytes that make the test host look like one build or another.
+struct build_bytes {
+    const char* name;
+    std::uint32_t address;
+    std::vector<std::uint8_t> bytes; // empty: a host that matches no probe
+};
+
+inline void PrintTo(const build_bytes& b, std::ostream* out) {
+    *out << b.name;
+}
+
+inline const build_bytes build_1001{"b1001", 0x401000, {0x55, 0x8B, 0xEC, 0x53}};
+inline const build_bytes build_1002{"b1002", 0x401000, {0xE9, 0x7B, 0x19, 0x16}};
+inline const build_bytes build_1011{"b1011", 0x8245BC, {0xBF, 0x94, 0x00, 0x00}};
+inline const build_bytes build_3200{"b3200", 0x858D51, {0x33, 0xF6, 0x39, 0x35}};
+inline const build_bytes build_unknown{"unknown", 0x401000, {}};
 
 class frame_host {
   public:

@@ -15,6 +15,13 @@
 
 namespace {
 
+using test_host::build_1001;
+using test_host::build_1002;
+using test_host::build_1011;
+using test_host::build_3200;
+using test_host::build_bytes;
+using test_host::build_unknown;
+
 using runtime::game_process_event;
 using runtime::handler;
 using test_host::frame_host;
@@ -28,22 +35,6 @@ void plain_f() {
 void plain_g() {
     log_word("g");
 }
-
-struct build_bytes {
-    const char* name;
-    std::uint32_t address;
-    std::vector<std::uint8_t> bytes; // empty: a host that matches no probe
-};
-
-void PrintTo(const build_bytes& b, std::ostream* out) {
-    *out << b.name;
-}
-
-const build_bytes build_1001{"b1001", 0x401000, {0x55, 0x8B, 0xEC, 0x53}};
-const build_bytes build_1002{"b1002", 0x401000, {0xE9, 0x7B, 0x19, 0x16}};
-const build_bytes build_1011{"b1011", 0x8245BC, {0xBF, 0x94, 0x00, 0x00}};
-const build_bytes build_3200{"b3200", 0x858D51, {0x33, 0xF6, 0x39, 0x35}};
-const build_bytes build_unknown{"unknown", 0x401000, {}};
 
 class GameProcessEvent : public ::testing::Test {
   protected:

@@ -22,6 +22,13 @@
 
 namespace {
 
+using test_host::build_1001;
+using test_host::build_1002;
+using test_host::build_1011;
+using test_host::build_3200;
+using test_host::build_bytes;
+using test_host::build_unknown;
+
 using runtime::game_process_event;
 
 constexpr std::uint32_t aim_call_site = 0x527A95;
@@ -43,20 +50,6 @@ const char settings_text[] = "reload 0\n"
                              "row3 1 2 3 4 5 6 7\n"
                              "--\n"
                              "22 0.5 0.25 0.125\n";
-
-struct build_bytes {
-    const char* name;
-    std::uint32_t address;
-    std::vector<std::uint8_t> bytes; // empty: a host that matches no probe
-};
-
-void PrintTo(const build_bytes& b, std::ostream* out) {
-    *out << b.name;
-}
-
-const build_bytes build_1001{"b1001", 0x401000, {0x55, 0x8B, 0xEC, 0x53}};
-const build_bytes build_1011{"b1011", 0x8245BC, {0xBF, 0x94, 0x00, 0x00}};
-const build_bytes build_unknown{"unknown", 0x401000, {}};
 
 std::uintptr_t address_of_aim_hook() {
     return reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook);
