@@ -96,11 +96,41 @@ const char* plain_token(const char* p, bool integer) {
     return q;
 }
 
+// A plain decimal of at most seven significant digits and eight decimals, as hand-tuned values
+// are, is w / 10^k with both exact in a double. The quotient, rounded to 53 bits or more, then
+// to a float, is the correctly rounded float, as scanf gives it: the exact quotient is never
+// close enough to a midpoint between two floats for the first rounding to move it onto one.
+bool short_decimal(const char* p, const char* end, float& out) {
+    static constexpr double powers_of_ten[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+    const bool negative = *p == '-';
+    if (negative) ++p;
+    std::uint32_t w = 0;
+    int decimals = -1; // counts from the '.'
+    for (; p != end; ++p) {
+        if (*p == '.') {
+            decimals = 0;
+            continue;
+        }
+        w = w * 10 + static_cast<std::uint32_t>(*p - '0');
+        if (w >= 10000000) return false;
+        if (decimals >= 0 && ++decimals > 8) return false;
+    }
+    const double magnitude = static_cast<double>(w) / powers_of_ten[decimals < 0 ? 0 : decimals];
+    out = static_cast<float>(negative ? -magnitude : magnitude);
+    return true;
+}
+
 template <typename T> bool read_plain(const char*& p, T& out) {
     while (is_blank(*p))
         ++p;
     const char* const end = plain_token(p, std::is_integral_v<T>);
     if (!end) return false;
+    if constexpr (std::is_same_v<T, float>) {
+        if (short_decimal(p, end, out)) {
+            p = end;
+            return true;
+        }
+    }
     const auto [stop, error] = std::from_chars(p, end, out);
     if (error != std::errc() || stop != end) return false;
     p = end;
