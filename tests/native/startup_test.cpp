@@ -15,6 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
 #include <memory>
 #include <string>
@@ -248,5 +251,76 @@ TEST_P(StartUpWithoutFrameHook, StillRedirectsTheAimAndAppliesTheSettings) {
 INSTANTIATE_TEST_SUITE_P(Builds, StartUpWithoutFrameHook,
                          ::testing::Values(build_1011, build_unknown),
                          [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+
+namespace {
+
+// Faults the OS can hand the module at load, in a running host and at unload. Whatever fails,
+// the module must neither crash nor leave a call site pointing into it after unload.
+TEST_F(StartUp, EveryProtectionChangeFailingStillPatchesRunsAndRestores) {
+    auto& os_state = os::stand_in::current();
+    os_state.fail_protect_switch = true;
+    os_state.fail_protect_restore = true;
+    os_state.keys_down = {plugin::key_x};
+
+    load_module();
+    EXPECT_EQ(injector::read_branch_target(aim_call_site), address_of_aim_hook());
+    EXPECT_EQ(injector::read_branch_target(per_frame_site), address_of_trampoline());
+    expect_settings_applied();
+    EXPECT_EQ(frames->run_frame(), reinterpret_cast<void*>(test_host::per_frame_result));
+    EXPECT_EQ(aim_offsets(), (std::vector<std::array<float, 3>>{{-1.5f, 0.25f, 0.125f}}));
+
+    injector::run_teardowns();
+    EXPECT_EQ(frames->site_bytes(), frames->original_call_bytes());
+    EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), test_host::original_aim_call_bytes());
+    // A switch that failed is never followed by a restore with a made-up old protection.
+    for (const auto& call : os_state.protect_calls)
+        EXPECT_EQ(call.new_protection, os::page_execute_readwrite);
+    EXPECT_FALSE(os_state.protect_calls.empty());
+}
+
+TEST_F(StartUp, ModuleHandleNotFoundShowsTheBoxOnceAndReadsBesideTheExecutable) {
+    auto& os_state = os::stand_in::current();
+    os_state.module_from_address_fails = true;
+    // The executable's path is what GetModuleFileNameA gives for a null module; the settings
+    // file written by the fixture lies in that directory too.
+    os_state.module_paths[nullptr] = os_state.module_paths[os_state.plugin_module];
+    os_state.module_paths[nullptr].replace(os_state.module_paths[nullptr].rfind('/') + 1,
+                                           std::string::npos, "game.exe");
+    dir->write_settings(std::string(settings_text).replace(0, 8, "reload 1"));
+
+    load_module();
+    expect_settings_applied();
+    frames->run_frame(); // reloads, and must not ask for the module again
+    frames->run_frame();
+
+    ASSERT_EQ(os_state.error_boxes.size(), 1u);
+    EXPECT_EQ(os_state.error_boxes[0].text, "FILESYSTEM\nFailed to retrieve plugin dir path");
+    EXPECT_EQ(os_state.error_boxes[0].caption, "corvane");
+    EXPECT_EQ(os_state.file_name_queries, std::vector<void*>{nullptr});
+}
+
+TEST_F(StartUp, SettingsFileVanishingOrBecomingADirectoryBetweenFramesKeepsTheValues) {
+    dir->write_settings(std::string(settings_text).replace(0, 8, "reload 1"));
+    load_module();
+    expect_settings_applied();
+    const std::string path = std::string(plugin::settings_file_path());
+
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    EXPECT_EQ(frames->run_frame(), reinterpret_cast<void*>(test_host::per_frame_result));
+    expect_settings_applied();
+
+    ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+    EXPECT_EQ(frames->run_frame(), reinterpret_cast<void*>(test_host::per_frame_result));
+    expect_settings_applied();
+    EXPECT_EQ(aim_offsets(), (std::vector<std::array<float, 3>>{{0.5f, 0.25f, 0.125f}}));
+    ASSERT_EQ(rmdir(path.c_str()), 0);
+
+    // Back again, with a new weapon type: the reload picks it up on the next frame.
+    dir->write_settings(std::string(settings_text).replace(0, 8, "reload 1") + "-1 1 2 3\n");
+    frames->run_frame();
+    EXPECT_EQ(plugin::weapon_offset_list()->size(), 2u);
+}
 
 } // namespace
