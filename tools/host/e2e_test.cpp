@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <windows.h>
 
 #include <cstdlib>
@@ -520,6 +522,8 @@ TEST_F(corvane_e2e, twenty_thousand_reloading_frames_leave_private_bytes_flat) {
     sim::key_polls().clear();
     const std::size_t at_end = sim::private_bytes();
     const long long growth = static_cast<long long>(at_end) - static_cast<long long>(after_warm_up);
+    std::printf("private bytes: %zu KiB after 100 frames, %zu KiB after 20000 (%+lld KiB)\n",
+                after_warm_up / 1024, at_end / 1024, growth / 1024);
     EXPECT_LT(std::llabs(growth), 1 << 20)
         << "private bytes after 100 frames: " << after_warm_up << ", after 20000: " << at_end;
     EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 10.25f);
