@@ -7,6 +7,7 @@
 #include "plugin/host.h"
 #include "plugin/weapon_offsets.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -58,7 +59,7 @@ const char* plugin_dir_path() noexcept {
 
     char* const backslash = std::strrchr(dir_buffer, '\\');
     char* const slash = std::strrchr(dir_buffer, '/');
-    char* const separator = backslash > slash ? backslash : slash;
+    char* const separator = !backslash ? slash : !slash ? backslash : std::max(backslash, slash);
     if (separator) separator[1] = '\0';
     return dir_buffer;
 }
