@@ -101,6 +101,23 @@ TEST_F(CallHooks, NewestHookRunsFirstAndTheOldestNextCallsTheHost) {
     EXPECT_EQ(host->log, two_frames);
 }
 
+TEST_F(CallHooks, MoreHooksThanTheChainKeepsOnTheStackStillRunNewestFirst) {
+    std::vector<std::unique_ptr<test_hooker>> hookers;
+    std::vector<std::string> expected, way_out;
+    for (int i = 0; i < 11; ++i) {
+        const std::string word = "h" + std::to_string(i);
+        hookers.push_back(std::make_unique<test_hooker>());
+        hookers.back()->install(around(word));
+        expected.insert(expected.begin(), word);
+        way_out.push_back(word + "'");
+    }
+    expected.push_back("host");
+    expected.insert(expected.end(), way_out.begin(), way_out.end());
+
+    EXPECT_EQ(host->run_frame(), as_result(test_host::per_frame_result));
+    EXPECT_EQ(host->log, expected);
+}
+
 TEST_F(CallHooks, HookThatSkipsNextKeepsOlderHooksAndTheHostFromRunning) {
     test_hooker older, newer;
     older.install(around("older"));
