@@ -32,6 +32,43 @@ struct file_closer {
     void operator()(std::FILE* file) const noexcept { std::fclose(file); }
 };
 
+// Stores one line's values in their destinations (host data, host code, module globals).
+void apply_settings_line(const settings_position& position, const line_values& values) {
+    switch (position.kind) {
+    case k::reload_flag:
+        if (values.count >= 1) reload_each_frame = values.integer;
+        break;
+    case k::host_float:
+        if (values.count >= 1) write_host_float(position.host_address, values.floats[0]);
+        break;
+    case k::code_float:
+        if (values.count >= 1) {
+            const std::uintptr_t site = injector::translate_host_address(position.host_address);
+            injector::ensure_host_variant();
+            injector::protected_write_value<float>(site, values.floats[0]);
+        }
+        break;
+    case k::aim_row:
+        for (int i = 0; i < values.count && i < 7; ++i)
+            aim_row_table[position.row][i] = values.floats[i];
+        break;
+    case k::weapon:
+        if (values.count == 4) {
+            weapon_offset_entry entry{values.integer, {}};
+            host_vector_set(entry.offset, values.floats);
+            add_weapon_offset(entry);
+        }
+        break;
+    case k::ignored:
+        break;
+    }
+}
+
+// Copies aim_row_table into the host's aim rows.
+void copy_aim_rows_to_host() noexcept {
+    write_host_bytes(host_addresses::aim_rows, aim_row_table, sizeof aim_row_table);
+}
+
 } // namespace
 
 const char* plugin_dir_path() noexcept {
@@ -73,41 +110,6 @@ const char* settings_file_path() noexcept {
     std::memcpy(path_buffer, dir, dir_length);
     std::memcpy(path_buffer + dir_length, settings_file_name, name_length + 1);
     return path_buffer;
-}
-
-void apply_settings_line(const settings_position& position, const line_values& values) {
-    switch (position.kind) {
-    case k::reload_flag:
-        if (values.count >= 1) reload_each_frame = values.integer;
-        break;
-    case k::host_float:
-        if (values.count >= 1) write_host_float(position.host_address, values.floats[0]);
-        break;
-    case k::code_float:
-        if (values.count >= 1) {
-            const std::uintptr_t site = injector::translate_host_address(position.host_address);
-            injector::ensure_host_variant();
-            injector::protected_write_value<float>(site, values.floats[0]);
-        }
-        break;
-    case k::aim_row:
-        for (int i = 0; i < values.count && i < 7; ++i)
-            aim_row_table[position.row][i] = values.floats[i];
-        break;
-    case k::weapon:
-        if (values.count == 4) {
-            weapon_offset_entry entry{values.integer, {}};
-            host_vector_set(entry.offset, values.floats);
-            add_weapon_offset(entry);
-        }
-        break;
-    case k::ignored:
-        break;
-    }
-}
-
-void copy_aim_rows_to_host() noexcept {
-    write_host_bytes(host_addresses::aim_rows, aim_row_table, sizeof aim_row_table);
 }
 
 void load_aiming_settings_from(std::FILE* file) {

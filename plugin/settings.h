@@ -26,12 +26,6 @@ extern std::int32_t reload_each_frame;
 // Rows 0 to 3 from lines 11 to 14, copied into the host after line 14 of every load.
 extern float aim_row_table[4][7];
 
-// Stores one line's values in their destinations (host data, host code, module globals).
-void apply_settings_line(const settings_position& position, const line_values& values);
-
-// Copies aim_row_table into the host's aim rows.
-void copy_aim_rows_to_host() noexcept;
-
 // Reads the whole file and applies it line by line. A file that cannot be opened or read
 // changes nothing; lines past its end set nothing. Never throws.
 void load_aiming_settings() noexcept;
