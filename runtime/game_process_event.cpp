@@ -56,7 +56,7 @@ void game_process_event::add_handler(handler_list& list, const handler& h) {
     if (!hook_attempted) {
         hook_attempted = true;
         const std::int32_t code = identify_game_version();
-        if (code == 1001 || code == 1002) {
+        if (hooks_per_frame_call(code)) {
             per_frame_hooker hooker;
             hooker.install(
                 [this](per_frame_hooker::next_type next) { return event_hook(std::move(next)); });
