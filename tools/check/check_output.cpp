@@ -78,8 +78,12 @@ void append_summary(std::string& out, const check_result& result) {
         row("other weapons", any_default ? "use the default (-1) entry"
                                          : "no default (-1) entry: their aim is left alone");
     const std::size_t n = result.warnings.size();
-    row("result", n == 0 ? std::string("clean: the module reads this file as shown")
-                         : std::to_string(n) + (n == 1 ? " warning" : " warnings"));
+    const std::size_t notes = result.notes.size();
+    row("result",
+        (n == 0 ? std::string("clean: the module reads this file as shown")
+                : std::to_string(n) + (n == 1 ? " warning" : " warnings")) +
+            (notes == 0 ? std::string()
+                        : ", " + std::to_string(notes) + (notes == 1 ? " note" : " notes")));
 }
 
 } // namespace
@@ -100,15 +104,18 @@ std::string text_report(const check_result& result) {
                           "  " + report.takes;
         out += row + "\n";
     }
-    if (result.warnings.empty()) {
-        out += "\nno warnings\n";
-    } else {
-        out += "\nwarnings:\n";
-        for (const check_warning& warning : result.warnings) {
-            out += "  line " + pad(std::to_string(warning.line), 4) + warning.message + "\n";
-            if (!warning.hint.empty()) out += "           hint: " + warning.hint + "\n";
+    const auto list = [&out](const char* heading, const std::vector<check_warning>& findings) {
+        out += heading;
+        for (const check_warning& finding : findings) {
+            out += "  line " + pad(std::to_string(finding.line), 4) + finding.message + "\n";
+            if (!finding.hint.empty()) out += "           hint: " + finding.hint + "\n";
         }
-    }
+    };
+    if (result.warnings.empty())
+        out += "\nno warnings\n";
+    else
+        list("\nwarnings:\n", result.warnings);
+    if (!result.notes.empty()) list("\nnotes (no need to act):\n", result.notes);
     append_summary(out, result);
     return out;
 }
@@ -226,12 +233,16 @@ std::string json_report(const check_result& result) {
                    "}";
             out += &entry != &result.offsets.back() ? ",\n" : "\n";
         }
-        out += "  ],\n  \"warnings\": [\n";
-        for (const check_warning& warning : result.warnings) {
-            out += "    {\"line\": " + std::to_string(warning.line) + ", \"code\": \"" +
-                   warning_name(warning.code) + "\", \"message\": " + json_string(warning.message) +
-                   ", \"hint\": " + json_string(warning.hint) + "}";
-            out += &warning != &result.warnings.back() ? ",\n" : "\n";
+        for (const auto* findings : {&result.warnings, &result.notes}) {
+            out +=
+                findings == &result.notes ? "  ],\n  \"notes\": [\n" : "  ],\n  \"warnings\": [\n";
+            for (const check_warning& warning : *findings) {
+                out += "    {\"line\": " + std::to_string(warning.line) + ", \"code\": \"" +
+                       warning_name(warning.code) +
+                       "\", \"message\": " + json_string(warning.message) +
+                       ", \"hint\": " + json_string(warning.hint) + "}";
+                out += &warning != &findings->back() ? ",\n" : "\n";
+            }
         }
         out += "  ]\n";
     } else {

@@ -62,7 +62,8 @@ struct expected_warning {
 struct file_case {
     const char* name;
     std::string content;
-    std::vector<expected_warning> warnings; // exactly these, in this order
+    std::vector<expected_warning> warnings;   // exactly these, in this order
+    std::vector<expected_warning> notes = {}; // exactly these: what the player did on purpose
 };
 
 std::string edited(std::vector<std::pair<int, std::string>> edits) {
@@ -102,7 +103,15 @@ std::vector<file_case> file_cases() {
          {{12, warning_code::missing_values, "values 4 to 7 of row 1"}}},
         {"code_constant_without_value",
          edited({{5, "aim_code_constant_521632"}}),
-         {{5, warning_code::missing_values, "nothing is written into the host's code"}}},
+         {},
+         {{5, warning_code::value_left_alone, "nothing is written into the host's code"}}},
+        {"host_value_left_alone",
+         edited({{7, "fov   "}}),
+         {},
+         {{7, warning_code::value_left_alone, "keeps its own value at 0x8CC4AC"}}},
+        {"row_without_values_is_no_way_to_leave_it_alone",
+         edited({{13, "aim_row_2"}}),
+         {{13, warning_code::missing_values, "row 2 keeps its values"}}},
         {"decimal_comma",
          edited({{6, "value 1,5"}}),
          {{6, warning_code::partly_read, "'1,5' is read as 1; the rest, ',5', is ignored"}}},
@@ -116,6 +125,7 @@ std::vector<file_case> file_cases() {
           {18, warning_code::not_finite, "aim point cannot be computed"}}},
         {"reload_every_frame",
          edited({{1, "reload 1"}}),
+         {},
          {{1, warning_code::reload_every_frame, "reads this file again on every frame"}}},
         {"reload_flag_not_whole",
          edited({{1, "reload 0.5"}}),
@@ -145,7 +155,15 @@ std::vector<file_case> file_cases() {
          {{20, warning_code::weapon_type_spelling, "'08' is read as weapon type 0"}}},
         {"ends_in_the_weapon_lines",
          first_lines(19),
+         {},
          {{20, warning_code::past_end, "ends after line 19: lines 20 to 31 set nothing"}}},
+        {"ends_before_the_weapon_lines",
+         first_lines(15),
+         {},
+         {{16, warning_code::past_end, "no weapon entries from those lines"}}},
+        {"ends_in_the_rows",
+         first_lines(13),
+         {{14, warning_code::past_end, "aim rows without a line stay 0.0"}}},
         {"ends_after_line_9",
          first_lines(9),
          {{10, warning_code::past_end, "aim rows without a line stay 0.0 and still reach"}}},
@@ -174,6 +192,7 @@ std::vector<file_case> file_cases() {
           {1, warning_code::number_as_label, "'1', is a number"}}},
         {"ctrl_z_ends_the_file_as_in_windows_text_mode",
          first_lines(20) + "\x1A" + join(template_lines()),
+         {},
          {{21, warning_code::past_end, "ends after line 20"}}},
     };
 }
@@ -184,17 +203,22 @@ TEST_P(check_file_cases, reports_exactly_these_warnings) {
     const file_case& c = GetParam();
     const check::check_result result = check(c.content);
     ASSERT_TRUE(result.readable) << result.error;
-    std::vector<std::pair<int, warning_code>> got, wanted;
-    for (const auto& w : result.warnings)
-        got.emplace_back(w.line, w.code);
-    for (const auto& w : c.warnings)
-        wanted.emplace_back(w.line, w.code);
-    ASSERT_EQ(got, wanted) << check::text_report(result);
-    for (std::size_t i = 0; i < c.warnings.size(); ++i) {
-        EXPECT_NE(result.warnings[i].message.find(c.warnings[i].says), std::string::npos)
-            << result.warnings[i].message;
-        EXPECT_FALSE(result.warnings[i].hint.empty());
-    }
+    const auto expect_exactly = [&](const std::vector<check::check_warning>& found,
+                                    const std::vector<expected_warning>& expected) {
+        std::vector<std::pair<int, std::string>> got, wanted;
+        for (const auto& w : found)
+            got.emplace_back(w.line, check::warning_name(w.code));
+        for (const auto& w : expected)
+            wanted.emplace_back(w.line, check::warning_name(w.code));
+        ASSERT_EQ(got, wanted) << check::text_report(result);
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_NE(found[i].message.find(expected[i].says), std::string::npos)
+                << found[i].message;
+            EXPECT_FALSE(found[i].hint.empty());
+        }
+    };
+    expect_exactly(result.warnings, c.warnings);
+    expect_exactly(result.notes, c.notes);
     EXPECT_EQ(result.exit_status(), c.warnings.empty() ? 0 : 1);
     EXPECT_EQ(result.positions.size(), 31u);
 }

@@ -1,16 +1,15 @@
 // Small text helpers shared by the checker's sources.
 #pragma once
 
+#include "plugin/settings_parser.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace check {
 
-// The characters at which scanf's "%s" stops, in the C locale.
-inline bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+using plugin::is_blank;
 
 std::size_t skip_blanks(const std::string& text, std::size_t p);
 std::size_t word_end(const std::string& text, std::size_t p);

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <map>
 
 namespace check {
 
@@ -21,35 +20,7 @@ bool offset_entry::finite() const {
 }
 
 const char* warning_name(warning_code code) {
-    switch (code) {
-    case warning_code::number_as_label:
-        return "number_as_label";
-    case warning_code::missing_values:
-        return "missing_values";
-    case warning_code::partly_read:
-        return "partly_read";
-    case warning_code::not_finite:
-        return "not_finite";
-    case warning_code::weapon_incomplete:
-        return "weapon_incomplete";
-    case warning_code::weapon_duplicate:
-        return "weapon_duplicate";
-    case warning_code::weapon_type_spelling:
-        return "weapon_type_spelling";
-    case warning_code::past_end:
-        return "past_end";
-    case warning_code::overlong_line:
-        return "overlong_line";
-    case warning_code::extra_lines:
-        return "extra_lines";
-    case warning_code::byte_order_mark:
-        return "byte_order_mark";
-    case warning_code::utf16_file:
-        return "utf16_file";
-    case warning_code::reload_every_frame:
-        return "reload_every_frame";
-    }
-    return "unknown";
+    return plugin::finding_name(code);
 }
 
 int check_result::exit_status() const {
@@ -60,12 +31,6 @@ int check_result::exit_status() const {
 namespace {
 
 constexpr char utf8_mark[] = "\xEF\xBB\xBF";
-constexpr int first_weapon_line = 16;
-
-bool is_labelled(line_kind kind) {
-    return kind == line_kind::reload_flag || kind == line_kind::host_float ||
-           kind == line_kind::code_float || kind == line_kind::aim_row;
-}
 
 bool has_text(const std::string& text) {
     for (char c : text)
@@ -95,7 +60,7 @@ line_layout lay_out(line_kind kind, const std::string& text, int count) {
     line_layout layout;
     const char* const s = text.c_str();
     std::size_t p = skip_blanks(text, 0);
-    if (is_labelled(kind) && p < text.size()) {
+    if (plugin::has_label(kind) && p < text.size()) {
         layout.label.begin = p;
         layout.label.end = p = word_end(text, p);
         layout.has_label = true;
@@ -142,63 +107,91 @@ class line_checker {
   public:
     line_checker(check_result& result) : result_(result) {}
 
-    void check(position_report& report, const std::string& raw) {
+    // Checks one position as the module read it; `raw` is the line buffer, line end kept.
+    void check(position_report& report, plugin::line_read read, const char* raw) {
         report_ = &report;
         line_ = report.position->line;
         kind_ = report.position->kind;
-        const std::string& text = report.text;
-        layout_ = lay_out(kind_, text, report.values.count);
-        bool label_is_number = false;
+        layout_ = read == plugin::line_read::absent
+                      ? line_layout{}
+                      : lay_out(kind_, report.text, report.values.count);
 
-        if (line_ == 1) check_encoding(raw);
-        if (report.state == line_state::overlong)
-            warn(warning_code::overlong_line,
-                 "longer than 511 characters: only its first 511 are read, the rest is skipped",
-                 "shorten the line; the lines after it still keep their places");
-        if (is_labelled(kind_) && layout_.has_label) {
-            std::string label =
-                text.substr(layout_.label.begin, layout_.label.end - layout_.label.begin);
-            if (line_ == 1 && label.rfind(utf8_mark, 0) == 0) label.erase(0, 3);
-            if (is_number_word(label)) {
-                label_is_number = true;
-                warn(
-                    warning_code::number_as_label,
-                    "the first word, " + quoted(label) + ", is a number, so it is read as the " +
-                        (report.values.count == 0
-                             ? std::string("label and the line sets nothing")
-                             : std::string("label and the values are taken from the next word on")),
-                    "start the line with a one-word label, e.g. 'value " + label + "'");
+        if (line_ == 1 && read != plugin::line_read::absent) check_encoding(raw);
+        const plugin::line_findings found =
+            findings_.take(*report.position, read, raw, report.values);
+        bool spelling_checked = read == plugin::line_read::absent;
+        bool duplicate = false;
+        for (int i = 0; i < found.count; ++i) {
+            const plugin::settings_finding& finding = found.items[i];
+            // What a number's spelling does explains what the line then fails to set.
+            if (!spelling_checked && finding.code != warning_code::overlong_line &&
+                finding.code != warning_code::number_as_label) {
+                check_value_spelling();
+                spelling_checked = true;
             }
+            duplicate = duplicate || finding.code == warning_code::weapon_duplicate;
+            add({line_, finding.code, finding.sentence, hint_for(finding)}, finding.severity);
         }
-        check_value_spelling();
-        switch (kind_) {
-        case line_kind::reload_flag:
-        case line_kind::host_float:
-        case line_kind::code_float:
-        case line_kind::aim_row:
-            if (report.values.count < plugin::values_wanted(kind_) &&
-                !(label_is_number && report.values.count == 0))
-                warn_missing_values();
-            if (kind_ == line_kind::reload_flag && report.values.count >= 1 &&
-                report.values.integer != 0)
-                warn(warning_code::reload_every_frame,
-                     "reloading every frame is on (" + std::to_string(report.values.integer) +
-                         "): the module reads this file again on every frame",
-                     "fine while tuning, then set it to 0. While it is on, host values and rows "
-                     "change at once and new weapon types are added, but a weapon type already "
-                     "loaded keeps its first offset until the game is restarted");
-            break;
-        case line_kind::weapon:
-            check_weapon();
-            break;
-        case line_kind::ignored:
-            break;
-        }
+        if (!spelling_checked) check_value_spelling();
+
+        const plugin::line_values& values = report.values;
+        if (kind_ == line_kind::reload_flag && values.count >= 1 && values.integer != 0)
+            add({line_, warning_code::reload_every_frame,
+                 "reloading every frame is on (" + std::to_string(values.integer) +
+                     "): the module reads this file again on every frame",
+                 "fine while tuning, then set it to 0. While it is on, every change you save "
+                 "takes effect on the next frame, weapon offsets included; a weapon type you "
+                 "take out of the file keeps its last offset until the game is restarted"},
+                finding_severity::note);
+        if (kind_ == line_kind::weapon && read != plugin::line_read::absent &&
+            values.count == plugin::values_wanted(kind_) && !duplicate)
+            result_.offsets.push_back(
+                {line_, values.integer, values.floats[0], values.floats[1], values.floats[2]});
     }
 
   private:
+    void add(check_warning finding, finding_severity severity) {
+        (severity == finding_severity::note ? result_.notes : result_.warnings)
+            .push_back(std::move(finding));
+    }
+
     void warn(warning_code code, std::string message, std::string hint) {
-        result_.warnings.push_back({line_, code, std::move(message), std::move(hint)});
+        add({line_, code, std::move(message), std::move(hint)}, finding_severity::warning);
+    }
+
+    // What to do about a finding the module's own rules made.
+    std::string hint_for(const plugin::settings_finding& finding) const {
+        switch (finding.code) {
+        case warning_code::overlong_line:
+            return "shorten the line; the lines after it still keep their places";
+        case warning_code::number_as_label:
+            return "start the line with a one-word label, e.g. 'value " + label_text() + "'";
+        case warning_code::missing_values:
+            return missing_values_hint();
+        case warning_code::value_left_alone:
+            return "fine if you mean to keep the game's own value; else add a number";
+        case warning_code::weapon_incomplete:
+            return weapon_incomplete_hint();
+        case warning_code::weapon_duplicate:
+            for (const offset_entry& entry : result_.offsets)
+                if (entry.weapon_type == report_->values.integer)
+                    return "remove this line, or change the offset on line " +
+                           std::to_string(entry.line);
+            return "remove this line";
+        case warning_code::past_end:
+            return finding.severity == finding_severity::note
+                       ? "fine if you need no more weapons; blank lines keep the file whole"
+                       : "the file needs all 31 lines: see corvane-check --template";
+        default:
+            return "";
+        }
+    }
+
+    std::string label_text() const {
+        std::string label =
+            report_->text.substr(layout_.label.begin, layout_.label.end - layout_.label.begin);
+        if (line_ == 1 && label.rfind(utf8_mark, 0) == 0) label.erase(0, 3);
+        return label;
     }
 
     std::string word_from(std::size_t p) const {
@@ -318,38 +311,9 @@ class line_checker {
         return word_from(layout_.stop);
     }
 
-    void warn_missing_values() {
+    std::string missing_values_hint() const {
         const int count = report_->values.count;
         const int wanted = plugin::values_wanted(kind_);
-        const plugin::settings_position& position = *report_->position;
-        std::string message;
-        switch (kind_) {
-        case line_kind::reload_flag:
-            message = "no whole number after the label: reloading keeps its setting (off when "
-                      "the game starts)";
-            break;
-        case line_kind::host_float:
-            message = "no number after the label: the host keeps its own value at " +
-                      hex_address(position.host_address);
-            break;
-        case line_kind::code_float:
-            message = "no number after the label: nothing is written into the host's code at " +
-                      hex_address(position.host_address);
-            break;
-        default: {
-            const std::string row = "row " + std::to_string(position.row);
-            if (count == 0)
-                message = "no values after the label: " + row +
-                          " keeps its values (0.0 when the game starts), and reaches the host";
-            else
-                message = "only " + std::to_string(count) + " of 7 values: " +
-                          (count == 6 ? "value 7 of " + row + " keeps its value"
-                                      : "values " + std::to_string(count + 1) + " to 7 of " + row +
-                                            " keep their value") +
-                          " (0.0 when the game starts)";
-            break;
-        }
-        }
         std::string hint;
         bool cut = false;
         const std::string stop_word = stopper(cut);
@@ -372,48 +336,18 @@ class line_checker {
             hint = "add " + plural(wanted - count, "value", "values") + " after " +
                    (count > 0 ? "the last one" : "the label");
         }
-        warn(warning_code::missing_values, message, hint);
+        return hint;
     }
 
-    void check_weapon() {
-        position_report& report = *report_;
-        const plugin::line_values& values = report.values;
-        if (!has_text(report.text)) return; // a blank weapon line: a slot left unused
-        if (values.count < 4) {
-            bool cut = false;
-            const std::string stop_word = stopper(cut);
-            std::string hint;
-            if (values.count == 0)
-                hint = "weapon lines have no label: start with the weapon type, then x, y and z "
-                       "(e.g. '22 0.5 0.2 0.1')";
-            else if (cut)
-                hint = "a number was cut short: see the warning above";
-            else if (!stop_word.empty())
-                hint = quoted(stop_word) + " is not a number";
-            else
-                hint = "give all four: weapon type, x, y, z";
-            warn(warning_code::weapon_incomplete,
-                 values.count == 0 ? std::string("no weapon type at the start: no entry")
-                                   : "only " + std::to_string(values.count) +
-                                         " of the 4 fields (type, x, y, z): no entry",
-                 hint);
-            return;
-        }
-        const auto earlier = given_.find(values.integer);
-        if (earlier != given_.end()) {
-            const std::string which = values.integer == -1
-                                          ? std::string("the default (-1)")
-                                          : "weapon type " + std::to_string(values.integer);
-            warn(warning_code::weapon_duplicate,
-                 which + " was already given on line " + std::to_string(earlier->second) +
-                     ": this line changes nothing (the first entry wins)",
-                 "remove this line, or change the offset on line " +
-                     std::to_string(earlier->second));
-            return;
-        }
-        given_[values.integer] = line_;
-        result_.offsets.push_back(
-            {line_, values.integer, values.floats[0], values.floats[1], values.floats[2]});
+    std::string weapon_incomplete_hint() const {
+        bool cut = false;
+        const std::string stop_word = stopper(cut);
+        if (report_->values.count == 0)
+            return "weapon lines have no label: start with the weapon type, then x, y and z "
+                   "(e.g. '22 0.5 0.2 0.1')";
+        if (cut) return "a number was cut short: see the warning above";
+        if (!stop_word.empty()) return quoted(stop_word) + " is not a number";
+        return "give all four: weapon type, x, y, z";
     }
 
     check_result& result_;
@@ -421,7 +355,7 @@ class line_checker {
     int line_ = 0;
     line_kind kind_{};
     line_layout layout_;
-    std::map<std::int32_t, int> given_; // weapon type -> the line that gave it
+    plugin::settings_findings findings_;
 };
 
 std::string describe_takes(const position_report& report, const check_result& result) {
@@ -471,27 +405,6 @@ std::string describe_takes(const position_report& report, const check_result& re
     return "";
 }
 
-void warn_past_end(check_result& result, int first_missing) {
-    const int line = first_missing;
-    bool values = false, rows = false;
-    for (int l = line; l < first_weapon_line; ++l) {
-        const line_kind kind = plugin::settings_positions[l - 1].kind;
-        values = values || kind == line_kind::host_float || kind == line_kind::code_float ||
-                 kind == line_kind::reload_flag;
-        rows = rows || kind == line_kind::aim_row;
-    }
-    std::string message = line == 1 ? std::string("the file is empty: nothing is set")
-                                    : "the file ends after line " + std::to_string(line - 1) +
-                                          ": lines " + std::to_string(line) + " to 31 set nothing";
-    if (values) message += "; the host keeps its own values";
-    if (rows) message += "; the aim rows without a line stay 0.0 and still reach the host";
-    if (line <= plugin::settings_line_count) message += "; no weapon entries from those lines";
-    std::string hint = line >= first_weapon_line
-                           ? "fine if you need no more weapons; blank lines keep the file whole"
-                           : "the file needs all 31 lines: see corvane-check --template";
-    result.warnings.push_back({line, warning_code::past_end, message, hint});
-}
-
 } // namespace
 
 check_result check_settings_stream(std::FILE* file, const std::string& name) {
@@ -523,11 +436,7 @@ check_result check_settings_stream(std::FILE* file, const std::string& name) {
                 result.reload_each_frame = report.values.integer;
         }
         result.positions.push_back(report);
-        if (first_missing == position.line) {
-            warn_past_end(result, first_missing);
-        } else if (!first_missing) {
-            checker.check(result.positions.back(), buffer);
-        }
+        checker.check(result.positions.back(), got, buffer);
     }
     if (!first_missing) {
         int after = 0, first_with_text = 0;
