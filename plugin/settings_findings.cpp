@@ -28,6 +28,8 @@ const char* finding_name(finding_code code) noexcept {
         return "not_finite";
     case finding_code::weapon_type_spelling:
         return "weapon_type_spelling";
+    case finding_code::weapon_type_hexadecimal:
+        return "weapon_type_hexadecimal";
     case finding_code::extra_lines:
         return "extra_lines";
     case finding_code::byte_order_mark:
@@ -77,20 +79,6 @@ const char* word_end(const char* p) {
     while (*p != '\0' && !is_blank(*p))
         ++p;
     return p;
-}
-
-// Whether a whole word is a number: it holds a digit and "%f" reads all of it.
-bool is_number_word(const char* begin, const char* end) {
-    char word[line_buffer_size];
-    const std::size_t length = static_cast<std::size_t>(end - begin);
-    if (length == 0 || length >= sizeof word) return false;
-    std::memcpy(word, begin, length);
-    word[length] = '\0';
-    if (std::strpbrk(word, "0123456789") == nullptr) return false;
-    float value = 0;
-    int used = 0;
-    return std::sscanf(word, "%f%n", &value, &used) == 1 &&
-           static_cast<std::size_t>(used) == length;
 }
 
 // 'word', cut to a readable length.
@@ -164,6 +152,19 @@ void say_past_end(line_findings& found, int line) {
 }
 
 } // namespace
+
+bool is_number_word(const char* begin, const char* end) noexcept {
+    char word[line_buffer_size];
+    const std::size_t length = static_cast<std::size_t>(end - begin);
+    if (length == 0 || length >= sizeof word) return false;
+    std::memcpy(word, begin, length);
+    word[length] = '\0';
+    if (std::strpbrk(word, "0123456789") == nullptr) return false;
+    float value = 0;
+    int used = 0;
+    return std::sscanf(word, "%f%n", &value, &used) == 1 &&
+           static_cast<std::size_t>(used) == length;
+}
 
 line_findings settings_findings::take(const settings_position& position, line_read read,
                                       const char* text, const line_values& values) noexcept {

@@ -25,13 +25,14 @@ enum class finding_code {
     past_end,          // the file ends before line 31
     overlong_line,     // longer than 511 characters
     // corvane-check only:
-    partly_read,          // a number stops inside a word ("1,5" is read as 1)
-    not_finite,           // inf or nan
-    weapon_type_spelling, // a weapon type written with a leading zero, or in hexadecimal
-    extra_lines,          // text after line 31, which the module never reads
-    byte_order_mark,      // a UTF-8 byte-order mark before line 1
-    utf16_file,           // the file is UTF-16 text, which the module cannot read
-    reload_every_frame,   // line 1 turns on reading the file again on every frame
+    partly_read,             // a number stops inside a word ("1,5" is read as 1)
+    not_finite,              // inf or nan
+    weapon_type_spelling,    // a weapon type with a leading zero, cut short, or out of range
+    weapon_type_hexadecimal, // a weapon type written after 0x: legal, and read as meant
+    extra_lines,             // text after line 31, which the module never reads
+    byte_order_mark,         // a UTF-8 byte-order mark before line 1
+    utf16_file,              // the file is UTF-16 text, which the module cannot read
+    reload_every_frame,      // line 1 turns on reading the file again on every frame
 };
 
 const char* finding_name(finding_code code) noexcept;
@@ -57,6 +58,10 @@ struct line_findings {
     int count = 0;
     settings_finding items[3];
 };
+
+// Whether a whole word is a number, which a labelled line then takes as its label: it holds a
+// digit and "%f" reads all of it.
+bool is_number_word(const char* begin, const char* end) noexcept;
 
 // Walks the 31 positions of one file in order, as the module reads them. It remembers which
 // weapon types earlier lines gave (the first line for a type wins) and where the file ended, so

@@ -17,6 +17,12 @@ std::size_t word_end(const std::string& text, std::size_t p);
 // The shortest text that reads back as the same float: "0.1", "-1.5", "inf".
 std::string format_float(float value);
 
+// "'word'".
+std::string quoted(const std::string& word);
+
+// "1 line", "2 lines".
+std::string plural(int n, const char* one, const char* many);
+
 // "0x8CC4B4".
 std::string hex_address(std::uint32_t address);
 
