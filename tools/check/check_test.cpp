@@ -1,6 +1,8 @@
 // corvane-check: what it reports for small settings files, its exit status, and its three outputs.
 #include "tools/check/settings_check.h"
 
+#include "corvane/version.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -249,6 +251,10 @@ struct type_spelling {
     bool warns;
 };
 
+void PrintTo(const type_spelling& c, std::ostream* os) {
+    *os << c.written;
+}
+
 class weapon_type_spellings : public check_files,
                               public ::testing::WithParamInterface<type_spelling> {};
 
@@ -366,6 +372,8 @@ void PrintTo(const command_case& c, std::ostream* os) {
     *os << c.name;
 }
 
+const std::string version_line = std::string("corvane-check ") + corvane::version + "\n";
+
 class check_command : public check_files, public ::testing::WithParamInterface<command_case> {};
 
 TEST_P(check_command, exit_status_and_messages) {
@@ -401,6 +409,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "\"readable\": false",
                      "cannot read"},
         command_case{"template", {"--template"}, 0, "reload_every_frame 0", ""},
+        command_case{"version", {"--version"}, 0, version_line.c_str(), ""},
         command_case{"template_with_a_file", {"--template", "FILE"}, 2, "", "takes nothing else"},
         command_case{"no_arguments", {}, 2, "", "usage:"},
         command_case{"two_files", {"FILE", "FILE"}, 2, "", "one settings file"},
