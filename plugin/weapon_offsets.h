@@ -74,10 +74,11 @@ inline void read_weapon_offset(const weapon_offset_entry& entry, float (&offset)
 // - A slot is filled once and never cleared: its type is written first, then its entry pointer
 //   is stored with release; a reader loads the pointer with acquire and only then reads the type.
 //   A reader that finds the slot still empty takes the type as absent for this one call.
-// - A table is never resized in place. When an append would make it more than half full, a table
-//   twice the size is filled and then published with release; the one it replaced stays allocated
-//   until unload, since a reader may still be probing it. Tables double, so those kept hold fewer
-//   slots in all than the newest.
+// - An append fills a free slot of the current table, as above. When that would make the table
+//   more than half full, a table twice the size is filled instead and then published with
+//   release; the one it replaced stays allocated until unload, since a reader may still be
+//   probing it. Tables double, so those kept hold fewer slots in all than the newest. Retunes and
+//   loads that change nothing leave the table alone.
 // - Each table remembers the -1 entry (the answer for every type without an entry of its own),
 //   published the same way, so a miss costs one probe and one load.
 // - An offset is three 32-bit words, each stored and loaded as a relaxed atomic: a reader may mix
