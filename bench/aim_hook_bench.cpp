@@ -80,9 +80,10 @@ class aim_setting {
             plugin::set_weapon_offset({type, {entry_x(i), 0.25f, 1.0f}});
         }
         host->player.set_weapon(2, c.weapon);
+        // Whether the call was written shows in the path check before timing.
         if (c.hooked)
-            injector::write_call(aim_call_site,
-                                 reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook));
+            static_cast<void>(injector::write_call(
+                aim_call_site, reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook)));
     }
     ~aim_setting() {
         quiet.clear(); // the recording doubles come back, then aim_host removes them
