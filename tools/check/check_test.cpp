@@ -2,6 +2,7 @@
 #include "tools/check/settings_check.h"
 
 #include "corvane/version.h"
+#include "tools/check/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace check_test;
 using check::warning_code;
 
 // The starter file as its 31 lines, which the cases below edit one line at a time.
@@ -33,26 +34,11 @@ std::string join(const std::vector<std::string>& lines, const char* end = "\n") 
     return text;
 }
 
-class check_files : public ::testing::Test {
+class check_files : public test_folder {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/corvane_check_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string write(const std::string& content, const std::string& name = "aimingSets.dat") {
-        const std::string path = (dir_ / name).string();
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
-    }
-
     check::check_result check(const std::string& content) {
         return check::check_settings_file(write(content));
     }
-
-    fs::path dir_;
 };
 
 struct expected_warning {
@@ -298,17 +284,31 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-// The starter file and the shipped sample read cleanly: a player who starts from either sees
-// exit status 0, whatever notes they carry.
-TEST_F(check_files, sample_and_template_check_clean) {
+// One starter file: what --template writes is the shipped sample itself, with Windows line ends
+// and no byte-order mark (a file written by the checker, not by a shell's redirection), and both
+// read cleanly, whatever notes they carry.
+TEST_F(check_files, sample_and_template_are_one_file_and_check_clean) {
+    const std::string sample_path = CORVANE_SOURCE_DIR "/aimingSets.dat";
+    const std::string sample = read(sample_path);
+    ASSERT_EQ(sample.rfind("reload_every_frame ", 0), 0u) << "no byte-order mark, line 1 first";
+    std::string crlf;
+    for (const char c : sample)
+        crlf += c == '\n' ? "\r\n" : std::string(1, c);
+
+    const std::string starter = (dir_ / "starter.dat").string();
     std::string out, err;
-    EXPECT_EQ(check::run_check_command({CORVANE_SOURCE_DIR "/aimingSets.dat"}, out, err), 0)
-        << out << err;
+    ASSERT_EQ(check::run_check_command({"--template", starter}, out, err), 0) << err;
+    EXPECT_EQ(read(starter), crlf);
+    EXPECT_NE(out.find("wrote a starter settings file to " + starter), std::string::npos) << out;
     out.clear();
     ASSERT_EQ(check::run_check_command({"--template"}, out, err), 0);
-    const std::string starter = write(out, "starter.dat");
-    std::string report;
-    EXPECT_EQ(check::run_check_command({starter}, report, err), 0) << report << err;
+    EXPECT_EQ(out, sample);
+
+    for (const std::string& path : {sample_path, starter}) {
+        std::string report;
+        EXPECT_EQ(check::run_check_command({path}, report, err), 0) << report << err;
+        EXPECT_NE(report.find("result              clean"), std::string::npos) << report;
+    }
 }
 
 // What the module takes, line by line: positions, not labels, decide; later lines keep their
@@ -384,6 +384,8 @@ TEST_P(check_command, exit_status_and_messages) {
         if (arg == "FILE") arg = file;
         if (arg == "DIR") arg = dir_.string();
     }
+    // Without a file named, the checker looks in its own folder: this one.
+    const pretend_surroundings around(dir_.string());
     std::string out, err;
     EXPECT_EQ(check::run_check_command(args, out, err), c.status);
     EXPECT_NE(out.find(c.out_says), std::string::npos) << out;
@@ -410,8 +412,19 @@ INSTANTIATE_TEST_SUITE_P(
                      "cannot read"},
         command_case{"template", {"--template"}, 0, "reload_every_frame 0", ""},
         command_case{"version", {"--version"}, 0, version_line.c_str(), ""},
-        command_case{"template_with_a_file", {"--template", "FILE"}, 2, "", "takes nothing else"},
-        command_case{"no_arguments", {}, 2, "", "usage:"},
+        command_case{"template_never_over_a_file",
+                     {"--template", "FILE"},
+                     2,
+                     "",
+                     "already exists and is left as it is"},
+        command_case{"template_with_more", {"--template", "--json"}, 2, "", "takes nothing else"},
+        command_case{
+            "no_arguments_checks_its_own_folder", {}, 1, "'010' is read as weapon type 8", ""},
+        command_case{"game_program_that_is_not_one",
+                     {"--game", "FILE", "FILE"},
+                     1,
+                     "cannot tell which build this is: it is not a Windows program.",
+                     ""},
         command_case{"two_files", {"FILE", "FILE"}, 2, "", "one settings file"},
         command_case{"unknown_option", {"--frobnicate", "FILE"}, 2, "", "unknown option"},
         command_case{"svg_into_missing_folder",
@@ -420,6 +433,118 @@ INSTANTIATE_TEST_SUITE_P(
                      "",
                      "cannot write '/nonexistent/out.svg'"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Double-clicked, the checker is given no names: it checks aimingSets.dat in its own folder, or
+// says what lies there instead, and tells the build of the game's program beside it.
+struct beside_case {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files; // name, content ("SAMPLE", "GAME")
+    int status;
+    std::vector<std::string> says; // in this order
+    std::vector<std::string> never_says = {};
+};
+
+void PrintTo(const beside_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class checker_beside : public check_files, public ::testing::WithParamInterface<beside_case> {};
+
+TEST_P(checker_beside, checks_the_file_in_its_own_folder) {
+    const beside_case& c = GetParam();
+    for (const auto& [name, content] : c.files)
+        write(content == "SAMPLE" ? check::settings_template()
+              : content == "GAME" ? program_bytes({{code_with(value_1001)}})
+                                  : content,
+              name);
+    const pretend_surroundings around(dir_.string());
+    std::string out, err;
+    EXPECT_EQ(check::run_check_command({}, out, err), c.status) << out << err;
+    EXPECT_EQ(err, "");
+    std::size_t from = 0;
+    for (const std::string& piece : c.says) {
+        const std::size_t at = out.find(piece, from);
+        EXPECT_NE(at, std::string::npos) << "'" << piece << "' in order in:\n" << out;
+        if (at != std::string::npos) from = at + piece.size();
+    }
+    for (const std::string& piece : c.never_says)
+        EXPECT_EQ(out.find(piece), std::string::npos) << "'" << piece << "' in:\n" << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    folders, checker_beside,
+    ::testing::Values(
+        beside_case{"the_sample_and_the_game",
+                    {{"aimingSets.dat", "SAMPLE"},
+                     {"game.exe", "GAME"},
+                     {"corvane.dll", "MZ"},
+                     {"setup.exe", "MZ"}},
+                    0,
+                    {"/aimingSets.dat\n", "result              clean", "game: ", "/game.exe\n",
+                     "build 1001: the settings, the weapon offsets, the Z and X keys and live "
+                     "reload all work."},
+                    {"setup.exe", "There is no"}},
+        beside_case{"saved_as_txt",
+                    {{"aimingSets.dat.txt", "SAMPLE"}},
+                    2,
+                    {"There is no aimingSets.dat in ",
+                     "Found aimingSets.dat.txt: the module looks for aimingSets.dat exactly",
+                     "What the module would make of aimingSets.dat.txt as aimingSets.dat beside "
+                     "corvane.dll:",
+                     "result              clean", "game: no program beside corvane-check"}},
+        beside_case{"nothing",
+                    {},
+                    2,
+                    {"There is no aimingSets.dat in ",
+                     "write a starter file with:\n    corvane-check --template aimingSets.dat",
+                     "game: no program beside corvane-check"}},
+        beside_case{"only_programs_the_module_does_not_know",
+                    {{"aimingSets.dat", "SAMPLE"}, {"setup.exe", "MZ"}},
+                    0,
+                    {"result              clean", "/setup.exe\n  cannot tell which build this is: "
+                                                  "it is not a Windows program."}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// From Explorer the console window is the checker's alone and closes with it: the report ends
+// by asking for Enter, and the checker waits for it. From a prompt it never waits.
+TEST_F(check_files, waits_for_enter_only_in_a_console_window_of_its_own) {
+    const std::string file = write(check::settings_template());
+    for (const unsigned programs : {0u, 1u, 2u}) {
+        SCOPED_TRACE(programs);
+        const pretend_surroundings around(dir_.string(), programs);
+        std::FILE* const out = std::tmpfile();
+        std::FILE* const err = std::tmpfile();
+        ASSERT_TRUE(out && err);
+        EXPECT_EQ(check::run_check_program({file}, out, err), 0);
+        std::rewind(out);
+        std::string printed;
+        for (int ch; (ch = std::fgetc(out)) != EOF;)
+            printed += static_cast<char>(ch);
+        std::fclose(out);
+        std::fclose(err);
+        const std::string ask = "result              clean: the module reads this file as shown\n"
+                                "\nPress Enter to close this window.\n";
+        const bool asked = printed.size() >= ask.size() &&
+                           printed.compare(printed.size() - ask.size(), ask.size(), ask) == 0;
+        EXPECT_EQ(asked, programs == 1) << printed;
+        EXPECT_EQ(around.waits(), programs == 1 ? 1 : 0);
+    }
+}
+
+// --game tells the build in the text report and in the JSON one.
+TEST_F(check_files, game_build_in_both_reports) {
+    const std::string file = write(check::settings_template());
+    const std::string game = write(program_bytes({{code_with(value_1002)}}), "game.exe");
+    std::string out, err;
+    EXPECT_EQ(check::run_check_command({"--game", game, file}, out, err), 0) << err;
+    EXPECT_NE(out.find("game: " + game + "\n  build 1002: "), std::string::npos) << out;
+    out.clear();
+    EXPECT_EQ(check::run_check_command({"--json", "--game", game, file}, out, err), 0) << err;
+    EXPECT_NE(out.find("\"games\": [\n    {\n      \"file\": \"" + game +
+                       "\",\n      \"verdict\": \"keys_and_reload\",\n      \"build\": 1002"),
+              std::string::npos)
+        << out;
+}
 
 bool have_python() {
     return std::system("python3 -c pass >/dev/null 2>&1") == 0;

@@ -73,6 +73,10 @@ bool is_folder(const fs::directory_entry& entry) {
 
 } // namespace
 
+std::string path_in(const std::string& folder, const std::string& name) {
+    return utf8_of(path_of(folder) / path_of(name));
+}
+
 std::vector<settings_candidate> look_for_settings(const std::string& folder) {
     const fs::path base = path_of(folder);
     std::error_code error;

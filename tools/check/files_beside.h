@@ -26,6 +26,9 @@ struct settings_candidate {
 // every near miss in the folder and in the folders right below it, in name order.
 std::vector<settings_candidate> look_for_settings(const std::string& folder);
 
+// `name` in `folder`, with the system's separator; UTF-8.
+std::string path_in(const std::string& folder, const std::string& name);
+
 // Plain words for a folder without the exact name: what was found instead, and what to do.
 std::string missing_settings_text(const std::string& folder,
                                   const std::vector<settings_candidate>& found);

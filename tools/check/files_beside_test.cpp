@@ -2,41 +2,29 @@
 // usual mistakes around it, and the programs that may be the game.
 #include "tools/check/files_beside.h"
 
+#include "tools/check/test_support.h"
+
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace check_test;
 using check::settings_found_as;
 
-class folder_beside : public ::testing::Test {
+// Files by their path below the folder; a name ending in '/' is a folder.
+class folder_beside : public test_folder {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/corvane_beside_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    // Files by their path below the folder; a name ending in '/' is a folder.
     void lay_out(const std::vector<std::string>& names) {
         for (const std::string& name : names) {
-            if (name.back() == '/') {
+            if (name.back() == '/')
                 fs::create_directories(dir_ / name);
-                continue;
-            }
-            fs::create_directories((dir_ / name).parent_path());
-            std::ofstream(dir_ / name) << "reload_every_frame 0\n";
+            else
+                write("reload_every_frame 0\n", name);
         }
     }
-
-    fs::path dir_;
 };
 
 struct found_case {

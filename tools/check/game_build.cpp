@@ -221,6 +221,8 @@ const char* reason_words(unanswered_reason reason) {
     return "";
 }
 
+} // namespace
+
 std::string four_bytes(std::uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "%02X %02X %02X %02X", value & 0xFF, value >> 8 & 0xFF,
@@ -228,7 +230,39 @@ std::string four_bytes(std::uint32_t value) {
     return text;
 }
 
-} // namespace
+const char* build_verdict_name(build_verdict verdict) {
+    switch (verdict) {
+    case build_verdict::keys_and_reload:
+        return "keys_and_reload";
+    case build_verdict::settings_only:
+        return "settings_only";
+    case build_verdict::not_recognised:
+        return "not_recognised";
+    case build_verdict::cannot_tell:
+        break;
+    }
+    return "cannot_tell";
+}
+
+const char* unanswered_reason_name(unanswered_reason reason) {
+    switch (reason) {
+    case unanswered_reason::cannot_open:
+        return "cannot_open";
+    case unanswered_reason::not_a_program:
+        return "not_a_program";
+    case unanswered_reason::not_32_bit:
+        return "not_32_bit";
+    case unanswered_reason::cut_short:
+        return "cut_short";
+    case unanswered_reason::filled_when_run:
+        return "filled_when_run";
+    case unanswered_reason::outside_the_image:
+        return "outside_the_image";
+    case unanswered_reason::none:
+        break;
+    }
+    return "none";
+}
 
 std::string game_build_text(const game_build& build) {
     std::string text = "game: " + build.file + "\n  ";

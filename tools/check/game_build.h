@@ -44,6 +44,13 @@ struct game_build {
 // Reads the executable at `path` (never writes it) and tells its build.
 game_build identify_game_build(const std::string& path);
 
+// Names for tools (the JSON report): "keys_and_reload", "cut_short"...
+const char* build_verdict_name(build_verdict verdict);
+const char* unanswered_reason_name(unanswered_reason reason);
+
+// The four bytes as they lie in the file: "55 8B EC 53".
+std::string four_bytes(std::uint32_t value);
+
 // The finding in plain words for players, one short paragraph; addresses only at the end.
 std::string game_build_text(const game_build& build);
 

@@ -2,119 +2,27 @@
 // the build's bytes where the module looks for them in memory, and the ways a file cannot tell.
 #include "tools/check/game_build.h"
 
+#include "tools/check/test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace check_test;
 using check::build_verdict;
 using check::unanswered_reason;
-
-constexpr std::uint32_t value_1001 = 0x53EC8B55; // 55 8B EC 53
-constexpr std::uint32_t value_1002 = 0x16197BE9; // E9 7B 19 16
-constexpr std::uint32_t value_11xx = 0x000094BF; // BF 94 00 00
-constexpr std::uint32_t value_32xx = 0x3539F633; // 33 F6 39 35
-constexpr std::uint32_t other_code = 0xEC8B55FF; // a prologue no known build has there
-
-constexpr std::uint32_t code_section = 0x60000020;   // code, read and execute
-constexpr std::uint32_t data_section = 0xC0000040;   // data, read and write
-constexpr std::uint32_t rewritten_code = 0xE0000020; // code that may write itself
-
-// One section of a test program: where it lies in memory (relative to the base), how many of
-// its bytes the file holds, and four-byte values placed at host addresses inside it.
-struct test_section {
-    std::uint32_t address;
-    std::uint32_t memory_size;
-    std::uint32_t file_size;
-    std::uint32_t flags = code_section;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> values = {};
-};
-
-// How a test program's file is written.
-struct test_program {
-    std::vector<test_section> sections;
-    std::uint16_t machine = 0x14C;        // i386
-    std::uint16_t optional_magic = 0x10B; // 32-bit
-    std::size_t cut_to = 0;               // 0: the whole file
-};
-
-void put(std::string& bytes, std::size_t at, std::uint32_t value, int size = 4) {
-    if (bytes.size() < at + size) bytes.resize(at + size);
-    for (int i = 0; i < size; ++i)
-        bytes[at + i] = static_cast<char>(value >> 8 * i);
-}
-
-// A minimal Windows program: DOS header, program header, section table at 0x178, then each
-// section's file bytes from 0x400 on, in 0x200 steps, so no section's file offset equals its
-// address.
-std::string program_bytes(const test_program& program) {
-    std::string bytes(0x400, '\0');
-    bytes[0] = 'M';
-    bytes[1] = 'Z';
-    put(bytes, 0x3C, 0x80);
-    put(bytes, 0x80, 0x00004550);
-    put(bytes, 0x84, program.machine, 2);
-    put(bytes, 0x86, static_cast<std::uint32_t>(program.sections.size()), 2);
-    put(bytes, 0x94, 0xE0, 2); // size of the optional header
-    put(bytes, 0x98, program.optional_magic, 2);
-    put(bytes, 0x98 + 28, 0x400000); // preferred base
-    put(bytes, 0x98 + 32, 0x1000);   // section alignment
-    put(bytes, 0x98 + 60, 0x400);    // size of the headers
-    std::size_t file_offset = 0x400;
-    for (std::size_t i = 0; i < program.sections.size(); ++i) {
-        const test_section& s = program.sections[i];
-        const std::size_t row = 0x178 + 40 * i;
-        put(bytes, row + 8, s.memory_size);
-        put(bytes, row + 12, s.address);
-        put(bytes, row + 16, s.file_size);
-        put(bytes, row + 20, static_cast<std::uint32_t>(file_offset));
-        put(bytes, row + 36, s.flags);
-        bytes.resize(file_offset + s.file_size);
-        for (const auto& [host_address, value] : s.values)
-            put(bytes, file_offset + (host_address - 0x400000 - s.address), value);
-        file_offset += (s.file_size + 0x1FF) / 0x200 * 0x200;
-    }
-    if (program.cut_to) bytes.resize(program.cut_to);
-    return bytes;
-}
-
-// The game's code section as every case below lays it out, with `value` at 0x401000.
-test_section code_with(std::uint32_t value, std::uint32_t flags = code_section) {
-    return {0x1000, 0x2000, 0x400, flags, {{0x401000, value}}};
-}
 
 // One data section over every upper probe (0x8245BC to 0x858D51), with these values in it.
 test_section upper_probes_with(std::vector<std::pair<std::uint32_t, std::uint32_t>> values) {
     return {0x424000, 0x36000, 0x36000, data_section, std::move(values)};
 }
 
-class game_build_files : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/corvane_build_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string write(const std::string& bytes, const std::string& name = "game.exe") {
-        const std::string path = (dir_ / name).string();
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
-    }
-
-    fs::path dir_;
-};
+using game_build_files = test_folder;
 
 struct build_case {
     const char* name;
@@ -240,8 +148,7 @@ TEST_F(game_build_files, never_changes_the_file) {
     const std::string path = write(bytes);
     const auto written = fs::last_write_time(path);
     ASSERT_EQ(check::identify_game_build(path).code, 1001);
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes);
+    EXPECT_EQ(read(path), bytes);
     EXPECT_EQ(fs::last_write_time(path), written);
 }
 
