@@ -38,6 +38,8 @@ const char* finding_name(finding_code code) noexcept {
         return "utf16_file";
     case finding_code::reload_every_frame:
         return "reload_every_frame";
+    case finding_code::line_shifted:
+        return "line_shifted";
     }
     return "unknown";
 }

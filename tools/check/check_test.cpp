@@ -67,6 +67,18 @@ std::string first_lines(int count) {
     return join(lines);
 }
 
+std::string without_lines(int first, int count = 1) {
+    std::vector<std::string> lines = template_lines();
+    lines.erase(lines.begin() + (first - 1), lines.begin() + (first - 1 + count));
+    return join(lines);
+}
+
+std::string with_line_after(int line, const std::string& text) {
+    std::vector<std::string> lines = template_lines();
+    lines.insert(lines.begin() + line, text);
+    return join(lines);
+}
+
 void PrintTo(const file_case& c, std::ostream* os) {
     *os << c.name;
 }
@@ -187,6 +199,49 @@ std::vector<file_case> file_cases() {
          {{1, warning_code::utf16_file, "UTF-16"},
           {1, warning_code::missing_values, "no whole number after the label"},
           {2, warning_code::past_end, "the file ends after line 1"}}},
+        {"line_2_deleted",
+         without_lines(2),
+         {{2, warning_code::line_shifted,
+           "line 2 holds what the starter file puts on line 3: a line seems to be missing above"},
+          {9, warning_code::missing_values, "(likely because of the missing line above line 2)"},
+          {14, warning_code::missing_values, "(likely because of the missing line above line 2)"}},
+         {{31, warning_code::past_end, "ends after line 30"}}},
+        {"the_line_that_shows_the_shift_has_a_warning_of_its_own",
+         without_lines(9),
+         {{9, warning_code::line_shifted, "line 9 holds what the starter file puts on line 10"},
+          {9, warning_code::missing_values, "(likely because of the missing line above line 9)"},
+          {14, warning_code::missing_values, "(likely because of the missing line above line 9)"}},
+         {{31, warning_code::past_end, "ends after line 30"}}},
+        {"two_lines_deleted",
+         without_lines(3, 2),
+         {{3, warning_code::line_shifted,
+           "line 3 holds what the starter file puts on line 5: 2 lines seem to be missing above"},
+          {8, warning_code::missing_values, "missing lines above line 3"},
+          {13, warning_code::missing_values, "missing lines above line 3"},
+          {14, warning_code::number_as_label, "missing lines above line 3"},
+          {14, warning_code::missing_values, "missing lines above line 3"}},
+         {{30, warning_code::past_end, "ends after line 29"}}},
+        {"line_added_after_line_5",
+         with_line_after(5, "my_value 2.0"),
+         {{7, warning_code::line_shifted,
+           "line 7 holds what the starter file puts on line 6: a line seems to be extra above"},
+          {11, warning_code::missing_values, "(likely because of the extra line above line 7)"},
+          {16, warning_code::weapon_incomplete,
+           "(likely because of the extra line above line 7)"}}},
+        {"line_added_pushes_a_weapon_past_line_31",
+         [] {
+             std::vector<std::string> lines = template_lines();
+             lines.back() = "40 1 1 1";
+             lines.insert(lines.begin() + 5, "my_value 2.0");
+             return join(lines);
+         }(),
+         {{7, warning_code::line_shifted, "a line seems to be extra above"},
+          {11, warning_code::missing_values, "extra line above line 7"},
+          {16, warning_code::weapon_incomplete, "extra line above line 7"},
+          {32, warning_code::extra_lines, "(likely because of the extra line above line 7)"}}},
+        {"two_lines_swapped_are_not_a_shift",
+         edited({{3, template_lines()[3]}, {4, template_lines()[2]}}),
+         {}},
         {"ctrl_z_ends_the_file_as_in_windows_text_mode",
          first_lines(20) + "\x1A" + join(template_lines()),
          {},

@@ -3,6 +3,7 @@
 #include "tools/check/settings_check.h"
 
 #include "tools/check/check_text.h"
+#include "tools/check/line_shift.h"
 #include "tools/check/line_warnings.h"
 #include "tools/check/module_file.h"
 
@@ -131,6 +132,7 @@ check_result check_settings_stream(std::FILE* file, const std::string& name) {
                  "the module reads exactly 31 lines, each by its place: was a line added "
                  "above? (weapons go on lines 16 to 31)"});
     }
+    explain_line_shift(result);
     for (position_report& report : result.positions)
         report.takes = describe_takes(report, result);
     return result;
