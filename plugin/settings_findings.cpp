@@ -99,12 +99,10 @@ void say_missing_values(settings_finding& finding, const settings_position& posi
                      "game starts)");
         break;
     case line_kind::host_float:
-        say(finding, "no number after the label: the host keeps its own value at 0x%X",
-            static_cast<unsigned>(position.host_address));
+        say(finding, "no number after the label: the game keeps its own value");
         break;
     case line_kind::code_float:
-        say(finding, "no number after the label: nothing is written into the host's code at 0x%X",
-            static_cast<unsigned>(position.host_address));
+        say(finding, "no number after the label: the game's aim-camera code keeps its own value");
         break;
     case line_kind::aim_row:
         if (count == 0)
@@ -148,7 +146,7 @@ void say_past_end(line_findings& found, int line) {
     else
         say(finding, "the file ends after line %d: lines %d to %d set nothing", line - 1, line,
             settings_line_count);
-    if (values) say(finding, "; the host keeps its own values");
+    if (values) say(finding, "; the game keeps its own values");
     if (rows) say(finding, "; the aim rows without a line stay 0.0 and still reach the host");
     say(finding, "; no weapon entries from those lines");
 }

@@ -97,18 +97,18 @@ std::vector<file_case> file_cases() {
           {11, warning_code::missing_values, "value 7 of row 0 keeps its value"}}},
         {"label_with_a_blank",
          edited({{4, "aim height 0.5"}}),
-         {{4, warning_code::missing_values, "keeps its own value at 0x8CC4B8"}}},
+         {{4, warning_code::missing_values, "the game keeps its own value"}}},
         {"row_with_three_values",
          edited({{12, "row1 1 2 3"}}),
          {{12, warning_code::missing_values, "values 4 to 7 of row 1"}}},
         {"code_constant_without_value",
          edited({{5, "aim_code_constant_521632"}}),
          {},
-         {{5, warning_code::value_left_alone, "nothing is written into the host's code"}}},
+         {{5, warning_code::value_left_alone, "the game's aim-camera code keeps its own value"}}},
         {"host_value_left_alone",
          edited({{7, "fov   "}}),
          {},
-         {{7, warning_code::value_left_alone, "keeps its own value at 0x8CC4AC"}}},
+         {{7, warning_code::value_left_alone, "no number after the label: the game keeps its own value"}}},
         {"row_without_values_is_no_way_to_leave_it_alone",
          edited({{13, "aim_row_2"}}),
          {{13, warning_code::missing_values, "row 2 keeps its values"}}},
@@ -121,7 +121,7 @@ std::vector<file_case> file_cases() {
         {"infinite_and_nan",
          edited({{7, "value inf"}, {8, "value 1e99"}, {18, "23 nan 0 0"}}),
          {{7, warning_code::not_finite, "infinite"},
-          {8, warning_code::not_finite, "too large for a float"},
+          {8, warning_code::not_finite, "too large to store"},
           {18, warning_code::not_finite, "aim point cannot be computed"}}},
         {"reload_every_frame",
          edited({{1, "reload 1"}}),
@@ -378,7 +378,7 @@ TEST_F(check_files, describes_what_each_line_sets) {
                                                      {20, "0x1F 0 0 0"}}));
     EXPECT_EQ(at(result, 3).takes, "2.5");
     EXPECT_EQ(at(result, 3).state, check::line_state::overlong);
-    EXPECT_EQ(at(result, 4).takes, "nothing: the host keeps its value");
+    EXPECT_EQ(at(result, 4).takes, "nothing: the game keeps its value");
     EXPECT_EQ(at(result, 5).takes, "0.3");
     EXPECT_EQ(at(result, 12).takes, "1 2 3 (then 0.0 x4)");
     EXPECT_EQ(at(result, 18).takes, "no entry");

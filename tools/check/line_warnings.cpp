@@ -137,11 +137,11 @@ void line_checker::check_value_spelling() {
                     std::isnan(f) ? " is not a number"
                     : read.find_first_of("iI") != std::string::npos
                         ? " is an infinite value"
-                        : " is too large for a float and becomes " + format_float(f);
+                        : " is too large to store and becomes " + format_float(f);
                 warn(warning_code::not_finite,
                      quoted(read) + what +
                          (kind_ == line_kind::weapon ? ": the aim point cannot be computed"
-                                                     : ", and the host receives it as it is"),
+                                                     : ", and the game receives it as it is"),
                      "use an ordinary number");
             }
         }

@@ -45,10 +45,10 @@ std::string describe_takes(const position_report& report, const check_result& re
         if (!present || v.count == 0) return "nothing: reloading stays off";
         return std::to_string(v.integer) + (v.integer ? ": read again every frame" : ": read once");
     case line_kind::host_float:
-        if (!present || v.count == 0) return "nothing: the host keeps its value";
+        if (!present || v.count == 0) return "nothing: the game keeps its value";
         return format_float(v.floats[0]);
     case line_kind::code_float:
-        if (!present || v.count == 0) return "nothing: the code stays as it is";
+        if (!present || v.count == 0) return "nothing: the game keeps its value";
         return format_float(v.floats[0]);
     case line_kind::aim_row: {
         if (!present || v.count == 0) return "nothing: the row stays 0.0";
