@@ -30,14 +30,14 @@ constexpr const char usage[] =
 constexpr const char press_enter[] = "\nPress Enter to close this window.\n";
 
 bool write_file(const std::string& path, const std::string& content) {
-    std::FILE* const file = std::fopen(path.c_str(), "wb");
+    std::FILE* const file = open_utf8(path, "wb");
     if (!file) return false;
     const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
     return std::fclose(file) == 0 && written;
 }
 
 bool file_exists(const std::string& path) {
-    std::FILE* const file = std::fopen(path.c_str(), "rb");
+    std::FILE* const file = open_utf8(path, "rb");
     if (file) std::fclose(file);
     return file != nullptr;
 }
@@ -193,6 +193,7 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
 }
 
 int run_check_program(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    use_utf8_console();
     std::string out_text, err_text;
     const int status = run_check_command(args, out_text, err_text);
     std::fwrite(out_text.data(), 1, out_text.size(), out);

@@ -2,6 +2,7 @@
 
 #include "runtime/game_version.h"
 #include "tools/check/check_text.h"
+#include "tools/check/surroundings.h"
 
 #include <cstdio>
 #include <memory>
@@ -154,7 +155,7 @@ game_build cannot_tell(game_build build, unanswered_reason reason, std::uint32_t
 game_build identify_game_build(const std::string& path) {
     game_build build;
     build.file = path;
-    const file_handle file(std::fopen(path.c_str(), "rb"));
+    const file_handle file(open_utf8(path, "rb"));
     if (!file) return cannot_tell(build, unanswered_reason::cannot_open);
 
     program_layout layout;

@@ -3,6 +3,7 @@
 // otherwise close before the report can be read. Tests put their own answers in.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 namespace check {
@@ -23,5 +24,13 @@ void set_surroundings_for_tests(const surroundings* answers);
 
 // The system's own answers; one file per system provides them.
 const surroundings& system_surroundings();
+
+// Opens a file named in UTF-8, as fopen does; on Windows through the wide functions, so a folder
+// named in any script works whatever the system's code page.
+std::FILE* open_utf8(const std::string& path, const char* mode);
+
+// Makes the console show the UTF-8 the checker prints (Windows' console starts in another code
+// page); elsewhere nothing to do.
+void use_utf8_console();
 
 } // namespace check

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 
 namespace check {
@@ -32,5 +33,11 @@ const surroundings posix = {program_folder, programs_on_console, wait_for_enter}
 const surroundings& system_surroundings() {
     return posix;
 }
+
+std::FILE* open_utf8(const std::string& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
+}
+
+void use_utf8_console() {}
 
 } // namespace check

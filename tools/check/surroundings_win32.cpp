@@ -10,6 +10,14 @@ namespace check {
 
 namespace {
 
+std::wstring wide(const std::string& utf8) {
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), size);
+    return text;
+}
+
 std::string program_folder() {
     // Long enough for any path Windows gives; a name that fills it is cut and of no use.
     static wchar_t name[32768];
@@ -43,6 +51,14 @@ const surroundings windows = {program_folder, programs_on_console, wait_for_ente
 
 const surroundings& system_surroundings() {
     return windows;
+}
+
+std::FILE* open_utf8(const std::string& path, const char* mode) {
+    return _wfopen(wide(path).c_str(), wide(mode).c_str());
+}
+
+void use_utf8_console() {
+    SetConsoleOutputCP(CP_UTF8);
 }
 
 } // namespace check
