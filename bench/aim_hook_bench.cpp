@@ -29,7 +29,7 @@ class aim_setting {
         host = std::make_unique<test_host::aim_host>();
         plugin::create_weapon_offset_list();
         for (int i = 0; i < entry_count; ++i)
-            plugin::add_weapon_offset({first_weapon_type + i, {0.5f, 0.25f, 1.0f}});
+            plugin::set_weapon_offset({first_weapon_type + i, {0.5f, 0.25f, 1.0f}});
         host->player.set_weapon(2, matched_weapon_type);
         // Room for every call between two forget_calls, so recording never allocates.
         host->calls.find_player_args.reserve(forget_every);

@@ -16,7 +16,8 @@ void* __thiscall aim_weapon_hook(void* object, float* target, std::uint32_t f1, 
     const weapon_offset_entry* const entry = find_weapon_offset(player_weapon_type(player));
     if (!entry) return host_aim_camera(object, target, f1, f2, f3);
 
-    float offset[3] = {entry->offset[0], entry->offset[1], entry->offset[2]};
+    float offset[3];
+    read_weapon_offset(*entry, offset);
     if (offset[0] == 0.0f && offset[1] == 0.0f && offset[2] == 0.0f)
         return host_aim_camera(object, target, f1, f2, f3);
     if (aim_mode != 0) offset[0] *= -3.0f;

@@ -63,7 +63,7 @@ void apply_settings_line(const settings_position& position, const line_values& v
         if (values.count == 4) {
             weapon_offset_entry entry{values.integer, {}};
             host_vector_set(entry.offset, values.floats);
-            add_weapon_offset(entry);
+            set_weapon_offset(entry);
         }
         break;
     case k::ignored:
@@ -171,6 +171,7 @@ bool module_found_itself() noexcept {
 
 void load_aiming_settings_from(std::FILE* file) {
     char line[line_buffer_size];
+    begin_weapon_offset_load();
     log_settings_load_begins();
     for (const settings_position& position : settings_positions) {
         const line_read read = read_settings_line(file, line);

@@ -42,7 +42,7 @@ class AimHook : public ::testing::Test {
     }
 
     void add(std::int32_t type, float x, float y, float z) {
-        plugin::weapon_offset_list()->push_back({type, {x, y, z}});
+        plugin::set_weapon_offset({type, {x, y, z}});
     }
 
     // One aim-camera call through the site, with recognisable host arguments.
