@@ -39,9 +39,10 @@ const char* site_words(const char* what, std::uint32_t host_address, std::uintpt
 void restore_aim_call_site() noexcept {
     const injector::patch_status status = aim_site_bytes->restore_bytes();
     if (status != injector::patch_status::done) {
-        char what[96];
-        log_patch(site_words(aim_call, host_addresses::aim_call_site, aim_site, what),
-                  "its own bytes were put back", status);
+        char where[96], what[128];
+        std::snprintf(what, sizeof what, "unloading: the %s",
+                      site_words(aim_call, host_addresses::aim_call_site, aim_site, where));
+        log_patch(what, "its own bytes were put back", status);
     }
     delete aim_site_bytes;
     aim_site_bytes = nullptr;
@@ -77,14 +78,16 @@ void log_game_build(const runtime::game_process_event& event) {
     char what[96];
     site_words(frame_call, runtime::per_frame_call_site, site, what);
     if (!event.hook_status) {
-        const std::uint32_t probed = runtime::read_host_dword(runtime::main_probe_address);
+        std::uint32_t probed = 0; // stays 0 where nothing can be read
+        read_game_bytes(injector::host_code_address(runtime::main_probe_address), &probed,
+                        sizeof probed);
         if (code == 0)
-            log_line("game build: not one corvane knows (0x%08" PRIX32 " at 0x%06" PRIX32
+            log_line("game build not recognised (0x%08" PRIX32 " at 0x%06" PRIX32
                      "): keys Z and X and live reload are off on this build; the aim offsets "
                      "and the values of the settings file still apply",
                      probed, runtime::main_probe_address);
         else
-            log_line("game build: %" PRId32 " (0x%08" PRIX32 " at 0x%06" PRIX32
+            log_line("game build %" PRId32 " (0x%08" PRIX32 " at 0x%06" PRIX32
                      "): keys Z and X and live reload are off on this build; the aim offsets "
                      "and the values of the settings file still apply",
                      code, probed, runtime::main_probe_address);
@@ -92,13 +95,13 @@ void log_game_build(const runtime::game_process_event& event) {
         return;
     }
     if (injector::was_made(*event.hook_status)) {
-        log_line("game build: %" PRId32 ": keys Z and X and live reload are on", code);
+        log_line("game build %" PRId32 ": keys Z and X and live reload are on", code);
         log_patch(what, "now calls corvane after the game's own frame work", *event.hook_status);
         note_call_site(frame_call, runtime::per_frame_call_site, site,
                        runtime::per_frame_hooker::site_manager()->kept_site_bytes());
         return;
     }
-    log_line("game build: %" PRId32 ", but its per-frame call could not be changed, so keys Z "
+    log_line("game build %" PRId32 ", but its per-frame call could not be changed, so keys Z "
              "and X and live reload are off",
              code);
     log_patch(what, now_calls_corvane, *event.hook_status);

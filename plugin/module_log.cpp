@@ -86,9 +86,10 @@ void report_call_sites() noexcept {
             continue;
         }
         std::uint8_t now[5] = {};
-        // A read changes nothing, so it is made whatever the protection says.
-        static_cast<void>(injector::protected_read(reinterpret_cast<const void*>(site.address), now,
-                                                   static_cast<std::uint32_t>(site.size), true));
+        if (!read_game_bytes(site.address, now, static_cast<std::uint32_t>(site.size))) {
+            log_line("unloading: the %s at %s cannot be read any more", site.what, where.text);
+            continue;
+        }
         if (std::memcmp(now, site.original, site.size) == 0) {
             log_line("unloading: the %s at %s has its own bytes back", site.what, where.text);
             continue;
@@ -198,6 +199,13 @@ void log_patch(const char* what, const char* done, injector::patch_status status
         log_line("%s: left as it was: the game's code there is not a call", what);
         return;
     }
+}
+
+bool read_game_bytes(std::uintptr_t address, void* buffer, std::uint32_t size) noexcept {
+    const auto* at = reinterpret_cast<const void*>(address);
+    if (!os::is_readable(at, size)) return false;
+    std::memcpy(buffer, at, size);
+    return true;
 }
 
 void note_call_site(const char* what, std::uint32_t host_address, std::uintptr_t address,

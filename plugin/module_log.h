@@ -61,6 +61,10 @@ address_text relocation_text(std::uint32_t host_address, std::uintptr_t address)
 // and when the patch went less than well, why. A patch that was not made says so instead.
 void log_patch(const char* what, const char* done, injector::patch_status status) noexcept;
 
+// Copies `size` bytes of the game's memory at `address` without touching its protection (the
+// log only watches); false, with nothing copied, where the memory cannot be read.
+bool read_game_bytes(std::uintptr_t address, void* buffer, std::uint32_t size) noexcept;
+
 // A call site the module redirected, with the bytes it held before, so that unloading can tell
 // whether it got them back. Empty `original`: the site was left as it was.
 void note_call_site(const char* what, std::uint32_t host_address, std::uintptr_t address,

@@ -63,7 +63,7 @@ void apply_settings_line(const settings_position& position, const line_values& v
         if (values.count == 4) {
             weapon_offset_entry entry{values.integer, {}};
             host_vector_set(entry.offset, values.floats);
-            set_weapon_offset(entry);
+            log_weapon_offset(position, entry, set_weapon_offset(entry));
         }
         break;
     case k::ignored:
@@ -180,7 +180,7 @@ void load_aiming_settings_from(std::FILE* file) {
             values = parse_settings_line(position.kind, line);
             apply_settings_line(position, values);
         }
-        log_settings_line(position, read, values);
+        log_settings_line(position, read, line, values);
         if (position.line == last_row_line) copy_aim_rows_to_host();
     }
     log_settings_load_ends();

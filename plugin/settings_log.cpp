@@ -1,7 +1,7 @@
 #include "plugin/settings_log.h"
 
 #include "plugin/module_log.h"
-#include "plugin/weapon_offsets.h"
+#include "plugin/settings_findings.h"
 
 #include <bit>
 #include <cstdio>
@@ -15,11 +15,6 @@ constexpr int first_row_line = 11;
 constexpr int row_count = 4;
 constexpr int row_length = 7;
 
-struct line_seen {
-    line_read read = line_read::absent;
-    line_values values;
-};
-
 // What the log knows of earlier loads. Kept in fixed storage: a reload allocates nothing here.
 struct load_memory {
     int loads_read = 0;   // loads that read the file since the module was loaded
@@ -30,7 +25,7 @@ struct load_memory {
     std::uint32_t value_bits[settings_line_count + 1] = {}; // by line: the last value written
     bool value_known[settings_line_count + 1] = {};
     injector::patch_status code_status = injector::patch_status::done;
-    line_seen lines[settings_line_count]; // the first load's lines, for its report
+    settings_findings findings; // what the first load's lines set less than they seem
 } memory;
 
 bool first_load() {
@@ -49,6 +44,24 @@ const char* problem_words(settings_file_problem problem) {
         break;
     }
     return "read";
+}
+
+// "weapon 22", or for -1 "the default (-1)".
+struct weapon_text {
+    char text[40];
+};
+weapon_text weapon_name(std::int32_t type) {
+    weapon_text out{};
+    if (type == -1)
+        std::snprintf(out.text, sizeof out.text, "the default (-1)");
+    else
+        std::snprintf(out.text, sizeof out.text, "weapon %ld", static_cast<long>(type));
+    return out;
+}
+
+// A zero offset (-0.0 counts as zero) makes the aim hook leave the aim as the game has it.
+bool leaves_aim_alone(const weapon_offset_entry& entry) {
+    return entry.offset[0] == 0.0f && entry.offset[1] == 0.0f && entry.offset[2] == 0.0f;
 }
 
 log_text& add_floats(log_text& text, const float* values, int count) {
@@ -84,16 +97,19 @@ void log_summary() {
 
     log_text values;
     values.add("values of lines 3 to 9:");
+    bool missing = false;
     for (const settings_position& position : settings_positions) {
         if (position.kind != line_kind::host_float && position.kind != line_kind::code_float)
             continue;
-        const line_seen& seen = memory.lines[position.line - 1];
-        if (seen.values.count >= 1)
-            values.add(" %s", text_of(seen.values.floats[0]).text);
-        else
+        if (memory.value_known[position.line]) {
+            values.add(" %s", text_of(std::bit_cast<float>(memory.value_bits[position.line])).text);
+        } else {
             values.add(" -");
+            missing = true;
+        }
     }
-    log_line("%s%s", values.c_str(), " (- sets nothing: the game keeps its own value)");
+    log_line("%s%s", values.c_str(),
+             missing ? " (-: the line sets nothing, the game keeps its own value)" : "");
 
     log_text rows;
     rows.add("aim rows (lines 11 to 14):");
@@ -106,16 +122,25 @@ void log_summary() {
         log_line("weapon offsets: none, so every weapon keeps the game's own aim");
         return;
     }
-    log_text weapons;
-    weapons.add("weapon offsets (%zu):", list->size());
+    // Entries that move the aim, then the types a zero offset leaves alone, as the player sorts
+    // them.
+    log_text weapons, alone;
+    weapons.add("weapon offsets (%zu %s):", list->size(), list->size() == 1 ? "entry" : "entries");
+    alone.add("weapon types that keep the game's own aim (offset 0 0 0):");
     const char* separator = " ";
+    const char* alone_separator = " ";
     for (const weapon_offset_entry& entry : *list) {
-        weapons.add("%sweapon %d%s: ", separator, static_cast<int>(entry.weapon_type),
-                    entry.weapon_type == -1 ? " (every other weapon)" : "");
+        if (leaves_aim_alone(entry)) {
+            alone.add("%s%ld", alone_separator, static_cast<long>(entry.weapon_type));
+            alone_separator = ", ";
+            continue;
+        }
+        weapons.add("%s%s: ", separator, weapon_name(entry.weapon_type).text);
         add_floats(weapons, entry.offset, 3);
         separator = "; ";
     }
     log_line("%s", weapons.c_str());
+    if (*alone_separator == ',') log_line("%s", alone.c_str());
 }
 
 void log_reload_changes() {
@@ -174,14 +199,41 @@ void log_settings_file(const char* path, settings_file_problem problem) noexcept
 void log_settings_load_begins() noexcept {
     memory.in_load = module_log_open();
     if (!memory.in_load) return;
+    if (first_load()) memory.findings = settings_findings{};
     memory.reload_before = reload_each_frame;
     std::memcpy(memory.rows_before, aim_row_table, sizeof memory.rows_before);
 }
 
-void log_settings_line(const settings_position& position, line_read read,
+void log_settings_line(const settings_position& position, line_read read, const char* text,
                        const line_values& values) noexcept {
     if (!memory.in_load || !first_load()) return;
-    memory.lines[position.line - 1] = {read, values};
+    const line_findings found = memory.findings.take(position, read, text, values);
+    for (int i = 0; i < found.count; ++i) {
+        const settings_finding& finding = found.items[i];
+        log_line("line %d%s: %s", finding.line,
+                 finding.severity == finding_severity::note ? ", note" : "", finding.sentence);
+    }
+}
+
+void log_weapon_offset(const settings_position& position, const weapon_offset_entry& entry,
+                       const weapon_update& update) noexcept {
+    if (!memory.in_load || first_load()) return;
+    log_text change;
+    change.add("line %d, %s: %s ", position.line, position.setting,
+               weapon_name(entry.weapon_type).text);
+    switch (update.change) {
+    case weapon_change::appended:
+        add_floats(change.add("added with offset "), entry.offset, 3);
+        break;
+    case weapon_change::retuned:
+        add_floats(change.add("changed from "), update.old_offset, 3).add(" to ");
+        add_floats(change, entry.offset, 3);
+        break;
+    case weapon_change::unchanged:
+    case weapon_change::repeated:
+        return;
+    }
+    log_line("%s", change.c_str());
 }
 
 void log_host_value(const settings_position& position, float value) noexcept {

@@ -10,6 +10,7 @@
 #include "injector/protect.h"
 #include "plugin/settings.h"
 #include "plugin/settings_parser.h"
+#include "plugin/weapon_offsets.h"
 
 #include <cstdint>
 
@@ -22,8 +23,9 @@ void log_settings_file(const char* path, settings_file_problem problem) noexcept
 void log_settings_load_begins() noexcept;
 void log_settings_load_ends() noexcept;
 
-// One position of the file as the loader read it (after its values were applied).
-void log_settings_line(const settings_position& position, line_read read,
+// One position of the file as the loader read it (`text` with its newline; ignored when
+// `read` is absent), after its values were applied.
+void log_settings_line(const settings_position& position, line_read read, const char* text,
                        const line_values& values) noexcept;
 
 // A value written into the game's data, and the one written into its code (at `address` in
@@ -31,6 +33,10 @@ void log_settings_line(const settings_position& position, line_read read,
 void log_host_value(const settings_position& position, float value) noexcept;
 void log_code_value(const settings_position& position, float value, std::uintptr_t address,
                     injector::patch_status status) noexcept;
+
+// A weapon line applied to the weapon offset list, and what that did.
+void log_weapon_offset(const settings_position& position, const weapon_offset_entry& entry,
+                       const weapon_update& update) noexcept;
 
 // Forgets every earlier load, as a fresh load of the module does. For test programs only.
 void forget_settings_log() noexcept;
