@@ -198,6 +198,30 @@ TEST_F(StartUp, UnloadRestoresThePerFrameSiteThenTheAimSiteThenReleasesTheList) 
     EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), test_host::original_aim_call_bytes());
 }
 
+// The processor must see every byte the module writes into the game's code: each write, at
+// start-up, while reloading and at unload, is followed by a flush of exactly those bytes.
+TEST_F(StartUp, EveryWriteIntoTheGamesCodeIsFlushed) {
+    using os::stand_in::flush_call;
+    auto& os_state = os::stand_in::current();
+    dir->write_settings(std::string(settings_text).replace(0, 8, "reload 1"));
+    load_module();
+    EXPECT_EQ(os_state.flushes, (std::vector<flush_call>{
+                                    {aim_call_site, 1},     // the aim call's opcode
+                                    {aim_call_site + 1, 4}, // and its displacement
+                                    {0x521632, 4},          // line 5's value inside the code
+                                    {per_frame_site, 1},
+                                    {per_frame_site + 1, 4},
+                                }));
+
+    os_state.flushes.clear();
+    frames->run_frame(); // a reload writes line 5's value again
+    EXPECT_EQ(os_state.flushes, (std::vector<flush_call>{{0x521632, 4}}));
+
+    os_state.flushes.clear();
+    injector::run_teardowns();
+    EXPECT_EQ(os_state.flushes, (std::vector<flush_call>{{per_frame_site, 5}, {aim_call_site, 5}}));
+}
+
 TEST_F(StartUp, LoadingAgainAfterAnUnloadHooksAndRunsAsTheFirstTime) {
     load_module();
     frames->run_frame();
