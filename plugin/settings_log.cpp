@@ -218,20 +218,15 @@ void log_settings_line(const settings_position& position, line_read read, const 
 void log_weapon_offset(const settings_position& position, const weapon_offset_entry& entry,
                        const weapon_update& update) noexcept {
     if (!memory.in_load || first_load()) return;
+    if (update.change != weapon_change::appended && update.change != weapon_change::retuned) return;
     log_text change;
     change.add("line %d, %s: %s ", position.line, position.setting,
                weapon_name(entry.weapon_type).text);
-    switch (update.change) {
-    case weapon_change::appended:
+    if (update.change == weapon_change::appended) {
         add_floats(change.add("added with offset "), entry.offset, 3);
-        break;
-    case weapon_change::retuned:
+    } else {
         add_floats(change.add("changed from "), update.old_offset, 3).add(" to ");
         add_floats(change, entry.offset, 3);
-        break;
-    case weapon_change::unchanged:
-    case weapon_change::repeated:
-        return;
     }
     log_line("%s", change.c_str());
 }
