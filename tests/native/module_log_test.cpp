@@ -247,6 +247,30 @@ const start_up_case start_up_cases[] = {
               ".txt)"},
              frame_hooked,
              both_back})},
+    {"settings_file_is_a_folder", test_host::build_1001,
+     [](test_host::plugin_dir&) {
+         std::filesystem::create_directory(std::string(plugin::plugin_dir_path()) +
+                                           "aimingSets.dat");
+     },
+     joined({{loaded, aim_redirected,
+              "settings file {dir}aimingSets.dat: not read: it is there but cannot be opened "
+              "(another program may hold it, or it is a folder); the game keeps its own values"},
+             frame_hooked,
+             both_back})},
+    {"own_file_not_found", test_host::build_1001,
+     [](test_host::plugin_dir& dir) {
+         write_sample(dir);
+         auto& os_state = os::stand_in::current();
+         os_state.module_from_address_fails = true;
+         std::string game = os_state.module_paths[os_state.plugin_module];
+         os_state.module_paths[nullptr] = game.replace(game.rfind('/') + 1, game.npos, "game.exe");
+     },
+     joined({{"corvane 1.0.0: it could not find its own file, so it looks for its settings "
+              "beside the game's executable, {dir}game.exe",
+              aim_redirected},
+             sample_summary,
+             frame_hooked,
+             both_back})},
     {"path_too_long", test_host::build_1001,
      [](test_host::plugin_dir&) {
          auto& os_state = os::stand_in::current();
