@@ -196,9 +196,9 @@ TEST_F(WeaponOffsets, WithoutAListNothingIsSetOrFound) {
     EXPECT_EQ(plugin::find_weapon_offset(-1), nullptr);
 }
 
-// Types whose lookups share starting places and wrap around the table's end, the extremes of the
-// type's range, and enough of them that the table is rebuilt several times: every type finds its
-// own entry, the default survives every rebuild, and an entry found once stays the same object.
+// The extremes of the type's range, types spaced like table sizes, and enough of them that the
+// table is rebuilt several times: every type finds its own entry, the default survives every
+// rebuild, and an entry found once stays the same object.
 TEST_F(WeaponOffsets, ManyTypesEachFindTheirOwnEntryThroughEveryRebuild) {
     std::vector<std::int32_t> types = {INT_MIN, INT_MAX, 0, -2};
     for (std::int32_t t = 1; t <= 300; ++t)
@@ -234,6 +234,36 @@ TEST_F(WeaponOffsets, ManyTypesEachFindTheirOwnEntryThroughEveryRebuild) {
     EXPECT_EQ(plugin::find_weapon_offset(types[0]), own);
     EXPECT_EQ(lookup(types[0]), (offset{5, 6, 7}));
     EXPECT_EQ(plugin::weapon_offset_list()->size(), types.size() + 1);
+}
+
+// Types whose search starts at the table's last slot: the second and third go round to the
+// front, and so does the search for them and for a missing type that starts there too.
+TEST_F(WeaponOffsets, SearchesGoRoundPastTheTablesEnd) {
+    plugin::begin_weapon_offset_load();
+    ASSERT_EQ(plugin::set_weapon_offset({-1, {-1, -1, -1}}).change, weapon_change::appended);
+    const auto* table = plugin::weapon_lookup::published.current.load();
+    ASSERT_NE(table, nullptr);
+    std::vector<std::int32_t> at_last_slot;
+    for (std::int32_t t = 0; at_last_slot.size() < 4 && t < 1'000'000; ++t)
+        if (t != -1 && plugin::weapon_lookup::home_slot(t, table->shift) == table->mask)
+            at_last_slot.push_back(t);
+    ASSERT_EQ(at_last_slot.size(), 4u);
+
+    for (int i = 0; i < 3; ++i) {
+        const float f = static_cast<float>(i);
+        ASSERT_EQ(plugin::set_weapon_offset({at_last_slot[i], {f, f, f}}).change,
+                  weapon_change::appended);
+    }
+    ASSERT_EQ(plugin::weapon_lookup::published.current.load(), table) << "the table was rebuilt";
+    for (int i = 0; i < 3; ++i) {
+        const float f = static_cast<float>(i);
+        EXPECT_EQ(lookup(at_last_slot[i]), (offset{f, f, f})) << at_last_slot[i];
+    }
+    EXPECT_EQ(lookup(at_last_slot[3]), (offset{-1, -1, -1}));
+    plugin::begin_weapon_offset_load();
+    EXPECT_EQ(plugin::set_weapon_offset({at_last_slot[2], {5, 5, 5}}).change,
+              weapon_change::retuned);
+    EXPECT_EQ(lookup(at_last_slot[2]), (offset{5, 5, 5}));
 }
 
 } // namespace

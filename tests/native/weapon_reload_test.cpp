@@ -2,6 +2,7 @@
 // module's own loader, and the aim camera called through the hooked site after every load.
 #include "aim_host.h"
 #include "allocation_count.h"
+#include "frame_host.h"
 
 #include "injector/branch.h"
 #include "platform/os_stand_in.h"
@@ -12,15 +13,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
 using offset = std::array<float, 3>;
 
 constexpr std::uint32_t aim_call_site = 0x527A95;
@@ -61,22 +59,16 @@ class WeaponReload : public ::testing::Test {
                                        reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook))
                       .status,
                   injector::patch_status::done);
-
-        char pattern[] = "/tmp/corvane-reload-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        auto& os = os::stand_in::current();
-        os.module_paths[os.plugin_module] = dir + "/corvane.dll";
+        dir = std::make_unique<test_host::plugin_dir>();
     }
     void TearDown() override {
         test_host::reset_module();
+        dir.reset();
         host.reset();
-        std::error_code ignored;
-        fs::remove_all(dir, ignored);
     }
 
     void load(const std::vector<std::string>& weapon_lines) {
-        std::ofstream(dir + "/aimingSets.dat", std::ios::binary) << settings_text(weapon_lines);
+        dir->write_settings(settings_text(weapon_lines));
         plugin::load_aiming_settings();
     }
 
@@ -101,7 +93,7 @@ class WeaponReload : public ::testing::Test {
     }
 
     std::unique_ptr<test_host::aim_host> host;
-    std::string dir;
+    std::unique_ptr<test_host::plugin_dir> dir;
     int object = 0;
 };
 
@@ -210,7 +202,7 @@ TEST_F(WeaponReload, ReloadsThatAppendNothingAllocateNothing) {
 
     lines[0] = "100 4 5 6";
     lines[15] = "100 7 8 9"; // the same type again: the line sets nothing
-    std::ofstream(dir + "/aimingSets.dat", std::ios::binary) << settings_text(lines);
+    dir->write_settings(settings_text(lines));
     before = test_host::allocations_on_this_thread();
     plugin::load_aiming_settings();
     EXPECT_EQ(test_host::allocations_on_this_thread() - before, 0u) << "retuned";
