@@ -1,6 +1,8 @@
 // corvane-check: what it reports for small settings files, its exit status, and its three outputs.
 #include "tools/check/settings_check.h"
 
+#include "corvane/version.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -249,6 +251,10 @@ struct type_spelling {
     bool warns;
 };
 
+void PrintTo(const type_spelling& c, std::ostream* os) {
+    *os << c.written;
+}
+
 class weapon_type_spellings : public check_files,
                               public ::testing::WithParamInterface<type_spelling> {};
 
@@ -366,6 +372,8 @@ void PrintTo(const command_case& c, std::ostream* os) {
     *os << c.name;
 }
 
+const std::string version_line = std::string("corvane-check ") + corvane::version + "\n";
+
 class check_command : public check_files, public ::testing::WithParamInterface<command_case> {};
 
 TEST_P(check_command, exit_status_and_messages) {
@@ -401,6 +409,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "\"readable\": false",
                      "cannot read"},
         command_case{"template", {"--template"}, 0, "reload_every_frame 0", ""},
+        command_case{"version", {"--version"}, 0, version_line.c_str(), ""},
         command_case{"template_with_a_file", {"--template", "FILE"}, 2, "", "takes nothing else"},
         command_case{"no_arguments", {}, 2, "", "usage:"},
         command_case{"two_files", {"FILE", "FILE"}, 2, "", "one settings file"},
@@ -422,8 +431,10 @@ TEST_F(check_files, json_report_is_valid_and_complete) {
         GTEST_SKIP() << "python3 is needed to read the JSON back";
     }
     // Line 3 holds UTF-8 and a byte that is not (Latin-1 from an ANSI editor).
-    const std::string file =
-        write(edited({{3, "v \xC3\xA9t\xC3\xA9 \xE9 \"q\" 1"}, {20, "010 1 1 1"}}));
+    const std::string file = write(edited({{3, "v \xC3\xA9t\xC3\xA9 \xE9 \"q\" 1"},
+                                           {20, "010 1 1 1"},
+                                           {21, "0x28 1 1 1"},
+                                           {22, "41 inf 0 nan"}}));
     std::string out, err;
     ASSERT_EQ(check::run_check_command({"--json", file}, out, err), 1);
     const std::string json = write(out, "report.json");
@@ -432,12 +443,16 @@ TEST_F(check_files, json_report_is_valid_and_complete) {
         "r = json.load(open(sys.argv[1]))\n"
         "assert r['exit_status'] == 1 and len(r['lines']) == 31, r\n"
         "codes = [w['code'] for w in r['warnings']]\n"
-        "assert codes == ['missing_values', 'weapon_type_spelling'], codes\n"
+        "assert codes == ['missing_values', 'weapon_type_spelling', 'not_finite', 'not_finite'], "
+        "codes\n"
+        "assert [n['code'] for n in r['notes']] == ['weapon_type_hexadecimal'], r['notes']\n"
         "assert r['lines'][2]['text'] == 'v \\u00e9t\\u00e9 \\ufffd \"q\" 1', r['lines'][2]\n"
         "assert r['lines'][2]['host_address'] == '0x8CC4B4', r['lines'][2]\n"
         "assert r['lines'][19]['values'] == [8, 1, 1, 1], r['lines'][19]\n"
         "types = [e['weapon_type'] for e in r['weapon_offsets']]\n"
-        "assert types == [-1, 22, 25, 31, 8], types\n"
+        "assert types == [-1, 22, 25, 31, 8, 40, 41], types\n"
+        "assert r['weapon_offsets'][6]['offset'] == [None, 0, None], r['weapon_offsets'][6]\n"
+        "assert r['lines'][21]['values'] == [41, None, 0, None], r['lines'][21]\n"
         "assert r['weapon_offsets'][1]['x_mode_offset'] == [-1.5, 0.2, 0.1], r['weapon_offsets']\n"
         "assert r['weapon_offsets'][3]['leaves_aim_alone'] is True\n";
     const std::string script_file = write(script, "check_json.py");

@@ -65,7 +65,7 @@ std::string describe_takes(const position_report& report, const check_result& re
     }
     case line_kind::weapon:
         if (!present) return "no entry";
-        if (!!plugin::is_blank_line(report.text.c_str())) return "unused";
+        if (plugin::is_blank_line(report.text.c_str())) return "unused";
         if (v.count < 4) return "no entry";
         for (const offset_entry& entry : result.offsets) {
             if (entry.line != position.line) continue;

@@ -1,6 +1,7 @@
 // corvane-check: tells a player what the module will do with their settings file, line by line,
-// and warns about every way a line can fail or surprise. It reads the file with the module's
-// own line reader and parser (plugin/settings_parser.h), so it cannot disagree with the module.
+// with a warning wherever the module would surprise them and a note for what they did on purpose.
+// It reads the file with the module's own line reader, parser and findings
+// (plugin/settings_parser.h, plugin/settings_findings.h), so it cannot disagree with the module.
 #pragma once
 
 #include "plugin/settings_findings.h"
@@ -73,7 +74,7 @@ check_result check_settings_file(const std::string& path);
 // Checks an open file from its current position; `name` is only shown in reports.
 check_result check_settings_stream(std::FILE* file, const std::string& name);
 
-// The report for people: a table of the 31 positions, the warnings and a summary.
+// The report for people: a table of the 31 positions, the warnings, the notes and a summary.
 std::string text_report(const check_result& result);
 
 // The same facts as a JSON document, for tools.
@@ -86,7 +87,8 @@ std::string aim_points_svg(const check_result& result);
 // A complete starter settings file that checks cleanly.
 const char* settings_template();
 
-// The whole command line: corvane-check [--json] [--svg OUT.svg] FILE | --template | --help.
+// The whole command line:
+//   corvane-check [--json] [--svg OUT.svg] FILE | --template | --version | --help.
 // Returns the exit status; writes what it would print to `out` and `err`.
 int run_check_command(const std::vector<std::string>& args, std::string& out, std::string& err);
 
