@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
-#include <string_view>
 
 namespace plugin {
 
@@ -69,12 +68,14 @@ void write(const char* text) noexcept {
     the_log.written += static_cast<std::uint32_t>(length);
 }
 
-std::string_view bytes_text(const std::uint8_t* bytes, std::size_t size, char (&out)[20]) {
+// "E8 12 34 56 78" in `out`.
+const char* bytes_text(const std::uint8_t* bytes, std::size_t size, char (&out)[20]) {
+    out[0] = '\0';
     std::size_t used = 0;
     for (std::size_t i = 0; i < size && used + 3 < sizeof out; ++i)
         used += static_cast<std::size_t>(
             std::snprintf(out + used, sizeof out - used, i ? " %02X" : "%02X", bytes[i]));
-    return {out, used};
+    return out;
 }
 
 void report_call_sites() noexcept {
@@ -95,12 +96,10 @@ void report_call_sites() noexcept {
             continue;
         }
         char held[20], own[20];
-        const auto held_text = bytes_text(now, site.size, held);
-        const auto own_text = bytes_text(site.original, site.size, own);
-        log_line("unloading: the %s at %s still holds %.*s instead of its own %.*s: the game "
-                 "must not run it again before it restarts",
-                 site.what, where.text, static_cast<int>(held_text.size()), held_text.data(),
-                 static_cast<int>(own_text.size()), own_text.data());
+        log_line("unloading: the %s at %s still holds %s instead of its own %s: the game must "
+                 "not run it again before it restarts",
+                 site.what, where.text, bytes_text(now, site.size, held),
+                 bytes_text(site.original, site.size, own));
     }
 }
 
