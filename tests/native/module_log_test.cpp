@@ -47,30 +47,9 @@ std::vector<std::string> lines_of(const std::string& log) {
     return lines;
 }
 
-class ModuleLog : public ::testing::Test {
+class ModuleLog : public test_host::module_setting {
   protected:
     void SetUp() override { lay_out(test_host::build_1001); }
-    void TearDown() override { take_down(); }
-
-    // The host's doubles go newest first, each putting back the bytes it found.
-    void take_down() {
-        test_host::reset_module();
-        dir.reset();
-        build.reset();
-        frames.reset();
-        aim.reset();
-    }
-
-    void lay_out(const build_bytes& b) {
-        take_down();
-        ASSERT_TRUE(test_host::map_host_image());
-        test_host::reset_platform();
-        test_host::reset_module();
-        aim = std::make_unique<test_host::aim_host>();
-        frames = std::make_unique<test_host::frame_host>();
-        if (!b.bytes.empty()) build = std::make_unique<test_host::bytes_patch>(b.address, b.bytes);
-        dir = std::make_unique<test_host::plugin_dir>();
-    }
 
     static void load_module() {
         plugin::create_weapon_offset_list();
@@ -87,11 +66,6 @@ class ModuleLog : public ::testing::Test {
         return found == files.end() ? std::string() : found->second;
     }
     static std::vector<std::string> log_lines() { return lines_of(log_text()); }
-
-    std::unique_ptr<test_host::aim_host> aim;
-    std::unique_ptr<test_host::frame_host> frames;
-    std::unique_ptr<test_host::bytes_patch> build;
-    std::unique_ptr<test_host::plugin_dir> dir;
 };
 
 // --- start-up and unload ----------------------------------------------------------------------

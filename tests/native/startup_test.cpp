@@ -61,25 +61,12 @@ std::uintptr_t address_of_trampoline() {
     return reinterpret_cast<std::uintptr_t>(&runtime::per_frame_hooker::site_trampoline);
 }
 
-class StartUp : public ::testing::Test {
+class StartUp : public test_host::module_setting {
   protected:
     void SetUp() override { lay_out(build_1001); }
-    void TearDown() override {
-        test_host::reset_module();
-        dir.reset();
-        build.reset();
-        frames.reset();
-        aim.reset();
-    }
 
     void lay_out(const build_bytes& b) {
-        ASSERT_TRUE(test_host::map_host_image());
-        test_host::reset_platform();
-        test_host::reset_module();
-        aim = std::make_unique<test_host::aim_host>();
-        frames = std::make_unique<test_host::frame_host>();
-        if (!b.bytes.empty()) build = std::make_unique<test_host::bytes_patch>(b.address, b.bytes);
-        dir = std::make_unique<test_host::plugin_dir>();
+        ASSERT_NO_FATAL_FAILURE(module_setting::lay_out(b));
         dir->write_settings(settings_text);
         aim->player.set_weapon(1, 22);
     }
@@ -112,11 +99,6 @@ class StartUp : public ::testing::Test {
             offsets.push_back(call.offset);
         return offsets;
     }
-
-    std::unique_ptr<test_host::aim_host> aim;
-    std::unique_ptr<test_host::frame_host> frames;
-    std::unique_ptr<test_host::bytes_patch> build;
-    std::unique_ptr<test_host::plugin_dir> dir;
 };
 
 TEST_F(StartUp, RedirectsTheAimCallLoadsTheSettingsAndHooksTheFrame) {
