@@ -16,6 +16,11 @@
 #if !defined(_WIN32) && !defined(__cdecl)
 #define __cdecl __attribute__((cdecl))
 #endif
+// The printf dialect the C library's formatting follows, for format checks: MinGW names its own
+// conforming one (the one the module uses) here; elsewhere it is the plain C library's.
+#if !defined(_WIN32) && !defined(__MINGW_PRINTF_FORMAT)
+#define __MINGW_PRINTF_FORMAT printf
+#endif
 
 namespace os {
 
