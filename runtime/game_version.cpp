@@ -1,7 +1,6 @@
 #include "runtime/game_version.h"
 
 #include "injector/host_address.h"
-#include "injector/host_variant.h"
 #include "injector/protect.h"
 #include "platform/os.h"
 
@@ -28,8 +27,7 @@ std::int32_t probe_game_version() noexcept {
 }
 
 std::uint32_t read_host_dword(std::uint32_t host_address) noexcept {
-    const std::uintptr_t address = injector::translate_host_address(host_address);
-    injector::ensure_host_variant();
+    const std::uintptr_t address = injector::host_code_address(host_address);
     // A smaller, unknown executable may end before a probe address: that probe just fails.
     if (!os::is_readable(reinterpret_cast<const void*>(address), 4)) return 0;
     return injector::protected_read_value<std::uint32_t>(address);

@@ -1,5 +1,6 @@
 #include "tools/check/game_build.h"
 
+#include "runtime/game_process_event.h"
 #include "runtime/game_version.h"
 #include "tools/check/check_text.h"
 #include "tools/check/surroundings.h"
@@ -185,7 +186,7 @@ game_build identify_game_build(const std::string& path) {
         if (value == probe.expected) {
             build.code = probe.code;
             build.probe_address = probe.host_address;
-            build.verdict = runtime::hooks_per_frame_call(probe.code)
+            build.verdict = runtime::builds_with_frame_hook(probe.code)
                                 ? build_verdict::keys_and_reload
                                 : build_verdict::settings_only;
             return build;
