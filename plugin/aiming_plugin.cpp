@@ -115,6 +115,7 @@ void start_aiming_plugin() noexcept {
         open_module_log(log_file_path());
         log_module_loaded();
         redirect_aim_call(injector::host_code_address(host_addresses::aim_call_site));
+        take_game_aim_rows();
         load_aiming_settings();
         register_per_frame_handler();
         log_game_build(runtime::game_process_event::instance());

@@ -117,6 +117,10 @@ std::FILE* open_settings_file(const char* path, settings_file_problem& problem) 
 
 } // namespace
 
+void take_game_aim_rows() noexcept {
+    read_host_bytes(host_addresses::aim_rows, aim_row_table, sizeof aim_row_table);
+}
+
 const char* plugin_dir_path() noexcept {
     if (dir_found) return dir_buffer;
     dir_found = true;

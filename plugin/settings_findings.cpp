@@ -106,19 +106,13 @@ void say_missing_values(settings_finding& finding, const settings_position& posi
         break;
     case line_kind::aim_row:
         if (count == 0)
-            say(finding,
-                "no values after the label: row %d keeps its values (0.0 when the game starts), "
-                "and reaches the host",
+            say(finding, "no values after the label: row %d stays as the game has it",
                 position.row);
         else if (count == values_wanted(line_kind::aim_row) - 1)
-            say(finding,
-                "only %d of 7 values: value 7 of row %d keeps its value (0.0 when the game "
-                "starts)",
-                count, position.row);
+            say(finding, "only %d of 7 values: value 7 of row %d stays as the game has it", count,
+                position.row);
         else
-            say(finding,
-                "only %d of 7 values: values %d to 7 of row %d keep their value (0.0 when the "
-                "game starts)",
+            say(finding, "only %d of 7 values: values %d to 7 of row %d stay as the game has them",
                 count, count + 1, position.row);
         break;
     case line_kind::weapon:
@@ -147,7 +141,7 @@ void say_past_end(line_findings& found, int line) {
         say(finding, "the file ends after line %d: lines %d to %d set nothing", line - 1, line,
             settings_line_count);
     if (values) say(finding, "; the game keeps its own values");
-    if (rows) say(finding, "; the aim rows without a line stay 0.0 and still reach the host");
+    if (rows) say(finding, "; the aim rows without a line stay as the game has them");
     say(finding, "; no weapon entries from those lines");
 }
 
@@ -197,9 +191,9 @@ line_findings settings_findings::take(const settings_position& position, line_re
                            : "the values are taken from the next word on");
         }
         if (count < values_wanted(kind) && !(number_label && count == 0)) {
-            const bool deliberate =
-                labelled && count == 0 && *skip_blanks(label_end) == '\0' &&
-                (kind == line_kind::host_float || kind == line_kind::code_float);
+            // A label alone leaves the game's own values, like a missing number, on purpose.
+            const bool deliberate = labelled && count == 0 && *skip_blanks(label_end) == '\0' &&
+                                    kind != line_kind::reload_flag;
             say_missing_values(
                 add(found, line,
                     deliberate ? finding_code::value_left_alone : finding_code::missing_values,

@@ -29,7 +29,7 @@ std::string entry_name(const offset_entry& entry) {
 }
 
 void append_summary(std::string& out, const check_result& result) {
-    int values_set = 0, values_total = 0, rows_whole = 0;
+    int values_set = 0, values_total = 0, row_values_set = 0;
     for (const position_report& report : result.positions) {
         const line_kind kind = report.position->kind;
         const bool present = report.state != line_state::past_end;
@@ -37,7 +37,7 @@ void append_summary(std::string& out, const check_result& result) {
             ++values_total;
             if (present && report.values.count >= 1) ++values_set;
         } else if (kind == line_kind::aim_row) {
-            if (present && report.values.count == 7) ++rows_whole;
+            if (present) row_values_set += std::min(report.values.count, 7);
         }
     }
     const auto row = [&out](const char* what, const std::string& text) {
@@ -54,7 +54,8 @@ void append_summary(std::string& out, const check_result& result) {
     row("aim-camera values",
         std::to_string(values_set) + " of " + std::to_string(values_total) + " set" +
             (values_set < values_total ? "; the game keeps its own for the others" : ""));
-    row("aim rows", std::to_string(rows_whole) + " of 4 complete");
+    row("aim rows", std::to_string(row_values_set) + " of 28 values set" +
+                        (row_values_set < 28 ? "; the game keeps its own for the others" : ""));
     std::string moving, alone;
     for (const offset_entry& entry : result.offsets)
         (entry.leaves_aim_alone() ? alone : moving) +=

@@ -94,13 +94,13 @@ std::vector<file_case> file_cases() {
         {"number_as_label_shifts_the_values",
          edited({{11, "1 2 3 4 5 6 7"}}),
          {{11, warning_code::number_as_label, "taken from the next word on"},
-          {11, warning_code::missing_values, "value 7 of row 0 keeps its value"}}},
+          {11, warning_code::missing_values, "value 7 of row 0 stays as the game has it"}}},
         {"label_with_a_blank",
          edited({{4, "aim height 0.5"}}),
          {{4, warning_code::missing_values, "the game keeps its own value"}}},
         {"row_with_three_values",
          edited({{12, "row1 1 2 3"}}),
-         {{12, warning_code::missing_values, "values 4 to 7 of row 1"}}},
+         {{12, warning_code::missing_values, "values 4 to 7 of row 1 stay as the game has them"}}},
         {"code_constant_without_value",
          edited({{5, "aim_code_constant_521632"}}),
          {},
@@ -110,9 +110,13 @@ std::vector<file_case> file_cases() {
          {},
          {{7, warning_code::value_left_alone,
            "no number after the label: the game keeps its own value"}}},
-        {"row_without_values_is_no_way_to_leave_it_alone",
+        {"row_label_alone_leaves_the_games_row",
          edited({{13, "aim_row_2"}}),
-         {{13, warning_code::missing_values, "row 2 keeps its values"}}},
+         {},
+         {{13, warning_code::value_left_alone, "row 2 stays as the game has it"}}},
+        {"row_label_then_a_word",
+         edited({{13, "aim row 2"}}),
+         {{13, warning_code::missing_values, "row 2 stays as the game has it"}}},
         {"decimal_comma",
          edited({{6, "value 1,5"}}),
          {{6, warning_code::partly_read, "'1,5' is read as 1; the rest, ',5', is ignored"}}},
@@ -167,10 +171,11 @@ std::vector<file_case> file_cases() {
          {{16, warning_code::past_end, "no weapon entries from those lines"}}},
         {"ends_in_the_rows",
          first_lines(13),
-         {{14, warning_code::past_end, "aim rows without a line stay 0.0"}}},
+         {{14, warning_code::past_end, "aim rows without a line stay as the game has them"}}},
         {"ends_after_line_9",
          first_lines(9),
-         {{10, warning_code::past_end, "aim rows without a line stay 0.0 and still reach"}}},
+         {{10, warning_code::past_end,
+           "lines 10 to 31 set nothing; the aim rows without a line stay as the game has them"}}},
         {"empty_file", "", {{1, warning_code::past_end, "the file is empty"}}},
         {"line_too_long_keeps_later_lines_in_place",
          edited({{3, "value 2.5 " + long_tail}}),
@@ -381,7 +386,7 @@ TEST_F(check_files, describes_what_each_line_sets) {
     EXPECT_EQ(at(result, 3).state, check::line_state::overlong);
     EXPECT_EQ(at(result, 4).takes, "nothing: the game keeps its value");
     EXPECT_EQ(at(result, 5).takes, "0.3");
-    EXPECT_EQ(at(result, 12).takes, "1 2 3 (then 0.0 x4)");
+    EXPECT_EQ(at(result, 12).takes, "1 2 3 (the rest as the game has them)");
     EXPECT_EQ(at(result, 18).takes, "no entry");
     EXPECT_EQ(at(result, 19).takes, "nothing: type 22 given earlier");
     EXPECT_EQ(at(result, 20).takes, "type 31: zero, aim left alone");
@@ -395,12 +400,12 @@ TEST_F(check_files, describes_what_each_line_sets) {
     EXPECT_TRUE(result.offsets[2].leaves_aim_alone());
 }
 
-TEST_F(check_files, past_the_end_sets_nothing_but_rows_still_reach_the_host) {
+TEST_F(check_files, past_the_end_sets_nothing_and_rows_stay_as_the_game_has_them) {
     const check::check_result result = check(first_lines(11));
     EXPECT_EQ(result.lines_read, 11);
     EXPECT_EQ(at(result, 11).takes, "1 0.9 0.8 0 0 1.2 0.25");
     EXPECT_EQ(at(result, 12).state, check::line_state::past_end);
-    EXPECT_EQ(at(result, 12).takes, "nothing: the row stays 0.0");
+    EXPECT_EQ(at(result, 12).takes, "nothing: the row stays as the game has it");
     EXPECT_EQ(at(result, 16).takes, "no entry");
     EXPECT_TRUE(result.offsets.empty());
 }

@@ -265,6 +265,9 @@ std::string line_checker::missing_values_hint() const {
         return hint;
     }
     if (count == 0 && kind_ == line_kind::reload_flag) return "write 0 or 1 after the label";
+    if (kind_ == line_kind::aim_row)
+        return "fine if you mean to keep the game's own values for the rest; else add " +
+               plural(wanted - count, "value", "values") + " after the last one";
     return "add " + plural(wanted - count, "value", "values") + " after " +
            (count > 0 ? "the last one" : "the label");
 }

@@ -51,17 +51,13 @@ std::string describe_takes(const position_report& report, const check_result& re
         if (!present || v.count == 0) return "nothing: the game keeps its value";
         return format_float(v.floats[0]);
     case line_kind::aim_row: {
-        if (!present || v.count == 0) return "nothing: the row stays 0.0";
+        if (!present || v.count == 0) return "nothing: the row stays as the game has it";
         std::string s;
         for (int i = 0; i < v.count; ++i) {
             if (i) s += ' ';
             s += format_float(v.floats[i]);
         }
-        if (v.count < 7) {
-            s += " (then 0.0 x";
-            s += std::to_string(7 - v.count);
-            s += ')';
-        }
+        if (v.count < 7) s += " (the rest as the game has them)";
         return s;
     }
     case line_kind::weapon:
