@@ -2,6 +2,7 @@
 #include "tools/check/settings_check.h"
 
 #include "corvane/version.h"
+#include "tools/check/files_beside.h"
 #include "tools/check/test_support.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <unistd.h>
 
@@ -605,6 +607,29 @@ TEST_F(check_files, game_build_in_both_reports) {
                        "\",\n      \"verdict\": \"keys_and_reload\",\n      \"build\": 1002"),
               std::string::npos)
         << out;
+}
+
+// Everything a player reads from the checker speaks of the game in a player's words: no "host",
+// "call site" or "float" (addresses stay, in their column at the end).
+TEST_F(check_files, reports_speak_in_a_players_words) {
+    const std::regex code_words("(^|[^a-z_])(host|floats?)([^a-z_]|$)|call site");
+    std::vector<std::string> texts;
+    std::vector<std::string> faults = {CHECK_TEST_FILES "/sample_with_faults.dat"};
+    faults.push_back(write(without_lines(2), "shifted.dat"));
+    faults.push_back(write(first_lines(9), "short.dat"));
+    faults.push_back(
+        write(edited({{12, "row1 1 2 3"}, {5, "aim_value"}, {13, "aim_row_2"}}), "rows.dat"));
+    for (const std::string& file : faults)
+        texts.push_back(check::text_report(check::check_settings_file(file)));
+    texts.push_back(check::missing_settings_text("/games/x", {}));
+    for (const auto& program :
+         {program_bytes({{code_with(value_1001)}}), program_bytes({{code_with(other_code)}}),
+          std::string("not a program")}) {
+        texts.push_back(
+            check::game_build_text(check::identify_game_build(write(program, "g.exe"))));
+    }
+    for (const std::string& text : texts)
+        EXPECT_FALSE(std::regex_search(text, code_words)) << text;
 }
 
 bool have_python() {
