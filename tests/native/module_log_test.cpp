@@ -200,7 +200,7 @@ const std::vector<std::string> frame_left_alone_at_unload = {
     "corvane is unloaded; the values it wrote into the game stay until the game restarts",
 };
 
-const std::string build_off = ": keys Z and X and live reload are off on this build; the aim "
+const std::string build_off = ": keys Z and X and live reload are off on this build; the weapon "
                               "offsets and the values of the settings file still apply";
 
 // A module directory of 247 characters: "aimingSets.dat" behind it passes 260 characters,

@@ -1,5 +1,6 @@
 #include "tools/check/game_build.h"
 
+#include "plugin/game_build_words.h"
 #include "runtime/game_process_event.h"
 #include "runtime/game_version.h"
 #include "tools/check/check_text.h"
@@ -271,17 +272,12 @@ std::string game_build_text(const game_build& build) {
     const std::string code = std::to_string(build.code);
     switch (build.verdict) {
     case build_verdict::keys_and_reload:
-        text += "build " + code +
-                ": the settings, the weapon offsets, the Z and X keys and live reload all work.";
-        break;
     case build_verdict::settings_only:
-        text += "build " + code +
-                ": the settings and the weapon offsets work; the Z and X keys and live reload "
-                "do not (they work on builds 1001 and 1002 only).";
+        text += "build " + code + ": " + plugin::game_build_words(build.code) + ".";
         break;
     case build_verdict::not_recognised:
-        text += "a build the module does not recognise: the settings and the weapon offsets are "
-                "still applied, but the Z and X keys and live reload are off.";
+        text += std::string("a build the module does not recognise: ") +
+                plugin::game_build_words(0) + ".";
         break;
     case build_verdict::cannot_tell:
         text += "cannot tell which build this is: " + std::string(reason_words(build.reason)) + ".";

@@ -38,15 +38,14 @@ std::vector<build_case> build_cases() {
     return {
         {"build_1001", program_bytes({{code_with(value_1001)}}), build_verdict::keys_and_reload,
          1001, unanswered_reason::none, 0x401000,
-         "build 1001: the settings, the weapon offsets, "
-         "the Z and X keys and live reload all work"},
+         "build 1001: keys Z and X and live reload are on."},
         {"build_1002", program_bytes({{code_with(value_1002)}}), build_verdict::keys_and_reload,
          1002, unanswered_reason::none, 0x401000, "build 1002"},
         {"build_1011_known_without_keys",
          program_bytes({{code_with(other_code), upper_probes_with({{0x8245BC, value_11xx}})}}),
          build_verdict::settings_only, 1011, unanswered_reason::none, 0x8245BC,
-         "build 1011: the settings and the weapon offsets work; the Z and X keys and live reload "
-         "do not"},
+         "build 1011: keys Z and X and live reload are off on this build; the weapon offsets and "
+         "the values of the settings file still apply."},
         {"build_3210_the_last_probe",
          program_bytes({{code_with(other_code), upper_probes_with({{0x858C61, value_32xx}})}}),
          build_verdict::settings_only, 3210, unanswered_reason::none, 0x858C61, "build 3210"},
@@ -61,8 +60,9 @@ std::vector<build_case> build_cases() {
          unanswered_reason::filled_when_run, 0x401000, "packed or protected"},
         {"unknown_build", program_bytes({{code_with(other_code), upper_probes_with({})}}),
          build_verdict::not_recognised, 0, unanswered_reason::none, 0,
-         "a build the module does not recognise: the settings and the weapon offsets are still "
-         "applied, but the Z and X keys and live reload are off.  [0x401000: FF 55 8B EC]"},
+         "a build the module does not recognise: keys Z and X and live reload are off on this "
+         "build; the weapon offsets and the values of the settings file still apply.  [0x401000: "
+         "FF 55 8B EC]"},
         {"not_an_executable", "reload_every_frame 0\nnot a program at all\n",
          build_verdict::cannot_tell, 0, unanswered_reason::not_a_program, 0,
          "cannot tell which build this is: it is not a Windows program."},

@@ -603,8 +603,8 @@ TEST_F(corvane_e2e, the_log_says_when_keys_and_reload_are_off_on_an_unknown_buil
     ASSERT_NO_FATAL_FAILURE(start(host_build::unknown, settings_file{}.text()));
     EXPECT_TRUE(has_line(module->log_lines(),
                          "game build not recognised (0x83EC8B55 at 0x401000): keys Z and X and "
-                         "live reload are off on this build; the aim offsets and the values of "
-                         "the settings file still apply"));
+                         "live reload are off on this build; the weapon offsets and the values "
+                         "of the settings file still apply"));
 }
 
 // Tests run as root, so a read-only folder would not stop them: a folder named corvane.log
