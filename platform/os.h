@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 // Linux GCC has no __thiscall keyword; the attribute gives the same calling form (object in
 // ECX, callee removes its stack arguments) on free functions and function pointers.
@@ -36,6 +37,15 @@ bool module_handle_from_address(const void* address, void** module) noexcept;
 
 // GetModuleFileNameA: the module's full path into `buffer`; returns the length written.
 std::uint32_t module_file_name(void* module, char* buffer, std::uint32_t size) noexcept;
+
+// GetModuleFileNameW: the module's full path as Windows spells it (UTF-16, any script) into
+// `buffer` of `size` units; returns the length written. A path that does not fit is cut to
+// size - 1 units and `size` is returned.
+std::uint32_t module_file_name_wide(void* module, char16_t* buffer, std::uint32_t size) noexcept;
+
+// _wfopen(path, L"rb"): the file at the UTF-16 `path` opened for reading its bytes as they are;
+// null when it cannot be opened. The caller closes it with fclose.
+std::FILE* open_for_reading(const char16_t* path) noexcept;
 
 // GetKeyState: the 16-bit key state; negative while the key is down.
 std::int16_t key_state(int virtual_key) noexcept;

@@ -2,6 +2,7 @@
 #include "platform/os_stand_in.h"
 
 #include "platform/os.h"
+#include "platform/utf16_text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -47,18 +48,42 @@ bool module_handle_from_address(const void*, void** module) noexcept {
     return !s.module_from_address_fails;
 }
 
-std::uint32_t module_file_name(void* module, char* buffer, std::uint32_t size) noexcept {
-    auto& s = stand_in::current();
-    s.file_name_queries.push_back(module);
+namespace {
+
+// Like the real calls: the path cut to size - 1 characters and terminated; `size` is returned
+// when it did not fit.
+template <typename text>
+std::uint32_t answer_module_path(const std::map<void*, text>& paths, void* module,
+                                 typename text::value_type* buffer, std::uint32_t size) {
+    stand_in::current().file_name_queries.push_back(module);
     if (size == 0) return 0;
-    const auto found = s.module_paths.find(module);
-    const std::string path = found == s.module_paths.end() ? std::string() : found->second;
-    // Like the real call: truncate to size - 1 characters, terminate, and return `size` when
-    // the path did not fit.
+    const auto found = paths.find(module);
+    const text path = found == paths.end() ? text() : found->second;
     const std::uint32_t n = std::min<std::uint32_t>(path.size(), size - 1);
-    std::memcpy(buffer, path.data(), n);
-    buffer[n] = '\0';
+    std::copy_n(path.data(), n, buffer);
+    buffer[n] = 0;
     return path.size() >= size ? size : n;
+}
+
+} // namespace
+
+std::uint32_t module_file_name(void* module, char* buffer, std::uint32_t size) noexcept {
+    return answer_module_path(stand_in::current().module_paths, module, buffer, size);
+}
+
+std::uint32_t module_file_name_wide(void* module, char16_t* buffer, std::uint32_t size) noexcept {
+    return answer_module_path(stand_in::current().module_wide_paths, module, buffer, size);
+}
+
+std::FILE* open_for_reading(const char16_t* path) noexcept {
+    auto& s = stand_in::current();
+    ++s.opens_for_reading;
+    s.last_opened_for_reading = path;
+    constexpr std::size_t longest = 1024; // UTF-16 units; each takes 3 bytes of UTF-8 at most
+    if (s.last_opened_for_reading.size() > longest) return nullptr;
+    char utf8[3 * longest + 1];
+    utf8_from_utf16(path, utf8, sizeof utf8);
+    return std::fopen(utf8, "rb");
 }
 
 std::int16_t key_state(int virtual_key) noexcept {

@@ -41,11 +41,18 @@ struct state {
     void* process_module = reinterpret_cast<void*>(0x400000);
     int process_module_queries = 0;
 
-    // GetModuleHandleExA and GetModuleFileNameA.
+    // GetModuleHandleExA, GetModuleFileNameA and GetModuleFileNameW (both record their query).
     bool module_from_address_fails = false;
     void* plugin_module = reinterpret_cast<void*>(0x10000000);
     std::map<void*, std::string> module_paths; // module -> full path; null is the executable
+    std::map<void*, std::u16string> module_wide_paths; // the same for GetModuleFileNameW
     std::vector<void*> file_name_queries;
+
+    // _wfopen for reading: how often, and the last path as the module spelled it (kept without
+    // allocating for a path no longer than one before, so a load costs no allocation here). The
+    // file opened is the real one whose name is that path in UTF-8.
+    int opens_for_reading = 0;
+    std::u16string last_opened_for_reading;
 
     // GetKeyState: keys listed here are down; every query is recorded.
     std::vector<int> keys_down;

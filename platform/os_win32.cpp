@@ -46,6 +46,15 @@ std::uint32_t module_file_name(void* module, char* buffer, std::uint32_t size) n
     return GetModuleFileNameA(static_cast<HMODULE>(module), buffer, size);
 }
 
+std::uint32_t module_file_name_wide(void* module, char16_t* buffer, std::uint32_t size) noexcept {
+    return GetModuleFileNameW(static_cast<HMODULE>(module), reinterpret_cast<wchar_t*>(buffer),
+                              size);
+}
+
+std::FILE* open_for_reading(const char16_t* path) noexcept {
+    return _wfopen(reinterpret_cast<const wchar_t*>(path), L"rb");
+}
+
 std::int16_t key_state(int virtual_key) noexcept {
     return GetKeyState(virtual_key);
 }
