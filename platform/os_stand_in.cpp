@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 namespace os {
 namespace stand_in {
@@ -17,6 +18,16 @@ state& current() {
 
 void reset() {
     current() = state{};
+}
+
+std::u16string utf16(const std::string& utf8_text) {
+    return std::filesystem::path(utf8_text).u16string();
+}
+
+std::string utf8(const std::u16string& utf16_text) {
+    std::string text(3 * utf16_text.size() + 1, '\0'); // at most three bytes a unit
+    text.resize(utf8_from_utf16(utf16_text.c_str(), text.data(), text.size()));
+    return text;
 }
 
 int state::open_files() const {
@@ -62,31 +73,18 @@ bool module_handle_from_address(const void*, void** module) noexcept {
     return !s.module_from_address_fails;
 }
 
-namespace {
-
-// Like the real calls: the path cut to size - 1 characters and terminated; `size` is returned
-// when it did not fit.
-template <typename text>
-std::uint32_t answer_module_path(const std::map<void*, text>& paths, void* module,
-                                 typename text::value_type* buffer, std::uint32_t size) {
-    stand_in::current().file_name_queries.push_back(module);
+std::uint32_t module_file_name(void* module, char16_t* buffer, std::uint32_t size) noexcept {
+    auto& s = stand_in::current();
+    s.file_name_queries.push_back(module);
     if (size == 0) return 0;
-    const auto found = paths.find(module);
-    const text path = found == paths.end() ? text() : found->second;
+    const auto found = s.module_paths.find(module);
+    const std::u16string path = found == s.module_paths.end() ? std::u16string() : found->second;
+    // Like the real call: truncate to size - 1 characters, terminate, and return `size` when
+    // the path did not fit.
     const std::uint32_t n = std::min<std::uint32_t>(path.size(), size - 1);
     std::copy_n(path.data(), n, buffer);
-    buffer[n] = 0;
+    buffer[n] = u'\0';
     return path.size() >= size ? size : n;
-}
-
-} // namespace
-
-std::uint32_t module_file_name(void* module, char* buffer, std::uint32_t size) noexcept {
-    return answer_module_path(stand_in::current().module_paths, module, buffer, size);
-}
-
-std::uint32_t module_file_name_wide(void* module, char16_t* buffer, std::uint32_t size) noexcept {
-    return answer_module_path(stand_in::current().module_wide_paths, module, buffer, size);
 }
 
 std::FILE* open_for_reading(const char16_t* path) noexcept {
@@ -116,11 +114,12 @@ void flush_instruction_cache(const void* address, std::uint32_t size) noexcept {
     stand_in::current().flushes.push_back({reinterpret_cast<std::uintptr_t>(address), size});
 }
 
-file* create_file(const char* path) noexcept {
+file* create_file(const char16_t* path) noexcept {
     auto& s = stand_in::current();
     if (s.refuse_files) return nullptr;
-    s.files[path].clear();
-    s.handles.push_back(path);
+    const std::string name = stand_in::utf8(path);
+    s.files[name].clear();
+    s.handles.push_back(name);
     return reinterpret_cast<file*>(s.handles.size());
 }
 

@@ -63,17 +63,17 @@ TEST_F(WidePath, OpensTheFileForItsBytesAsTheyAre) {
     EXPECT_EQ(os::open_for_reading(as_utf16(dir + L"\\missing.dat")), nullptr);
 }
 
-TEST(ModuleFileNameWide, ACutPathReportsTheFullBuffer) {
+TEST(ModuleFileName, ACutPathReportsTheFullBuffer) {
     wchar_t whole[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, whole, MAX_PATH);
     ASSERT_GT(length, 5u);
     ASSERT_LT(length, static_cast<DWORD>(MAX_PATH));
 
     char16_t buffer[MAX_PATH];
-    EXPECT_EQ(os::module_file_name_wide(nullptr, buffer, MAX_PATH), length);
+    EXPECT_EQ(os::module_file_name(nullptr, buffer, MAX_PATH), length);
     EXPECT_EQ(std::u16string(buffer), std::u16string(as_utf16(whole)));
     // Cut: the length reported is the buffer's, which is how a path that fills it is told.
-    EXPECT_EQ(os::module_file_name_wide(nullptr, buffer, 5), 5u);
+    EXPECT_EQ(os::module_file_name(nullptr, buffer, 5), 5u);
     EXPECT_EQ(std::u16string(buffer, 4), std::u16string(as_utf16(whole), 4));
 }
 

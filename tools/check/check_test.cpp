@@ -85,6 +85,21 @@ void PrintTo(const file_case& c, std::ostream* os) {
     *os << c.name;
 }
 
+// Text of ASCII letters and the \uXXXX escapes below saved as "Unicode": UTF-16 with its mark.
+std::string utf16_file(const std::u16string& text, bool little_endian = true) {
+    std::string bytes = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+    for (const char16_t unit : text) {
+        const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+        bytes += little_endian ? low : high;
+        bytes += little_endian ? high : low;
+    }
+    return bytes;
+}
+
+std::u16string utf16_of_ascii(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
+
 std::vector<file_case> file_cases() {
     const std::string long_tail(600, 'x');
     return {
@@ -196,11 +211,23 @@ std::vector<file_case> file_cases() {
          "\xEF\xBB\xBF" + edited({{1, "1"}}),
          {{1, warning_code::number_as_label, "'1', is a number"}},
          {{1, warning_code::byte_order_mark, "byte-order mark"}}},
-        {"utf16_file",
-         std::string("\xFF\xFEr\0e\0l\0o\0a\0d\0 \0001\0", 18),
+        {"utf16_file_reads_as_its_text",
+         utf16_file(utf16_of_ascii(join(template_lines(), "\r\n"))),
+         {},
+         {{1, warning_code::utf16_file, "reads the text it holds"}}},
+        {"utf16_big_endian_file",
+         utf16_file(utf16_of_ascii(join(template_lines())), false),
+         {},
+         {{1, warning_code::utf16_file, "big-endian"}}},
+        {"utf16_file_of_one_line_is_said_once",
+         utf16_file(u"reload 1"),
+         {{2, warning_code::past_end, "the file ends after line 1"}},
          {{1, warning_code::utf16_file, "UTF-16"},
-          {1, warning_code::missing_values, "no whole number after the label"},
-          {2, warning_code::past_end, "the file ends after line 1"}}},
+          {1, warning_code::reload_every_frame, "reloading every frame is on"}}},
+        {"utf16_mark_alone",
+         utf16_file(u""),
+         {{1, warning_code::past_end, "the file is empty"}},
+         {{1, warning_code::utf16_file, "UTF-16"}}},
         {"ctrl_z_ends_the_file_as_in_windows_text_mode",
          first_lines(20) + "\x1A" + join(template_lines()),
          {},
@@ -337,6 +364,18 @@ TEST_F(check_files, describes_what_each_line_sets) {
     EXPECT_EQ(types, (std::vector<std::int32_t>{-1, 22, 31}));
     EXPECT_FLOAT_EQ(result.offsets[1].x_in_x_mode(), -1.5f);
     EXPECT_TRUE(result.offsets[2].leaves_aim_alone());
+}
+
+TEST_F(check_files, shows_the_lines_of_a_utf16_file_as_the_module_reads_them) {
+    std::vector<std::string> lines = template_lines();
+    std::u16string text;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        text += (i == 2 ? u"H\u00f6he_\u6e38\U0001F3AF 1.5" : utf16_of_ascii(lines[i])) + u"\r\n";
+    const check::check_result result = check(utf16_file(text));
+    EXPECT_EQ(at(result, 3).text, "H?he_?? 1.5"); // one '?' a character, the pair included
+    EXPECT_EQ(at(result, 3).takes, "1.5");
+    EXPECT_EQ(at(result, 31).state, check::line_state::read);
+    EXPECT_EQ(result.exit_status(), 0) << check::text_report(result);
 }
 
 TEST_F(check_files, past_the_end_sets_nothing_but_rows_still_reach_the_host) {
