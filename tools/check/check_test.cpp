@@ -1,6 +1,8 @@
 // corvane-check: what it reports for small settings files, its exit status, and its three outputs.
 #include "tools/check/settings_check.h"
 
+#include "settings_bytes.h"
+
 #include "corvane/version.h"
 
 #include <gtest/gtest.h>
@@ -83,21 +85,6 @@ std::string first_lines(int count) {
 
 void PrintTo(const file_case& c, std::ostream* os) {
     *os << c.name;
-}
-
-// Text of ASCII letters and the \uXXXX escapes below saved as "Unicode": UTF-16 with its mark.
-std::string utf16_file(const std::u16string& text, bool little_endian = true) {
-    std::string bytes = little_endian ? "\xFF\xFE" : "\xFE\xFF";
-    for (const char16_t unit : text) {
-        const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
-        bytes += little_endian ? low : high;
-        bytes += little_endian ? high : low;
-    }
-    return bytes;
-}
-
-std::u16string utf16_of_ascii(const std::string& text) {
-    return std::u16string(text.begin(), text.end());
 }
 
 std::vector<file_case> file_cases() {
@@ -212,20 +199,20 @@ std::vector<file_case> file_cases() {
          {{1, warning_code::number_as_label, "'1', is a number"}},
          {{1, warning_code::byte_order_mark, "byte-order mark"}}},
         {"utf16_file_reads_as_its_text",
-         utf16_file(utf16_of_ascii(join(template_lines(), "\r\n"))),
+         test_text::spelled(join(template_lines()), test_text::spelling::utf16_le, "\r\n"),
          {},
          {{1, warning_code::utf16_file, "reads the text it holds"}}},
         {"utf16_big_endian_file",
-         utf16_file(utf16_of_ascii(join(template_lines())), false),
+         test_text::spelled(join(template_lines()), test_text::spelling::utf16_be, "\n"),
          {},
          {{1, warning_code::utf16_file, "big-endian"}}},
         {"utf16_file_of_one_line_is_said_once",
-         utf16_file(u"reload 1"),
+         test_text::utf16_file(u"reload 1", true),
          {{2, warning_code::past_end, "the file ends after line 1"}},
          {{1, warning_code::utf16_file, "UTF-16"},
           {1, warning_code::reload_every_frame, "reloading every frame is on"}}},
         {"utf16_mark_alone",
-         utf16_file(u""),
+         test_text::utf16_file(u"", true),
          {{1, warning_code::past_end, "the file is empty"}},
          {{1, warning_code::utf16_file, "UTF-16"}}},
         {"ctrl_z_ends_the_file_as_in_windows_text_mode",
@@ -368,10 +355,9 @@ TEST_F(check_files, describes_what_each_line_sets) {
 
 TEST_F(check_files, shows_the_lines_of_a_utf16_file_as_the_module_reads_them) {
     std::vector<std::string> lines = template_lines();
-    std::u16string text;
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        text += (i == 2 ? u"H\u00f6he_\u6e38\U0001F3AF 1.5" : utf16_of_ascii(lines[i])) + u"\r\n";
-    const check::check_result result = check(utf16_file(text));
+    lines[2] = "H\u00f6he_\u6e38\U0001F3AF 1.5";
+    const check::check_result result =
+        check(test_text::spelled(join(lines), test_text::spelling::utf16_le, "\r\n"));
     EXPECT_EQ(at(result, 3).text, "H?he_?? 1.5"); // one '?' a character, the pair included
     EXPECT_EQ(at(result, 3).takes, "1.5");
     EXPECT_EQ(at(result, 31).state, check::line_state::read);

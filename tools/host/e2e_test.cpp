@@ -1,5 +1,6 @@
 // End-to-end: the built corvane.dll loaded with LoadLibrary into the simulated host, driven only
 // through the host's own code paths, files, keys and memory.
+#include "settings_bytes.h"
 #include "simulated_host.h"
 
 #include <gtest/gtest.h>
@@ -627,24 +628,6 @@ TEST_F(corvane_e2e, hostile_files_while_reloading_never_disturb_the_host) {
 
 // --- folders and encodings -----------------------------------------------------------------
 
-// The settings file as an editor saves "Unicode": UTF-16 with its byte-order mark.
-std::string utf16_file(const std::string& utf8_text, bool little_endian) {
-    std::string bytes = little_endian ? "\xFF\xFE" : "\xFE\xFF";
-    for (const wchar_t unit : sim::utf16(utf8_text)) {
-        const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
-        bytes += little_endian ? low : high;
-        bytes += little_endian ? high : low;
-    }
-    return bytes;
-}
-
-std::string with_crlf(const std::string& text) {
-    std::string out;
-    for (const char c : text)
-        out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    return out;
-}
-
 // A folder whose name the ANSI code page (1252 here) cannot spell, as a player's may be: the
 // module finds itself there, reads and reloads its settings there and writes its log there.
 TEST_F(corvane_e2e, a_folder_the_ansi_code_page_cannot_spell_holds_settings_and_log) {
@@ -685,7 +668,8 @@ TEST_F(corvane_e2e, a_utf16_file_then_a_reload_from_a_big_endian_one) {
         t.replace(t.find("[camera]"), 8, "[\u043a\u0430\u043c\u0435\u0440\u0430 \U0001F3AF]");
         return t;
     };
-    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, utf16_file(with_crlf(text()), true)));
+    ASSERT_NO_FATAL_FAILURE(start(
+        host_build::b1001, test_text::spelled(text(), test_text::spelling::utf16_le, "\r\n")));
     for (const sim::value_slot& slot : sim::value_slots)
         EXPECT_FLOAT_EQ(host->read_float(slot.address), value_of(file, slot.line))
             << "line " << slot.line;
@@ -696,7 +680,8 @@ TEST_F(corvane_e2e, a_utf16_file_then_a_reload_from_a_big_endian_one) {
     file.values[0] = "11.5";
     file.rows[3] = "30.5 31.5 32.5 33.5 34.5 35.5 99.5";
     file.weapons[0] = "22 0.75 0.2 0.1";
-    ASSERT_TRUE(module->write_settings(utf16_file(text(), false)));
+    ASSERT_TRUE(
+        module->write_settings(test_text::spelled(text(), test_text::spelling::utf16_be, "\n")));
     ASSERT_NO_FATAL_FAILURE(frames(1));
     EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 11.5f);
     EXPECT_FLOAT_EQ(host->read_float(address::aim_rows + 4 * 27), 99.5f);
