@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Fuzzes the settings loader: builds build/fuzz/settings_fuzz if needed (clang, libFuzzer,
-# AddressSanitizer, UBSan, i386) and runs it for SECONDS (default 60) on the seeds in
-# fuzz/corpus/ and the corpus it keeps growing in fuzz/corpus-run/.
-# Exits 0 when the whole run found nothing, non-zero on a crash, a sanitizer report, a stray write
-# into the host image, a timeout or a build failure. Findings are saved in build/fuzz/findings/.
+# Fuzzes the settings loader and the settings checker for SECONDS in all (default 60), half each:
+#   settings_fuzz  the module's loader applied to a test host; seeds in fuzz/corpus/, the corpus
+#                  it grows in fuzz/corpus-run/
+#   check_fuzz     the whole of corvane-check (reports, JSON, picture); seeds in
+#                  fuzz/check_corpus/ and fuzz/corpus/, the corpus it grows in
+#                  build/fuzz/check-corpus-run/
+# Builds both with clang, libFuzzer, AddressSanitizer and UBSan (i386) when a source changed.
+# Exits 0 when both runs found nothing; non-zero on a crash, a sanitizer report, a stray write into
+# the host image, a checker fault (JSON that does not parse, a layout that disagrees with the
+# parser), a timeout or a build failure. Findings are saved in build/fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +19,8 @@ case $seconds in
   exit 2
   ;;
 esac
+first=$((seconds / 2))
+second=$((seconds - first))
 
 for tool in clang++ make; do
   command -v $tool >/dev/null || {
@@ -22,30 +29,40 @@ for tool in clang++ make; do
   }
 done
 
-echo "==> building build/fuzz/settings_fuzz"
-if ! make -s -f fuzz/Makefile -j "$(nproc 2>/dev/null || echo 2)" build/fuzz/settings_fuzz; then
-  echo "fuzz: FAILED: the fuzz target did not build" >&2
+echo "==> building build/fuzz/settings_fuzz and build/fuzz/check_fuzz"
+if ! make -s -f fuzz/Makefile -j "$(nproc 2>/dev/null || echo 2)" build/fuzz/settings_fuzz build/fuzz/check_fuzz; then
+  echo "fuzz: FAILED: a fuzz target did not build" >&2
   exit 1
 fi
+mkdir -p fuzz/corpus-run build/fuzz/check-corpus-run build/fuzz/findings
 
-mkdir -p fuzz/corpus-run build/fuzz/findings
-log=build/fuzz/last-run.log
-echo "==> fuzzing the settings loader for $seconds s (log: $log)"
-status=0
-build/fuzz/settings_fuzz -max_total_time="$seconds" -timeout=10 -max_len=20000 \
-  -dict=fuzz/settings.dict -print_final_stats=1 -artifact_prefix=build/fuzz/findings/ \
-  fuzz/corpus-run fuzz/corpus >"$log" 2>&1 || status=$?
+# run NAME WHAT SECONDS CORPUS... : one target's run, its one-line verdict; non-zero on a finding.
+run() {
+  local name=$1 what=$2 time=$3
+  shift 3
+  local log=build/fuzz/last-$name.log status=0
+  echo "==> fuzzing $what for $time s (log: $log)"
+  build/fuzz/$name -max_total_time="$time" -timeout=10 -max_len=20000 \
+    -dict=fuzz/settings.dict -print_final_stats=1 -artifact_prefix=build/fuzz/findings/$name- \
+    "$@" >"$log" 2>&1 || status=$?
+  local runs rate
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
+  grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)' "$log" | tail -n 2 || true
+  if [ "$status" = 0 ] && [ -n "$runs" ]; then
+    echo "fuzz: $name PASSED: ${runs} inputs in ${time} s (${rate} exec/s), nothing found"
+    return 0
+  fi
+  grep -E 'ERROR|SUMMARY|changed outside|vector set|check_fuzz:|Test unit written|deadly signal' "$log" | head -n 20 || true
+  echo "fuzz: $name FAILED (exit status $status): see $log; findings in build/fuzz/findings/" >&2
+  [ "$status" = 0 ] && status=1 # finished without its final statistics
+  return "$status"
+}
 
-stat() { sed -n "s/^stat::$1: *//p" "$log" | tail -n 1; }
-runs=$(stat number_of_executed_units)
-rate=$(stat average_exec_per_sec)
-grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)' "$log" | tail -n 2 || true
-
-if [ "$status" = 0 ] && [ -n "$runs" ]; then
-  echo "fuzz: PASSED: ${runs} inputs in ${seconds} s (${rate} exec/s), no crash, no sanitizer report, no stray write"
-  exit 0
+failed=0
+run settings_fuzz "the settings loader" "$first" fuzz/corpus-run fuzz/corpus || failed=$?
+run check_fuzz "the settings checker" "$second" build/fuzz/check-corpus-run fuzz/check_corpus fuzz/corpus || failed=$?
+if [ "$failed" = 0 ]; then
+  echo "fuzz: PASSED: both targets, $seconds s in all"
 fi
-grep -E 'ERROR|SUMMARY|changed outside|vector set|Test unit written|deadly signal' "$log" | head -n 20 || true
-echo "fuzz: FAILED (exit status $status): see $log; findings in build/fuzz/findings/" >&2
-[ "$status" = 0 ] && status=1 # finished without its final statistics
-exit "$status"
+exit "$failed"

@@ -54,11 +54,6 @@ constexpr const char float_format[] = " %f";
 constexpr const char row_format[] = " %f %f %f %f %f %f %f";
 constexpr const char weapon_format[] = "%i %f %f %f";
 
-// The characters scanf's "%s" stops at in the C locale.
-bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // Steps over the label: the first run of non-blank characters, whatever its length. A label
 // longer than the 128-byte label buffer is skipped whole, so its tail is never taken for a
 // value. Null when the line holds no label.
@@ -152,20 +147,10 @@ int converted(int scanned) {
 
 } // namespace
 
-int values_wanted(line_kind kind) noexcept {
-    switch (kind) {
-    case k::reload_flag:
-    case k::host_float:
-    case k::code_float:
-        return 1;
-    case k::aim_row:
-        return 7;
-    case k::weapon:
-        return 4;
-    case k::ignored:
-        return 0;
-    }
-    return 0;
+bool is_blank_line(const char* text) noexcept {
+    while (is_blank(*text))
+        ++text;
+    return *text == '\0';
 }
 
 line_values parse_settings_line(line_kind kind, const char* text) noexcept {
@@ -180,9 +165,8 @@ line_values parse_settings_line(line_kind kind, const char* text) noexcept {
     }
     const char* const values = skip_label(text);
     if (!values) return v;
-    const bool integer = kind == k::reload_flag;
-    if (read_plain_values(values, integer ? 1 : 0, values_wanted(kind) - (integer ? 1 : 0), v))
-        return v;
+    const int integer = starts_with_integer(kind) ? 1 : 0;
+    if (read_plain_values(values, integer, values_wanted(kind) - integer, v)) return v;
     v = line_values{};
     switch (kind) {
     case k::reload_flag:

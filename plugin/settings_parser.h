@@ -43,13 +43,50 @@ struct line_values {
     float floats[7] = {};     // the float values in order (x, y, z for a weapon line)
 };
 
+// What counts as blank between a line's fields: the characters at which scanf's "%s" stops in the
+// C locale. A line that holds nothing else is blank.
+constexpr bool is_blank(char c) noexcept {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+bool is_blank_line(const char* text) noexcept;
+
+// Whether a line of this kind begins with a label (one word, thrown away) before its values.
+constexpr bool has_label(line_kind kind) noexcept {
+    return kind == line_kind::reload_flag || kind == line_kind::host_float ||
+           kind == line_kind::code_float || kind == line_kind::aim_row;
+}
+
+// Whether a line's first value is a whole number rather than a float, and in which forms: line 1
+// takes decimal only ("%d"), a weapon type also hexadecimal after 0x and octal after a leading 0
+// ("%i").
+constexpr bool starts_with_integer(line_kind kind) noexcept {
+    return kind == line_kind::reload_flag || kind == line_kind::weapon;
+}
+constexpr bool integer_in_any_base(line_kind kind) noexcept {
+    return kind == line_kind::weapon;
+}
+
+// How many values a line of this kind takes, type included for a weapon line.
+constexpr int values_wanted(line_kind kind) noexcept {
+    switch (kind) {
+    case line_kind::reload_flag:
+    case line_kind::host_float:
+    case line_kind::code_float:
+        return 1;
+    case line_kind::aim_row:
+        return 7;
+    case line_kind::weapon:
+        return 4;
+    case line_kind::ignored:
+        return 0;
+    }
+    return 0;
+}
+
 // Parses one line with its kind's format: a label (the first run of non-blank characters, of any
 // length, thrown away) and then the values, or for a weapon line the four values alone. Parsing
 // stops at the first field that is not a number; whatever follows the last value is ignored.
 line_values parse_settings_line(line_kind kind, const char* text) noexcept;
-
-// How many values a line of this kind takes, type included for a weapon line.
-int values_wanted(line_kind kind) noexcept;
 
 // Reads one line of at most 511 characters into `buffer` (512 bytes), newline kept. A longer line
 // is consumed whole so that later lines keep their positions; only its first 511 characters are

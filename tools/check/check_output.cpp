@@ -1,4 +1,5 @@
-// The checker's two reports: an aligned table for people, JSON for tools.
+// The report for people: an aligned table of the 31 positions, the warnings, the notes and a
+// summary.
 #include "tools/check/check_text.h"
 #include "tools/check/settings_check.h"
 
@@ -78,8 +79,12 @@ void append_summary(std::string& out, const check_result& result) {
         row("other weapons", any_default ? "use the default (-1) entry"
                                          : "no default (-1) entry: their aim is left alone");
     const std::size_t n = result.warnings.size();
-    row("result", n == 0 ? std::string("clean: the module reads this file as shown")
-                         : std::to_string(n) + (n == 1 ? " warning" : " warnings"));
+    const std::size_t notes = result.notes.size();
+    row("result",
+        (n == 0 ? std::string("clean: the module reads this file as shown")
+                : std::to_string(n) + (n == 1 ? " warning" : " warnings")) +
+            (notes == 0 ? std::string()
+                        : ", " + std::to_string(notes) + (notes == 1 ? " note" : " notes")));
 }
 
 } // namespace
@@ -100,145 +105,20 @@ std::string text_report(const check_result& result) {
                           "  " + report.takes;
         out += row + "\n";
     }
-    if (result.warnings.empty()) {
-        out += "\nno warnings\n";
-    } else {
-        out += "\nwarnings:\n";
-        for (const check_warning& warning : result.warnings) {
-            out += "  line " + pad(std::to_string(warning.line), 4) + warning.message + "\n";
-            if (!warning.hint.empty()) out += "           hint: " + warning.hint + "\n";
+    const auto list = [&out](const char* heading, const std::vector<check_warning>& findings) {
+        out += heading;
+        for (const check_warning& finding : findings) {
+            out += "  line " + pad(std::to_string(finding.line), 4) + finding.message + "\n";
+            if (!finding.hint.empty()) out += "           hint: " + finding.hint + "\n";
         }
-    }
+    };
+    if (result.warnings.empty())
+        out += "\nno warnings\n";
+    else
+        list("\nwarnings:\n", result.warnings);
+    if (!result.notes.empty()) list("\nnotes (no need to act):\n", result.notes);
     append_summary(out, result);
     return out;
-}
-
-namespace {
-
-// JSON strings are UTF-8; a settings file may hold any bytes, so every byte outside printable
-// ASCII is written as \u00XX (its Latin-1 reading), which keeps the document valid.
-std::string json_string(const std::string& text) {
-    std::string out = "\"";
-    for (char ch : text) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c >= 0x20 && c < 0x7F) {
-            out += ch;
-        } else {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04X", c);
-            out += escape;
-        }
-    }
-    return out + "\"";
-}
-
-std::string json_number(float value) {
-    return std::isfinite(value) ? format_float(value) : std::string("null");
-}
-
-const char* kind_name(line_kind kind) {
-    switch (kind) {
-    case line_kind::reload_flag:
-        return "reload_flag";
-    case line_kind::ignored:
-        return "ignored";
-    case line_kind::host_float:
-        return "host_float";
-    case line_kind::code_float:
-        return "code_float";
-    case line_kind::aim_row:
-        return "aim_row";
-    case line_kind::weapon:
-        return "weapon";
-    }
-    return "unknown";
-}
-
-const char* state_name(line_state state) {
-    switch (state) {
-    case line_state::read:
-        return "read";
-    case line_state::overlong:
-        return "overlong";
-    case line_state::past_end:
-        return "past_end";
-    }
-    return "unknown";
-}
-
-std::string json_values(const position_report& report) {
-    std::string out = "[";
-    const plugin::line_values& v = report.values;
-    const line_kind kind = report.position->kind;
-    const bool leading_integer = kind == line_kind::reload_flag || kind == line_kind::weapon;
-    for (int i = 0; report.state != line_state::past_end && i < v.count; ++i) {
-        if (i) out += ", ";
-        if (leading_integer && i == 0)
-            out += std::to_string(v.integer);
-        else
-            out += json_number(v.floats[leading_integer ? i - 1 : i]);
-    }
-    return out + "]";
-}
-
-} // namespace
-
-std::string json_report(const check_result& result) {
-    std::string out = "{\n";
-    out += "  \"file\": " + json_string(result.file) + ",\n";
-    out += "  \"readable\": " + std::string(result.readable ? "true" : "false") + ",\n";
-    if (!result.readable) out += "  \"error\": " + json_string(result.error) + ",\n";
-    out += "  \"exit_status\": " + std::to_string(result.exit_status()) + ",\n";
-    if (result.readable) {
-        out += "  \"lines_read\": " + std::to_string(result.lines_read) + ",\n";
-        out += "  \"extra_lines\": " + std::to_string(result.extra_lines) + ",\n";
-        out += "  \"reload_each_frame\": " + std::to_string(result.reload_each_frame) + ",\n";
-        out += "  \"lines\": [\n";
-        for (const position_report& report : result.positions) {
-            const plugin::settings_position& position = *report.position;
-            out += "    {\"line\": " + std::to_string(position.line) + ", \"kind\": \"" +
-                   kind_name(position.kind) + "\", \"sets\": " + json_string(position.setting);
-            if (position.host_address)
-                out += ", \"host_address\": \"" + hex_address(position.host_address) + "\"";
-            if (position.kind == line_kind::aim_row)
-                out += ", \"row\": " + std::to_string(position.row);
-            out += std::string(", \"state\": \"") + state_name(report.state) + "\"";
-            if (report.state != line_state::past_end)
-                out += ", \"text\": " + json_string(report.text);
-            out += ", \"values\": " + json_values(report) +
-                   ", \"values_wanted\": " + std::to_string(plugin::values_wanted(position.kind)) +
-                   ", \"takes\": " + json_string(report.takes) + "}";
-            out += &report != &result.positions.back() ? ",\n" : "\n";
-        }
-        out += "  ],\n  \"weapon_offsets\": [\n";
-        for (const offset_entry& entry : result.offsets) {
-            out += "    {\"line\": " + std::to_string(entry.line) +
-                   ", \"weapon_type\": " + std::to_string(entry.weapon_type) +
-                   ", \"default\": " + (entry.weapon_type == -1 ? "true" : "false") +
-                   ", \"offset\": [" + json_number(entry.x) + ", " + json_number(entry.y) + ", " +
-                   json_number(entry.z) + "], \"x_mode_offset\": [" +
-                   json_number(entry.x_in_x_mode()) + ", " + json_number(entry.y) + ", " +
-                   json_number(entry.z) +
-                   "], \"leaves_aim_alone\": " + (entry.leaves_aim_alone() ? "true" : "false") +
-                   "}";
-            out += &entry != &result.offsets.back() ? ",\n" : "\n";
-        }
-        out += "  ],\n  \"warnings\": [\n";
-        for (const check_warning& warning : result.warnings) {
-            out += "    {\"line\": " + std::to_string(warning.line) + ", \"code\": \"" +
-                   warning_name(warning.code) + "\", \"message\": " + json_string(warning.message) +
-                   ", \"hint\": " + json_string(warning.hint) + "}";
-            out += &warning != &result.warnings.back() ? ",\n" : "\n";
-        }
-        out += "  ]\n";
-    } else {
-        out.erase(out.size() - 2); // no comma after the last member
-        out += "\n";
-    }
-    return out + "}\n";
 }
 
 } // namespace check

@@ -1,6 +1,8 @@
 // corvane-check: what it reports for small settings files, its exit status, and its three outputs.
 #include "tools/check/settings_check.h"
 
+#include "corvane/version.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -62,7 +64,8 @@ struct expected_warning {
 struct file_case {
     const char* name;
     std::string content;
-    std::vector<expected_warning> warnings; // exactly these, in this order
+    std::vector<expected_warning> warnings;   // exactly these, in this order
+    std::vector<expected_warning> notes = {}; // exactly these: what the player did on purpose
 };
 
 std::string edited(std::vector<std::pair<int, std::string>> edits) {
@@ -102,7 +105,15 @@ std::vector<file_case> file_cases() {
          {{12, warning_code::missing_values, "values 4 to 7 of row 1"}}},
         {"code_constant_without_value",
          edited({{5, "aim_code_constant_521632"}}),
-         {{5, warning_code::missing_values, "nothing is written into the host's code"}}},
+         {},
+         {{5, warning_code::value_left_alone, "nothing is written into the host's code"}}},
+        {"host_value_left_alone",
+         edited({{7, "fov   "}}),
+         {},
+         {{7, warning_code::value_left_alone, "keeps its own value at 0x8CC4AC"}}},
+        {"row_without_values_is_no_way_to_leave_it_alone",
+         edited({{13, "aim_row_2"}}),
+         {{13, warning_code::missing_values, "row 2 keeps its values"}}},
         {"decimal_comma",
          edited({{6, "value 1,5"}}),
          {{6, warning_code::partly_read, "'1,5' is read as 1; the rest, ',5', is ignored"}}},
@@ -116,6 +127,7 @@ std::vector<file_case> file_cases() {
           {18, warning_code::not_finite, "aim point cannot be computed"}}},
         {"reload_every_frame",
          edited({{1, "reload 1"}}),
+         {},
          {{1, warning_code::reload_every_frame, "reads this file again on every frame"}}},
         {"reload_flag_not_whole",
          edited({{1, "reload 0.5"}}),
@@ -134,18 +146,29 @@ std::vector<file_case> file_cases() {
          {{20, warning_code::weapon_duplicate, "the default (-1) was already given on line 16"}}},
         {"octal_weapon_type",
          edited({{20, "010 1 1 1"}}),
-         {{20, warning_code::weapon_type_spelling, "010 is weapon type 8"}}},
+         {{20, warning_code::weapon_type_spelling, "'010' is read as weapon type 8, not 10"}}},
         {"octal_type_equal_in_decimal_is_fine", edited({{20, "007 1 1 1"}}), {}},
         {"hexadecimal_weapon_type_repeats_22",
          edited({{20, "0x16 1 1 1"}}),
-         {{20, warning_code::weapon_type_spelling, "0x16 is weapon type 22"},
-          {20, warning_code::weapon_duplicate, "line 17"}}},
+         {{20, warning_code::weapon_duplicate, "line 17"}},
+         {{20, warning_code::weapon_type_hexadecimal, "0x16 is weapon type 22"}}},
+        {"weapon_type_beyond_32_bits",
+         edited({{20, "0xFFFFFFFF 1 1 1"}}),
+         {{20, warning_code::weapon_type_spelling, "is read as 2147483647"}}},
         {"weapon_type_cut_short",
          edited({{20, "08 1 2 3"}}),
          {{20, warning_code::weapon_type_spelling, "'08' is read as weapon type 0"}}},
         {"ends_in_the_weapon_lines",
          first_lines(19),
+         {},
          {{20, warning_code::past_end, "ends after line 19: lines 20 to 31 set nothing"}}},
+        {"ends_before_the_weapon_lines",
+         first_lines(15),
+         {},
+         {{16, warning_code::past_end, "no weapon entries from those lines"}}},
+        {"ends_in_the_rows",
+         first_lines(13),
+         {{14, warning_code::past_end, "aim rows without a line stay 0.0"}}},
         {"ends_after_line_9",
          first_lines(9),
          {{10, warning_code::past_end, "aim rows without a line stay 0.0 and still reach"}}},
@@ -167,13 +190,20 @@ std::vector<file_case> file_cases() {
         {"blank_lines_after_line_31_are_fine", join(template_lines()) + "\n \n", {}},
         {"byte_order_mark",
          "\xEF\xBB\xBF" + join(template_lines()),
+         {},
          {{1, warning_code::byte_order_mark, "byte-order mark"}}},
         {"byte_order_mark_before_a_number",
          "\xEF\xBB\xBF" + edited({{1, "1"}}),
-         {{1, warning_code::byte_order_mark, "byte-order mark"},
-          {1, warning_code::number_as_label, "'1', is a number"}}},
+         {{1, warning_code::number_as_label, "'1', is a number"}},
+         {{1, warning_code::byte_order_mark, "byte-order mark"}}},
+        {"utf16_file",
+         std::string("\xFF\xFEr\0e\0l\0o\0a\0d\0 \0001\0", 18),
+         {{1, warning_code::utf16_file, "UTF-16"},
+          {1, warning_code::missing_values, "no whole number after the label"},
+          {2, warning_code::past_end, "the file ends after line 1"}}},
         {"ctrl_z_ends_the_file_as_in_windows_text_mode",
          first_lines(20) + "\x1A" + join(template_lines()),
+         {},
          {{21, warning_code::past_end, "ends after line 20"}}},
     };
 }
@@ -184,17 +214,22 @@ TEST_P(check_file_cases, reports_exactly_these_warnings) {
     const file_case& c = GetParam();
     const check::check_result result = check(c.content);
     ASSERT_TRUE(result.readable) << result.error;
-    std::vector<std::pair<int, warning_code>> got, wanted;
-    for (const auto& w : result.warnings)
-        got.emplace_back(w.line, w.code);
-    for (const auto& w : c.warnings)
-        wanted.emplace_back(w.line, w.code);
-    ASSERT_EQ(got, wanted) << check::text_report(result);
-    for (std::size_t i = 0; i < c.warnings.size(); ++i) {
-        EXPECT_NE(result.warnings[i].message.find(c.warnings[i].says), std::string::npos)
-            << result.warnings[i].message;
-        EXPECT_FALSE(result.warnings[i].hint.empty());
-    }
+    const auto expect_exactly = [&](const std::vector<check::check_warning>& found,
+                                    const std::vector<expected_warning>& expected) {
+        std::vector<std::pair<int, std::string>> got, wanted;
+        for (const auto& w : found)
+            got.emplace_back(w.line, check::warning_name(w.code));
+        for (const auto& w : expected)
+            wanted.emplace_back(w.line, check::warning_name(w.code));
+        ASSERT_EQ(got, wanted) << check::text_report(result);
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_NE(found[i].message.find(expected[i].says), std::string::npos)
+                << found[i].message;
+            EXPECT_FALSE(found[i].hint.empty());
+        }
+    };
+    expect_exactly(result.warnings, c.warnings);
+    expect_exactly(result.notes, c.notes);
     EXPECT_EQ(result.exit_status(), c.warnings.empty() ? 0 : 1);
     EXPECT_EQ(result.positions.size(), 31u);
 }
@@ -204,6 +239,76 @@ INSTANTIATE_TEST_SUITE_P(files, check_file_cases, ::testing::ValuesIn(file_cases
 
 const check::position_report& at(const check::check_result& result, int line) {
     return result.positions.at(line - 1);
+}
+
+// How a weapon type may be spelled: the type the module reads, and whether the checker warns.
+// Hexadecimal is a form players choose; a leading zero is the trap (octal, or cut short by 8 or
+// 9, which then shifts every value one place).
+struct type_spelling {
+    const char* written;
+    std::int32_t type;
+    float x; // after "08" the 8 becomes x
+    bool warns;
+};
+
+void PrintTo(const type_spelling& c, std::ostream* os) {
+    *os << c.written;
+}
+
+class weapon_type_spellings : public check_files,
+                              public ::testing::WithParamInterface<type_spelling> {};
+
+TEST_P(weapon_type_spellings, type_read_and_warning) {
+    const type_spelling& c = GetParam();
+    const std::string line = std::string(c.written) + " 1 2 3";
+    // The only weapon line of the file, so no other line can interfere.
+    const check::check_result result = check(edited({{16, line}, {17, ""}, {18, ""}, {19, ""}}));
+    const plugin::line_values module =
+        plugin::parse_settings_line(plugin::line_kind::weapon, line.c_str());
+    ASSERT_EQ(module.count, 4);
+    EXPECT_EQ(module.integer, c.type);
+    EXPECT_EQ(module.floats[0], c.x);
+    ASSERT_EQ(result.offsets.size(), 1u);
+    EXPECT_EQ(result.offsets[0].weapon_type, c.type);
+    EXPECT_EQ(result.offsets[0].x, c.x);
+    bool warned = false;
+    for (const check::check_warning& w : result.warnings) {
+        EXPECT_EQ(w.code, warning_code::weapon_type_spelling) << w.message;
+        warned = true;
+        // Says what the module reads, and what to write instead.
+        EXPECT_NE(w.message.find("weapon type " + std::to_string(c.type)), std::string::npos)
+            << w.message;
+        EXPECT_NE(w.hint.find("write"), std::string::npos) << w.hint;
+    }
+    EXPECT_EQ(warned, c.warns) << check::text_report(result);
+    EXPECT_EQ(result.exit_status(), c.warns ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    types, weapon_type_spellings,
+    ::testing::Values(type_spelling{"22", 22, 1, false}, type_spelling{"0x16", 22, 1, false},
+                      type_spelling{"0X16", 22, 1, false}, type_spelling{"+22", 22, 1, false},
+                      type_spelling{"-1", -1, 1, false}, type_spelling{"010", 8, 1, true},
+                      type_spelling{"08", 0, 8, true}, type_spelling{"0x", 0, 1, true},
+                      type_spelling{"00", 0, 1, false}),
+    [](const auto& info) {
+        std::string name;
+        for (const char* p = info.param.written; *p; ++p)
+            name += *p == '+' ? 'p' : *p == '-' ? 'm' : *p;
+        return name;
+    });
+
+// The starter file and the shipped sample read cleanly: a player who starts from either sees
+// exit status 0, whatever notes they carry.
+TEST_F(check_files, sample_and_template_check_clean) {
+    std::string out, err;
+    EXPECT_EQ(check::run_check_command({CORVANE_SOURCE_DIR "/aimingSets.dat"}, out, err), 0)
+        << out << err;
+    out.clear();
+    ASSERT_EQ(check::run_check_command({"--template"}, out, err), 0);
+    const std::string starter = write(out, "starter.dat");
+    std::string report;
+    EXPECT_EQ(check::run_check_command({starter}, report, err), 0) << report << err;
 }
 
 // What the module takes, line by line: positions, not labels, decide; later lines keep their
@@ -267,6 +372,8 @@ void PrintTo(const command_case& c, std::ostream* os) {
     *os << c.name;
 }
 
+const std::string version_line = std::string("corvane-check ") + corvane::version + "\n";
+
 class check_command : public check_files, public ::testing::WithParamInterface<command_case> {};
 
 TEST_P(check_command, exit_status_and_messages) {
@@ -289,7 +396,7 @@ TEST_P(check_command, exit_status_and_messages) {
 INSTANTIATE_TEST_SUITE_P(
     commands, check_command,
     ::testing::Values(
-        command_case{"file_with_a_warning", {"FILE"}, 1, "010 is weapon type 8", ""},
+        command_case{"file_with_a_warning", {"FILE"}, 1, "'010' is read as weapon type 8", ""},
         command_case{"missing_file",
                      {"/nonexistent/aimingSets.dat"},
                      2,
@@ -302,6 +409,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "\"readable\": false",
                      "cannot read"},
         command_case{"template", {"--template"}, 0, "reload_every_frame 0", ""},
+        command_case{"version", {"--version"}, 0, version_line.c_str(), ""},
         command_case{"template_with_a_file", {"--template", "FILE"}, 2, "", "takes nothing else"},
         command_case{"no_arguments", {}, 2, "", "usage:"},
         command_case{"two_files", {"FILE", "FILE"}, 2, "", "one settings file"},
@@ -322,7 +430,11 @@ TEST_F(check_files, json_report_is_valid_and_complete) {
     if (!have_python()) {
         GTEST_SKIP() << "python3 is needed to read the JSON back";
     }
-    const std::string file = write(edited({{3, "v \xE9t\xE9 \"q\" 1"}, {20, "010 1 1 1"}}));
+    // Line 3 holds UTF-8 and a byte that is not (Latin-1 from an ANSI editor).
+    const std::string file = write(edited({{3, "v \xC3\xA9t\xC3\xA9 \xE9 \"q\" 1"},
+                                           {20, "010 1 1 1"},
+                                           {21, "0x28 1 1 1"},
+                                           {22, "41 inf 0 nan"}}));
     std::string out, err;
     ASSERT_EQ(check::run_check_command({"--json", file}, out, err), 1);
     const std::string json = write(out, "report.json");
@@ -331,12 +443,16 @@ TEST_F(check_files, json_report_is_valid_and_complete) {
         "r = json.load(open(sys.argv[1]))\n"
         "assert r['exit_status'] == 1 and len(r['lines']) == 31, r\n"
         "codes = [w['code'] for w in r['warnings']]\n"
-        "assert codes == ['missing_values', 'weapon_type_spelling'], codes\n"
-        "assert r['lines'][2]['text'] == 'v \\u00e9t\\u00e9 \"q\" 1', r['lines'][2]\n"
+        "assert codes == ['missing_values', 'weapon_type_spelling', 'not_finite', 'not_finite'], "
+        "codes\n"
+        "assert [n['code'] for n in r['notes']] == ['weapon_type_hexadecimal'], r['notes']\n"
+        "assert r['lines'][2]['text'] == 'v \\u00e9t\\u00e9 \\ufffd \"q\" 1', r['lines'][2]\n"
         "assert r['lines'][2]['host_address'] == '0x8CC4B4', r['lines'][2]\n"
         "assert r['lines'][19]['values'] == [8, 1, 1, 1], r['lines'][19]\n"
         "types = [e['weapon_type'] for e in r['weapon_offsets']]\n"
-        "assert types == [-1, 22, 25, 31, 8], types\n"
+        "assert types == [-1, 22, 25, 31, 8, 40, 41], types\n"
+        "assert r['weapon_offsets'][6]['offset'] == [None, 0, None], r['weapon_offsets'][6]\n"
+        "assert r['lines'][21]['values'] == [41, None, 0, None], r['lines'][21]\n"
         "assert r['weapon_offsets'][1]['x_mode_offset'] == [-1.5, 0.2, 0.1], r['weapon_offsets']\n"
         "assert r['weapon_offsets'][3]['leaves_aim_alone'] is True\n";
     const std::string script_file = write(script, "check_json.py");

@@ -24,6 +24,14 @@ std::string format_float(float value) {
     return std::string(buffer, result.ptr);
 }
 
+std::string quoted(const std::string& word) {
+    return "'" + word + "'";
+}
+
+std::string plural(int n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 std::string hex_address(std::uint32_t address) {
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "0x%X", static_cast<unsigned>(address));

@@ -1,22 +1,27 @@
 // Small text helpers shared by the checker's sources.
 #pragma once
 
+#include "plugin/settings_parser.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace check {
 
-// The characters at which scanf's "%s" stops, in the C locale.
-inline bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+using plugin::is_blank;
 
 std::size_t skip_blanks(const std::string& text, std::size_t p);
 std::size_t word_end(const std::string& text, std::size_t p);
 
 // The shortest text that reads back as the same float: "0.1", "-1.5", "inf".
 std::string format_float(float value);
+
+// "'word'".
+std::string quoted(const std::string& word);
+
+// "1 line", "2 lines".
+std::string plural(int n, const char* one, const char* many);
 
 // "0x8CC4B4".
 std::string hex_address(std::uint32_t address);

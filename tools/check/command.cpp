@@ -1,6 +1,8 @@
 // The command line of corvane-check.
 #include "tools/check/settings_check.h"
 
+#include "corvane/version.h"
+
 #include <cstdio>
 
 namespace check {
@@ -10,11 +12,14 @@ namespace {
 constexpr const char usage[] =
     "usage: corvane-check [--json] [--svg OUT.svg] FILE\n"
     "       corvane-check --template > aimingSets.dat\n"
+    "       corvane-check --version\n"
     "Tells what the module will do with each line of the settings file FILE.\n"
     "  --json          the report as JSON, for tools\n"
     "  --svg OUT.svg   also draw the weapons' aim points around the player into OUT.svg\n"
     "  --template      print a complete starter settings file\n"
-    "Exit status: 0 the file reads cleanly, 1 it has warnings, 2 it cannot be read.\n";
+    "  --version       print the version of corvane this checker belongs to\n"
+    "Exit status: 0 the file reads cleanly (notes or not), 1 it has warnings, 2 it cannot be\n"
+    "read.\n";
 
 bool write_file(const std::string& path, const std::string& content) {
     std::FILE* const file = std::fopen(path.c_str(), "wb");
@@ -32,6 +37,9 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
             out += usage;
+            return 0;
+        } else if (arg == "--version") {
+            out += std::string("corvane-check ") + corvane::version + "\n";
             return 0;
         } else if (arg == "--json") {
             json = true;

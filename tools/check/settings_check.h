@@ -1,8 +1,10 @@
 // corvane-check: tells a player what the module will do with their settings file, line by line,
-// and warns about every way a line can fail or surprise. It reads the file with the module's
-// own line reader and parser (plugin/settings_parser.h), so it cannot disagree with the module.
+// with a warning wherever the module would surprise them and a note for what they did on purpose.
+// It reads the file with the module's own line reader, parser and findings
+// (plugin/settings_parser.h, plugin/settings_findings.h), so it cannot disagree with the module.
 #pragma once
 
+#include "plugin/settings_findings.h"
 #include "plugin/settings_parser.h"
 
 #include <cstdint>
@@ -34,26 +36,14 @@ struct offset_entry {
     float x_in_x_mode() const { return x * -3.0f; }
 };
 
-// Every kind of warning, so tools and tests can tell them apart without reading the words.
-enum class warning_code {
-    number_as_label,      // a labelled line's first word is a number: it is taken as the label
-    missing_values,       // fewer values than the position takes
-    partly_read,          // a number stops inside a word ("1,5" is read as 1)
-    not_finite,           // inf or nan
-    weapon_incomplete,    // a weapon line without all four fields: no entry
-    weapon_duplicate,     // a weapon type an earlier line gave: the line changes nothing
-    weapon_type_spelling, // hexadecimal or octal weapon type, or one cut short ("08")
-    past_end,             // the file ends before line 31
-    overlong_line,        // longer than 511 characters
-    extra_lines,          // text after line 31, which the module never reads
-    byte_order_mark,      // a UTF-8 byte-order mark before line 1
-    utf16_file,           // the file is UTF-16 text, which the module cannot read
-    reload_every_frame,   // line 1 turns on reading the file again on every frame
-};
+// The kinds of finding, shared with the module's log (plugin/settings_findings.h).
+using warning_code = plugin::finding_code;
+using plugin::finding_severity;
 
 const char* warning_name(warning_code code);
 
-// One warning: where, what happens, and what to do about it.
+// One finding: where, what happens, and what to do about it. Warnings are for what would surprise
+// the player; notes for what they did on purpose and may like to have confirmed.
 struct check_warning {
     int line = 0;
     warning_code code{};
@@ -68,12 +58,13 @@ struct check_result {
     std::string error; // why the file could not be read
     std::vector<position_report> positions;
     std::vector<check_warning> warnings; // in line order
+    std::vector<check_warning> notes;    // in line order; they do not change the exit status
     std::vector<offset_entry> offsets;   // the weapon offset list after the load
     std::int32_t reload_each_frame = 0;
     int lines_read = 0;  // positions the file reached (at most 31)
     int extra_lines = 0; // lines after line 31 that hold text
 
-    // 0: reads cleanly; 1: read, with warnings; 2: could not be read.
+    // 0: reads cleanly (notes or not); 1: read, with warnings; 2: could not be read.
     int exit_status() const;
 };
 
@@ -83,7 +74,7 @@ check_result check_settings_file(const std::string& path);
 // Checks an open file from its current position; `name` is only shown in reports.
 check_result check_settings_stream(std::FILE* file, const std::string& name);
 
-// The report for people: a table of the 31 positions, the warnings and a summary.
+// The report for people: a table of the 31 positions, the warnings, the notes and a summary.
 std::string text_report(const check_result& result);
 
 // The same facts as a JSON document, for tools.
@@ -96,7 +87,8 @@ std::string aim_points_svg(const check_result& result);
 // A complete starter settings file that checks cleanly.
 const char* settings_template();
 
-// The whole command line: corvane-check [--json] [--svg OUT.svg] FILE | --template | --help.
+// The whole command line:
+//   corvane-check [--json] [--svg OUT.svg] FILE | --template | --version | --help.
 // Returns the exit status; writes what it would print to `out` and `err`.
 int run_check_command(const std::vector<std::string>& args, std::string& out, std::string& err);
 

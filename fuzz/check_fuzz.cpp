@@ -1,0 +1,60 @@
+// Fuzz target: arbitrary bytes as a settings file, through the whole of corvane-check: the file
+// read as the module's C runtime shows it, every line checked, then the text report, the JSON
+// report and the aim-point picture.
+//
+// Stops (and so fails the run) on any crash or sanitizer report, on a JSON report that does not
+// parse, and on any line whose laid-out value spans differ in number from the values the
+// module's own parser took from it (the checker would then quote or point at the wrong words).
+#include "tools/check/line_layout.h"
+#include "tools/check/module_file.h"
+#include "tools/check/settings_check.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+bool json_parses(const std::string& text); // fuzz/json_parses.cpp
+
+namespace {
+
+[[noreturn]] void fail(const char* what, const check::position_report* report = nullptr) {
+    std::fprintf(stderr, "check_fuzz: %s", what);
+    if (report)
+        std::fprintf(stderr, " (line %d: \"%s\")", report->position->line, report->text.c_str());
+    std::fprintf(stderr, "\n");
+    std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::string text = check::windows_text_mode({reinterpret_cast<const char*>(data), size});
+    static char empty[1];
+    std::FILE* const file =
+        text.empty() ? fmemopen(empty, 0, "r") : fmemopen(text.data(), text.size(), "r");
+    if (!file) {
+        std::perror("fmemopen");
+        std::abort();
+    }
+    const check::check_result result = check::check_settings_stream(file, "fuzz.dat");
+    std::fclose(file);
+    if (!result.readable) fail("a memory file could not be read");
+    if (result.positions.size() != static_cast<std::size_t>(plugin::settings_line_count))
+        fail("the report does not hold every position");
+
+    for (const check::position_report& report : result.positions) {
+        if (report.state == check::line_state::past_end) continue;
+        const check::line_layout layout = check::lay_out(report.position->kind, report.text);
+        if (static_cast<int>(layout.values.size()) != report.values.count)
+            fail("the layout and the module's parser disagree on the values", &report);
+    }
+
+    const std::string report = check::text_report(result);
+    if (report.empty()) fail("empty text report");
+    const std::string json = check::json_report(result);
+    if (!json_parses(json)) fail("the JSON report does not parse");
+    const std::string svg = check::aim_points_svg(result);
+    if (svg.find("</svg>") == std::string::npos) fail("the picture is not closed");
+    return 0;
+}

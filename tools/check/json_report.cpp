@@ -1,0 +1,120 @@
+// The report for tools: the same facts as the text report, as one JSON document.
+#include "tools/check/check_text.h"
+#include "tools/check/settings_check.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdlib>
+
+namespace check {
+
+using plugin::line_kind;
+using json = nlohmann::ordered_json; // members in the order written, as people read them
+
+namespace {
+
+// A float as the shortest decimal that reads back as it (0.1f is 0.1, not 0.10000000149...);
+// inf and nan, which JSON cannot hold, as null.
+json number(float value) {
+    if (!std::isfinite(value)) return nullptr;
+    return std::strtod(format_float(value).c_str(), nullptr);
+}
+
+const char* kind_name(line_kind kind) {
+    switch (kind) {
+    case line_kind::reload_flag:
+        return "reload_flag";
+    case line_kind::ignored:
+        return "ignored";
+    case line_kind::host_float:
+        return "host_float";
+    case line_kind::code_float:
+        return "code_float";
+    case line_kind::aim_row:
+        return "aim_row";
+    case line_kind::weapon:
+        return "weapon";
+    }
+    return "unknown";
+}
+
+const char* state_name(line_state state) {
+    switch (state) {
+    case line_state::read:
+        return "read";
+    case line_state::overlong:
+        return "overlong";
+    case line_state::past_end:
+        return "past_end";
+    }
+    return "unknown";
+}
+
+json line_json(const position_report& report) {
+    const plugin::settings_position& position = *report.position;
+    json line = {
+        {"line", position.line}, {"kind", kind_name(position.kind)}, {"sets", position.setting}};
+    if (position.host_address) line["host_address"] = hex_address(position.host_address);
+    if (position.kind == line_kind::aim_row) line["row"] = position.row;
+    line["state"] = state_name(report.state);
+    if (report.state != line_state::past_end) line["text"] = report.text;
+    json values = json::array();
+    const plugin::line_values& v = report.values;
+    const bool integer_first = plugin::starts_with_integer(position.kind);
+    for (int i = 0; report.state != line_state::past_end && i < v.count; ++i) {
+        if (integer_first && i == 0)
+            values.push_back(v.integer);
+        else
+            values.push_back(number(v.floats[integer_first ? i - 1 : i]));
+    }
+    line["values"] = std::move(values);
+    line["values_wanted"] = plugin::values_wanted(position.kind);
+    line["takes"] = report.takes;
+    return line;
+}
+
+json offset_json(const offset_entry& entry) {
+    return {{"line", entry.line},
+            {"weapon_type", entry.weapon_type},
+            {"default", entry.weapon_type == -1},
+            {"offset", {number(entry.x), number(entry.y), number(entry.z)}},
+            {"x_mode_offset", {number(entry.x_in_x_mode()), number(entry.y), number(entry.z)}},
+            {"leaves_aim_alone", entry.leaves_aim_alone()}};
+}
+
+json findings_json(const std::vector<check_warning>& findings) {
+    json list = json::array();
+    for (const check_warning& finding : findings)
+        list.push_back({{"line", finding.line},
+                        {"code", warning_name(finding.code)},
+                        {"message", finding.message},
+                        {"hint", finding.hint}});
+    return list;
+}
+
+} // namespace
+
+std::string json_report(const check_result& result) {
+    json doc = {{"file", result.file}, {"readable", result.readable}};
+    if (!result.readable) doc["error"] = result.error;
+    doc["exit_status"] = result.exit_status();
+    if (result.readable) {
+        doc["lines_read"] = result.lines_read;
+        doc["extra_lines"] = result.extra_lines;
+        doc["reload_each_frame"] = result.reload_each_frame;
+        json& lines = doc["lines"] = json::array();
+        for (const position_report& report : result.positions)
+            lines.push_back(line_json(report));
+        json& offsets = doc["weapon_offsets"] = json::array();
+        for (const offset_entry& entry : result.offsets)
+            offsets.push_back(offset_json(entry));
+        doc["warnings"] = findings_json(result.warnings);
+        doc["notes"] = findings_json(result.notes);
+    }
+    // A line's text is whatever bytes the file holds: bytes that are not UTF-8 come out as
+    // U+FFFD, and everything outside ASCII as \u escapes, so the document is always valid.
+    return doc.dump(2, ' ', true, json::error_handler_t::replace) + "\n";
+}
+
+} // namespace check
