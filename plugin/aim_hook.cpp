@@ -3,9 +3,23 @@
 #include "plugin/host.h"
 #include "plugin/weapon_offsets.h"
 
+#include <cstring>
+
 namespace plugin {
 
 std::uint8_t aim_mode = 0;
+
+namespace {
+
+// Whether all three numbers equal 0.0 as floats compare (-0.0 does, a NaN does not), decided on
+// their words: every bit but the sign is clear.
+bool is_zero_offset(const float (&offset)[3]) noexcept {
+    std::uint32_t words[3];
+    std::memcpy(words, offset, sizeof words);
+    return ((words[0] | words[1] | words[2]) & 0x7FFFFFFFu) == 0;
+}
+
+} // namespace
 
 void* __thiscall aim_weapon_hook(void* object, float* target, std::uint32_t f1, std::uint32_t f2,
                                  std::uint32_t f3) noexcept {
@@ -16,9 +30,9 @@ void* __thiscall aim_weapon_hook(void* object, float* target, std::uint32_t f1, 
     const weapon_offset_entry* const entry = find_weapon_offset(player_weapon_type(player));
     if (!entry) return host_aim_camera(object, target, f1, f2, f3);
 
-    float offset[3] = {entry->offset[0], entry->offset[1], entry->offset[2]};
-    if (offset[0] == 0.0f && offset[1] == 0.0f && offset[2] == 0.0f)
-        return host_aim_camera(object, target, f1, f2, f3);
+    float offset[3];
+    read_weapon_offset(*entry, offset);
+    if (is_zero_offset(offset)) return host_aim_camera(object, target, f1, f2, f3);
     if (aim_mode != 0) offset[0] *= -3.0f;
 
     float point[3] = {};

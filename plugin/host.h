@@ -49,18 +49,42 @@ T read_player_field(const host_player* player, std::uint32_t offset) noexcept {
     return value;
 }
 
-std::uint32_t player_status_flags(const host_player* player) noexcept;
-std::int32_t player_weapon_type(const host_player* player) noexcept; // of the active slot
+inline std::uint32_t player_status_flags(const host_player* player) noexcept {
+    return read_player_field<std::uint32_t>(player, player_layout::status_flags);
+}
+
+// The weapon type of the active slot (the slot byte read as an unsigned index).
+inline std::int32_t player_weapon_type(const host_player* player) noexcept {
+    const auto slot = read_player_field<std::uint8_t>(player, player_layout::active_slot);
+    return read_player_field<std::int32_t>(player, player_layout::weapon_slots +
+                                                       slot * player_layout::weapon_slot_stride);
+}
 
 // The host's functions, called at their fixed addresses in their own calling forms. Floats
 // that pass through unchanged travel as raw 32-bit words, so no FPU load can alter a NaN.
+// Inline: the aim hook calls three of them on every aim-camera call.
+using host_find_player_fn = host_player*(__cdecl*)(std::int32_t which);
 using host_aim_camera_fn = void*(__thiscall*)(void* object, float* target, std::uint32_t f1,
                                               std::uint32_t f2, std::uint32_t f3);
+using host_transform_offset_fn = void*(__thiscall*)(host_player* player, float* result,
+                                                    float* offset);
 
-host_player* host_find_player(std::int32_t which) noexcept;
-void* host_aim_camera(void* object, float* target, std::uint32_t f1, std::uint32_t f2,
-                      std::uint32_t f3) noexcept;
-void host_transform_offset(host_player* player, float* result, float* offset) noexcept;
+template <typename F> F host_function(std::uint32_t address) noexcept {
+    return reinterpret_cast<F>(static_cast<std::uintptr_t>(address));
+}
+
+inline host_player* host_find_player(std::int32_t which) noexcept {
+    return host_function<host_find_player_fn>(host_addresses::find_player)(which);
+}
+inline void* host_aim_camera(void* object, float* target, std::uint32_t f1, std::uint32_t f2,
+                             std::uint32_t f3) noexcept {
+    return host_function<host_aim_camera_fn>(host_addresses::aim_camera)(object, target, f1, f2,
+                                                                         f3);
+}
+inline void host_transform_offset(host_player* player, float* result, float* offset) noexcept {
+    host_function<host_transform_offset_fn>(host_addresses::transform_offset)(player, result,
+                                                                              offset);
+}
 void host_vector_set(float* vector, const float* values) noexcept;
 
 // Writes a float into host data in place (untranslated, no protection change).

@@ -56,7 +56,7 @@ void apply_settings_line(const settings_position& position, const line_values& v
         if (values.count == 4) {
             weapon_offset_entry entry{values.integer, {}};
             host_vector_set(entry.offset, values.floats);
-            add_weapon_offset(entry);
+            set_weapon_offset(entry);
         }
         break;
     case k::ignored:
@@ -114,6 +114,7 @@ const char* settings_file_path() noexcept {
 
 void load_aiming_settings_from(std::FILE* file) {
     char line[line_buffer_size];
+    begin_weapon_offset_load();
     for (const settings_position& position : settings_positions) {
         if (read_settings_line(file, line) != line_read::absent)
             apply_settings_line(position, parse_settings_line(position.kind, line));

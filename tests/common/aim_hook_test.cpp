@@ -40,7 +40,7 @@ class AimHook : public ::testing::Test {
     }
 
     void add(std::int32_t type, float x, float y, float z) {
-        plugin::weapon_offset_list()->push_back({type, {x, y, z}});
+        plugin::set_weapon_offset({type, {x, y, z}});
     }
 
     // One aim-camera call through the site, with recognisable host arguments.
@@ -132,6 +132,116 @@ INSTANTIATE_TEST_SUITE_P(
         lookup_case{"zero_test_before_scaling", {{22, {0, 0, 0}}}, 22, 1, std::nullopt},
         lookup_case{
             "negative_weapon_type", {{-7, {1, 2, 3}}}, -7, 0, std::array<float, 3>{1, 2, 3}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The same lookups after a second load: the next call follows what that load did to the list.
+struct reload_case {
+    const char* name;
+    std::vector<plugin::weapon_offset_entry> first_load, second_load;
+    std::int32_t weapon;
+    std::optional<std::array<float, 3>> before, after; // offset transformed; none: unchanged
+};
+
+void PrintTo(const reload_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class AimHookAfterReload : public AimHook, public ::testing::WithParamInterface<reload_case> {
+  protected:
+    static void load(const std::vector<plugin::weapon_offset_entry>& entries) {
+        plugin::begin_weapon_offset_load();
+        for (const auto& e : entries)
+            plugin::set_weapon_offset(e);
+    }
+    // The offset the next call hands the transform, or none when it passes the call through.
+    std::optional<std::array<float, 3>> next_aim() {
+        host->calls = {};
+        EXPECT_EQ(aim(), test_host::camera_result);
+        if (host->calls.transforms.empty()) return std::nullopt;
+        return host->calls.transforms.at(0).offset;
+    }
+};
+
+TEST_P(AimHookAfterReload, TheNextCallFollowsTheList) {
+    const reload_case& c = GetParam();
+    host->player.set_weapon(3, c.weapon);
+    load(c.first_load);
+    EXPECT_EQ(next_aim(), c.before);
+    load(c.second_load);
+    EXPECT_EQ(next_aim(), c.after);
+}
+
+using offset3 = std::array<float, 3>;
+std::vector<plugin::weapon_offset_entry> many_types_with_22() {
+    std::vector<plugin::weapon_offset_entry> entries = {{22, {1, 2, 3}}};
+    for (std::int32_t t = 200; t < 260; ++t)
+        entries.push_back({t, {9, 9, 9}});
+    entries.push_back({-1, {8, 8, 8}});
+    return entries;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AimHookAfterReload,
+    ::testing::Values(reload_case{"retuned_type",
+                                  {{22, {1, 2, 3}}},
+                                  {{22, {4, 5, 6}}},
+                                  22,
+                                  offset3{1, 2, 3},
+                                  offset3{4, 5, 6}},
+                      reload_case{"retuned_default",
+                                  {{22, {1, 2, 3}}, {-1, {4, 5, 6}}},
+                                  {{-1, {7, 8, 9}}},
+                                  25,
+                                  offset3{4, 5, 6},
+                                  offset3{7, 8, 9}},
+                      reload_case{"appended_type_takes_over_from_the_default",
+                                  {{-1, {4, 5, 6}}},
+                                  {{-1, {4, 5, 6}}, {25, {1, 1, 1}}},
+                                  25,
+                                  offset3{4, 5, 6},
+                                  offset3{1, 1, 1}},
+                      reload_case{"appended_default_serves_a_type_without_entry",
+                                  {{22, {1, 2, 3}}},
+                                  {{22, {1, 2, 3}}, {-1, {4, 5, 6}}},
+                                  25,
+                                  std::nullopt,
+                                  offset3{4, 5, 6}},
+                      reload_case{"retuned_to_zero_stops_the_search_at_the_call",
+                                  {{22, {1, 2, 3}}, {-1, {4, 5, 6}}},
+                                  {{22, {0, 0, 0}}, {-1, {4, 5, 6}}},
+                                  22,
+                                  offset3{1, 2, 3},
+                                  std::nullopt},
+                      reload_case{"retuned_from_zero",
+                                  {{22, {0, 0, 0}}, {-1, {4, 5, 6}}},
+                                  {{22, {0, 0, 1}}},
+                                  22,
+                                  std::nullopt,
+                                  offset3{0, 0, 1}},
+                      reload_case{"type_left_out_keeps_its_offset",
+                                  {{22, {1, 2, 3}}, {-1, {4, 5, 6}}},
+                                  {{-1, {4, 5, 6}}},
+                                  22,
+                                  offset3{1, 2, 3},
+                                  offset3{1, 2, 3}},
+                      reload_case{"reload_that_changed_nothing",
+                                  {{22, {1, 2, 3}}, {-1, {4, 5, 6}}},
+                                  {{22, {1, 2, 3}}, {-1, {4, 5, 6}}},
+                                  22,
+                                  offset3{1, 2, 3},
+                                  offset3{1, 2, 3}},
+                      reload_case{"appends_that_rebuild_the_lookup",
+                                  {{22, {1, 2, 3}}},
+                                  many_types_with_22(),
+                                  22,
+                                  offset3{1, 2, 3},
+                                  offset3{1, 2, 3}},
+                      reload_case{"appends_that_rebuild_the_lookup_then_a_miss",
+                                  {{22, {1, 2, 3}}},
+                                  many_types_with_22(),
+                                  25,
+                                  std::nullopt,
+                                  offset3{8, 8, 8}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AimHook, NanOffsetIsTransformedNotTreatedAsZero) {

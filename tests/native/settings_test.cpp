@@ -370,7 +370,7 @@ TEST_F(Settings, LastLineWithoutLineEndIsRead) {
     EXPECT_EQ(entries(), full_entries());
 }
 
-TEST_F(Settings, RepeatedWeaponTypesKeepTheFirstOffsetAndTheListDoesNotGrow) {
+TEST_F(Settings, RepeatedWeaponTypesKeepTheFirstOffsetAndReloadsRetuneInPlace) {
     std::vector<std::string> lines = full_lines();
     lines[15] = "22 1 2 3";
     lines[16] = "0x16 9 9 9"; // the same type again within one file
@@ -388,12 +388,14 @@ TEST_F(Settings, RepeatedWeaponTypesKeepTheFirstOffsetAndTheListDoesNotGrow) {
     write_file(join(lines));
     plugin::load_aiming_settings();
 
-    const std::vector<entry> after_change = entries();
-    ASSERT_EQ(after_change.size(), 16u);
-    EXPECT_EQ(after_change.back(), (entry{23, {7, 8, 9}}));
-    const auto* found = plugin::find_weapon_offset(22);
-    ASSERT_NE(found, nullptr);
-    EXPECT_EQ((offset{found->offset[0], found->offset[1], found->offset[2]}), (offset{1, 2, 3}));
+    // 22 takes its new first line in place; 23, new, goes at the end.
+    std::vector<entry> expected = after_first;
+    const auto at_22 =
+        std::find_if(expected.begin(), expected.end(), [](const entry& e) { return e.type == 22; });
+    ASSERT_NE(at_22, expected.end());
+    at_22->xyz = {4, 5, 6};
+    expected.push_back({23, {7, 8, 9}});
+    EXPECT_EQ(entries(), expected);
 }
 
 TEST_F(Settings, ReloadFlagFollowsEachLoad) {

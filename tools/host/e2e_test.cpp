@@ -440,7 +440,7 @@ TEST_F(corvane_e2e, live_edits_take_effect_on_the_next_frame_until_reloading_is_
               static_cast<std::uint32_t>(PAGE_EXECUTE_READ));
     EXPECT_FLOAT_EQ(host->read_float(address::aim_rows + 4 * 27), 7.0f);
     EXPECT_EQ(offset_used(40), (point{0.0f, 0.0f, 2.0f}));
-    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f})); // the first offset stays
+    EXPECT_EQ(offset_used(22), (point{4.0f, 4.0f, 4.0f})); // retuned in place on the next frame
 
     // Deleted while reloading: every value keeps; recreated: the next frame reads it.
     ASSERT_TRUE(module->remove_settings());
