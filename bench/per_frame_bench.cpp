@@ -1,13 +1,27 @@
 // One execution of the host's per-frame call (the CALL at 0x53E981) with one and with three
-// chained hooks that only call next, against the host's own CALL of the same function.
+// chained hooks that only call next, against the host's own CALL of the same function. And one
+// frame of the started module reloading a settings file that has not changed, with corvane.log
+// open against the same frame with no log.
+#include "aim_host.h"
 #include "bench_table.h"
 #include "host_image.h"
 
 #include "injector/branch.h"
 #include "platform/os.h"
+#include "platform/os_stand_in.h"
+#include "plugin/aiming_plugin.h"
+#include "plugin/module_log.h"
+#include "plugin/settings.h"
+#include "plugin/weapon_offsets.h"
 #include "runtime/game_process_event.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <sstream>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -49,12 +63,16 @@ class per_frame_setting {
 
     bool mapped() const { return caller_code != nullptr; }
 
-    void add_hooks(int count) {
+    // False when a hook could not patch the site.
+    bool add_hooks(int count) {
+        bool patched = true;
         for (int i = 0; i < count; ++i) {
             hookers.push_back(std::make_unique<runtime::per_frame_hooker>());
-            hookers.back()->install(
-                [](runtime::per_frame_hooker::next_type next) { return next(); });
+            patched =
+                patched && injector::was_made(hookers.back()->install(
+                               [](runtime::per_frame_hooker::next_type next) { return next(); }));
         }
+        return patched;
     }
 
     static void* frame() {
@@ -71,7 +89,7 @@ class per_frame_setting {
 void run(benchmark::State& state, int hook_count) {
     per_frame_setting s;
     if (!s.mapped()) return bench::fail(state, "the host image could not be mapped at 0x400000");
-    s.add_hooks(hook_count);
+    if (!s.add_hooks(hook_count)) return bench::fail(state, "a hook could not patch the site");
 
     // The site leads to the trampoline once hooked, the hooks are all registered, and one
     // execution still runs the host function exactly once.
@@ -108,8 +126,93 @@ void per_frame_three_hooks(benchmark::State& state) {
     run(state, 3);
 }
 
+// The sample settings file with live reload switched on, in a folder of its own that the OS
+// stand-in gives as the module's.
+class reloading_folder {
+  public:
+    reloading_folder() {
+        char pattern[] = "/tmp/corvane-bench-XXXXXX";
+        if (!mkdtemp(pattern)) return;
+        dir_ = pattern;
+        std::ifstream sample(std::string(CORVANE_BENCH_SETTINGS_DIR) + "/aimingSets.dat");
+        std::stringstream text;
+        text << sample.rdbuf();
+        std::string lines = text.str();
+        lines.replace(0, lines.find('\n'), "ReloadEveryFrame 1");
+        std::ofstream(dir_ + "/aimingSets.dat") << lines;
+    }
+    ~reloading_folder() {
+        if (dir_.empty()) return;
+        std::remove((dir_ + "/aimingSets.dat").c_str());
+        rmdir(dir_.c_str());
+    }
+    reloading_folder(const reloading_folder&) = delete;
+    reloading_folder& operator=(const reloading_folder&) = delete;
+
+    const std::string& dir() const { return dir_; }
+
+  private:
+    std::string dir_;
+};
+
+// One host frame of the started module, build 1001, reloading the unchanged file: the key polls
+// and a whole settings load, with the log open or, when `with_log` is false, with a log that
+// could not be created.
+void reload_frame(benchmark::State& state, bool with_log) {
+    per_frame_setting s;
+    const reloading_folder folder;
+    if (!s.mapped() || folder.dir().empty())
+        return bench::fail(state, "the host image or the settings folder is missing");
+    auto& os_state = os::stand_in::current();
+    os_state.module_paths[os_state.plugin_module] = folder.dir() + "/corvane.dll";
+    os_state.refuse_files = !with_log;
+    const test_host::bytes_patch build_1001(0x401000, {0x55, 0x8B, 0xEC, 0x53});
+    const test_host::aim_host aim; // the aim call site and the vector-set double
+    // Unloads the module before the host's doubles above put their own bytes back.
+    struct unload_first {
+        ~unload_first() { test_host::reset_module(); }
+    } unload;
+
+    plugin::create_weapon_offset_list();
+    plugin::start_aiming_plugin();
+    s.frame(); // the first reload
+    const bool reloading = plugin::reload_each_frame != 0 &&
+                           plugin::weapon_offset_list()->size() == 16 &&
+                           injector::read_branch_target(per_frame_site) !=
+                               reinterpret_cast<std::uintptr_t>(&host_per_frame);
+    if (!reloading || plugin::module_log_open() != with_log)
+        return bench::fail(state, "the module did not start reloading as it should");
+    const std::string log_before = with_log ? os_state.files.at(plugin::log_file_path()) : "";
+
+    os_state.key_queries.reserve(1024);
+    os_state.protect_calls.reserve(1024);
+    os_state.flushes.reserve(1024);
+    unsigned n = 0;
+    const auto allocations = bench::allocation_count();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(s.frame());
+        if (++n % 256 == 0) {
+            os_state.key_queries.clear();
+            os_state.protect_calls.clear();
+            os_state.flushes.clear();
+        }
+    }
+    bench::report_allocations(state, allocations);
+    if (with_log && os_state.files.at(plugin::log_file_path()) != log_before)
+        bench::fail(state, "a frame that changed nothing wrote to the log");
+}
+
+void reload_frame_with_log(benchmark::State& state) {
+    reload_frame(state, true);
+}
+void reload_frame_without_log(benchmark::State& state) {
+    reload_frame(state, false);
+}
+
 } // namespace
 
+BENCHMARK(reload_frame_without_log)->Apply(bench::repeat);
+BENCHMARK(reload_frame_with_log)->Apply(bench::repeat);
 BENCHMARK(per_frame_direct)->Apply(bench::repeat);
 BENCHMARK(per_frame_one_hook)->Apply(bench::repeat);
 BENCHMARK(per_frame_three_hooks)->Apply(bench::repeat);

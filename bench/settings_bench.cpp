@@ -44,6 +44,7 @@ void settings_load(benchmark::State& state) {
         return bench::fail(state, "the sample settings file was not loaded");
     }
     os.protect_calls.reserve(1024);
+    os.flushes.reserve(1024);
     host->calls.vector_sets.reserve(256 * line_count);
     unsigned n = 0;
     const auto allocations = bench::allocation_count();
@@ -51,6 +52,7 @@ void settings_load(benchmark::State& state) {
         plugin::load_aiming_settings();
         if (++n % 256 == 0) {
             os.protect_calls.clear();
+            os.flushes.clear();
             host->calls.vector_sets.clear();
         }
     }

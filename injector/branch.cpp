@@ -38,11 +38,12 @@ std::uintptr_t read_branch_target(std::uintptr_t address) noexcept {
     }
 }
 
-std::uintptr_t write_call(std::uintptr_t site, std::uintptr_t target) noexcept {
+call_write write_call(std::uintptr_t site, std::uintptr_t target) noexcept {
     const std::uintptr_t previous = read_branch_target(site);
-    protected_write_value<std::uint8_t>(site, call_rel32);
-    protected_write_value<std::uint32_t>(site + 1, relative_displacement(site, target));
-    return previous;
+    const patch_status opcode = protected_write_value<std::uint8_t>(site, call_rel32);
+    const patch_status displacement =
+        protected_write_value<std::uint32_t>(site + 1, relative_displacement(site, target));
+    return {previous, worse(opcode, displacement)};
 }
 
 } // namespace injector

@@ -5,6 +5,8 @@
 // instruction's own bytes is a separate protected access; a pointer cell is read plainly.
 #pragma once
 
+#include "injector/protect.h"
+
 #include <cstdint>
 
 namespace injector {
@@ -16,8 +18,14 @@ std::uint32_t relative_displacement(std::uintptr_t site, std::uintptr_t target) 
 // pointer cell. Null for any other instruction.
 std::uintptr_t read_branch_target(std::uintptr_t address) noexcept;
 
-// Writes a 5-byte CALL to `target` at `site` (opcode, then displacement, as two accesses) and
-// returns where the site led before, as read_branch_target gives it.
-std::uintptr_t write_call(std::uintptr_t site, std::uintptr_t target) noexcept;
+// What write_call did: where the site led before, and how the two writes went.
+struct [[nodiscard]] call_write {
+    std::uintptr_t previous; // as read_branch_target gave it before the write
+    patch_status status;
+};
+
+// Writes a 5-byte CALL to `target` at `site` (opcode, then displacement, as two accesses, each
+// followed by an instruction-cache flush) and returns where the site led before.
+call_write write_call(std::uintptr_t site, std::uintptr_t target) noexcept;
 
 } // namespace injector

@@ -8,7 +8,6 @@
 
 #include "injector/branch.h"
 #include "injector/host_address.h"
-#include "injector/host_variant.h"
 #include "injector/protect.h"
 #include "injector/teardown.h"
 
@@ -18,6 +17,7 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
@@ -35,7 +35,7 @@ void report_assertion(const char* expression, const char* file, int line) noexce
 class scoped_base {
   public:
     virtual ~scoped_base() = default;
-    virtual void restore_bytes() = 0;
+    virtual patch_status restore_bytes() = 0;
 };
 
 // Keeps up to `bufsize` bytes that a patch replaced, and puts them back on restore or
@@ -47,28 +47,34 @@ template <std::size_t bufsize> class scoped_basic : public scoped_base {
     scoped_basic& operator=(const scoped_basic&) = delete;
 
     // Runs this class's own restore, not a derived override: a derived part is gone by now.
-    ~scoped_basic() override { scoped_basic::restore_bytes(); }
+    // Whoever needs to know how the restore went calls restore_bytes before this.
+    ~scoped_basic() override { static_cast<void>(scoped_basic::restore_bytes()); }
 
-    void restore_bytes() override {
-        if (!holds_bytes) return;
-        protected_write(address, kept_bytes, size, unprotect);
+    // Puts the kept bytes back, if any are held; nothing held is `done`.
+    patch_status restore_bytes() override {
+        if (!holds_bytes) return patch_status::done;
+        const patch_status status = protected_write(address, kept_bytes, size, unprotect);
         holds_bytes = false;
+        return status;
     }
 
     // Puts back what was kept before (through the virtual table, so an override runs), then
     // keeps the `size` bytes at `address`. A size above bufsize is reported and keeps nothing.
-    virtual void save_bytes(void* address_, std::uint32_t size_, bool unprotect_) {
+    virtual patch_status save_bytes(void* address_, std::uint32_t size_, bool unprotect_) {
         const bool fits = size_ <= bufsize;
         // The report names the check as it has always been reported, whatever line it sits on.
         if (!fits) report_assertion("size <= bufsize", "injector/hooking", 83);
-        this->restore_bytes();
-        if (!fits) return;
+        const patch_status restored = this->restore_bytes();
+        if (!fits) return worse(restored, patch_status::too_large);
         holds_bytes = true;
         address = address_;
         unprotect = unprotect_;
         size = size_;
-        protected_read(address, kept_bytes, size, unprotect);
+        return worse(restored, protected_read(address, kept_bytes, size, unprotect));
     }
+
+    // The bytes kept by the last save_bytes (still readable after they were put back).
+    std::span<const std::uint8_t> kept() const noexcept { return {kept_bytes, size}; }
 
   protected:
     std::uint8_t kept_bytes[bufsize] = {};
@@ -127,12 +133,15 @@ class function_hooker_base : public scoped_base {
     }
     function_hooker_base& operator=(const function_hooker_base&) = delete;
 
-    ~function_hooker_base() override { remove_registration(); }
+    ~function_hooker_base() override { static_cast<void>(remove_registration()); }
 
-    // Takes this hooker's hook off the site; the last one to go unpatches the site.
-    void restore_bytes() override { remove_registration(); }
+    // Takes this hooker's hook off the site; the last one to go unpatches the site, and the
+    // result then tells how putting the site's bytes back went.
+    patch_status restore_bytes() override { return remove_registration(); }
 
-    virtual void install(hook_type hook) = 0;
+    // Registers `hook` for this hooker and patches the site if it is not patched yet; the
+    // result tells how patching went (`done` when the site was patched already).
+    virtual patch_status install(hook_type hook) = 0;
 
     bool is_installed() const noexcept { return installed; }
 
@@ -156,9 +165,9 @@ class function_hooker_base : public scoped_base {
     std::shared_ptr<manager_type> manager;
 
   private:
-    void remove_registration() noexcept {
+    patch_status remove_registration() noexcept {
         installed = false;
-        if (manager) manager->remove(this);
+        return manager ? manager->remove(this) : patch_status::done;
     }
 
     static void drop_module_reference() noexcept {
@@ -189,10 +198,10 @@ class function_hooker<patch_kind, site_address, R(Args...)>
 
     // Registers `hook` (or replaces this hooker's earlier one in place) and patches the site
     // if it is not patched yet.
-    void install(hook_type hook) override {
+    patch_status install(hook_type hook) override {
         this->installed = true;
-        this->manager->attach(this, std::move(hook),
-                              reinterpret_cast<std::uintptr_t>(&base::site_trampoline));
+        return this->manager->attach(this, std::move(hook),
+                                     reinterpret_cast<std::uintptr_t>(&base::site_trampoline));
     }
 };
 
@@ -208,16 +217,18 @@ class function_hooker_manager : protected patch_kind {
     ~function_hooker_manager() override { hookers.clear(); }
 
     // Registers the hook, then patches the site on first use. A site from which no call
-    // destination can be read is left untouched: a trampoline there would call null.
-    void attach(const hooker_base* hooker, hook_type hook, std::uintptr_t trampoline) {
+    // destination can be read is left untouched (`not_a_call`): a trampoline there would call
+    // null. The hook stays registered either way.
+    patch_status attach(const hooker_base* hooker, hook_type hook, std::uintptr_t trampoline) {
         put_hook(hooker, std::move(hook));
-        if (site_patched) return;
-        const std::uintptr_t site = translate_host_address(hooker_base::call_site_address);
-        ensure_host_variant();
-        if (read_branch_target(site) == 0) return;
-        this->save_bytes(reinterpret_cast<void*>(site), 5, true);
-        host_function = reinterpret_cast<host_function_type>(write_call(site, trampoline));
+        if (site_patched) return patch_status::done;
+        const std::uintptr_t site = host_code_address(hooker_base::call_site_address);
+        if (read_branch_target(site) == 0) return patch_status::not_a_call;
+        const patch_status saved = this->save_bytes(reinterpret_cast<void*>(site), 5, true);
+        const call_write written = write_call(site, trampoline);
+        host_function = reinterpret_cast<host_function_type>(written.previous);
         site_patched = true;
+        return worse(saved, written.status);
     }
 
     // Adds an entry for `hooker`, or replaces its hook in place.
@@ -244,24 +255,26 @@ class function_hooker_manager : protected patch_kind {
     }
 
     // Takes `hooker`'s entry out; with the last one gone the site gets its bytes back.
-    void remove(const hooker_base* hooker) noexcept {
+    patch_status remove(const hooker_base* hooker) noexcept {
         for (auto it = hookers.begin(); it != hookers.end(); ++it) {
             if (it->hooker != hooker) continue;
             hookers.erase(it);
-            if (hookers.empty()) restore_bytes();
-            return;
+            return hookers.empty() ? restore_bytes() : patch_status::done;
         }
+        return patch_status::done;
     }
 
     // Unpatches the site: drops every entry and writes the saved five bytes back.
-    void restore_bytes() override {
-        if (!site_patched) return;
+    patch_status restore_bytes() override {
+        if (!site_patched) return patch_status::done;
         site_patched = false;
         hookers.clear();
-        patch_kind::restore_bytes();
+        return patch_kind::restore_bytes();
     }
 
     bool is_site_patched() const noexcept { return site_patched; }
+    // The five bytes the site held before it was patched.
+    std::span<const std::uint8_t> kept_site_bytes() const noexcept { return patch_kind::kept(); }
     std::size_t hook_count() const noexcept { return hookers.size(); }
     host_function_type host_function_address() const noexcept { return host_function; }
 

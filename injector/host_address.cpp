@@ -1,5 +1,6 @@
 #include "injector/host_address.h"
 
+#include "injector/host_variant.h"
 #include "platform/os.h"
 
 namespace injector {
@@ -19,6 +20,12 @@ std::uintptr_t host_module_base() noexcept {
 
 std::uintptr_t translate_host_address(std::uint32_t host_address) noexcept {
     return static_cast<std::uint32_t>(host_module_base()) + host_address - host_preferred_base;
+}
+
+std::uintptr_t host_code_address(std::uint32_t host_address) noexcept {
+    const std::uintptr_t address = translate_host_address(host_address);
+    ensure_host_variant();
+    return address;
 }
 
 void forget_host_module_base() noexcept {

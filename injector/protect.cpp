@@ -4,6 +4,10 @@
 
 namespace injector {
 
+patch_status worse(patch_status a, patch_status b) noexcept {
+    return a < b ? b : a;
+}
+
 unprotect_guard::unprotect_guard(void* address, std::uint32_t size) noexcept
     : address_(address), size_(size) {
     if (size_ != 0)
@@ -12,21 +16,34 @@ unprotect_guard::unprotect_guard(void* address, std::uint32_t size) noexcept
 }
 
 unprotect_guard::~unprotect_guard() {
-    if (!changed_) return;
-    std::uint32_t scratch = 0;
-    os::virtual_protect(address_, size_, old_protection_, &scratch);
+    static_cast<void>(end()); // a scope that ends without asking has no one to tell
 }
 
-void protected_read(const void* address, void* buffer, std::uint32_t size,
-                    bool unprotect) noexcept {
+patch_status unprotect_guard::end() noexcept {
+    if (!ended_) {
+        ended_ = true;
+        std::uint32_t scratch = 0;
+        if (changed_) restored_ = os::virtual_protect(address_, size_, old_protection_, &scratch);
+    }
+    if (size_ == 0) return patch_status::done;
+    if (!changed_) return patch_status::unprotected;
+    return restored_ ? patch_status::done : patch_status::protection_kept_open;
+}
+
+patch_status protected_read(const void* address, void* buffer, std::uint32_t size,
+                            bool unprotect) noexcept {
     unprotect_guard guard(const_cast<void*>(address), unprotect ? size : 0);
     if (size != 0) std::memcpy(buffer, address, size);
+    return guard.end();
 }
 
-void protected_write(void* address, const void* buffer, std::uint32_t size,
-                     bool unprotect) noexcept {
+patch_status protected_write(void* address, const void* buffer, std::uint32_t size,
+                             bool unprotect) noexcept {
     unprotect_guard guard(address, unprotect ? size : 0);
-    if (size != 0) std::memcpy(address, buffer, size);
+    if (size == 0) return guard.end();
+    std::memcpy(address, buffer, size);
+    os::flush_instruction_cache(address, size);
+    return guard.end();
 }
 
 } // namespace injector

@@ -16,6 +16,11 @@
 #if !defined(_WIN32) && !defined(__cdecl)
 #define __cdecl __attribute__((cdecl))
 #endif
+// The printf dialect the C library's formatting follows, for format checks: MinGW names its own
+// conforming one (the one the module uses) here; elsewhere it is the plain C library's.
+#if !defined(_WIN32) && !defined(__MINGW_PRINTF_FORMAT)
+#define __MINGW_PRINTF_FORMAT printf
+#endif
 
 namespace os {
 
@@ -42,5 +47,26 @@ std::int16_t key_state(int virtual_key) noexcept;
 
 // MessageBoxA(GetActiveWindow(), text, caption, MB_ICONERROR).
 void show_error_box(const char* text, const char* caption) noexcept;
+
+// FlushInstructionCache(GetCurrentProcess(), address, size): after code is written, so that the
+// processor runs the new bytes.
+void flush_instruction_cache(const void* address, std::uint32_t size) noexcept;
+
+// A file the module writes (its log), open for writing. What lies behind it is the OS's business.
+struct file;
+
+// CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS): a new, empty file at `path`
+// (an existing one is emptied), readable by other programs while it is open. Null when it
+// cannot be created: a read-only folder, a folder of that name, the file held elsewhere.
+file* create_file(const char* path) noexcept;
+
+// WriteFile: adds `size` bytes at the end. False when not all of them were written.
+bool append_to_file(file* f, const char* bytes, std::uint32_t size) noexcept;
+
+// CloseHandle.
+void close_file(file* f) noexcept;
+
+// GetTickCount64: milliseconds from a fixed moment; never goes back.
+std::uint64_t monotonic_milliseconds() noexcept;
 
 } // namespace os

@@ -18,6 +18,20 @@ void reset() {
     current() = state{};
 }
 
+int state::open_files() const {
+    return static_cast<int>(std::count_if(handles.begin(), handles.end(),
+                                          [](const std::string& path) { return !path.empty(); }));
+}
+
+namespace {
+std::string* open_file(file* f) {
+    auto& s = current();
+    const auto index = reinterpret_cast<std::uintptr_t>(f) - 1;
+    if (index >= s.handles.size() || s.handles[index].empty()) return nullptr;
+    return &s.files[s.handles[index]];
+}
+} // namespace
+
 } // namespace stand_in
 
 bool virtual_protect(void* address, std::uint32_t size, std::uint32_t new_protection,
@@ -71,6 +85,37 @@ std::int16_t key_state(int virtual_key) noexcept {
 
 void show_error_box(const char* text, const char* caption) noexcept {
     stand_in::current().error_boxes.push_back({text, caption});
+}
+
+void flush_instruction_cache(const void* address, std::uint32_t size) noexcept {
+    stand_in::current().flushes.push_back({reinterpret_cast<std::uintptr_t>(address), size});
+}
+
+file* create_file(const char* path) noexcept {
+    auto& s = stand_in::current();
+    if (s.refuse_files) return nullptr;
+    s.files[path].clear();
+    s.handles.push_back(path);
+    return reinterpret_cast<file*>(s.handles.size());
+}
+
+bool append_to_file(file* f, const char* bytes, std::uint32_t size) noexcept {
+    auto& s = stand_in::current();
+    ++s.appends;
+    std::string* const contents = stand_in::open_file(f);
+    if (!contents || contents->size() + size > s.full_at) return false;
+    contents->append(bytes, size);
+    return true;
+}
+
+void close_file(file* f) noexcept {
+    auto& s = stand_in::current();
+    const auto index = reinterpret_cast<std::uintptr_t>(f) - 1;
+    if (index < s.handles.size()) s.handles[index].clear();
+}
+
+std::uint64_t monotonic_milliseconds() noexcept {
+    return stand_in::current().milliseconds;
 }
 
 } // namespace os

@@ -19,6 +19,13 @@ struct protect_call {
     bool operator==(const protect_call&) const = default;
 };
 
+// One FlushInstructionCache call.
+struct flush_call {
+    std::uintptr_t address;
+    std::uint32_t size;
+    bool operator==(const flush_call&) const = default;
+};
+
 // One MessageBoxA call.
 struct error_box {
     std::string text;
@@ -52,6 +59,22 @@ struct state {
     std::vector<int> key_queries;
 
     std::vector<error_box> error_boxes;
+
+    std::vector<flush_call> flushes;
+
+    // Files the module writes, kept in memory: path -> contents as they stand. A file is created
+    // (emptied) by create_file; `refuse_files` makes every creation fail (a read-only folder);
+    // once a file holds `full_at` bytes, appends fail (a full disk). `handles` holds the path of
+    // each handle given out, emptied when it is closed.
+    std::map<std::string, std::string> files;
+    bool refuse_files = false;
+    std::size_t full_at = static_cast<std::size_t>(-1);
+    std::vector<std::string> handles;
+    int appends = 0;
+    int open_files() const;
+
+    // GetTickCount64: tests move it.
+    std::uint64_t milliseconds = 0;
 };
 
 state& current();

@@ -54,4 +54,28 @@ void show_error_box(const char* text, const char* caption) noexcept {
     MessageBoxA(GetActiveWindow(), text, caption, MB_ICONERROR);
 }
 
+void flush_instruction_cache(const void* address, std::uint32_t size) noexcept {
+    FlushInstructionCache(GetCurrentProcess(), address, size);
+}
+
+file* create_file(const char* path) noexcept {
+    const HANDLE handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? nullptr : reinterpret_cast<file*>(handle);
+}
+
+bool append_to_file(file* f, const char* bytes, std::uint32_t size) noexcept {
+    DWORD written = 0;
+    const BOOL ok = WriteFile(reinterpret_cast<HANDLE>(f), bytes, size, &written, nullptr);
+    return ok != 0 && written == size;
+}
+
+void close_file(file* f) noexcept {
+    CloseHandle(reinterpret_cast<HANDLE>(f));
+}
+
+std::uint64_t monotonic_milliseconds() noexcept {
+    return GetTickCount64();
+}
+
 } // namespace os

@@ -1,46 +1,127 @@
 #include "plugin/aiming_plugin.h"
 
+#include "corvane/version.h"
 #include "injector/branch.h"
 #include "injector/hooking.h"
 #include "injector/host_address.h"
-#include "injector/host_variant.h"
 #include "injector/teardown.h"
 #include "plugin/aim_hook.h"
 #include "plugin/host.h"
+#include "plugin/module_log.h"
 #include "plugin/per_frame.h"
 #include "plugin/settings.h"
+#include "runtime/game_process_event.h"
+#include "runtime/game_version.h"
+
+#include <cinttypes>
+#include <cstdio>
 
 namespace plugin {
 
 namespace {
 
+constexpr char aim_call[] = "aim call";
+constexpr char frame_call[] = "per-frame call";
+constexpr char now_calls_corvane[] = "now calls corvane";
+
 // The five bytes that stood at the aim call site, so that unloading never leaves the host
 // calling into a module that is gone.
 injector::scoped_call* aim_site_bytes = nullptr;
+std::uintptr_t aim_site = 0;
+
+// "aim call at 0x527A95" in `out`.
+const char* site_words(const char* what, std::uint32_t host_address, std::uintptr_t address,
+                       char (&out)[96]) {
+    std::snprintf(out, sizeof out, "%s at %s", what, text_of_address(host_address, address).text);
+    return out;
+}
 
 void restore_aim_call_site() noexcept {
-    delete aim_site_bytes; // puts the bytes back
+    const injector::patch_status status = aim_site_bytes->restore_bytes();
+    if (status != injector::patch_status::done) {
+        char where[96], what[128];
+        std::snprintf(what, sizeof what, "unloading: the %s",
+                      site_words(aim_call, host_addresses::aim_call_site, aim_site, where));
+        log_patch(what, "its own bytes were put back", status);
+    }
+    delete aim_site_bytes;
     aim_site_bytes = nullptr;
 }
 
 void redirect_aim_call(std::uintptr_t site) {
+    aim_site = site;
     aim_site_bytes = new injector::scoped_call();
     injector::register_teardown(&restore_aim_call_site);
-    aim_site_bytes->save_bytes(reinterpret_cast<void*>(site), 5, true);
-    injector::write_call(site, reinterpret_cast<std::uintptr_t>(&aim_weapon_hook));
+    const injector::patch_status saved =
+        aim_site_bytes->save_bytes(reinterpret_cast<void*>(site), 5, true);
+    const injector::call_write written =
+        injector::write_call(site, reinterpret_cast<std::uintptr_t>(&aim_weapon_hook));
+    char what[96];
+    log_patch(site_words(aim_call, host_addresses::aim_call_site, site, what), now_calls_corvane,
+              injector::worse(saved, written.status));
+    note_call_site(aim_call, host_addresses::aim_call_site, site, aim_site_bytes->kept());
+}
+
+void log_module_loaded() {
+    if (module_found_itself())
+        log_line("corvane %s, loaded from %s", corvane::version, module_file_path());
+    else
+        log_line("corvane %s: it could not find its own file, so it looks for its settings beside "
+                 "the game's executable, %s",
+                 corvane::version, module_file_path());
+}
+
+// The game build, and whether keys and live reload work on it: they need the per-frame hook.
+void log_game_build(const runtime::game_process_event& event) {
+    const std::int32_t code = runtime::identify_game_version();
+    const std::uintptr_t site = injector::host_code_address(runtime::per_frame_call_site);
+    char what[96];
+    site_words(frame_call, runtime::per_frame_call_site, site, what);
+    if (!event.hook_status) {
+        std::uint32_t probed = 0; // stays 0 where nothing can be read
+        read_game_bytes(injector::host_code_address(runtime::main_probe_address), &probed,
+                        sizeof probed);
+        if (code == 0)
+            log_line("game build not recognised (0x%08" PRIX32 " at 0x%06" PRIX32
+                     "): keys Z and X and live reload are off on this build; the aim offsets "
+                     "and the values of the settings file still apply",
+                     probed, runtime::main_probe_address);
+        else
+            log_line("game build %" PRId32 " (0x%08" PRIX32 " at 0x%06" PRIX32
+                     "): keys Z and X and live reload are off on this build; the aim offsets "
+                     "and the values of the settings file still apply",
+                     code, probed, runtime::main_probe_address);
+        note_call_site(frame_call, runtime::per_frame_call_site, site, {});
+        return;
+    }
+    if (injector::was_made(*event.hook_status)) {
+        log_line("game build %" PRId32 ": keys Z and X and live reload are on", code);
+        log_patch(what, "now calls corvane after the game's own frame work", *event.hook_status);
+        note_call_site(frame_call, runtime::per_frame_call_site, site,
+                       runtime::per_frame_hooker::site_manager()->kept_site_bytes());
+        return;
+    }
+    log_line("game build %" PRId32 ", but its per-frame call could not be changed, so keys Z "
+             "and X and live reload are off",
+             code);
+    log_patch(what, now_calls_corvane, *event.hook_status);
+    note_call_site(frame_call, runtime::per_frame_call_site, site, {});
 }
 
 } // namespace
 
 void start_aiming_plugin() noexcept {
     try {
-        const std::uintptr_t site = injector::translate_host_address(host_addresses::aim_call_site);
-        injector::ensure_host_variant();
-        redirect_aim_call(site);
+        open_module_log(log_file_path());
+        log_module_loaded();
+        redirect_aim_call(injector::host_code_address(host_addresses::aim_call_site));
         load_aiming_settings();
         register_per_frame_handler();
+        log_game_build(runtime::game_process_event::instance());
     } catch (...) {
         // Out of memory at load: whatever was set up stays consistent and is undone at unload.
+        log_line("start-up stopped early: the game is out of memory; what corvane set up so far "
+                 "stays and is undone at unload");
     }
 }
 

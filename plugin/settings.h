@@ -11,6 +11,7 @@ namespace plugin {
 
 inline constexpr int path_buffer_size = 261; // 260 characters and a terminator
 inline constexpr const char settings_file_name[] = "aimingSets.dat";
+inline constexpr const char log_file_name[] = "corvane.log";
 // The module's own directory with its trailing separator. Found on the first call, which shows
 // the error box if the module's handle cannot be had and then uses the executable's directory.
 // A module path without any separator is kept whole; one too long for 260 characters leaves
@@ -20,6 +21,20 @@ const char* plugin_dir_path() noexcept;
 // The directory followed by "aimingSets.dat", rebuilt on every call; null when the two do not
 // fit in 260 characters, or the directory could not be had whole (no cut path is ever opened).
 const char* settings_file_path() noexcept;
+
+// The directory followed by "corvane.log", by the same rule as settings_file_path. Files beside
+// the module are named here and nowhere else.
+const char* log_file_path() noexcept;
+
+// The full path the module was loaded from, as the directory was found from it (the
+// executable's when the module could not find its own handle; empty when it was too long).
+const char* module_file_path() noexcept;
+// False when the module could not find its own handle and looks beside the executable.
+bool module_found_itself() noexcept;
+
+// Why a load read nothing: the file's path does not fit in 260 characters, there is no file of
+// that name, or it is there but cannot be opened or read (held by another program, a folder).
+enum class settings_file_problem { none, path_too_long, not_found, cannot_open };
 
 // Set from line 1; non-zero makes the per-frame handler load the file again every frame.
 extern std::int32_t reload_each_frame;

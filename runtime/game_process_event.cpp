@@ -32,6 +32,10 @@ void run_each(const game_process_event::handler_list& list) {
 
 } // namespace
 
+bool builds_with_frame_hook(std::int32_t game_version_code) noexcept {
+    return game_version_code == 1001 || game_version_code == 1002;
+}
+
 game_process_event& game_process_event::instance() {
     if (!the_event) {
         the_event = new game_process_event();
@@ -55,10 +59,9 @@ void game_process_event::add_handler(handler_list& list, const handler& h) {
 
     if (!hook_attempted) {
         hook_attempted = true;
-        const std::int32_t code = identify_game_version();
-        if (code == 1001 || code == 1002) {
+        if (builds_with_frame_hook(identify_game_version())) {
             per_frame_hooker hooker;
-            hooker.install(
+            hook_status = hooker.install(
                 [this](per_frame_hooker::next_type next) { return event_hook(std::move(next)); });
             injector::retain_hooker(hooker);
         }

@@ -3,7 +3,7 @@
 // Handlers added here run every time the host executes its per-frame call (host 0x53E981):
 // `pre_handlers` before the host's function, `post_handlers` after it. The event has no thread or
 // timer of its own; the first handler added puts it in front of that call with a chained call
-// hook, on host builds 1001 and 1002 only.
+// hook, on host builds 1001 and 1002 only (builds_with_frame_hook).
 #pragma once
 
 #include "injector/hooking.h"
@@ -11,10 +11,14 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <optional>
 
 namespace runtime {
 
 using handler = std::function<void()>;
+
+// The host builds whose per-frame call the event hooks.
+bool builds_with_frame_hook(std::int32_t game_version_code) noexcept;
 
 // The hooked per-frame call: no arguments, a pointer-sized result passed through untouched.
 inline constexpr std::uint32_t per_frame_call_site = 0x53E981;
@@ -39,6 +43,9 @@ class game_process_event {
     bool hook_attempted = false;
     handler_list pre_handlers;
     handler_list post_handlers;
+    // How installing the per-frame hook went; empty when no hook was tried (a build other than
+    // 1001 and 1002).
+    std::optional<injector::patch_status> hook_status;
 
   private:
     game_process_event() = default;

@@ -1,7 +1,6 @@
 #include "runtime/game_version.h"
 
 #include "injector/host_address.h"
-#include "injector/host_variant.h"
 #include "injector/protect.h"
 #include "platform/os.h"
 
@@ -16,8 +15,9 @@ struct version_probe {
 };
 
 constexpr version_probe probe_table[] = {
-    {0x401000, 0x53EC8B55, 1001}, {0x401000, 0x16197BE9, 1002}, {0x8245BC, 0x000094BF, 1011},
-    {0x8252FC, 0x000094BF, 1101}, {0x82533C, 0x000094BF, 1111}, {0x858D51, 0x3539F633, 3200},
+    {main_probe_address, 0x53EC8B55, 1001}, {main_probe_address, 0x16197BE9, 1002},
+    {0x8245BC, 0x000094BF, 1011},           {0x8252FC, 0x000094BF, 1101},
+    {0x82533C, 0x000094BF, 1111},           {0x858D51, 0x3539F633, 3200},
     {0x858C61, 0x3539F633, 3210},
 };
 
@@ -40,8 +40,7 @@ std::int32_t probe_game_version() noexcept {
 }
 
 std::uint32_t read_host_dword(std::uint32_t host_address) noexcept {
-    const std::uintptr_t address = injector::translate_host_address(host_address);
-    injector::ensure_host_variant();
+    const std::uintptr_t address = injector::host_code_address(host_address);
     // A smaller, unknown executable may end before a probe address: that probe just fails.
     if (!os::is_readable(reinterpret_cast<const void*>(address), 4)) return 0;
     return injector::protected_read_value<std::uint32_t>(address);

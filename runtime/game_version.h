@@ -8,6 +8,9 @@
 
 namespace runtime {
 
+// Where the first probes look: the value there names builds 1001 and 1002.
+inline constexpr std::uint32_t main_probe_address = 0x401000;
+
 std::int32_t identify_game_version() noexcept;
 
 // Runs the probe table once; the first probe whose value matches names the build.

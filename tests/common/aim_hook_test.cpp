@@ -30,8 +30,10 @@ class AimHook : public ::testing::Test {
         test_host::reset_module();
         host = std::make_unique<aim_host>();
         plugin::create_weapon_offset_list();
-        injector::write_call(aim_call_site,
-                             reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook));
+        ASSERT_TRUE(injector::was_made(
+            injector::write_call(aim_call_site,
+                                 reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook))
+                .status));
         host->player.set_weapon(2, 22);
     }
     void TearDown() override {

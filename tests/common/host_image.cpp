@@ -23,6 +23,7 @@ std::vector<std::uint8_t> read_bytes(std::uint32_t host_address, std::size_t siz
 #include "injector/teardown.h"
 #include "plugin/aim_hook.h"
 #include "plugin/settings.h"
+#include "plugin/settings_log.h"
 #include "runtime/game_version.h"
 
 namespace test_host {
@@ -33,6 +34,7 @@ void reset_module() {
     injector::forget_host_variant();
     runtime::forget_game_version();
     plugin::forget_settings_state();
+    plugin::forget_settings_log();
     plugin::aim_mode = 0;
 }
 

@@ -131,7 +131,9 @@ TEST_P(WriteCall, ReturnsTheOldDestinationAndReplacesExactlyFiveBytes) {
     held.push_back(0x5A); // the byte after the site
     test_host::bytes_patch bytes(site, held);
 
-    EXPECT_EQ(injector::write_call(site, c.target), c.previous);
+    const injector::call_write written = injector::write_call(site, c.target);
+    EXPECT_EQ(written.previous, c.previous);
+    EXPECT_EQ(written.status, injector::patch_status::done);
 
     std::vector<std::uint8_t> expected = op({0xE8}, c.target - (site + 5));
     expected.insert(expected.end(), held.begin() + 5, held.end());
@@ -160,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Spelled out byte by byte, independently of the displacement formula the table uses.
 TEST_F(Branch, TargetBelowSiteGivesNegativeDisplacement) {
     test_host::bytes_patch bytes(site, {0x90, 0x90, 0x90, 0x90, 0x90});
-    injector::write_call(site, 0x401000);
+    ASSERT_EQ(injector::write_call(site, 0x401000).status, injector::patch_status::done);
     EXPECT_EQ(test_host::read_bytes(site, 5),
               (std::vector<std::uint8_t>{0xE8, 0xFB, 0x0F, 0xD0, 0xFF}));
     EXPECT_EQ(injector::relative_displacement(site, 0x401000), 0xFFD00FFBu);
@@ -174,7 +176,7 @@ TEST_F(Branch, TheCpuFollowsTheWrittenCall) {
     // site: CALL (to be written); RET. Called as a function, it returns what the target returns.
     test_host::bytes_patch bytes(site, {0x90, 0x90, 0x90, 0x90, 0x90, 0xC3});
     const auto target = reinterpret_cast<std::uintptr_t>(&called_through_site);
-    injector::write_call(site, target);
+    ASSERT_EQ(injector::write_call(site, target).status, injector::patch_status::done);
 
     // Run it only if it is the intended call, with the RET still after it.
     ASSERT_EQ(injector::read_branch_target(site), target);

@@ -105,4 +105,23 @@ void plugin_dir::write_settings(const std::string& text) const {
     std::fclose(file);
 }
 
+void module_setting::lay_out(const build_bytes& b) {
+    take_down();
+    ASSERT_TRUE(map_host_image());
+    reset_platform();
+    reset_module();
+    aim = std::make_unique<aim_host>();
+    frames = std::make_unique<frame_host>();
+    if (!b.bytes.empty()) build = std::make_unique<bytes_patch>(b.address, b.bytes);
+    dir = std::make_unique<plugin_dir>();
+}
+
+void module_setting::take_down() {
+    reset_module();
+    dir.reset();
+    build.reset();
+    frames.reset();
+    aim.reset();
+}
+
 } // namespace test_host

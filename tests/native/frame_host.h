@@ -4,7 +4,10 @@
 // module writes at the site is run by the CPU exactly as the host would run it.
 #pragma once
 
+#include "aim_host.h"
 #include "host_image.h"
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <memory>
@@ -85,6 +88,23 @@ class plugin_dir {
   private:
     std::string dir_;
     std::vector<std::unique_ptr<bytes_patch>> kept_;
+};
+
+// A whole host for the module, as a test fixture: the aim call site and the host's functions
+// (aim_host), the per-frame caller (frame_host), the probe bytes of a build and a module
+// directory. lay_out makes them afresh; they are taken down newest first, each double putting
+// back the bytes it found, after the module's own teardowns.
+class module_setting : public ::testing::Test {
+  protected:
+    void TearDown() override { take_down(); }
+
+    void lay_out(const build_bytes& build);
+    void take_down();
+
+    std::unique_ptr<aim_host> aim;
+    std::unique_ptr<frame_host> frames;
+    std::unique_ptr<bytes_patch> build;
+    std::unique_ptr<plugin_dir> dir;
 };
 
 } // namespace test_host

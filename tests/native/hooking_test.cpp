@@ -38,6 +38,12 @@ test_hooker::hook_type around(std::string word) {
     };
 }
 
+// Installs `hook` with `hooker`; every site these tests patch holds a call, so patching goes
+// through as asked.
+void install(test_hooker& hooker, test_hooker::hook_type hook) {
+    EXPECT_EQ(hooker.install(std::move(hook)), injector::patch_status::done);
+}
+
 class CallHooks : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -65,7 +71,7 @@ class CallHooks : public ::testing::Test {
 TEST_F(CallHooks, OneHookRunsAroundTheHostAndItsResultReachesTheCaller) {
     test_hooker hooker;
     void* seen_by_hook = nullptr;
-    hooker.install([&](next_type next) {
+    install(hooker, [&](next_type next) {
         frame_host::current->log.push_back("hook");
         seen_by_hook = next();
         return as_result(0x1234);
@@ -79,8 +85,8 @@ TEST_F(CallHooks, OneHookRunsAroundTheHostAndItsResultReachesTheCaller) {
 
 TEST_F(CallHooks, PassThroughHooksHandTheHostResultBackUnchanged) {
     test_hooker a, b;
-    a.install([](next_type next) { return next(); });
-    b.install([](next_type next) { return next(); });
+    install(a, [](next_type next) { return next(); });
+    install(b, [](next_type next) { return next(); });
 
     EXPECT_EQ(host->run_frame(), as_result(test_host::per_frame_result));
     EXPECT_EQ(host->host_runs, 1);
@@ -88,9 +94,9 @@ TEST_F(CallHooks, PassThroughHooksHandTheHostResultBackUnchanged) {
 
 TEST_F(CallHooks, NewestHookRunsFirstAndTheOldestNextCallsTheHost) {
     test_hooker a, b, c;
-    a.install(around("A"));
-    b.install(around("B"));
-    c.install(around("C"));
+    install(a, around("A"));
+    install(b, around("B"));
+    install(c, around("C"));
 
     host->run_frame();
     host->run_frame();
@@ -107,7 +113,7 @@ TEST_F(CallHooks, MoreHooksThanTheChainKeepsOnTheStackStillRunNewestFirst) {
     for (int i = 0; i < 11; ++i) {
         const std::string word = "h" + std::to_string(i);
         hookers.push_back(std::make_unique<test_hooker>());
-        hookers.back()->install(around(word));
+        install(*hookers.back(), around(word));
         expected.insert(expected.begin(), word);
         way_out.push_back(word + "'");
     }
@@ -120,8 +126,8 @@ TEST_F(CallHooks, MoreHooksThanTheChainKeepsOnTheStackStillRunNewestFirst) {
 
 TEST_F(CallHooks, HookThatSkipsNextKeepsOlderHooksAndTheHostFromRunning) {
     test_hooker older, newer;
-    older.install(around("older"));
-    newer.install([](next_type) {
+    install(older, around("older"));
+    install(newer, [](next_type) {
         frame_host::current->log.push_back("newer");
         return as_result(0x77);
     });
@@ -133,11 +139,11 @@ TEST_F(CallHooks, HookThatSkipsNextKeepsOlderHooksAndTheHostFromRunning) {
 
 TEST_F(CallHooks, InstallingAgainReplacesTheHookInPlaceWithoutTouchingTheSite) {
     test_hooker a, b;
-    a.install(around("A"));
-    b.install(around("B"));
+    install(a, around("A"));
+    install(b, around("B"));
     os::stand_in::current().protect_calls.clear();
 
-    a.install(around("A2")); // still the oldest entry
+    install(a, around("A2")); // still the oldest entry
 
     EXPECT_TRUE(os::stand_in::current().protect_calls.empty());
     EXPECT_EQ(manager()->hook_count(), 2u);
@@ -148,8 +154,8 @@ TEST_F(CallHooks, InstallingAgainReplacesTheHookInPlaceWithoutTouchingTheSite) {
 TEST_F(CallHooks, CopyTakesOverTheRegistrationAsTheNewestEntry) {
     std::optional<test_hooker> a(std::in_place);
     test_hooker b;
-    a->install(around("A"));
-    b.install(around("B"));
+    install(*a, around("A"));
+    install(b, around("B"));
 
     const test_hooker copy(*a);
     a.reset(); // the source has nothing left to remove
@@ -164,7 +170,7 @@ TEST_F(CallHooks, CopyTakesOverTheRegistrationAsTheNewestEntry) {
 TEST_F(CallHooks, LastHookGoneRestoresTheSiteAndTheNextInstallReadsTheCallAgain) {
     {
         test_hooker first;
-        first.install(around("first"));
+        install(first, around("first"));
         EXPECT_EQ(site_destination(), trampoline());
     }
     EXPECT_EQ(host->site_bytes(), host->original_call_bytes());
@@ -173,7 +179,7 @@ TEST_F(CallHooks, LastHookGoneRestoresTheSiteAndTheNextInstallReadsTheCallAgain)
 
     host->call_other_host_function();
     test_hooker second;
-    second.install(around("second"));
+    install(second, around("second"));
     host->log.clear();
 
     EXPECT_EQ(host->run_frame(), as_result(test_host::other_result));
@@ -187,8 +193,8 @@ class CallHooksOneOfTwoRemoved : public CallHooks, public ::testing::WithParamIn
 TEST_P(CallHooksOneOfTwoRemoved, TheOtherRunsAloneOnAStillPatchedSite) {
     const bool remove_newer = GetParam();
     std::optional<test_hooker> older(std::in_place), newer(std::in_place);
-    older->install(around("older"));
-    newer->install(around("newer"));
+    install(*older, around("older"));
+    install(*newer, around("newer"));
 
     (remove_newer ? newer : older).reset();
 
@@ -220,7 +226,7 @@ TEST_P(CallHooksContainFailures, HostRunsOnceAndItsResultIsReturned) {
     std::vector<std::unique_ptr<test_hooker>> hookers;
     for (const auto& hook : GetParam().hooks) {
         hookers.push_back(std::make_unique<test_hooker>());
-        hookers.back()->install(hook);
+        install(*hookers.back(), hook);
     }
 
     EXPECT_EQ(host->run_frame(), as_result(test_host::per_frame_result));
@@ -257,7 +263,7 @@ class CallHooksSiteWithoutBranch : public CallHooks,
 TEST_P(CallHooksSiteWithoutBranch, AttachLeavesTheSiteUntouched) {
     const test_host::bytes_patch no_branch(test_site, GetParam());
     test_hooker hooker;
-    hooker.install(around("never"));
+    EXPECT_EQ(hooker.install(around("never")), injector::patch_status::not_a_call);
 
     EXPECT_EQ(host->site_bytes(), GetParam());
     EXPECT_FALSE(manager()->is_site_patched());
@@ -293,7 +299,7 @@ TEST_F(CallHooks, RetainedHookOutlivesItsHookerAndUnloadRestoresTheSiteBeforeThe
     injector::register_teardown(&observe_unload);
     {
         test_hooker local;
-        local.install(around("kept"));
+        install(local, around("kept"));
         injector::retain_hooker(local);
     }
     host->run_frame();

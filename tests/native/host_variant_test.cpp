@@ -2,6 +2,7 @@
 // code byte at host 0x406A20 sets the jump mark of four rows, and the set-up runs only once.
 #include "host_image.h"
 
+#include "injector/host_address.h"
 #include "injector/host_variant.h"
 #include "platform/os_stand_in.h"
 
@@ -199,6 +200,22 @@ TEST_F(HostVariant, KnownRecordIsNotRefreshedAndDetectionClearsStaleFields) {
     os::stand_in::current().process_module = known.base();
     EXPECT_TRUE(injector::detect_host_variant());
     EXPECT_EQ(host_variant.edition, 'U');
+}
+
+// Every access to the game's code takes its address from host_code_address: translated by the
+// executable's base (asked for once), with the variant set up by the time the address is handed
+// out.
+TEST_F(HostVariant, CodeAddressesAreTranslatedWithTheVariantSetUp) {
+    fake_header known(0x100, 0x82533C - 0x400000);
+    os::stand_in::current().process_module = known.base();
+    injector::forget_host_module_base();
+    const auto base = reinterpret_cast<std::uintptr_t>(known.base());
+
+    EXPECT_EQ(injector::host_code_address(0x527A95), base + 0x127A95);
+    EXPECT_EQ(host_variant.product, 'S');
+    EXPECT_EQ(injector::host_code_address(0x400000), base);
+    EXPECT_EQ(os::stand_in::current().process_module_queries, 2) << "the base, then detection";
+    injector::forget_host_module_base();
 }
 
 } // namespace

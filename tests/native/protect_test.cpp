@@ -10,11 +10,14 @@
 #include <array>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
+using injector::patch_status;
+using os::stand_in::flush_call;
 using os::stand_in::protect_call;
 
 constexpr std::uint32_t rwx = 0x40;
@@ -46,10 +49,15 @@ class ProtectedAccess : public ::testing::Test {
     std::array<std::uint8_t, 8> target = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7};
 };
 
-// One access of each form, the range it protects, and what `target` must hold afterwards.
+std::vector<flush_call>& flushes() {
+    return os::stand_in::current().flushes;
+}
+
+// One access of each form, the range it protects, and what `target` must hold afterwards. `run`
+// gives what the access reported: every form but the value reads reports how it went.
 struct access_case {
     const char* name;
-    std::function<void(std::uint8_t* source, std::uint8_t* target)> run;
+    std::function<std::optional<patch_status>(std::uint8_t* source, std::uint8_t* target)> run;
     // The protected range: in target for writes, in source for reads.
     bool on_target;
     std::size_t offset;
@@ -73,19 +81,22 @@ std::vector<access_case> access_cases() {
     using injector::protected_write_value;
     return {
         {"read_buffer",
-         [](auto* s, auto* t) { protected_read(s + 1, t, 5, true); },
+         [](auto* s, auto* t) { return protected_read(s + 1, t, 5, true); },
          false,
          1,
          5,
          {0x22, 0x33, 0x44, 0x55, 0x66, 0xA5, 0xA6, 0xA7}},
         {"write_buffer",
-         [](auto* s, auto* t) { protected_write(t + 2, s, 3, true); },
+         [](auto* s, auto* t) { return protected_write(t + 2, s, 3, true); },
          true,
          2,
          3,
          {0xA0, 0xA1, 0x11, 0x22, 0x33, 0xA5, 0xA6, 0xA7}},
         {"read_byte",
-         [](auto* s, auto* t) { *t = protected_read_value<std::uint8_t>(address_of(s + 7)); },
+         [](auto* s, auto* t) {
+             *t = protected_read_value<std::uint8_t>(address_of(s + 7));
+             return std::nullopt;
+         },
          false,
          7,
          1,
@@ -94,27 +105,30 @@ std::vector<access_case> access_cases() {
          [](auto* s, auto* t) {
              const auto v = protected_read_value<std::uint32_t>(address_of(s + 2));
              std::memcpy(t, &v, 4);
+             return std::nullopt;
          },
          false,
          2,
          4,
          {0x33, 0x44, 0x55, 0x66, 0xA4, 0xA5, 0xA6, 0xA7}},
         {"write_byte",
-         [](auto*, auto* t) { protected_write_value<std::uint8_t>(address_of(t + 3), 0xE8); },
+         [](auto*, auto* t) {
+             return protected_write_value<std::uint8_t>(address_of(t + 3), 0xE8);
+         },
          true,
          3,
          1,
          {0xA0, 0xA1, 0xA2, 0xE8, 0xA4, 0xA5, 0xA6, 0xA7}},
         {"write_dword",
          [](auto*, auto* t) {
-             protected_write_value<std::uint32_t>(address_of(t + 1), 0xDDCCBBAAu);
+             return protected_write_value<std::uint32_t>(address_of(t + 1), 0xDDCCBBAAu);
          },
          true,
          1,
          4,
          {0xA0, 0xAA, 0xBB, 0xCC, 0xDD, 0xA5, 0xA6, 0xA7}},
         {"write_float",
-         [](auto*, auto* t) { protected_write_value<float>(address_of(t + 4), 1.0f); },
+         [](auto*, auto* t) { return protected_write_value<float>(address_of(t + 4), 1.0f); },
          true,
          4,
          4,
@@ -127,51 +141,75 @@ const std::uint8_t* protected_start(const access_case& c, const std::uint8_t* so
     return (c.on_target ? target : source) + c.offset;
 }
 
-TEST_P(ProtectedAccessForms, SwitchesExactlyTheTouchedBytesThenPutsTheOldProtectionBack) {
-    const access_case& c = GetParam();
-    c.run(source.data(), target.data());
-
-    EXPECT_EQ(std::vector<std::uint8_t>(target.begin(), target.end()), c.target_after);
-    EXPECT_EQ(calls(), switch_and_back(protected_start(c, source.data(), target.data()), c.size));
+// A write flushes the instruction cache over exactly the bytes it wrote; a read flushes nothing.
+std::vector<flush_call> flushes_for(const access_case& c, const std::uint8_t* start) {
+    if (!c.on_target) return {};
+    return {{address_of(start), c.size}};
 }
 
-TEST_P(ProtectedAccessForms, FailedSwitchStillCopiesAndPutsNothingBack) {
+TEST_P(ProtectedAccessForms, SwitchesExactlyTheTouchedBytesThenPutsTheOldProtectionBack) {
+    const access_case& c = GetParam();
+    const std::optional<patch_status> status = c.run(source.data(), target.data());
+
+    EXPECT_EQ(std::vector<std::uint8_t>(target.begin(), target.end()), c.target_after);
+    const auto* start = protected_start(c, source.data(), target.data());
+    EXPECT_EQ(calls(), switch_and_back(start, c.size));
+    EXPECT_EQ(flushes(), flushes_for(c, start));
+    if (status) {
+        EXPECT_EQ(*status, patch_status::done);
+    }
+}
+
+TEST_P(ProtectedAccessForms, FailedSwitchStillCopiesPutsNothingBackAndSaysSo) {
     const access_case& c = GetParam();
     os::stand_in::current().fail_protect_switch = true;
-    c.run(source.data(), target.data());
+    const std::optional<patch_status> status = c.run(source.data(), target.data());
 
     EXPECT_EQ(std::vector<std::uint8_t>(target.begin(), target.end()), c.target_after);
     const auto* start = protected_start(c, source.data(), target.data());
     EXPECT_EQ(calls(), (std::vector<protect_call>{{address_of(start), c.size, rwx}}));
+    EXPECT_EQ(flushes(), flushes_for(c, start));
+    if (status) {
+        EXPECT_EQ(*status, patch_status::unprotected);
+    }
 }
 
-TEST_P(ProtectedAccessForms, FailedRestoreIsIgnored) {
+TEST_P(ProtectedAccessForms, FailedRestoreChangesNothingButIsReported) {
     const access_case& c = GetParam();
     os::stand_in::current().fail_protect_restore = true;
-    c.run(source.data(), target.data());
+    const std::optional<patch_status> status = c.run(source.data(), target.data());
 
     EXPECT_EQ(std::vector<std::uint8_t>(target.begin(), target.end()), c.target_after);
     EXPECT_EQ(calls(), switch_and_back(protected_start(c, source.data(), target.data()), c.size));
+    if (status) {
+        EXPECT_EQ(*status, patch_status::protection_kept_open);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(EachForm, ProtectedAccessForms, ::testing::ValuesIn(access_cases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProtectedAccess, WithoutUnprotectCopiesPlainly) {
-    injector::protected_read(source.data(), target.data(), 4, false);
-    injector::protected_write(target.data() + 4, source.data() + 6, 2, false);
+    EXPECT_EQ(injector::protected_read(source.data(), target.data(), 4, false), patch_status::done);
+    EXPECT_EQ(injector::protected_write(target.data() + 4, source.data() + 6, 2, false),
+              patch_status::done);
 
     EXPECT_EQ(target,
               (std::array<std::uint8_t, 8>{0x11, 0x22, 0x33, 0x44, 0x77, 0x88, 0xA6, 0xA7}));
     EXPECT_TRUE(calls().empty());
+    // Written bytes are flushed whatever their protection.
+    EXPECT_EQ(flushes(), (std::vector<flush_call>{{address_of(target.data() + 4), 2}}));
 }
 
 TEST_F(ProtectedAccess, SizeZeroNeitherProtectsNorCopies) {
     for (bool unprotect : {true, false}) {
-        injector::protected_read(source.data(), target.data(), 0, unprotect);
-        injector::protected_write(target.data(), source.data(), 0, unprotect);
+        EXPECT_EQ(injector::protected_read(source.data(), target.data(), 0, unprotect),
+                  patch_status::done);
+        EXPECT_EQ(injector::protected_write(target.data(), source.data(), 0, unprotect),
+                  patch_status::done);
     }
     EXPECT_EQ(std::vector<std::uint8_t>(target.begin(), target.end()), untouched);
+    EXPECT_TRUE(flushes().empty());
     EXPECT_TRUE(calls().empty());
 }
 
@@ -197,6 +235,16 @@ TEST_F(ProtectedAccess, GuardReportsWhetherTheSwitchSucceeded) {
         EXPECT_FALSE(guard.changed());
     }
     EXPECT_TRUE(calls().empty());
+
+    // Ended early: the protection is back at once, and not put back a second time.
+    os::stand_in::current().fail_protect_switch = false;
+    {
+        injector::unprotect_guard guard(target.data(), 3);
+        EXPECT_EQ(guard.end(), patch_status::done);
+        EXPECT_EQ(calls(), switch_and_back(target.data(), 3));
+        EXPECT_EQ(guard.end(), patch_status::done);
+    }
+    EXPECT_EQ(calls(), switch_and_back(target.data(), 3));
 }
 
 // --- kept bytes ------------------------------------------------------------------------------
@@ -216,9 +264,9 @@ class open_scoped : public injector::scoped_basic<5> {
 class counting_scoped : public injector::scoped_basic<5> {
   public:
     explicit counting_scoped(int& restores) : restores_(restores) {}
-    void restore_bytes() override {
+    patch_status restore_bytes() override {
         ++restores_;
-        scoped_basic::restore_bytes();
+        return scoped_basic::restore_bytes();
     }
 
   private:
@@ -260,14 +308,14 @@ class KeptBytes : public ProtectedAccess {
 TEST_F(KeptBytes, RestorePutsBackWhatWasThereAtSaveTimeOnlyOnce) {
     open_scoped kept;
     EXPECT_FALSE(kept.holds_bytes);
-    kept.save_bytes(target.data(), 5, true);
+    EXPECT_EQ(kept.save_bytes(target.data(), 5, true), patch_status::done);
     EXPECT_TRUE(kept.holds_bytes);
     EXPECT_EQ(bytes(kept.kept_bytes, 5), bytes(target.data(), 5));
     EXPECT_EQ(calls(), switch_and_back(target.data(), 5));
 
     std::memset(target.data(), 0x90, target.size());
     calls().clear();
-    kept.restore_bytes();
+    EXPECT_EQ(kept.restore_bytes(), patch_status::done);
     EXPECT_EQ(std::vector<std::uint8_t>(target.begin(), target.end()),
               (std::vector<std::uint8_t>{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0x90, 0x90, 0x90}));
     EXPECT_EQ(calls(), switch_and_back(target.data(), 5));
@@ -278,18 +326,18 @@ TEST_F(KeptBytes, RestorePutsBackWhatWasThereAtSaveTimeOnlyOnce) {
 
     std::memset(target.data(), 0xCC, 5);
     calls().clear();
-    kept.restore_bytes();
+    EXPECT_EQ(kept.restore_bytes(), patch_status::done);
     EXPECT_EQ(bytes(target.data(), 5), std::vector<std::uint8_t>(5, 0xCC));
     EXPECT_TRUE(calls().empty());
 }
 
 TEST_F(KeptBytes, SavingAgainPutsTheOldRangeBackBeforeKeepingTheNewOne) {
     open_scoped kept;
-    kept.save_bytes(target.data(), 5, true);
+    EXPECT_EQ(kept.save_bytes(target.data(), 5, true), patch_status::done);
     std::memset(target.data(), 0x90, 5);
     calls().clear();
 
-    kept.save_bytes(other.data(), 4, true);
+    EXPECT_EQ(kept.save_bytes(other.data(), 4, true), patch_status::done);
 
     EXPECT_EQ(std::vector<std::uint8_t>(target.begin(), target.end()), untouched);
     std::vector<protect_call> expected = switch_and_back(target.data(), 5);
@@ -304,12 +352,31 @@ TEST_F(KeptBytes, SavingAgainPutsTheOldRangeBackBeforeKeepingTheNewOne) {
 
 TEST_F(KeptBytes, KeepsTheUnprotectChoiceForTheRestore) {
     open_scoped kept;
-    kept.save_bytes(target.data(), 5, false);
+    EXPECT_EQ(kept.save_bytes(target.data(), 5, false), patch_status::done);
     std::memset(target.data(), 0x90, 5);
-    kept.restore_bytes();
+    EXPECT_EQ(kept.restore_bytes(), patch_status::done);
 
     EXPECT_EQ(std::vector<std::uint8_t>(target.begin(), target.end()), untouched);
     EXPECT_TRUE(calls().empty());
+}
+
+// Saving and restoring say when the protection let them down, and move the bytes all the same;
+// the restore, a write of code, is flushed.
+TEST_F(KeptBytes, SaveAndRestoreReportProtectionFailuresAndTheRestoreIsFlushed) {
+    auto& os_state = os::stand_in::current();
+    open_scoped kept;
+    os_state.fail_protect_switch = true;
+    EXPECT_EQ(kept.save_bytes(target.data(), 5, true), patch_status::unprotected);
+    EXPECT_EQ(std::vector<std::uint8_t>(kept.kept().begin(), kept.kept().end()),
+              bytes(target.data(), 5));
+    EXPECT_TRUE(flushes().empty()) << "saving writes nothing";
+
+    std::memset(target.data(), 0x90, 5);
+    os_state.fail_protect_switch = false;
+    os_state.fail_protect_restore = true;
+    EXPECT_EQ(kept.restore_bytes(), patch_status::protection_kept_open);
+    EXPECT_EQ(std::vector<std::uint8_t>(target.begin(), target.end()), untouched);
+    EXPECT_EQ(flushes(), (std::vector<flush_call>{{address_of(target.data()), 5}}));
 }
 
 TEST_F(KeptBytes, DestroyingRestoresOnlyWhenHolding) {
@@ -318,7 +385,7 @@ TEST_F(KeptBytes, DestroyingRestoresOnlyWhenHolding) {
 
     {
         injector::scoped_call kept;
-        kept.save_bytes(target.data(), 5, true);
+        EXPECT_EQ(kept.save_bytes(target.data(), 5, true), patch_status::done);
         std::memset(target.data(), 0x90, 5);
         calls().clear();
     }
@@ -327,7 +394,8 @@ TEST_F(KeptBytes, DestroyingRestoresOnlyWhenHolding) {
 
     // Through the root's virtual destructor as well.
     std::unique_ptr<injector::scoped_base> owned = std::make_unique<injector::scoped_call>();
-    static_cast<injector::scoped_call&>(*owned).save_bytes(other.data(), 5, true);
+    EXPECT_EQ(static_cast<injector::scoped_call&>(*owned).save_bytes(other.data(), 5, true),
+              patch_status::done);
     std::memset(other.data(), 0x90, 5);
     owned.reset();
     EXPECT_EQ(bytes(other.data(), 5), (std::vector<std::uint8_t>{0xC0, 0xC1, 0xC2, 0xC3, 0xC4}));
@@ -335,7 +403,7 @@ TEST_F(KeptBytes, DestroyingRestoresOnlyWhenHolding) {
 
 TEST_F(KeptBytes, SizeAboveBufferIsReportedAndKeepsNothing) {
     open_scoped kept;
-    kept.save_bytes(other.data(), 5, true);
+    EXPECT_EQ(kept.save_bytes(other.data(), 5, true), patch_status::done);
     EXPECT_TRUE(reports.empty()); // 5 fits
 
     open_scoped fresh;
@@ -344,7 +412,7 @@ TEST_F(KeptBytes, SizeAboveBufferIsReportedAndKeepsNothing) {
     std::memcpy(before.data(), static_cast<const void*>(&fresh), sizeof fresh);
     calls().clear();
 
-    fresh.save_bytes(source.data(), 6, true);
+    EXPECT_EQ(fresh.save_bytes(source.data(), 6, true), patch_status::too_large);
 
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].expression, "size <= bufsize");
@@ -355,7 +423,7 @@ TEST_F(KeptBytes, SizeAboveBufferIsReportedAndKeepsNothing) {
 
     // A holding object still gives its old bytes back when the new size is refused.
     std::memset(other.data(), 0x90, 5);
-    kept.save_bytes(source.data(), 0xFFFFFFFFu, true);
+    EXPECT_EQ(kept.save_bytes(source.data(), 0xFFFFFFFFu, true), patch_status::too_large);
     EXPECT_EQ(reports.size(), 2u);
     EXPECT_FALSE(kept.holds_bytes);
     EXPECT_EQ(bytes(other.data(), 5), (std::vector<std::uint8_t>{0xC0, 0xC1, 0xC2, 0xC3, 0xC4}));
@@ -365,9 +433,9 @@ TEST_F(KeptBytes, SaveReachesTheOverrideButTheDestructorRunsItsOwnRestore) {
     int restores = 0;
     {
         counting_scoped kept(restores);
-        kept.save_bytes(target.data(), 5, true);
+        EXPECT_EQ(kept.save_bytes(target.data(), 5, true), patch_status::done);
         EXPECT_EQ(restores, 1); // the empty object's restore, through the table
-        kept.save_bytes(other.data(), 5, true);
+        EXPECT_EQ(kept.save_bytes(other.data(), 5, true), patch_status::done);
         EXPECT_EQ(restores, 2);
         std::memset(other.data(), 0x90, 5);
     }

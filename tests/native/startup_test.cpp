@@ -61,25 +61,12 @@ std::uintptr_t address_of_trampoline() {
     return reinterpret_cast<std::uintptr_t>(&runtime::per_frame_hooker::site_trampoline);
 }
 
-class StartUp : public ::testing::Test {
+class StartUp : public test_host::module_setting {
   protected:
     void SetUp() override { lay_out(build_1001); }
-    void TearDown() override {
-        test_host::reset_module();
-        dir.reset();
-        build.reset();
-        frames.reset();
-        aim.reset();
-    }
 
     void lay_out(const build_bytes& b) {
-        ASSERT_TRUE(test_host::map_host_image());
-        test_host::reset_platform();
-        test_host::reset_module();
-        aim = std::make_unique<test_host::aim_host>();
-        frames = std::make_unique<test_host::frame_host>();
-        if (!b.bytes.empty()) build = std::make_unique<test_host::bytes_patch>(b.address, b.bytes);
-        dir = std::make_unique<test_host::plugin_dir>();
+        ASSERT_NO_FATAL_FAILURE(module_setting::lay_out(b));
         dir->write_settings(settings_text);
         aim->player.set_weapon(1, 22);
     }
@@ -112,11 +99,6 @@ class StartUp : public ::testing::Test {
             offsets.push_back(call.offset);
         return offsets;
     }
-
-    std::unique_ptr<test_host::aim_host> aim;
-    std::unique_ptr<test_host::frame_host> frames;
-    std::unique_ptr<test_host::bytes_patch> build;
-    std::unique_ptr<test_host::plugin_dir> dir;
 };
 
 TEST_F(StartUp, RedirectsTheAimCallLoadsTheSettingsAndHooksTheFrame) {
@@ -196,6 +178,30 @@ TEST_F(StartUp, UnloadRestoresThePerFrameSiteThenTheAimSiteThenReleasesTheList) 
     EXPECT_EQ(plugin::weapon_offset_list(), nullptr);
     EXPECT_EQ(frames->site_bytes(), frames->original_call_bytes());
     EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), test_host::original_aim_call_bytes());
+}
+
+// The processor must see every byte the module writes into the game's code: each write, at
+// start-up, while reloading and at unload, is followed by a flush of exactly those bytes.
+TEST_F(StartUp, EveryWriteIntoTheGamesCodeIsFlushed) {
+    using os::stand_in::flush_call;
+    auto& os_state = os::stand_in::current();
+    dir->write_settings(std::string(settings_text).replace(0, 8, "reload 1"));
+    load_module();
+    EXPECT_EQ(os_state.flushes, (std::vector<flush_call>{
+                                    {aim_call_site, 1},     // the aim call's opcode
+                                    {aim_call_site + 1, 4}, // and its displacement
+                                    {0x521632, 4},          // line 5's value inside the code
+                                    {per_frame_site, 1},
+                                    {per_frame_site + 1, 4},
+                                }));
+
+    os_state.flushes.clear();
+    frames->run_frame(); // a reload writes line 5's value again
+    EXPECT_EQ(os_state.flushes, (std::vector<flush_call>{{0x521632, 4}}));
+
+    os_state.flushes.clear();
+    injector::run_teardowns();
+    EXPECT_EQ(os_state.flushes, (std::vector<flush_call>{{per_frame_site, 5}, {aim_call_site, 5}}));
 }
 
 TEST_F(StartUp, LoadingAgainAfterAnUnloadHooksAndRunsAsTheFirstTime) {

@@ -145,7 +145,10 @@ TEST(WeaponOffsetRace, LoaderAndAimHookOnTwoThreads) {
     test_host::reset_platform();
     test_host::reset_module();
     test_host::aim_host host;
-    injector::write_call(aim_call_site, reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook));
+    ASSERT_EQ(injector::write_call(aim_call_site,
+                                   reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook))
+                  .status,
+              injector::patch_status::done);
     host.calls.camera.reserve(4);
     host.calls.transforms.reserve(4);
     host.calls.find_player_args.reserve(4);

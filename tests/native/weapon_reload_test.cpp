@@ -55,8 +55,10 @@ class WeaponReload : public ::testing::Test {
         test_host::reset_module();
         host = std::make_unique<test_host::aim_host>();
         plugin::create_weapon_offset_list();
-        injector::write_call(aim_call_site,
-                             reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook));
+        ASSERT_EQ(injector::write_call(aim_call_site,
+                                       reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook))
+                      .status,
+                  injector::patch_status::done);
         dir = std::make_unique<test_host::plugin_dir>();
     }
     void TearDown() override {
@@ -191,6 +193,7 @@ TEST_F(WeaponReload, ReloadsThatAppendNothingAllocateNothing) {
     ASSERT_EQ(entries().size(), 16u);
     // Room in the test doubles' records, so that only the module's allocations are counted.
     os::stand_in::current().protect_calls.reserve(64);
+    os::stand_in::current().flushes.reserve(64);
     host->calls.vector_sets.reserve(64);
 
     std::uint64_t before = test_host::allocations_on_this_thread();

@@ -48,11 +48,13 @@ TEST(ProtectWin32, TextPagesKeepTheirProtectionAndTakeTheWrite) {
     EXPECT_EQ(injector::protected_read_value<std::uint8_t>(address_of(code)), original[0]);
     EXPECT_EQ(protection_at(code), before);
 
-    injector::protected_write_value<std::uint32_t>(address_of(code + 1), 0xCCCCCCCCu);
+    EXPECT_EQ(injector::protected_write_value<std::uint32_t>(address_of(code + 1), 0xCCCCCCCCu),
+              injector::patch_status::done);
     EXPECT_EQ(bytes_at(code + 1, 4), std::vector<std::uint8_t>(4, 0xCC));
     EXPECT_EQ(protection_at(code), before);
 
-    injector::protected_write(code + 1, original.data() + 1, 4, true);
+    EXPECT_EQ(injector::protected_write(code + 1, original.data() + 1, 4, true),
+              injector::patch_status::done);
     EXPECT_EQ(bytes_at(code, 5), original);
     EXPECT_EQ(protection_at(code), before);
     EXPECT_EQ(code_in_text(4), 13);
@@ -64,9 +66,10 @@ TEST(ProtectWin32, KeptBytesComeBackIntoTextPages) {
     const std::vector<std::uint8_t> original = bytes_at(code, 5);
     {
         injector::scoped_call kept;
-        kept.save_bytes(code, 5, true);
+        EXPECT_EQ(kept.save_bytes(code, 5, true), injector::patch_status::done);
         EXPECT_EQ(protection_at(code), before);
-        injector::protected_write_value<std::uint8_t>(address_of(code), 0xC3);
+        EXPECT_EQ(injector::protected_write_value<std::uint8_t>(address_of(code), 0xC3),
+                  injector::patch_status::done);
         EXPECT_EQ(code[0], 0xC3);
     }
     EXPECT_EQ(bytes_at(code, 5), original);
@@ -106,16 +109,19 @@ class ProtectWin32Pages : public ::testing::TestWithParam<DWORD> {
 
 TEST_P(ProtectWin32Pages, AccessAcrossTwoPagesPutsBothBack) {
     const std::uint32_t straddling = first_page + page_size - 2;
-    injector::protected_write_value<std::uint32_t>(straddling, 0x11223344u);
+    EXPECT_EQ(injector::protected_write_value<std::uint32_t>(straddling, 0x11223344u),
+              injector::patch_status::done);
     expect_protection_unchanged();
     EXPECT_EQ(injector::protected_read_value<std::uint32_t>(straddling), 0x11223344u);
     expect_protection_unchanged();
 
     const std::uint8_t bytes[6] = {1, 2, 3, 4, 5, 6};
     std::uint8_t back[6] = {};
-    injector::protected_write(test_host::at(straddling - 1), bytes, 6, true);
+    EXPECT_EQ(injector::protected_write(test_host::at(straddling - 1), bytes, 6, true),
+              injector::patch_status::done);
     expect_protection_unchanged();
-    injector::protected_read(test_host::at(straddling - 1), back, 6, true);
+    EXPECT_EQ(injector::protected_read(test_host::at(straddling - 1), back, 6, true),
+              injector::patch_status::done);
     expect_protection_unchanged();
     EXPECT_EQ(std::memcmp(back, bytes, 6), 0);
 }
@@ -150,7 +156,7 @@ TEST(ProtectWin32, CallWrittenIntoExecuteReadCodeRuns) {
     ASSERT_TRUE(VirtualProtect(test_host::at(site), 0x1000, PAGE_EXECUTE_READ, &old));
 
     const auto target = reinterpret_cast<std::uintptr_t>(&called_through_site);
-    injector::write_call(site, target);
+    EXPECT_EQ(injector::write_call(site, target).status, injector::patch_status::done);
     EXPECT_EQ(protection_at(test_host::at(site)), static_cast<DWORD>(PAGE_EXECUTE_READ));
     ASSERT_EQ(injector::read_branch_target(site), target);
     ASSERT_EQ(test_host::read<std::uint8_t>(site + 5), 0xC3);

@@ -8,7 +8,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -91,14 +93,17 @@ class corvane_e2e : public ::testing::Test {
         sim::set_keys(false, false);
     }
 
-    // The host for `build`, the DLL copied beside `settings` (none: no file) and loaded.
-    void start(host_build build, const std::optional<std::string>& settings) {
+    // The host for `build`, the DLL copied beside `settings` (none: no file), `before_load` run
+    // on the prepared folder, and the DLL loaded.
+    void start(host_build build, const std::optional<std::string>& settings,
+               const std::function<void(sim::plugin_module&)>& before_load = {}) {
         host = std::make_unique<simulated_host>(build);
         module = std::make_unique<sim::plugin_module>(dll_under_test());
         ASSERT_TRUE(module->ready()) << "cannot copy " << dll_under_test();
         if (settings) {
             ASSERT_TRUE(module->write_settings(*settings));
         }
+        if (before_load) before_load(*module);
         ASSERT_TRUE(module->load()) << "LoadLibrary failed: " << GetLastError();
         ASSERT_TRUE(module->count_key_polls());
     }
@@ -440,7 +445,7 @@ TEST_F(corvane_e2e, live_edits_take_effect_on_the_next_frame_until_reloading_is_
               static_cast<std::uint32_t>(PAGE_EXECUTE_READ));
     EXPECT_FLOAT_EQ(host->read_float(address::aim_rows + 4 * 27), 7.0f);
     EXPECT_EQ(offset_used(40), (point{0.0f, 0.0f, 2.0f}));
-    EXPECT_EQ(offset_used(22), (point{4.0f, 4.0f, 4.0f})); // retuned in place on the next frame
+    EXPECT_EQ(offset_used(22), (point{4.0f, 4.0f, 4.0f})); // retuned
 
     // Deleted while reloading: every value keeps; recreated: the next frame reads it.
     ASSERT_TRUE(module->remove_settings());
@@ -481,6 +486,118 @@ TEST_F(corvane_e2e, live_edits_take_effect_on_the_next_frame_until_reloading_is_
     EXPECT_EQ(offset_used(41), (point{0.0f, 1.0f, 0.25f})); // still the -1 entry
 }
 
+// Live tuning of the values players tune most: weapon 22 and the default change their offsets
+// while frames run, from the next frame on, in both aim modes.
+TEST_F(corvane_e2e, retuning_weapon_22_and_the_default_while_frames_run) {
+    settings_file file; // reload 1; 22 and -1 given
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, file.text()));
+    ASSERT_NO_FATAL_FAILURE(frames(2));
+    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f}));
+    EXPECT_EQ(offset_used(25), (point{0.0f, 1.0f, 0.25f}));
+
+    file.weapons[0] = "22 0.75 0.3 0.1";
+    file.weapons[1] = "-1 0.5 1 0";
+    ASSERT_TRUE(module->write_settings(file.text()));
+    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f})) << "nothing changes before a frame";
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    EXPECT_EQ(offset_used(22), (point{0.75f, 0.3f, 0.1f}));
+    EXPECT_EQ(offset_used(25), (point{0.5f, 1.0f, 0.0f}));
+
+    sim::set_keys(false, true); // X: the retuned x times -3
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    EXPECT_EQ(offset_used(22), (point{-2.25f, 0.3f, 0.1f}));
+    EXPECT_EQ(offset_used(25), (point{-1.5f, 1.0f, 0.0f}));
+
+    // Back to the first values, and a type taken out of the file keeps its last offset.
+    file.weapons[0] = "22 0.5 0.2 0.1";
+    file.weapons[1] = "#";
+    ASSERT_TRUE(module->write_settings(file.text()));
+    sim::set_keys(true, false);
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f}));
+    EXPECT_EQ(offset_used(25), (point{0.5f, 1.0f, 0.0f}));
+}
+
+// --- corvane.log ---------------------------------------------------------------------------
+
+bool has_line(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+TEST_F(corvane_e2e, the_log_tells_what_load_edits_and_unload_did) {
+    settings_file file;
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, file.text()));
+    const std::vector<std::string> at_load = module->log_lines();
+    ASSERT_FALSE(at_load.empty()) << "no corvane.log beside the DLL";
+    EXPECT_EQ(at_load.front(), "corvane 1.0.0, loaded from " + module->folder() + "corvane.dll");
+    for (const std::string& line : {
+             std::string("aim call at 0x527A95: now calls corvane"),
+             "settings file " + module->settings_path() + ": read",
+             std::string("line 21: weapon type 22 was already given on line 16: this line changes "
+                         "nothing (the first entry wins)"),
+             std::string("live reload (line 1): on, the file is read again on every frame (1)"),
+             std::string("game build 1001: keys Z and X and live reload are on"),
+             std::string("per-frame call at 0x53E981: now calls corvane after the game's own "
+                         "frame work"),
+         })
+        EXPECT_TRUE(has_line(at_load, line)) << line;
+
+    ASSERT_NO_FATAL_FAILURE(frames(3));
+    EXPECT_EQ(module->log_lines(), at_load) << "frames that change nothing write nothing";
+
+    file.values[0] = "11.5";
+    file.weapons[0] = "22 0.75 0.2 0.1";
+    ASSERT_TRUE(module->write_settings(file.text()));
+    ASSERT_NO_FATAL_FAILURE(frames(2));
+    std::vector<std::string> expected = at_load;
+    expected.push_back("line 3, host aim value at 0x8CC4B4: changed from 10.25 to 11.5");
+    expected.push_back(
+        "line 16, weapon offset 1: weapon 22 changed from 0.5 0.2 0.1 to 0.75 0.2 0.1");
+    EXPECT_EQ(module->log_lines(), expected);
+
+    ASSERT_TRUE(module->unload());
+    expected.push_back("unloading: the aim call at 0x527A95 has its own bytes back");
+    expected.push_back("unloading: the per-frame call at 0x53E981 has its own bytes back");
+    expected.push_back(
+        "corvane is unloaded; the values it wrote into the game stay until the game restarts");
+    EXPECT_EQ(module->log_lines(), expected);
+}
+
+TEST_F(corvane_e2e, the_log_says_when_keys_and_reload_are_off_on_an_unknown_build) {
+    ASSERT_NO_FATAL_FAILURE(start(host_build::unknown, settings_file{}.text()));
+    EXPECT_TRUE(has_line(module->log_lines(),
+                         "game build not recognised (0x83EC8B55 at 0x401000): keys Z and X and "
+                         "live reload are off on this build; the aim offsets and the values of "
+                         "the settings file still apply"));
+}
+
+// Tests run as root, so a read-only folder would not stop them: a folder named corvane.log
+// stands in for a log that cannot be created.
+TEST_F(corvane_e2e, a_log_that_cannot_be_created_changes_nothing_else) {
+    settings_file file;
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, file.text(), [](sim::plugin_module& m) {
+        ASSERT_TRUE(CreateDirectoryA(m.log_path().c_str(), nullptr));
+    }));
+    EXPECT_TRUE(module->contains(host->branch_target(address::aim_call_site)));
+    EXPECT_TRUE(module->contains(host->branch_target(address::frame_call_site)));
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 10.25f);
+    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f}));
+
+    file.values[0] = "11.5";
+    file.weapons[0] = "22 0.75 0.2 0.1";
+    ASSERT_TRUE(module->write_settings(file.text()));
+    sim::set_keys(false, true);
+    ASSERT_NO_FATAL_FAILURE(frames(2));
+    EXPECT_EQ(sim::key_polls().size(), 4u);
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 11.5f);
+    EXPECT_EQ(offset_used(22), (point{-2.25f, 0.2f, 0.1f}));
+
+    ASSERT_TRUE(module->unload());
+    ASSERT_NO_FATAL_FAILURE(assert_sites_original(*host));
+    EXPECT_EQ(GetFileAttributesA(module->log_path().c_str()) & FILE_ATTRIBUTE_DIRECTORY,
+              static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+}
+
 // Whatever the file holds while reloading, the host keeps running and gets its results.
 TEST_F(corvane_e2e, hostile_files_while_reloading_never_disturb_the_host) {
     ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, settings_file{}.text()));
@@ -514,13 +631,22 @@ TEST_F(corvane_e2e, hostile_files_while_reloading_never_disturb_the_host) {
 // --- memory --------------------------------------------------------------------------------
 
 TEST_F(corvane_e2e, twenty_thousand_reloading_frames_leave_private_bytes_flat) {
-    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, settings_file{}.text()));
+    // Every 100 frames the player saves an edit: a value and weapon 22's offset go back and
+    // forth, so each edit is a real change the module applies and logs.
+    settings_file edits[2];
+    edits[1].values[0] = "10.75";
+    edits[1].weapons[0] = "22 0.75 0.2 0.1";
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, edits[0].text()));
     ASSERT_NO_FATAL_FAILURE(frames(100));
     const std::size_t after_warm_up = sim::private_bytes();
     ASSERT_GT(after_warm_up, 0u);
+    int saved = 0;
     for (int frame = 100; frame < 20000; ++frame) {
         sim::set_keys(false, frame % 50 < 25);
         sim::key_polls().clear(); // keeps its capacity: no growth of its own
+        if (frame % 100 == 0) {
+            ASSERT_TRUE(module->write_settings(edits[++saved % 2].text()));
+        }
         const std::uint32_t result = host->run_frame();
         ASSERT_EQ(result, host->last_frame_result());
         if (frame % 10 == 0) host->aim(host_target);
@@ -528,11 +654,20 @@ TEST_F(corvane_e2e, twenty_thousand_reloading_frames_leave_private_bytes_flat) {
     sim::key_polls().clear();
     const std::size_t at_end = sim::private_bytes();
     const long long growth = static_cast<long long>(at_end) - static_cast<long long>(after_warm_up);
-    std::printf("private bytes: %zu KiB after 100 frames, %zu KiB after 20000 (%+lld KiB)\n",
-                after_warm_up / 1024, at_end / 1024, growth / 1024);
+    std::printf("private bytes: %zu KiB after 100 frames, %zu KiB after 20000 with %d edits "
+                "(%+lld KiB)\n",
+                after_warm_up / 1024, at_end / 1024, saved, growth / 1024);
     EXPECT_LT(std::llabs(growth), 1 << 20)
         << "private bytes after 100 frames: " << after_warm_up << ", after 20000: " << at_end;
-    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 10.25f);
+
+    // The last edit (odd: the second file) is in force and is the log's last line.
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 10.75f);
+    sim::set_keys(false, false);
+    ASSERT_NO_FATAL_FAILURE(frames(1)); // Z and X up: the aim mode stays as the last X left it
+    const std::vector<std::string> log = module->log_lines();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log.back(),
+              "line 16, weapon offset 1: weapon 22 changed from 0.5 0.2 0.1 to 0.75 0.2 0.1");
 }
 
 } // namespace

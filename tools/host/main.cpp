@@ -117,14 +117,32 @@ void describe_site(const simulated_host& host, const sim::plugin_module* module,
 
 // --- demo -------------------------------------------------------------------------------------
 
-int demo(const std::string& dll, const std::string& settings_source) {
-    std::string text;
+// What the scenes of the demo share: the host, the module, the settings file's lines and the
+// weapons picked to show.
+struct demo_state {
+    simulated_host& host;
+    sim::plugin_module& module;
+    std::vector<std::string> lines;    // the demo's copy of the settings file, 31 lines
+    std::vector<std::int32_t> weapons; // weapons to show; the last one has no line in the file
+    std::vector<point> without;        // where each aims without the module
+    std::int32_t unlisted = 99;        // a weapon type the file does not give
+};
+
+const point demo_position = {100.0f, 200.0f, 0.0f};
+const point demo_target = {100.0f, 210.0f, 1.6f};
+
+void show_introduction() {
     std::printf("corvane simulated host, build 1001\n");
     std::printf("==================================\n");
     std::printf("This program plays the game executable: it owns 0x401000-0x8D0000, its aim\n"
                 "camera call at 0x527A95 and its per-frame call at 0x53E981 are real x86 CALLs,\n"
                 "and its code pages are read+execute, as the game's are. corvane.dll is loaded\n"
                 "with LoadLibrary like any plug-in and is never called directly.\n\n");
+}
+
+// The settings file to use, as 31 lines, with reloading switched on in the demo's copy.
+std::vector<std::string> settings_lines(const std::string& settings_source) {
+    std::string text;
     if (!settings_source.empty() && sim::read_text_file(settings_source, text)) {
         std::printf("Settings: %s\n", settings_source.c_str());
     } else {
@@ -143,94 +161,95 @@ int demo(const std::string& dll, const std::string& settings_source) {
         lines[0] = (label[0] ? std::string(label) : std::string("ReloadEachFrame")) + " 1";
         std::printf("  (line 1 set to 1 in the demo's copy, so that the live edit below shows)\n");
     }
+    return lines;
+}
 
-    simulated_host host(host_build::b1001);
-    const point position = {100.0f, 200.0f, 0.0f};
-    const point host_target = {100.0f, 210.0f, 1.6f};
-    host.set_placement(position, 0.0f);
-
-    std::printf("\nBefore loading\n");
-    describe_site(host, nullptr, "aim call", address::aim_call_site);
-    describe_site(host, nullptr, "per-frame call", address::frame_call_site);
-
-    // The weapons to show: the first few of the file with an offset, the first with a zero
-    // offset, and one the file does not list.
-    std::vector<std::int32_t> weapons;
+// The weapons to show: the first few of the file with an offset, the first with a zero offset,
+// and one the file does not list; and where each aims before the module is loaded.
+void pick_weapons(demo_state& demo) {
     std::vector<std::int32_t> listed;
     std::int32_t zero_offset_type = -1;
     for (int number = 16; number <= 31; ++number) {
         std::int32_t type;
         point offset;
-        if (!weapon_line(lines[number - 1], type, offset)) continue;
+        if (!weapon_line(demo.lines[number - 1], type, offset)) continue;
         listed.push_back(type);
         const bool zero = offset[0] == 0.0f && offset[1] == 0.0f && offset[2] == 0.0f;
-        if (type != -1 && !zero && weapons.size() < 3) weapons.push_back(type);
+        if (type != -1 && !zero && demo.weapons.size() < 3) demo.weapons.push_back(type);
         if (type != -1 && zero && zero_offset_type == -1) zero_offset_type = type;
     }
-    if (zero_offset_type != -1) weapons.push_back(zero_offset_type);
-    std::int32_t unlisted = 99;
-    while (std::find(listed.begin(), listed.end(), unlisted) != listed.end())
-        ++unlisted;
-    weapons.push_back(unlisted);
-    std::vector<point> without;
-    for (std::int32_t type : weapons) {
-        host.set_weapon(1, type);
-        without.push_back(host.aim(host_target).camera.target);
+    if (zero_offset_type != -1) demo.weapons.push_back(zero_offset_type);
+    while (std::find(listed.begin(), listed.end(), demo.unlisted) != listed.end())
+        ++demo.unlisted;
+    demo.weapons.push_back(demo.unlisted);
+    for (std::int32_t type : demo.weapons) {
+        demo.host.set_weapon(1, type);
+        demo.without.push_back(demo.host.aim(demo_target).camera.target);
     }
+}
 
-    sim::plugin_module module(dll);
-    if (!module.ready() || !module.write_settings(join_lines(lines))) {
+bool load_module_scene(demo_state& demo, const std::string& dll) {
+    if (!demo.module.ready() || !demo.module.write_settings(join_lines(demo.lines))) {
         std::printf("cannot prepare a working folder for %s\n", dll.c_str());
-        return 1;
+        return false;
     }
     std::printf("\nLoading corvane.dll from %s (aimingSets.dat beside it)\n",
-                module.folder().c_str());
-    if (!module.load()) {
+                demo.module.folder().c_str());
+    if (!demo.module.load()) {
         std::printf("LoadLibrary failed (error %lu)\n", GetLastError());
-        return 1;
+        return false;
     }
-    std::printf("  loaded at 0x%08" PRIX32 "\n", module.base());
-    describe_site(host, &module, "aim call", address::aim_call_site);
-    describe_site(host, &module, "per-frame call", address::frame_call_site);
-    check(module.contains(host.branch_target(address::aim_call_site)), "aim call not redirected");
-    check(module.contains(host.branch_target(address::frame_call_site)),
+    std::printf("  loaded at 0x%08" PRIX32 "\n", demo.module.base());
+    describe_site(demo.host, &demo.module, "aim call", address::aim_call_site);
+    describe_site(demo.host, &demo.module, "per-frame call", address::frame_call_site);
+    check(demo.module.contains(demo.host.branch_target(address::aim_call_site)),
+          "aim call not redirected");
+    check(demo.module.contains(demo.host.branch_target(address::frame_call_site)),
           "per-frame call not hooked");
+    return true;
+}
 
+void settings_scene(const demo_state& demo) {
     std::printf("\nSettings that reached the host\n");
     std::printf("  line  %-20s %-17s %10s %10s\n", "name", "host address", "before", "now");
     for (const sim::value_slot& slot : sim::value_slots) {
         std::printf("  %4d  %-20s 0x%06" PRIX32 "%-9s %10.4f %10.4f\n", slot.line,
-                    label_of(lines[slot.line - 1]).c_str(), slot.address,
+                    label_of(demo.lines[slot.line - 1]).c_str(), slot.address,
                     slot.address == address::aim_code_constant ? " (code)" : "",
-                    simulated_host::default_value(slot.address), host.read_float(slot.address));
+                    simulated_host::default_value(slot.address),
+                    demo.host.read_float(slot.address));
     }
     std::printf("  lines 11-14: the aim rows at 0x%06" PRIX32 " (4 x 7 floats)\n",
                 address::aim_rows);
     for (int row = 0; row < sim::aim_row_count; ++row) {
-        std::printf("  %4d  %-20s", 11 + row, label_of(lines[10 + row]).c_str());
+        std::printf("  %4d  %-20s", 11 + row, label_of(demo.lines[10 + row]).c_str());
         for (int column = 0; column < sim::aim_row_length; ++column)
-            std::printf(" %7.3f", host.read_float(address::aim_rows +
-                                                  4 * (row * sim::aim_row_length + column)));
+            std::printf(" %7.3f", demo.host.read_float(address::aim_rows +
+                                                       4 * (row * sim::aim_row_length + column)));
         std::printf("\n");
     }
+}
 
+void aim_by_weapon_scene(demo_state& demo) {
     std::printf(
         "\nAim target by weapon\n  the player stands at %s facing +y; the host aims at %s\n",
-        point_text(position).c_str(), point_text(host_target).c_str());
+        point_text(demo_position).c_str(), point_text(demo_target).c_str());
     std::printf("  %6s  %-24s  %-24s  %s\n", "weapon", "without the module", "with corvane.dll",
                 "offset used");
-    for (std::size_t i = 0; i < weapons.size(); ++i) {
-        host.set_weapon(1, weapons[i]);
-        const sim::aim_outcome with = host.aim(host_target);
+    for (std::size_t i = 0; i < demo.weapons.size(); ++i) {
+        demo.host.set_weapon(1, demo.weapons[i]);
+        const sim::aim_outcome with = demo.host.aim(demo_target);
         check(with.result == sim::camera_result, "aim result changed on its way back");
-        std::printf("  %6" PRId32 "  %-24s  %-24s  %s\n", weapons[i],
-                    point_text(without[i]).c_str(), point_text(with.camera.target).c_str(),
+        std::printf("  %6" PRId32 "  %-24s  %-24s  %s\n", demo.weapons[i],
+                    point_text(demo.without[i]).c_str(), point_text(with.camera.target).c_str(),
                     with.transform_calls ? point_text(with.transform_offset).c_str()
                                          : "none (the host's own target)");
     }
+}
 
-    const std::int32_t shown = weapons.front();
-    host.set_weapon(1, shown);
+void aim_modes_scene(demo_state& demo) {
+    const std::int32_t shown = demo.weapons.front();
+    demo.host.set_weapon(1, shown);
     std::printf("\nAim modes, weapon %" PRId32 " (X: the x offset times -3; Z: back to normal)\n",
                 shown);
     struct key_step {
@@ -243,79 +262,164 @@ int demo(const std::string& dll, const std::string& settings_source) {
                               {"release Z", false, false}};
     for (const key_step& step : steps) {
         sim::set_keys(step.z, step.x);
-        const std::uint32_t result = host.run_frame();
-        check(result == host.last_frame_result(), "frame result changed on its way back");
-        const sim::aim_outcome outcome = host.aim(host_target);
+        const std::uint32_t result = demo.host.run_frame();
+        check(result == demo.host.last_frame_result(), "frame result changed on its way back");
+        const sim::aim_outcome outcome = demo.host.aim(demo_target);
         std::printf("  %-10s then a frame: aims at %-24s offset %s\n", step.what,
                     point_text(outcome.camera.target).c_str(),
                     outcome.transform_calls ? point_text(outcome.transform_offset).c_str() : "-");
     }
+}
 
+// The line of the file that gives weapon type `type`, or 0.
+int line_of_weapon(const std::vector<std::string>& lines, std::int32_t type) {
+    for (int number = 16; number <= 31; ++number) {
+        std::int32_t given;
+        point offset;
+        if (weapon_line(lines[number - 1], given, offset) && given == type) return number;
+    }
+    return 0;
+}
+
+// The file changes while frames run: a value, weapon 22's offset (the type the sample file
+// gives first), and a weapon type that is new. Each takes effect on the next frame.
+void live_edit_scene(demo_state& demo) {
     std::printf("\nLive edit: the file changes while frames run\n");
+    std::vector<std::string>& lines = demo.lines;
     const sim::value_slot first = sim::value_slots[0];
-    const float old_value = host.read_float(first.address);
+    const float old_value = demo.host.read_float(first.address);
     const float new_value = std::floor(old_value) + 1.5f;
     char edited[160];
     std::snprintf(edited, sizeof edited, "%s %.4f", label_of(lines[first.line - 1]).c_str(),
                   new_value);
     lines[first.line - 1] = edited;
-    // A new weapon type, on the first weapon line that makes no entry (else on line 31).
-    const std::int32_t new_weapon = unlisted;
-    int new_weapon_line = 31;
+
+    // Weapon 22 retuned: moved 0.25 further sideways and 0.1 up (added on line 31 if the file
+    // does not give it).
+    const std::int32_t retuned = 22;
+    int retuned_line = line_of_weapon(lines, retuned);
+    const bool listed = retuned_line != 0;
+    point old_offset = {0.0f, 0.0f, 0.0f};
+    std::int32_t type;
+    if (listed)
+        weapon_line(lines[retuned_line - 1], type, old_offset);
+    else
+        retuned_line = 31;
+    char retuned_text[96];
+    std::snprintf(retuned_text, sizeof retuned_text, "%" PRId32 " %.4g %.4g %.4g", retuned,
+                  old_offset[0] + 0.25f, old_offset[1], old_offset[2] + 0.1f);
+    point new_offset;
+    weapon_line(retuned_text, type, new_offset); // exactly as the module reads it
+
+    // A new weapon type, on the first weapon line that makes no entry (else on line 30).
+    const std::int32_t new_weapon = demo.unlisted;
+    int new_weapon_line = 30;
     for (int number = 16; number <= 31; ++number) {
         std::int32_t type;
         point offset;
-        if (weapon_line(lines[number - 1], type, offset)) continue;
+        if (number == retuned_line || weapon_line(lines[number - 1], type, offset)) continue;
         new_weapon_line = number;
         break;
     }
-    const sim::aim_outcome before_edit = (host.set_weapon(1, new_weapon), host.aim(host_target));
-    lines[new_weapon_line - 1] = std::to_string(new_weapon) + " 0 0 0.75";
-    module.write_settings(join_lines(lines));
-    std::printf("  line %2d: \"%s\"\n  line %2d: \"%" PRId32 " 0 0 0.75\" (a new weapon type)\n",
-                first.line, edited, new_weapon_line, new_weapon);
-    std::printf("  before the next frame: 0x%06" PRIX32 " = %8.4f   weapon %" PRId32
-                " aims at %s\n",
-                first.address, host.read_float(first.address), new_weapon,
-                point_text(before_edit.camera.target).c_str());
-    host.run_frame();
-    const sim::aim_outcome after_edit = host.aim(host_target);
-    std::printf("  after the next frame:  0x%06" PRIX32 " = %8.4f   weapon %" PRId32
-                " aims at %s\n",
-                first.address, host.read_float(first.address), new_weapon,
-                point_text(after_edit.camera.target).c_str());
-    check(host.read_float(first.address) == new_value, "the live edit did not reach the host");
-    check(after_edit.transform_calls == 1 && after_edit.transform_offset[2] == 0.75f,
-          "the new weapon line did not take effect");
 
+    auto aim_with = [&](std::int32_t type) {
+        demo.host.set_weapon(1, type);
+        return demo.host.aim(demo_target);
+    };
+    const sim::aim_outcome new_before = aim_with(new_weapon);
+    const sim::aim_outcome retuned_before = aim_with(retuned);
+    lines[retuned_line - 1] = retuned_text;
+    lines[new_weapon_line - 1] = std::to_string(new_weapon) + " 0 0 0.75";
+    demo.module.write_settings(join_lines(lines));
+    std::printf("  line %2d: \"%s\"\n", first.line, edited);
+    std::printf("  line %2d: \"%s\" (weapon %" PRId32 " %s)\n", retuned_line, retuned_text, retuned,
+                listed ? "retuned" : "added");
+    std::printf("  line %2d: \"%" PRId32 " 0 0 0.75\" (a new weapon type)\n", new_weapon_line,
+                new_weapon);
+    std::printf("  before the next frame: 0x%06" PRIX32 " = %8.4f   weapon %" PRId32
+                " aims at %-24s weapon %" PRId32 " at %s\n",
+                first.address, demo.host.read_float(first.address), retuned,
+                point_text(retuned_before.camera.target).c_str(), new_weapon,
+                point_text(new_before.camera.target).c_str());
+    demo.host.run_frame();
+    const sim::aim_outcome new_after = aim_with(new_weapon);
+    const sim::aim_outcome retuned_after = aim_with(retuned);
+    std::printf("  after the next frame:  0x%06" PRIX32 " = %8.4f   weapon %" PRId32
+                " aims at %-24s weapon %" PRId32 " at %s\n",
+                first.address, demo.host.read_float(first.address), retuned,
+                point_text(retuned_after.camera.target).c_str(), new_weapon,
+                point_text(new_after.camera.target).c_str());
+    check(demo.host.read_float(first.address) == new_value, "the live edit did not reach the host");
+    check(retuned_after.transform_calls == 1 && retuned_after.transform_offset == new_offset,
+          "weapon 22's new offset did not take effect");
+    check(retuned_after.camera.target != retuned_before.camera.target,
+          "weapon 22's aim point did not move");
+    check(new_after.transform_calls == 1 && new_after.transform_offset[2] == 0.75f,
+          "the new weapon line did not take effect");
+}
+
+// Returns false when a call site kept the module's bytes: the host must not go on then.
+bool unload_scene(demo_state& demo) {
     std::printf("\nUnloading corvane.dll\n");
-    check(module.unload(), "FreeLibrary left the module loaded");
-    describe_site(host, nullptr, "aim call", address::aim_call_site);
-    describe_site(host, nullptr, "per-frame call", address::frame_call_site);
+    check(demo.module.unload(), "FreeLibrary left the module loaded");
+    describe_site(demo.host, nullptr, "aim call", address::aim_call_site);
+    describe_site(demo.host, nullptr, "per-frame call", address::frame_call_site);
     const bool aim_restored =
-        host.bytes_at(address::aim_call_site) == simulated_host::original_aim_site_bytes();
+        demo.host.bytes_at(address::aim_call_site) == simulated_host::original_aim_site_bytes();
     const bool frame_restored =
-        host.bytes_at(address::frame_call_site) == simulated_host::original_frame_site_bytes();
+        demo.host.bytes_at(address::frame_call_site) == simulated_host::original_frame_site_bytes();
     std::printf("  aim call site restored: %s; per-frame call site restored: %s\n",
                 aim_restored ? "yes" : "NO", frame_restored ? "yes" : "NO");
     check(aim_restored && frame_restored, "a call site kept the module's bytes");
     if (!aim_restored || !frame_restored) {
         std::printf("\nDemo stopped: the host's code would now call into a module that is gone.\n");
-        return 1;
+        return false;
     }
-    host.set_weapon(1, shown);
-    const sim::aim_outcome after = host.aim(host_target);
-    const std::uint32_t frame_result = host.run_frame();
+    demo.host.set_weapon(1, demo.weapons.front());
+    const sim::aim_outcome after = demo.host.aim(demo_target);
+    const std::uint32_t frame_result = demo.host.run_frame();
     std::printf("  the host's own paths: aim at %s, frame result 0x%08" PRIX32 "\n",
                 point_text(after.camera.target).c_str(), frame_result);
-    check(after.camera.target == host_target && frame_result == host.last_frame_result(),
+    check(after.camera.target == demo_target && frame_result == demo.host.last_frame_result(),
           "the host's own paths misbehave after unload");
+    return true;
+}
+
+// What the module wrote about all of the above, for the player to read.
+void log_scene(const demo_state& demo) {
+    std::printf("\nThe log corvane wrote beside itself (%s)\n", demo.module.log_path().c_str());
+    const std::vector<std::string> log = demo.module.log_lines();
+    check(!log.empty(), "corvane.log is missing");
+    for (const std::string& line : log)
+        std::printf("  %s\n", line.c_str());
+}
+
+int demo(const std::string& dll, const std::string& settings_source) {
+    show_introduction();
+    simulated_host host(host_build::b1001);
+    sim::plugin_module module(dll);
+    demo_state demo{host, module, settings_lines(settings_source), {}, {}};
+    host.set_placement(demo_position, 0.0f);
+
+    std::printf("\nBefore loading\n");
+    describe_site(host, nullptr, "aim call", address::aim_call_site);
+    describe_site(host, nullptr, "per-frame call", address::frame_call_site);
+    pick_weapons(demo);
+
+    if (!load_module_scene(demo, dll)) return 1;
+    settings_scene(demo);
+    aim_by_weapon_scene(demo);
+    aim_modes_scene(demo);
+    live_edit_scene(demo);
+    const bool unloaded = unload_scene(demo);
+    log_scene(demo);
+    sim::set_keys(false, false);
+    if (!unloaded) return 1;
 
     if (failures)
         std::printf("\nDemo finished with %d unexpected result(s).\n", failures);
     else
         std::printf("\nDemo finished; everything behaved as described.\n");
-    sim::set_keys(false, false);
     return failures ? 1 : 0;
 }
 

@@ -363,7 +363,26 @@ plugin_module::~plugin_module() {
     if (folder_.empty()) return;
     DeleteFileA((folder_ + "corvane.dll").c_str());
     DeleteFileA(settings_path().c_str());
+    if (!DeleteFileA(log_path().c_str())) RemoveDirectoryA(log_path().c_str()); // a test's folder
     RemoveDirectoryA(folder_.c_str());
+}
+
+std::vector<std::string> plugin_module::log_lines() const {
+    std::string text;
+    std::vector<std::string> lines;
+    if (!read_text_file(log_path(), text)) return lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        // "[     0.016 s] " comes first.
+        const std::size_t time_end = line.find(" s] ");
+        if (line.rfind("[", 0) == 0 && time_end != std::string::npos) line.erase(0, time_end + 4);
+        lines.push_back(line);
+        start = end + 2;
+    }
+    return lines;
 }
 
 bool plugin_module::write_settings(const std::string& text) const {

@@ -159,6 +159,11 @@ class plugin_module {
     bool write_settings(const std::string& text) const;
     bool remove_settings() const;
 
+    // corvane.log, which the module writes beside itself: its path, and its lines as they stand
+    // (each without its time and line end; empty when there is no log).
+    std::string log_path() const { return folder_ + "corvane.log"; }
+    std::vector<std::string> log_lines() const;
+
     bool load();
     bool unload();
     bool loaded() const { return handle_ != nullptr; }

@@ -1,0 +1,221 @@
+#include "plugin/module_log.h"
+
+#include "injector/teardown.h"
+#include "platform/os.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+namespace plugin {
+
+namespace {
+
+constexpr char line_end[] = "\r\n";
+constexpr char last_line[] = "corvane.log has reached its limit of 1 MiB: nothing more is written "
+                             "to it until the game loads corvane again; corvane goes on working";
+// Room kept below the limit for the last line, with its time and line end.
+constexpr std::uint32_t last_line_room = sizeof last_line + 32;
+static_assert(log_size_limit == 1u << 20, "the last line names the limit");
+
+struct call_site_note {
+    const char* what;
+    std::uint32_t host_address;
+    std::uintptr_t address;
+    std::uint8_t original[5];
+    std::size_t size;
+};
+
+struct log_state {
+    os::file* file = nullptr;
+    std::uint64_t opened_at = 0;
+    std::uint32_t written = 0;
+    bool stopped = false; // the limit was reached, or a write failed
+    call_site_note sites[4] = {};
+    int site_count = 0;
+    char line[1100] = {};
+} the_log;
+
+// The time since the log was opened, the text and the line end, in the_log.line; its length.
+std::size_t format_line(const char* text) noexcept {
+    const std::uint64_t ms = os::monotonic_milliseconds() - the_log.opened_at;
+    const int prefix = std::snprintf(the_log.line, sizeof the_log.line, "[%6" PRIu64 ".%03u s] ",
+                                     ms / 1000, static_cast<unsigned>(ms % 1000));
+    std::size_t length = prefix > 0 ? static_cast<std::size_t>(prefix) : 0;
+    const std::size_t room = sizeof the_log.line - sizeof line_end - length;
+    const std::size_t text_length = std::min(std::strlen(text), room);
+    std::memcpy(the_log.line + length, text, text_length);
+    length += text_length;
+    std::memcpy(the_log.line + length, line_end, sizeof line_end);
+    return length + sizeof line_end - 1;
+}
+
+void write(const char* text) noexcept {
+    if (!the_log.file || the_log.stopped) return;
+    std::size_t length = format_line(text);
+    if (the_log.written + length > log_size_limit - last_line_room) {
+        the_log.stopped = true;
+        length = format_line(last_line);
+    }
+    if (!os::append_to_file(the_log.file, the_log.line, static_cast<std::uint32_t>(length))) {
+        the_log.stopped = true; // a full disk, or the file taken away: no more attempts
+        return;
+    }
+    the_log.written += static_cast<std::uint32_t>(length);
+}
+
+// "E8 12 34 56 78" in `out`.
+const char* bytes_text(const std::uint8_t* bytes, std::size_t size, char (&out)[20]) {
+    out[0] = '\0';
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < size && used + 3 < sizeof out; ++i)
+        used += static_cast<std::size_t>(
+            std::snprintf(out + used, sizeof out - used, i ? " %02X" : "%02X", bytes[i]));
+    return out;
+}
+
+void report_call_sites() noexcept {
+    for (int i = 0; i < the_log.site_count; ++i) {
+        const call_site_note& site = the_log.sites[i];
+        const address_text where = text_of_address(site.host_address, site.address);
+        if (site.size == 0) {
+            log_line("unloading: the %s at %s was never changed", site.what, where.text);
+            continue;
+        }
+        std::uint8_t now[5] = {};
+        if (!read_game_bytes(site.address, now, static_cast<std::uint32_t>(site.size))) {
+            log_line("unloading: the %s at %s cannot be read any more", site.what, where.text);
+            continue;
+        }
+        if (std::memcmp(now, site.original, site.size) == 0) {
+            log_line("unloading: the %s at %s has its own bytes back", site.what, where.text);
+            continue;
+        }
+        char held[20], own[20];
+        log_line("unloading: the %s at %s still holds %s instead of its own %s: the game must "
+                 "not run it again before it restarts",
+                 site.what, where.text, bytes_text(now, site.size, held),
+                 bytes_text(site.original, site.size, own));
+    }
+}
+
+} // namespace
+
+void open_module_log(const char* path) noexcept {
+    the_log = log_state{};
+    if (!path) return;
+    the_log.file = os::create_file(path);
+    if (!the_log.file) return;
+    the_log.opened_at = os::monotonic_milliseconds();
+    try {
+        injector::register_teardown(&close_module_log);
+    } catch (...) {
+        // Without a teardown the file stays open until the process ends; lines still reach it.
+    }
+}
+
+bool module_log_open() noexcept {
+    return the_log.file != nullptr && !the_log.stopped;
+}
+
+void log_line(const char* format, ...) noexcept {
+    if (!module_log_open()) return;
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    write(text);
+}
+
+void close_module_log() noexcept {
+    if (!the_log.file) return;
+    report_call_sites();
+    log_line("corvane is unloaded; the values it wrote into the game stay until the game "
+             "restarts");
+    os::close_file(the_log.file);
+    the_log.file = nullptr;
+}
+
+log_text& log_text::add(const char* format, ...) noexcept {
+    if (used_ + 1 >= sizeof text_) return *this;
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(text_ + used_, sizeof text_ - used_, format, args);
+    va_end(args);
+    if (n > 0) used_ = std::min(used_ + static_cast<std::size_t>(n), sizeof text_ - 1);
+    return *this;
+}
+
+float_text text_of(float value) noexcept {
+    float_text out{};
+    const auto result = std::to_chars(out.text, out.text + sizeof out.text - 1, value);
+    *result.ptr = '\0';
+    return out;
+}
+
+address_text relocation_text(std::uint32_t host_address, std::uintptr_t address) noexcept {
+    address_text out{};
+    if (address != host_address)
+        std::snprintf(out.text, sizeof out.text, " (0x%08" PRIXPTR " here)", address);
+    return out;
+}
+
+address_text text_of_address(std::uint32_t host_address, std::uintptr_t address) noexcept {
+    address_text out{};
+    const int n = std::snprintf(out.text, sizeof out.text, "0x%06" PRIX32, host_address);
+    const address_text relocation = relocation_text(host_address, address);
+    std::memcpy(out.text + n, relocation.text, sizeof out.text - static_cast<std::size_t>(n));
+    out.text[sizeof out.text - 1] = '\0';
+    return out;
+}
+
+void log_patch(const char* what, const char* done, injector::patch_status status) noexcept {
+    using injector::patch_status;
+    switch (status) {
+    case patch_status::done:
+        log_line("%s: %s", what, done);
+        return;
+    case patch_status::protection_kept_open:
+        log_line("%s: %s, but Windows did not put that memory's write protection back afterwards",
+                 what, done);
+        return;
+    case patch_status::unprotected:
+        log_line("%s: %s, though Windows refused to lift that memory's write protection first "
+                 "(it was written all the same)",
+                 what, done);
+        return;
+    case patch_status::too_large:
+        log_line("%s: left as it was: corvane tried to keep more of the game's bytes than it can "
+                 "put back",
+                 what);
+        return;
+    case patch_status::not_a_call:
+        log_line("%s: left as it was: the game's code there is not a call", what);
+        return;
+    }
+}
+
+bool read_game_bytes(std::uintptr_t address, void* buffer, std::uint32_t size) noexcept {
+    const auto* at = reinterpret_cast<const void*>(address);
+    if (!os::is_readable(at, size)) return false;
+    std::memcpy(buffer, at, size);
+    return true;
+}
+
+void note_call_site(const char* what, std::uint32_t host_address, std::uintptr_t address,
+                    std::span<const std::uint8_t> original) noexcept {
+    if (!the_log.file || the_log.site_count == static_cast<int>(std::size(the_log.sites))) return;
+    call_site_note& site = the_log.sites[the_log.site_count++];
+    site.what = what;
+    site.host_address = host_address;
+    site.address = address;
+    site.size = std::min(original.size(), sizeof site.original);
+    std::copy_n(original.begin(), site.size, site.original);
+}
+
+} // namespace plugin

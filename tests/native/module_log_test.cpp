@@ -1,0 +1,572 @@
+// corvane.log as the player reads it: what start-up, live reloads and unload write, read back
+// from the recording OS stand-in's files.
+#include "aim_host.h"
+#include "allocation_count.h"
+#include "frame_host.h"
+
+#include "injector/teardown.h"
+#include "platform/os_stand_in.h"
+#include "plugin/aiming_plugin.h"
+#include "plugin/module_log.h"
+#include "plugin/per_frame.h"
+#include "plugin/settings.h"
+#include "plugin/weapon_offsets.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+using test_host::build_bytes;
+
+std::string sample_settings() {
+    std::ifstream in(std::string(CORVANE_SOURCE_DIR) + "/aimingSets.dat", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The lines of a log, each without its time and line end.
+std::vector<std::string> lines_of(const std::string& log) {
+    static const std::regex timed(R"(\[ *\d+\.\d{3} s\] (.*))");
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < log.size()) {
+        const std::size_t end = log.find("\r\n", start);
+        const std::string line = log.substr(start, end - start);
+        std::smatch match;
+        lines.push_back(std::regex_match(line, match, timed) ? match[1].str() : "?? " + line);
+        if (end == std::string::npos) break;
+        start = end + 2;
+    }
+    return lines;
+}
+
+class ModuleLog : public test_host::module_setting {
+  protected:
+    void SetUp() override { lay_out(test_host::build_1001); }
+
+    static void load_module() {
+        plugin::create_weapon_offset_list();
+        plugin::start_aiming_plugin();
+    }
+
+    static std::string log_path() {
+        const char* path = plugin::log_file_path();
+        return path ? path : "";
+    }
+    static std::string log_text() {
+        const auto& files = os::stand_in::current().files;
+        const auto found = files.find(log_path());
+        return found == files.end() ? std::string() : found->second;
+    }
+    static std::vector<std::string> log_lines() { return lines_of(log_text()); }
+};
+
+// --- start-up and unload ----------------------------------------------------------------------
+
+// Four bytes at 0x401000 that name no build, as a game this module does not know would hold.
+const build_bytes build_other{"other", 0x401000, {0x55, 0x8B, 0xEC, 0x83}};
+
+// What the log says about one start-up and the unload after it. "{dir}" in an expected line
+// stands for the module's directory.
+struct start_up_case {
+    const char* name;
+    build_bytes build;
+    std::function<void(test_host::plugin_dir&)> prepare;
+    std::vector<std::string> lines;
+};
+
+void PrintTo(const start_up_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class StartUpLog : public ModuleLog, public ::testing::WithParamInterface<start_up_case> {
+  protected:
+    void SetUp() override { lay_out(GetParam().build); }
+};
+
+std::string with_dir(std::string line, const std::string& dir) {
+    for (std::size_t at; (at = line.find("{dir}")) != std::string::npos;)
+        line.replace(at, 5, dir);
+    return line;
+}
+
+TEST_P(StartUpLog, SaysWhatStartUpAndUnloadDid) {
+    GetParam().prepare(*dir);
+    load_module();
+    injector::run_teardowns();
+
+    const std::string dir_text = plugin::plugin_dir_path();
+    std::vector<std::string> expected;
+    for (const std::string& line : GetParam().lines)
+        expected.push_back(with_dir(line, dir_text));
+    EXPECT_EQ(log_lines(), expected);
+    EXPECT_EQ(os::stand_in::current().open_files(), 0) << "the log is closed at unload";
+}
+
+void write_sample(test_host::plugin_dir& dir) {
+    dir.write_settings(sample_settings());
+}
+
+const std::vector<std::string> sample_summary = {
+    "settings file {dir}aimingSets.dat: read",
+    "line 5, aim-camera code constant at 0x521632: set to 0.3",
+    "live reload (line 1): off (0)",
+    "values of lines 3 to 9: 1.6 0.55 0.3 0.35 0.8 6 8",
+    "aim rows (lines 11 to 14): 1 0.9 0.8 0 0 1.2 0.25 / 1 0.85 0.7 0.05 0 1.1 0.25 / "
+    "1 0.8 0.6 0.1 0 1 0.2 / 1 0.75 0.5 0.15 0 0.9 0.2",
+    "weapon offsets (16 entries): weapon 22: 0.45 0 0.12; weapon 23: 0.5 -0.1 0.15; weapon 26: "
+    "0.6 0 0.2; weapon 31: 0.55 0.05 0.18; the default (-1): 0.4 0 0.1",
+    "weapon types that keep the game's own aim (offset 0 0 0): 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10",
+};
+
+std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+const std::string loaded = "corvane 1.0.0, loaded from {dir}corvane.dll";
+const std::string aim_redirected = "aim call at 0x527A95: now calls corvane";
+const std::vector<std::string> frame_hooked = {
+    "game build 1001: keys Z and X and live reload are on",
+    "per-frame call at 0x53E981: now calls corvane after the game's own frame work",
+};
+const std::vector<std::string> both_back = {
+    "unloading: the aim call at 0x527A95 has its own bytes back",
+    "unloading: the per-frame call at 0x53E981 has its own bytes back",
+    "corvane is unloaded; the values it wrote into the game stay until the game restarts",
+};
+
+// A settings file with its faults: a cut line, a number where a label belongs, too few values,
+// a weapon line that adds nothing, and an end before line 31.
+const std::string faulty_settings = "Reload 1\n"
+                                    "--\n"
+                                    "Value3 1.5 " +
+                                    std::string(520, 'x') +
+                                    "\n"
+                                    "2.5\n"
+                                    "Value5\n"
+                                    "Value6 4.5\n"
+                                    "Value7 5.5\n"
+                                    "Value8 6.5\n"
+                                    "Value9 7.5\n"
+                                    "--\n"
+                                    "Row0 1 2 3\n"
+                                    "Row1 1 2 3 4 5 6 7\n"
+                                    "Row2 1 2 3 4 5 6 7\n"
+                                    "Row3 1 2 3 4 5 6 7\n"
+                                    "--\n"
+                                    "22 0.5 0.25 0.125\n"
+                                    "22 9 9 9\n"
+                                    "23 1 2\n";
+
+void nothing(test_host::plugin_dir&) {}
+
+const std::vector<std::string> settings_faults = {
+    "settings file {dir}aimingSets.dat: read",
+    "line 3: longer than 511 characters: only its first 511 are read, the rest is skipped",
+    "line 4: the first word, '2.5', is a number, so it is read as the label and the line sets "
+    "nothing",
+    "line 5, note: no number after the label: nothing is written into the host's code at "
+    "0x521632",
+    "line 11: only 3 of 7 values: values 4 to 7 of row 0 keep their value (0.0 when the game "
+    "starts)",
+    "line 17: weapon type 22 was already given on line 16: this line changes nothing (the first "
+    "entry wins)",
+    "line 18: only 3 of the 4 fields (type, x, y, z): no entry",
+    "line 19, note: the file ends after line 18: lines 19 to 31 set nothing; no weapon entries "
+    "from those lines",
+    "live reload (line 1): on, the file is read again on every frame (1)",
+    "values of lines 3 to 9: 1.5 - - 4.5 5.5 6.5 7.5 (-: the line sets nothing, the game keeps "
+    "its own value)",
+    "aim rows (lines 11 to 14): 1 2 3 0 0 0 0 / 1 2 3 4 5 6 7 / 1 2 3 4 5 6 7 / 1 2 3 4 5 6 7",
+    "weapon offsets (1 entry): weapon 22: 0.5 0.25 0.125",
+};
+
+const std::string refused =
+    ", though Windows refused to lift that memory's write protection first (it was written all "
+    "the same)";
+
+const std::vector<std::string> frame_left_alone_at_unload = {
+    "unloading: the aim call at 0x527A95 has its own bytes back",
+    "unloading: the per-frame call at 0x53E981 was never changed",
+    "corvane is unloaded; the values it wrote into the game stay until the game restarts",
+};
+
+const std::string build_off = ": keys Z and X and live reload are off on this build; the aim "
+                              "offsets and the values of the settings file still apply";
+
+// A module directory of 247 characters: "aimingSets.dat" behind it passes 260 characters,
+// "corvane.log" does not.
+const std::string deep_dir = "/tmp/" + std::string(241, 'd') + "/";
+
+const start_up_case start_up_cases[] = {
+    {"sample_file", test_host::build_1001, write_sample,
+     joined({{loaded, aim_redirected}, sample_summary, frame_hooked, both_back})},
+    {"faulty_file", test_host::build_1001,
+     [](test_host::plugin_dir& dir) { dir.write_settings(faulty_settings); },
+     joined({{loaded, aim_redirected}, settings_faults, frame_hooked, both_back})},
+    {"missing_file", test_host::build_1001, nothing,
+     joined({{loaded, aim_redirected,
+              "settings file {dir}aimingSets.dat: not read: not found; the game keeps its own "
+              "values (is it named exactly aimingSets.dat? Windows may hide an ending such as "
+              ".txt)"},
+             frame_hooked,
+             both_back})},
+    {"settings_file_is_a_folder", test_host::build_1001,
+     [](test_host::plugin_dir&) {
+         std::filesystem::create_directory(std::string(plugin::plugin_dir_path()) +
+                                           "aimingSets.dat");
+     },
+     joined({{loaded, aim_redirected,
+              "settings file {dir}aimingSets.dat: not read: it is there but cannot be opened "
+              "(another program may hold it, or it is a folder); the game keeps its own values"},
+             frame_hooked,
+             both_back})},
+    {"own_file_not_found", test_host::build_1001,
+     [](test_host::plugin_dir& dir) {
+         write_sample(dir);
+         auto& os_state = os::stand_in::current();
+         os_state.module_from_address_fails = true;
+         std::string game = os_state.module_paths[os_state.plugin_module];
+         os_state.module_paths[nullptr] = game.replace(game.rfind('/') + 1, game.npos, "game.exe");
+     },
+     joined({{"corvane 1.0.0: it could not find its own file, so it looks for its settings "
+              "beside the game's executable, {dir}game.exe",
+              aim_redirected},
+             sample_summary,
+             frame_hooked,
+             both_back})},
+    {"path_too_long", test_host::build_1001,
+     [](test_host::plugin_dir&) {
+         auto& os_state = os::stand_in::current();
+         os_state.module_paths[os_state.plugin_module] = deep_dir + "corvane.dll";
+     },
+     joined({{loaded, aim_redirected,
+              "settings file {dir}aimingSets.dat: not read: its path would be longer than 260 "
+              "characters; the game keeps its own values"},
+             frame_hooked,
+             both_back})},
+    {"unrecognised_build", build_other, write_sample,
+     joined({{loaded, aim_redirected},
+             sample_summary,
+             {"game build not recognised (0x83EC8B55 at 0x401000)" + build_off},
+             frame_left_alone_at_unload})},
+    {"build_1011", test_host::build_1011, write_sample,
+     joined({{loaded, aim_redirected},
+             sample_summary,
+             {"game build 1011 (0x00000000 at 0x401000)" + build_off},
+             frame_left_alone_at_unload})},
+    {"refused_protection", test_host::build_1001,
+     [](test_host::plugin_dir& dir) {
+         write_sample(dir);
+         os::stand_in::current().fail_protect_switch = true;
+     },
+     joined({{loaded, aim_redirected + refused, sample_summary[0], sample_summary[1] + refused},
+             {sample_summary.begin() + 2, sample_summary.end()},
+             {frame_hooked[0], frame_hooked[1] + refused,
+              "unloading: the aim call at 0x527A95: its own bytes were put back" + refused},
+             both_back})},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, StartUpLog, ::testing::ValuesIn(start_up_cases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- live reload --------------------------------------------------------------------------------
+
+// A file with live reload on, and the lines a test edits.
+struct tuned_file {
+    std::string reload = "1";
+    std::string value3 = "1.5";
+    std::string row1 = "1 2 3 4 5 6 7";
+    std::vector<std::string> weapons = {"22 0.5 0.25 0.125", "-1 0.25 0 0"};
+
+    std::string text() const {
+        std::string out = "Reload " + reload + "\n--\nValue3 " + value3 +
+                          "\nValue4 2\nValue5 3\nValue6 4\nValue7 5\nValue8 6\nValue9 7\n--\n";
+        out +=
+            "Row0 1 2 3 4 5 6 7\nRow1 " + row1 + "\nRow2 1 2 3 4 5 6 7\nRow3 1 2 3 4 5 6 7\n--\n";
+        for (const auto& weapon : weapons)
+            out += weapon + "\n";
+        return out;
+    }
+};
+
+// One step of a session: what the player does to the file, how many frames run, and the lines
+// the log gains.
+struct reload_step {
+    const char* what;
+    std::function<void(tuned_file&, const std::string& path)> edit;
+    int frames;
+    std::vector<std::string> new_lines;
+};
+
+void save(tuned_file& file, const std::string& path) {
+    std::ofstream(path, std::ios::binary) << file.text();
+}
+
+TEST_F(ModuleLog, ReloadsLogEachRealChangeOnceWithItsTime) {
+    tuned_file file;
+    dir->write_settings(file.text());
+    os::stand_in::current().milliseconds = 5000; // the game has run a while before the load
+    load_module();
+    const std::string path = plugin::settings_file_path();
+
+    const reload_step steps[] = {
+        {"nothing edited", [](tuned_file&, const std::string&) {}, 3, {}},
+        {"a value",
+         [](tuned_file& f, const std::string& p) {
+             f.value3 = "2.25";
+             save(f, p);
+         },
+         2,
+         {"line 3, host aim value at 0x8CC4B4: changed from 1.5 to 2.25"}},
+        {"weapon 22 and the default retuned, weapon 40 added",
+         [](tuned_file& f, const std::string& p) {
+             f.weapons = {"22 0.75 0.25 0.125", "-1 0.25 0 0.5", "40 0 0 2"};
+             save(f, p);
+         },
+         2,
+         {"line 16, weapon offset 1: weapon 22 changed from 0.5 0.25 0.125 to 0.75 0.25 0.125",
+          "line 17, weapon offset 2: the default (-1) changed from 0.25 0 0 to 0.25 0 0.5",
+          "line 18, weapon offset 3: weapon 40 added with offset 0 0 2"}},
+        {"weapon 40 taken out of the file: it keeps its offset, nothing changes",
+         [](tuned_file& f, const std::string& p) {
+             f.weapons.pop_back();
+             save(f, p);
+         },
+         2,
+         {}},
+        {"a row",
+         [](tuned_file& f, const std::string& p) {
+             f.row1 = "1 2 3 4 5 6 7.5";
+             save(f, p);
+         },
+         1,
+         {"line 12, aim row 1 (7 floats at 0x8CC4DC): changed from 1 2 3 4 5 6 7 to 1 2 3 4 5 6 "
+          "7.5"}},
+        {"the file deleted",
+         [](tuned_file&, const std::string& p) { std::remove(p.c_str()); },
+         3,
+         {"settings file: cannot be read now: not found; everything it set stays as it is until "
+          "it can be read again"}},
+        {"the file back, with a value changed while it was away",
+         [](tuned_file& f, const std::string& p) {
+             f.value3 = "3";
+             save(f, p);
+         },
+         2,
+         {"settings file: read again",
+          "line 3, host aim value at 0x8CC4B4: changed from 2.25 to 3"}},
+        {"live reload switched off",
+         [](tuned_file& f, const std::string& p) {
+             f.reload = "0";
+             save(f, p);
+         },
+         1,
+         {"line 1, reload every frame (non-zero: on): changed from 1 to 0; this was the last read "
+          "until the game loads corvane again"}},
+        {"edits after that are not read",
+         [](tuned_file& f, const std::string& p) {
+             f.value3 = "9";
+             save(f, p);
+         },
+         2,
+         {}},
+    };
+
+    std::vector<std::string> expected = log_lines();
+    for (const reload_step& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.edit(file, path);
+        for (int frame = 0; frame < step.frames; ++frame) {
+            frames->run_frame();
+            os::stand_in::current().milliseconds += 16;
+        }
+        expected.insert(expected.end(), step.new_lines.begin(), step.new_lines.end());
+        EXPECT_EQ(log_lines(), expected);
+    }
+    // The first change came with the first frame after three unchanged ones, 48 ms after load.
+    EXPECT_NE(log_text().find("\r\n[     0.048 s] line 3, host aim value at 0x8CC4B4: changed "
+                              "from 1.5 to 2.25\r\n"),
+              std::string::npos);
+}
+
+TEST_F(ModuleLog, AReloadThatChangesNothingWritesAndAllocatesNothing) {
+    tuned_file file;
+    dir->write_settings(file.text());
+    load_module();
+    frames->run_frame(); // the first reload
+    // Room in the test doubles' records, so that only the module's allocations are counted.
+    auto& os_state = os::stand_in::current();
+    os_state.key_queries.reserve(64);
+    os_state.protect_calls.reserve(256);
+    os_state.flushes.reserve(64);
+    aim->calls.vector_sets.reserve(64);
+    frames->log.reserve(64);
+    const std::string before = log_text();
+    const int appends = os_state.appends;
+
+    const std::uint64_t allocations = test_host::allocations_on_this_thread();
+    for (int frame = 0; frame < 5; ++frame)
+        frames->run_frame();
+    EXPECT_EQ(test_host::allocations_on_this_thread() - allocations, 0u);
+    EXPECT_EQ(os_state.appends, appends);
+    EXPECT_EQ(log_text(), before);
+
+    // The log was listening all along: the next real change is written.
+    file.value3 = "2";
+    dir->write_settings(file.text());
+    frames->run_frame();
+    EXPECT_EQ(log_lines().back(), "line 3, host aim value at 0x8CC4B4: changed from 1.5 to 2");
+}
+
+// --- the log's own limits --------------------------------------------------------------------
+
+TEST_F(ModuleLog, StopsBelowOneMebibyteWithOneLastLine) {
+    const std::string path = "/game/corvane.log";
+    plugin::open_module_log(path.c_str());
+    const std::string text(100, 'a');
+    for (int i = 0; i < 12000; ++i)
+        plugin::log_line("%s %d", text.c_str(), i);
+
+    auto& os_state = os::stand_in::current();
+    const std::string& log = os_state.files.at(path);
+    EXPECT_LE(log.size(), plugin::log_size_limit);
+    EXPECT_GT(log.size(), plugin::log_size_limit - 300) << "stopped well before the limit";
+    const std::vector<std::string> lines = lines_of(log);
+    ASSERT_GT(lines.size(), 2u);
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i)
+        ASSERT_EQ(lines[i], text + " " + std::to_string(i)) << "lines are written whole, in order";
+    EXPECT_EQ(lines.back(), "corvane.log has reached its limit of 1 MiB: nothing more is written "
+                            "to it until the game loads corvane again; corvane goes on working");
+
+    const int appends = os_state.appends;
+    plugin::log_line("after the limit");
+    injector::run_teardowns(); // the unload report has no room either
+    EXPECT_EQ(os_state.appends, appends);
+    EXPECT_EQ(os_state.open_files(), 0);
+}
+
+TEST_F(ModuleLog, UnloadSaysWhenACallSiteStillHoldsTheModulesBytes) {
+    constexpr std::uint32_t site = 0x600000;
+    const std::vector<std::uint8_t> own = {0xE8, 0x11, 0x22, 0x33, 0x44};
+    const test_host::bytes_patch host_code(site, own);
+    const std::string path = "/game/corvane.log";
+    plugin::open_module_log(path.c_str());
+    plugin::note_call_site("test call", site, site, own);
+    const test_host::bytes_patch still_patched(site, {0xE8, 0xAA, 0xBB, 0xCC, 0xDD});
+
+    injector::run_teardowns();
+
+    const std::vector<std::string> lines = lines_of(os::stand_in::current().files.at(path));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "unloading: the test call at 0x600000 still holds E8 AA BB CC DD "
+                             "instead of its own E8 11 22 33 44: the game must not run it again "
+                             "before it restarts");
+}
+
+// Everything a session shows of the module from outside, but its log.
+struct session_record {
+    std::vector<std::uint8_t> host_data; // the aim values and rows
+    float code_constant = 0;
+    std::vector<std::vector<std::uint8_t>> sites; // aim, per-frame: after load, after unload
+    std::vector<std::string> aims;                // what the aim hook handed the transform
+    std::vector<os::stand_in::protect_call> protect_calls;
+    std::vector<os::stand_in::flush_call> flushes;
+    std::vector<int> key_queries;
+    std::size_t error_boxes = 0;
+};
+
+// A log that cannot be created, or whose disk fills after its first lines.
+struct broken_log_case {
+    const char* name;
+    std::function<void(os::stand_in::state&)> break_it;
+};
+
+void PrintTo(const broken_log_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class BrokenLog : public ModuleLog, public ::testing::WithParamInterface<broken_log_case> {
+  protected:
+    // Loads the module, runs frames with X down and a live edit, aims, and unloads.
+    session_record run_session(const std::function<void(os::stand_in::state&)>& set_up) {
+        lay_out(test_host::build_1001);
+        auto& os_state = os::stand_in::current();
+        set_up(os_state);
+        tuned_file file;
+        dir->write_settings(file.text());
+        aim->player.set_weapon(1, 22);
+        session_record record;
+        auto note_aim = [&] {
+            int object = 0;
+            float target[3] = {};
+            aim->calls = {};
+            aim->call_aim_site(&object, target, 0, 0, 0);
+            std::string seen;
+            for (const auto& call : aim->calls.transforms)
+                seen += std::to_string(call.offset[0]) + " " + std::to_string(call.offset[1]) +
+                        " " + std::to_string(call.offset[2]);
+            record.aims.push_back(seen);
+        };
+
+        load_module();
+        record.sites.push_back(test_host::read_bytes(0x527A95, 5));
+        record.sites.push_back(test_host::read_bytes(0x53E981, 5));
+        note_aim();
+        os_state.keys_down = {plugin::key_x};
+        frames->run_frame();
+        note_aim();
+        file.weapons = {"22 2 0 0", "-1 1 1 1"};
+        file.value3 = "8.5";
+        dir->write_settings(file.text());
+        frames->run_frame();
+        note_aim();
+        test_host::reset_module();
+        record.sites.push_back(test_host::read_bytes(0x527A95, 5));
+        record.sites.push_back(test_host::read_bytes(0x53E981, 5));
+
+        record.host_data = test_host::read_bytes(0x8CC4A0, 0x8CC530 - 0x8CC4A0);
+        record.code_constant = test_host::read<float>(0x521632);
+        record.protect_calls = os_state.protect_calls;
+        record.flushes = os_state.flushes;
+        record.key_queries = os_state.key_queries;
+        record.error_boxes = os_state.error_boxes.size();
+        return record;
+    }
+};
+
+TEST_P(BrokenLog, ChangesNothingElse) {
+    const session_record with_log = run_session([](os::stand_in::state&) {});
+    ASSERT_NE(with_log.aims.back(), "") << "the session must move the aim to show anything";
+    const session_record broken = run_session(GetParam().break_it);
+
+    EXPECT_EQ(broken.host_data, with_log.host_data);
+    EXPECT_EQ(broken.code_constant, with_log.code_constant);
+    EXPECT_EQ(broken.sites, with_log.sites);
+    EXPECT_EQ(broken.aims, with_log.aims);
+    EXPECT_EQ(broken.protect_calls, with_log.protect_calls);
+    EXPECT_EQ(broken.flushes, with_log.flushes);
+    EXPECT_EQ(broken.key_queries, with_log.key_queries);
+    EXPECT_EQ(broken.error_boxes, with_log.error_boxes);
+    EXPECT_EQ(os::stand_in::current().open_files(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BrokenLog,
+    ::testing::Values(broken_log_case{"cannot_be_created",
+                                      [](os::stand_in::state& s) { s.refuse_files = true; }},
+                      broken_log_case{"disk_fills_after_its_first_lines",
+                                      [](os::stand_in::state& s) { s.full_at = 200; }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
