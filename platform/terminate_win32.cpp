@@ -6,6 +6,7 @@
 // message and ends the process the same way.
 #include <cstdio>
 #include <cstdlib>
+#include <cxxabi.h>
 #include <exception>
 
 namespace __gnu_cxx {
@@ -14,10 +15,10 @@ void __verbose_terminate_handler() {
     static bool terminating = false; // a second call comes from a failure below: just stop
     if (!terminating) {
         terminating = true;
-        const char* what = "an exception that is not a std::exception";
-        if (const std::exception_ptr current = std::current_exception()) {
+        if (abi::__cxa_current_exception_type()) {
+            const char* what = "an exception that is not a std::exception";
             try {
-                std::rethrow_exception(current);
+                throw; // the exception being handled, to ask it for its message
             } catch (const std::exception& error) {
                 what = error.what();
             } catch (...) {
