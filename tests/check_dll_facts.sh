@@ -30,5 +30,5 @@ size=$(stat -c %s "$dll")
 if [ -n "$max_bytes" ] && [ "$size" -gt "$max_bytes" ]; then
   echo "$size bytes: more than the $max_bytes allowed"; status=1
 fi
-[ $status -eq 0 ] && echo "PE32 i386; exports: none; imports: $(echo $imports | tr '\n' ' '); $size bytes"
+[ $status -eq 0 ] && echo "PE32 i386; exports: none; imports: $(echo $imports); $size bytes"
 exit $status
