@@ -164,7 +164,8 @@ void reload_frame(benchmark::State& state, bool with_log) {
     if (!s.mapped() || folder.dir().empty())
         return bench::fail(state, "the host image or the settings folder is missing");
     auto& os_state = os::stand_in::current();
-    os_state.module_paths[os_state.plugin_module] = folder.dir() + "/corvane.dll";
+    os_state.module_paths[os_state.plugin_module] =
+        os::stand_in::utf16(folder.dir() + "/corvane.dll");
     os_state.refuse_files = !with_log;
     const test_host::bytes_patch build_1001(0x401000, {0x55, 0x8B, 0xEC, 0x53});
     const test_host::aim_host aim; // the aim call site and the vector-set double
@@ -182,7 +183,8 @@ void reload_frame(benchmark::State& state, bool with_log) {
                                reinterpret_cast<std::uintptr_t>(&host_per_frame);
     if (!reloading || plugin::module_log_open() != with_log)
         return bench::fail(state, "the module did not start reloading as it should");
-    const std::string log_before = with_log ? os_state.files.at(plugin::log_file_path()) : "";
+    const std::string log_path = with_log ? os::stand_in::utf8(plugin::log_file_path()) : "";
+    const std::string log_before = with_log ? os_state.files.at(log_path) : "";
 
     os_state.key_queries.reserve(1024);
     os_state.protect_calls.reserve(1024);
@@ -198,7 +200,7 @@ void reload_frame(benchmark::State& state, bool with_log) {
         }
     }
     bench::report_allocations(state, allocations);
-    if (with_log && os_state.files.at(plugin::log_file_path()) != log_before)
+    if (with_log && os_state.files.at(log_path) != log_before)
         bench::fail(state, "a frame that changed nothing wrote to the log");
 }
 

@@ -1,12 +1,14 @@
 // One full load of the sample aimingSets.dat into a test host, against reading the same file
-// with the same stdio calls (open, 31 line reads, close) and no parsing. Two more benchmarks
-// split the load: the module's own line reads of the file, and the parsing of its 31 lines.
+// with plain stdio calls (open, 31 fgets, close) and no parsing. Two more benchmarks split the
+// load: the module's own line reads of the file (its settings reader), and the parsing of its 31
+// lines.
 #include "aim_host.h"
 #include "bench_table.h"
 
 #include "platform/os_stand_in.h"
 #include "plugin/settings.h"
 #include "plugin/settings_parser.h"
+#include "plugin/settings_reader.h"
 #include "plugin/weapon_offsets.h"
 
 #include <cstdio>
@@ -31,7 +33,7 @@ void settings_load(benchmark::State& state) {
     test_host::reset_platform();
     test_host::reset_module();
     auto& os = os::stand_in::current();
-    os.module_paths[os.plugin_module] = settings_dir + "/corvane.dll";
+    os.module_paths[os.plugin_module] = os::stand_in::utf16(settings_dir + "/corvane.dll");
     auto host = std::make_unique<test_host::aim_host>(); // the vector-set double at 0x411B50
     plugin::create_weapon_offset_list();
 
@@ -39,7 +41,8 @@ void settings_load(benchmark::State& state) {
     // frame: the same file, the entries already known.
     plugin::load_aiming_settings();
     const auto* path = plugin::settings_file_path();
-    if (!path || settings_file != path || plugin::weapon_offset_list()->empty()) {
+    if (!path || settings_file != os::stand_in::utf8(path) ||
+        plugin::weapon_offset_list()->empty()) {
         test_host::reset_module();
         return bench::fail(state, "the sample settings file was not loaded");
     }
@@ -77,20 +80,22 @@ void settings_module_line_reads(benchmark::State& state) {
     if (!sample_opens()) return bench::fail(state, "the sample settings file cannot be opened");
     char line[plugin::line_buffer_size];
     for (auto _ : state) {
-        std::FILE* file = std::fopen(settings_file.c_str(), "r");
+        std::FILE* file = std::fopen(settings_file.c_str(), "rb");
+        plugin::settings_reader reader(file);
         for (int i = 0; i < line_count; ++i)
-            benchmark::DoNotOptimize(plugin::read_settings_line(file, line));
+            benchmark::DoNotOptimize(reader.read_line(line));
         std::fclose(file);
         benchmark::ClobberMemory();
     }
 }
 
 void settings_parse_only(benchmark::State& state) {
-    std::FILE* file = std::fopen(settings_file.c_str(), "r");
+    std::FILE* file = std::fopen(settings_file.c_str(), "rb");
     if (!file) return bench::fail(state, "the sample settings file cannot be opened");
     static char lines[line_count][plugin::line_buffer_size];
+    plugin::settings_reader reader(file);
     for (auto& line : lines)
-        plugin::read_settings_line(file, line);
+        reader.read_line(line);
     std::fclose(file);
     for (auto _ : state) {
         for (int i = 0; i < line_count; ++i) {

@@ -1,12 +1,12 @@
 // Fuzz target: arbitrary bytes as a settings file, through the whole of corvane-check: the file
-// read as the module's C runtime shows it, every line checked, then the text report, the JSON
-// report and the aim-point picture.
+// read through the module's own reader (8-bit or UTF-16), every line checked, then the text
+// report, the JSON report and the aim-point picture.
 //
 // Stops (and so fails the run) on any crash or sanitizer report, on a JSON report that does not
 // parse, and on any line whose laid-out value spans differ in number from the values the
 // module's own parser took from it (the checker would then quote or point at the wrong words).
+#include "plugin/settings_reader.h"
 #include "tools/check/line_layout.h"
-#include "tools/check/module_file.h"
 #include "tools/check/settings_check.h"
 
 #include <cstdint>
@@ -29,17 +29,9 @@ namespace {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::string text = check::windows_text_mode({reinterpret_cast<const char*>(data), size});
-    static char empty[1];
-    std::FILE* const file =
-        text.empty() ? fmemopen(empty, 0, "r") : fmemopen(text.data(), text.size(), "r");
-    if (!file) {
-        std::perror("fmemopen");
-        std::abort();
-    }
-    const check::check_result result = check::check_settings_stream(file, "fuzz.dat");
-    std::fclose(file);
-    if (!result.readable) fail("a memory file could not be read");
+    plugin::settings_reader reader(data, size);
+    const check::check_result result = check::check_settings_stream(reader, "fuzz.dat");
+    if (!result.readable) fail("bytes in memory could not be read");
     if (result.positions.size() != static_cast<std::size_t>(plugin::settings_line_count))
         fail("the report does not hold every position");
 

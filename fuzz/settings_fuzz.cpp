@@ -1,5 +1,6 @@
-// Fuzz target: arbitrary bytes as the settings file, read and applied by the module's own loader
-// to a test host at the host's addresses.
+// Fuzz target: arbitrary bytes as the settings file, read (as 8-bit text, or as UTF-16 after a
+// byte-order mark) and applied by the module's own reader and loader to a test host at the host's
+// addresses.
 //
 // Stops (and so fails the run) on any crash or sanitizer report, and on any byte of the host
 // image that changed outside the settings destinations: the aim values 0x8CC4A0..0x8CC4BC, the
@@ -137,15 +138,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     plugin::create_weapon_offset_list();
     vector_set_calls = 0;
 
-    static char empty[1];
-    std::FILE* file =
-        size ? fmemopen(const_cast<std::uint8_t*>(data), size, "r") : fmemopen(empty, 0, "r");
-    if (!file) {
-        std::perror("fmemopen");
-        std::abort();
-    }
-    plugin::load_aiming_settings_from(file);
-    std::fclose(file);
+    plugin::settings_reader reader(data, size);
+    plugin::load_aiming_settings_from(reader);
 
     check_and_restore_host();
     // One entry at most per weapon line, and each made through the host's vector set.

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 // Linux GCC has no __thiscall keyword; the attribute gives the same calling form (object in
 // ECX, callee removes its stack arguments) on free functions and function pointers.
@@ -39,8 +40,18 @@ void* process_module_handle() noexcept;
 // GetModuleHandleExA(FROM_ADDRESS | UNCHANGED_REFCOUNT, address): the module holding `address`.
 bool module_handle_from_address(const void* address, void** module) noexcept;
 
-// GetModuleFileNameA: the module's full path into `buffer`; returns the length written.
-std::uint32_t module_file_name(void* module, char* buffer, std::uint32_t size) noexcept;
+// Paths are held as Windows spells them, in UTF-16, so that a folder named in any script is
+// found whatever the system's ANSI code page; platform/utf16_text.h shows them as UTF-8.
+// The longest path the module works with, in UTF-16 units (MAX_PATH, its terminator not counted).
+inline constexpr std::uint32_t max_path = 260;
+
+// GetModuleFileNameW: the module's full path into `buffer` of `size` units; returns the length
+// written. A path that does not fit is cut to size - 1 units and `size` is returned.
+std::uint32_t module_file_name(void* module, char16_t* buffer, std::uint32_t size) noexcept;
+
+// _wfopen(path, L"rb"): the file at the UTF-16 `path` opened for reading its bytes as they are;
+// null when it cannot be opened. The caller closes it with fclose.
+std::FILE* open_for_reading(const char16_t* path) noexcept;
 
 // GetKeyState: the 16-bit key state; negative while the key is down.
 std::int16_t key_state(int virtual_key) noexcept;
@@ -55,10 +66,10 @@ void flush_instruction_cache(const void* address, std::uint32_t size) noexcept;
 // A file the module writes (its log), open for writing. What lies behind it is the OS's business.
 struct file;
 
-// CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS): a new, empty file at `path`
+// CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS): a new, empty file at `path`
 // (an existing one is emptied), readable by other programs while it is open. Null when it
 // cannot be created: a read-only folder, a folder of that name, the file held elsewhere.
-file* create_file(const char* path) noexcept;
+file* create_file(const char16_t* path) noexcept;
 
 // WriteFile: adds `size` bytes at the end. False when not all of them were written.
 bool append_to_file(file* f, const char* bytes, std::uint32_t size) noexcept;

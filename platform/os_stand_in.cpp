@@ -2,9 +2,11 @@
 #include "platform/os_stand_in.h"
 
 #include "platform/os.h"
+#include "platform/utf16_text.h"
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 namespace os {
 namespace stand_in {
@@ -16,6 +18,16 @@ state& current() {
 
 void reset() {
     current() = state{};
+}
+
+std::u16string utf16(const std::string& utf8_text) {
+    return std::filesystem::path(utf8_text).u16string();
+}
+
+std::string utf8(const std::u16string& utf16_text) {
+    std::string text(3 * utf16_text.size() + 1, '\0'); // at most three bytes a unit
+    text.resize(utf8_from_utf16(utf16_text.c_str(), text.data(), text.size()));
+    return text;
 }
 
 int state::open_files() const {
@@ -61,18 +73,29 @@ bool module_handle_from_address(const void*, void** module) noexcept {
     return !s.module_from_address_fails;
 }
 
-std::uint32_t module_file_name(void* module, char* buffer, std::uint32_t size) noexcept {
+std::uint32_t module_file_name(void* module, char16_t* buffer, std::uint32_t size) noexcept {
     auto& s = stand_in::current();
     s.file_name_queries.push_back(module);
     if (size == 0) return 0;
     const auto found = s.module_paths.find(module);
-    const std::string path = found == s.module_paths.end() ? std::string() : found->second;
+    const std::u16string path = found == s.module_paths.end() ? std::u16string() : found->second;
     // Like the real call: truncate to size - 1 characters, terminate, and return `size` when
     // the path did not fit.
     const std::uint32_t n = std::min<std::uint32_t>(path.size(), size - 1);
-    std::memcpy(buffer, path.data(), n);
-    buffer[n] = '\0';
+    std::copy_n(path.data(), n, buffer);
+    buffer[n] = u'\0';
     return path.size() >= size ? size : n;
+}
+
+std::FILE* open_for_reading(const char16_t* path) noexcept {
+    auto& s = stand_in::current();
+    ++s.opens_for_reading;
+    s.last_opened_for_reading = path;
+    constexpr std::size_t longest = 1024; // UTF-16 units; each takes 3 bytes of UTF-8 at most
+    if (s.last_opened_for_reading.size() > longest) return nullptr;
+    char utf8[3 * longest + 1];
+    utf8_from_utf16(path, utf8, sizeof utf8);
+    return std::fopen(utf8, "rb");
 }
 
 std::int16_t key_state(int virtual_key) noexcept {
@@ -91,11 +114,12 @@ void flush_instruction_cache(const void* address, std::uint32_t size) noexcept {
     stand_in::current().flushes.push_back({reinterpret_cast<std::uintptr_t>(address), size});
 }
 
-file* create_file(const char* path) noexcept {
+file* create_file(const char16_t* path) noexcept {
     auto& s = stand_in::current();
     if (s.refuse_files) return nullptr;
-    s.files[path].clear();
-    s.handles.push_back(path);
+    const std::string name = stand_in::utf8(path);
+    s.files[name].clear();
+    s.handles.push_back(name);
     return reinterpret_cast<file*>(s.handles.size());
 }
 

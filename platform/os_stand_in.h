@@ -48,11 +48,17 @@ struct state {
     void* process_module = reinterpret_cast<void*>(0x400000);
     int process_module_queries = 0;
 
-    // GetModuleHandleExA and GetModuleFileNameA.
+    // GetModuleHandleExA and GetModuleFileNameW.
     bool module_from_address_fails = false;
     void* plugin_module = reinterpret_cast<void*>(0x10000000);
-    std::map<void*, std::string> module_paths; // module -> full path; null is the executable
+    std::map<void*, std::u16string> module_paths; // module -> full path; null is the executable
     std::vector<void*> file_name_queries;
+
+    // _wfopen for reading: how often, and the last path as the module spelled it (kept without
+    // allocating for a path no longer than one before, so a load costs no allocation here). The
+    // file opened is the real one whose name is that path in UTF-8.
+    int opens_for_reading = 0;
+    std::u16string last_opened_for_reading;
 
     // GetKeyState: keys listed here are down; every query is recorded.
     std::vector<int> keys_down;
@@ -62,7 +68,8 @@ struct state {
 
     std::vector<flush_call> flushes;
 
-    // Files the module writes, kept in memory: path -> contents as they stand. A file is created
+    // Files the module writes, kept in memory: path (in UTF-8) -> contents as they stand. A file
+    // is created
     // (emptied) by create_file; `refuse_files` makes every creation fail (a read-only folder);
     // once a file holds `full_at` bytes, appends fail (a full disk). `handles` holds the path of
     // each handle given out, emptied when it is closed.
@@ -79,5 +86,10 @@ struct state {
 
 state& current();
 void reset();
+
+// Tests name files in UTF-8, as the native file system does; the module is told and tells paths
+// in UTF-16, as Windows spells them. These convert between the two.
+std::u16string utf16(const std::string& utf8_text);
+std::string utf8(const std::u16string& utf16_text);
 
 } // namespace os::stand_in

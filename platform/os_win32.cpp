@@ -42,8 +42,13 @@ bool module_handle_from_address(const void* address, void** module) noexcept {
     return ok != 0;
 }
 
-std::uint32_t module_file_name(void* module, char* buffer, std::uint32_t size) noexcept {
-    return GetModuleFileNameA(static_cast<HMODULE>(module), buffer, size);
+std::uint32_t module_file_name(void* module, char16_t* buffer, std::uint32_t size) noexcept {
+    return GetModuleFileNameW(static_cast<HMODULE>(module), reinterpret_cast<wchar_t*>(buffer),
+                              size);
+}
+
+std::FILE* open_for_reading(const char16_t* path) noexcept {
+    return _wfopen(reinterpret_cast<const wchar_t*>(path), L"rb");
 }
 
 std::int16_t key_state(int virtual_key) noexcept {
@@ -58,9 +63,10 @@ void flush_instruction_cache(const void* address, std::uint32_t size) noexcept {
     FlushInstructionCache(GetCurrentProcess(), address, size);
 }
 
-file* create_file(const char* path) noexcept {
-    const HANDLE handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+file* create_file(const char16_t* path) noexcept {
+    const HANDLE handle =
+        CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     return handle == INVALID_HANDLE_VALUE ? nullptr : reinterpret_cast<file*>(handle);
 }
 

@@ -5,6 +5,7 @@
 #include "injector/hooking.h"
 #include "injector/host_address.h"
 #include "injector/teardown.h"
+#include "platform/utf16_text.h"
 #include "plugin/aim_hook.h"
 #include "plugin/host.h"
 #include "plugin/module_log.h"
@@ -63,12 +64,13 @@ void redirect_aim_call(std::uintptr_t site) {
 }
 
 void log_module_loaded() {
+    const os::utf8_path path(module_file_path());
     if (module_found_itself())
-        log_line("corvane %s, loaded from %s", corvane::version, module_file_path());
+        log_line("corvane %s, loaded from %s", corvane::version, path.c_str());
     else
         log_line("corvane %s: it could not find its own file, so it looks for its settings beside "
                  "the game's executable, %s",
-                 corvane::version, module_file_path());
+                 corvane::version, path.c_str());
 }
 
 // The game build, and whether keys and live reload work on it: they need the per-frame hook.

@@ -105,7 +105,7 @@ void report_call_sites() noexcept {
 
 } // namespace
 
-void open_module_log(const char* path) noexcept {
+void open_module_log(const char16_t* path) noexcept {
     the_log = log_state{};
     if (!path) return;
     the_log.file = os::create_file(path);

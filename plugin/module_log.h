@@ -21,13 +21,14 @@ inline constexpr std::uint32_t log_size_limit = 1u << 20;
 
 // Creates the log at `path` (null: there is none) and starts its clock. Once created, its
 // closing (close_module_log) is registered for unload.
-void open_module_log(const char* path) noexcept;
+void open_module_log(const char16_t* path) noexcept;
 
 bool module_log_open() noexcept;
 
 // One line: the time since the log was opened, then the text as printf formats it (cut at 1023
 // characters). A line that would take the log past its limit is replaced by the last line.
-void log_line(const char* format, ...) noexcept __attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)));
+void log_line(const char* format, ...) noexcept
+    __attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)));
 
 // The unload report (whether each noted call site has its own bytes back), a closing line, and
 // the file closed. Runs at unload, after every call site has been put back.
@@ -36,7 +37,8 @@ void close_module_log() noexcept;
 // A line put together piece by piece in a fixed buffer; what does not fit is cut.
 class log_text {
   public:
-    log_text& add(const char* format, ...) noexcept __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)));
+    log_text& add(const char* format, ...) noexcept
+        __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)));
     const char* c_str() const noexcept { return text_; }
 
   private:

@@ -3,14 +3,16 @@
 #include "injector/host_address.h"
 #include "injector/protect.h"
 #include "platform/os.h"
+#include "platform/utf16_text.h"
 #include "plugin/host.h"
 #include "plugin/settings_log.h"
 #include "plugin/weapon_offsets.h"
 
-#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace plugin {
 
@@ -26,11 +28,16 @@ constexpr int last_row_line = 14;
 bool dir_found = false;
 bool dir_too_long = false; // the module's path did not fit in 260 characters
 bool own_module = true;    // false: the executable's directory stands in
-char module_buffer[path_buffer_size];
-char dir_buffer[path_buffer_size];
-char path_buffer[path_buffer_size];
-char log_path_buffer[path_buffer_size];
+char16_t module_buffer[path_buffer_size];
+char16_t dir_buffer[path_buffer_size];
+char16_t path_buffer[path_buffer_size];
+char16_t log_path_buffer[path_buffer_size];
 char message_buffer[1024];
+
+constexpr auto settings_name = os::utf16_from_ascii(settings_file_name);
+constexpr auto log_name = os::utf16_from_ascii(log_file_name);
+
+using utf16_length = std::char_traits<char16_t>;
 
 struct file_closer {
     void operator()(std::FILE* file) const noexcept { std::fclose(file); }
@@ -78,51 +85,42 @@ void copy_aim_rows_to_host() noexcept {
 
 // `name` behind the module's directory, in `buffer`; null when the directory is not known whole
 // or the two do not fit in 260 characters.
-const char* path_beside_module(const char* name, char (&buffer)[path_buffer_size]) noexcept {
-    const char* const dir = plugin_dir_path();
+const char16_t* path_beside_module(const char16_t* name,
+                                   char16_t (&buffer)[path_buffer_size]) noexcept {
+    const char16_t* const dir = plugin_dir_path();
     if (dir_too_long) return nullptr;
-    const std::size_t dir_length = std::strlen(dir);
-    const std::size_t name_length = std::strlen(name);
+    const std::size_t dir_length = utf16_length::length(dir);
+    const std::size_t name_length = utf16_length::length(name);
     if (dir_length + name_length > path_buffer_size - 1) return nullptr;
-    std::memcpy(buffer, dir, dir_length);
-    std::memcpy(buffer + dir_length, name, name_length + 1);
+    utf16_length::copy(buffer, dir, dir_length);
+    utf16_length::copy(buffer + dir_length, name, name_length + 1);
     return buffer;
 }
 
 // Opens the settings file for a load, or tells why it cannot be read.
-std::FILE* open_settings_file(const char* path, settings_file_problem& problem) noexcept {
+std::FILE* open_settings_file(const char16_t* path, settings_file_problem& problem) noexcept {
     problem = settings_file_problem::none;
     if (!path) {
         problem = settings_file_problem::path_too_long;
         return nullptr;
     }
     errno = 0;
-    std::FILE* const file = std::fopen(path, "r");
+    std::FILE* const file = os::open_for_reading(path);
     if (!file) {
         problem =
             errno == ENOENT ? settings_file_problem::not_found : settings_file_problem::cannot_open;
         return nullptr;
     }
-    // Opened but unreadable (a directory opens on some systems): treat as not opened, so
-    // nothing at all is written, not even the row table.
-    const int first = std::fgetc(file);
-    if (first == EOF && std::ferror(file)) {
-        std::fclose(file);
-        problem = settings_file_problem::cannot_open;
-        return nullptr;
-    }
-    std::ungetc(first, file);
     return file;
 }
 
 } // namespace
 
-const char* plugin_dir_path() noexcept {
+const char16_t* plugin_dir_path() noexcept {
     if (dir_found) return dir_buffer;
     dir_found = true;
-    dir_buffer[0] = '\0';
-
-    module_buffer[0] = '\0';
+    dir_buffer[0] = u'\0';
+    module_buffer[0] = u'\0';
 
     void* module = nullptr;
     if (!os::module_handle_from_address(reinterpret_cast<const void*>(&plugin_dir_path), &module)) {
@@ -138,28 +136,31 @@ const char* plugin_dir_path() noexcept {
         // A path that filled the buffer was cut short; its last separator may belong to some
         // other directory, so no directory is known and nothing will be loaded.
         dir_too_long = true;
-        dir_buffer[0] = '\0';
+        dir_buffer[0] = u'\0';
         return dir_buffer;
     }
-    dir_buffer[length] = '\0';
-    std::memcpy(module_buffer, dir_buffer, length + 1);
+    dir_buffer[length] = u'\0';
+    utf16_length::copy(module_buffer, dir_buffer, length + 1);
 
-    char* const backslash = std::strrchr(dir_buffer, '\\');
-    char* const slash = std::strrchr(dir_buffer, '/');
-    char* const separator = !backslash ? slash : !slash ? backslash : std::max(backslash, slash);
-    if (separator) separator[1] = '\0';
+    // The directory ends behind the last separator of either kind.
+    for (std::uint32_t end = length; end > 0; --end) {
+        if (dir_buffer[end - 1] == u'\\' || dir_buffer[end - 1] == u'/') {
+            dir_buffer[end] = u'\0';
+            break;
+        }
+    }
     return dir_buffer;
 }
 
-const char* settings_file_path() noexcept {
-    return path_beside_module(settings_file_name, path_buffer);
+const char16_t* settings_file_path() noexcept {
+    return path_beside_module(settings_name.text, path_buffer);
 }
 
-const char* log_file_path() noexcept {
-    return path_beside_module(log_file_name, log_path_buffer);
+const char16_t* log_file_path() noexcept {
+    return path_beside_module(log_name.text, log_path_buffer);
 }
 
-const char* module_file_path() noexcept {
+const char16_t* module_file_path() noexcept {
     plugin_dir_path();
     return module_buffer;
 }
@@ -169,12 +170,12 @@ bool module_found_itself() noexcept {
     return own_module;
 }
 
-void load_aiming_settings_from(std::FILE* file) {
+void load_aiming_settings_from(settings_reader& reader) {
     char line[line_buffer_size];
     begin_weapon_offset_load();
     log_settings_load_begins();
     for (const settings_position& position : settings_positions) {
-        const line_read read = read_settings_line(file, line);
+        const line_read read = reader.read_line(line);
         line_values values;
         if (read != line_read::absent) {
             values = parse_settings_line(position.kind, line);
@@ -188,12 +189,20 @@ void load_aiming_settings_from(std::FILE* file) {
 
 void load_aiming_settings() noexcept {
     try {
-        const char* const path = settings_file_path();
+        const char16_t* const path = settings_file_path();
         settings_file_problem problem;
         const std::unique_ptr<std::FILE, file_closer> file(open_settings_file(path, problem));
-        // Missing, or held by an editor: try again next time.
-        log_settings_file(path, problem);
-        if (file) load_aiming_settings_from(file.get());
+        if (!file) {
+            log_settings_file(path, problem); // missing, or held by an editor: try again next time
+            return;
+        }
+        settings_reader reader(file.get());
+        // Opened but unreadable (a folder opens on some systems): treated as not opened, so
+        // nothing at all is written, not even the row table.
+        const bool readable = reader.begin();
+        log_settings_file(path, readable ? settings_file_problem::none
+                                         : settings_file_problem::cannot_open);
+        if (readable) load_aiming_settings_from(reader);
     } catch (...) {
         // Out of memory while appending: the entries so far stay; the host keeps running.
     }
@@ -203,10 +212,10 @@ void forget_settings_state() noexcept {
     dir_found = false;
     dir_too_long = false;
     own_module = true;
-    module_buffer[0] = '\0';
-    dir_buffer[0] = '\0';
-    path_buffer[0] = '\0';
-    log_path_buffer[0] = '\0';
+    module_buffer[0] = u'\0';
+    dir_buffer[0] = u'\0';
+    path_buffer[0] = u'\0';
+    log_path_buffer[0] = u'\0';
     reload_each_frame = 0;
     std::memset(aim_row_table, 0, sizeof aim_row_table);
 }

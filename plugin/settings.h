@@ -2,33 +2,35 @@
 // the module, and storing each line's values at once, in line order.
 #pragma once
 
+#include "platform/os.h"
 #include "plugin/settings_parser.h"
+#include "plugin/settings_reader.h"
 
 #include <cstdint>
-#include <cstdio>
 
 namespace plugin {
 
-inline constexpr int path_buffer_size = 261; // 260 characters and a terminator
+// Paths are held in UTF-16, as Windows spells them (see platform/os.h).
+inline constexpr int path_buffer_size = os::max_path + 1; // 260 characters and a terminator
 inline constexpr const char settings_file_name[] = "aimingSets.dat";
 inline constexpr const char log_file_name[] = "corvane.log";
 // The module's own directory with its trailing separator. Found on the first call, which shows
 // the error box if the module's handle cannot be had and then uses the executable's directory.
 // A module path without any separator is kept whole; one too long for 260 characters leaves
 // the directory empty and unusable (settings_file_path then gives null).
-const char* plugin_dir_path() noexcept;
+const char16_t* plugin_dir_path() noexcept;
 
 // The directory followed by "aimingSets.dat", rebuilt on every call; null when the two do not
 // fit in 260 characters, or the directory could not be had whole (no cut path is ever opened).
-const char* settings_file_path() noexcept;
+const char16_t* settings_file_path() noexcept;
 
 // The directory followed by "corvane.log", by the same rule as settings_file_path. Files beside
 // the module are named here and nowhere else.
-const char* log_file_path() noexcept;
+const char16_t* log_file_path() noexcept;
 
 // The full path the module was loaded from, as the directory was found from it (the
 // executable's when the module could not find its own handle; empty when it was too long).
-const char* module_file_path() noexcept;
+const char16_t* module_file_path() noexcept;
 // False when the module could not find its own handle and looks beside the executable.
 bool module_found_itself() noexcept;
 
@@ -45,8 +47,8 @@ extern float aim_row_table[4][7];
 // changes nothing; lines past its end set nothing. Never throws.
 void load_aiming_settings() noexcept;
 
-// Reads the settings from an open file (the body of load_aiming_settings).
-void load_aiming_settings_from(std::FILE* file);
+// Reads the settings through `reader` (the body of load_aiming_settings).
+void load_aiming_settings_from(settings_reader& reader);
 
 // Forgets the module directory and resets the settings globals. For test programs only.
 void forget_settings_state() noexcept;

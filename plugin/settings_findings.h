@@ -31,7 +31,7 @@ enum class finding_code {
     weapon_type_hexadecimal, // a weapon type written after 0x: legal, and read as meant
     extra_lines,             // text after line 31, which the module never reads
     byte_order_mark,         // a UTF-8 byte-order mark before line 1
-    utf16_file,              // the file is UTF-16 text, which the module cannot read
+    utf16_file,              // the file is UTF-16 text: read as the text it holds
     reload_every_frame,      // line 1 turns on reading the file again on every frame
 };
 

@@ -1,5 +1,6 @@
 #include "plugin/settings_log.h"
 
+#include "platform/utf16_text.h"
 #include "plugin/module_log.h"
 #include "plugin/settings_findings.h"
 
@@ -168,18 +169,18 @@ void log_reload_changes() {
 
 } // namespace
 
-void log_settings_file(const char* path, settings_file_problem problem) noexcept {
+void log_settings_file(const char16_t* path, settings_file_problem problem) noexcept {
     if (!module_log_open()) return;
     const bool read = problem == settings_file_problem::none;
     if (first_load() && !memory.failing) {
+        const os::utf8_path shown(path ? path : plugin_dir_path());
         if (read) {
-            log_line("settings file %s: read", path);
+            log_line("settings file %s: read", shown.c_str());
             return;
         }
         memory.failing = true;
-        log_line("settings file %s%s: not read: %s; the game keeps its own values%s",
-                 path ? path : plugin_dir_path(), path ? "" : settings_file_name,
-                 problem_words(problem),
+        log_line("settings file %s%s: not read: %s; the game keeps its own values%s", shown.c_str(),
+                 path ? "" : settings_file_name, problem_words(problem),
                  problem == settings_file_problem::not_found
                      ? " (is it named exactly aimingSets.dat? Windows may hide an ending such as "
                        ".txt)"

@@ -17,7 +17,7 @@
 namespace plugin {
 
 // Before a load: the file's path (null when too long) and whether it could be opened.
-void log_settings_file(const char* path, settings_file_problem problem) noexcept;
+void log_settings_file(const char16_t* path, settings_file_problem problem) noexcept;
 
 // Around the reading of an open file.
 void log_settings_load_begins() noexcept;

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cstddef>
+#include <cstdio>
 #include <system_error>
 #include <type_traits>
 
@@ -185,21 +186,6 @@ line_values parse_settings_line(line_kind kind, const char* text) noexcept {
         break;
     }
     return v;
-}
-
-line_read read_settings_line(std::FILE* file, char* buffer) noexcept {
-    // fgets stops at a newline, at the end of the file, or when the buffer is full; a NUL byte
-    // inside the line hides its length from strlen, so the last byte tells whether it filled up.
-    constexpr int last = line_buffer_size - 1;
-    buffer[last] = 1;
-    if (!std::fgets(buffer, line_buffer_size, file)) return line_read::absent;
-    if (buffer[last] != '\0' || buffer[last - 1] == '\n') return line_read::read;
-    // 511 characters and no newline yet: the rest of this line is dropped.
-    int c = std::fgetc(file);
-    if (c == EOF || c == '\n') return line_read::read; // exactly 511 characters
-    while (c != EOF && c != '\n')
-        c = std::fgetc(file);
-    return line_read::overlong;
 }
 
 } // namespace plugin

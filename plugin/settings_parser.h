@@ -1,12 +1,11 @@
 // The settings file's shape: 31 lines whose position, not label, says what they set, and how
-// one line is read and parsed.
+// one line is parsed.
 //
 // Kept apart from applying the values to the host (plugin/settings.h), and free of any OS or host
 // access, so that the settings checker and the fuzz target read a file exactly as the module does.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 namespace plugin {
 
@@ -88,10 +87,8 @@ constexpr int values_wanted(line_kind kind) noexcept {
 // stops at the first field that is not a number; whatever follows the last value is ignored.
 line_values parse_settings_line(line_kind kind, const char* text) noexcept;
 
-// Reads one line of at most 511 characters into `buffer` (512 bytes), newline kept. A longer line
-// is consumed whole so that later lines keep their positions; only its first 511 characters are
-// kept. `absent` once the file has ended (the buffer is then left as it was).
+// How one line of the file was read (plugin/settings_reader.h reads them): whole, cut at 511
+// characters, or not at all because the file ended before it.
 enum class line_read { absent, read, overlong };
-line_read read_settings_line(std::FILE* file, char* buffer) noexcept;
 
 } // namespace plugin

@@ -80,7 +80,7 @@ plugin_dir::plugin_dir() {
     else
         ADD_FAILURE() << "no temporary directory";
     auto& os_state = os::stand_in::current();
-    os_state.module_paths[os_state.plugin_module] = dir_ + "/corvane.dll";
+    os_state.module_paths[os_state.plugin_module] = os::stand_in::utf16(dir_ + "/corvane.dll");
     auto keep = [this](std::uint32_t address, std::size_t size) {
         kept_.push_back(std::make_unique<bytes_patch>(address, read_bytes(address, size)));
     };

@@ -57,8 +57,8 @@ class ModuleLog : public test_host::module_setting {
     }
 
     static std::string log_path() {
-        const char* path = plugin::log_file_path();
-        return path ? path : "";
+        const char16_t* path = plugin::log_file_path();
+        return path ? os::stand_in::utf8(path) : "";
     }
     static std::string log_text() {
         const auto& files = os::stand_in::current().files;
@@ -102,7 +102,7 @@ TEST_P(StartUpLog, SaysWhatStartUpAndUnloadDid) {
     load_module();
     injector::run_teardowns();
 
-    const std::string dir_text = plugin::plugin_dir_path();
+    const std::string dir_text = os::stand_in::utf8(plugin::plugin_dir_path());
     std::vector<std::string> expected;
     for (const std::string& line : GetParam().lines)
         expected.push_back(with_dir(line, dir_text));
@@ -223,7 +223,7 @@ const start_up_case start_up_cases[] = {
              both_back})},
     {"settings_file_is_a_folder", test_host::build_1001,
      [](test_host::plugin_dir&) {
-         std::filesystem::create_directory(std::string(plugin::plugin_dir_path()) +
+         std::filesystem::create_directory(os::stand_in::utf8(plugin::plugin_dir_path()) +
                                            "aimingSets.dat");
      },
      joined({{loaded, aim_redirected,
@@ -236,8 +236,9 @@ const start_up_case start_up_cases[] = {
          write_sample(dir);
          auto& os_state = os::stand_in::current();
          os_state.module_from_address_fails = true;
-         std::string game = os_state.module_paths[os_state.plugin_module];
-         os_state.module_paths[nullptr] = game.replace(game.rfind('/') + 1, game.npos, "game.exe");
+         std::u16string game = os_state.module_paths[os_state.plugin_module];
+         os_state.module_paths[nullptr] =
+             game.replace(game.rfind(u'/') + 1, game.npos, u"game.exe");
      },
      joined({{"corvane 1.0.0: it could not find its own file, so it looks for its settings "
               "beside the game's executable, {dir}game.exe",
@@ -248,7 +249,8 @@ const start_up_case start_up_cases[] = {
     {"path_too_long", test_host::build_1001,
      [](test_host::plugin_dir&) {
          auto& os_state = os::stand_in::current();
-         os_state.module_paths[os_state.plugin_module] = deep_dir + "corvane.dll";
+         os_state.module_paths[os_state.plugin_module] =
+             os::stand_in::utf16(deep_dir + "corvane.dll");
      },
      joined({{loaded, aim_redirected,
               "settings file {dir}aimingSets.dat: not read: its path would be longer than 260 "
@@ -318,7 +320,7 @@ TEST_F(ModuleLog, ReloadsLogEachRealChangeOnceWithItsTime) {
     dir->write_settings(file.text());
     os::stand_in::current().milliseconds = 5000; // the game has run a while before the load
     load_module();
-    const std::string path = plugin::settings_file_path();
+    const std::string path = os::stand_in::utf8(plugin::settings_file_path());
 
     const reload_step steps[] = {
         {"nothing edited", [](tuned_file&, const std::string&) {}, 3, {}},
@@ -429,11 +431,41 @@ TEST_F(ModuleLog, AReloadThatChangesNothingWritesAndAllocatesNothing) {
     EXPECT_EQ(log_lines().back(), "line 3, host aim value at 0x8CC4B4: changed from 1.5 to 2");
 }
 
+// A folder whose name the ANSI code page cannot spell holds the settings and the log, and the log
+// shows its name as it is, in UTF-8; reloading reads the file there too.
+TEST_F(ModuleLog, AFolderNamedInAnyScriptHoldsTheSettingsAndTheLog) {
+    auto& os_state = os::stand_in::current();
+    const std::string module = os::stand_in::utf8(os_state.module_paths[os_state.plugin_module]);
+    const std::string folder = module.substr(0, module.rfind('/') + 1) +
+                               "\u0418\u0433\u0440\u044b \u6e38\u620f \U0001F3AF/";
+    std::filesystem::create_directory(folder);
+    struct remove_folder {
+        std::string path;
+        ~remove_folder() { std::filesystem::remove_all(path); }
+    } removed{folder};
+    os_state.module_paths[os_state.plugin_module] = os::stand_in::utf16(folder + "corvane.dll");
+    tuned_file file;
+    save(file, folder + "aimingSets.dat");
+
+    load_module();
+    frames->run_frame();
+    file.value3 = "2.5";
+    save(file, folder + "aimingSets.dat");
+    frames->run_frame();
+
+    ASSERT_EQ(os_state.files.count(folder + "corvane.log"), 1u);
+    const std::vector<std::string> lines = lines_of(os_state.files.at(folder + "corvane.log"));
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "corvane 1.0.0, loaded from " + folder + "corvane.dll");
+    EXPECT_EQ(lines[2], "settings file " + folder + "aimingSets.dat: read");
+    EXPECT_EQ(lines.back(), "line 3, host aim value at 0x8CC4B4: changed from 1.5 to 2.5");
+}
+
 // --- the log's own limits --------------------------------------------------------------------
 
 TEST_F(ModuleLog, StopsBelowOneMebibyteWithOneLastLine) {
     const std::string path = "/game/corvane.log";
-    plugin::open_module_log(path.c_str());
+    plugin::open_module_log(os::stand_in::utf16(path).c_str());
     const std::string text(100, 'a');
     for (int i = 0; i < 12000; ++i)
         plugin::log_line("%s %d", text.c_str(), i);
@@ -461,7 +493,7 @@ TEST_F(ModuleLog, UnloadSaysWhenACallSiteStillHoldsTheModulesBytes) {
     const std::vector<std::uint8_t> own = {0xE8, 0x11, 0x22, 0x33, 0x44};
     const test_host::bytes_patch host_code(site, own);
     const std::string path = "/game/corvane.log";
-    plugin::open_module_log(path.c_str());
+    plugin::open_module_log(os::stand_in::utf16(path).c_str());
     plugin::note_call_site("test call", site, site, own);
     const test_host::bytes_patch still_patched(site, {0xE8, 0xAA, 0xBB, 0xCC, 0xDD});
 

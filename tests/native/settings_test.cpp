@@ -1,6 +1,7 @@
 // The settings file as the module reads it: real files in a temporary directory beside a
 // stand-in module path, the values checked where they land in the host image.
 #include "aim_host.h"
+#include "settings_bytes.h"
 
 #include "platform/os_stand_in.h"
 #include "plugin/host.h"
@@ -121,7 +122,7 @@ class Settings : public ::testing::Test {
 
     static void use_module_path(const std::string& path) {
         auto& s = os::stand_in::current();
-        s.module_paths[s.plugin_module] = path;
+        s.module_paths[s.plugin_module] = os::stand_in::utf16(path);
     }
 
     static void fill_host_with_sentinels() {
@@ -409,6 +410,89 @@ TEST_F(Settings, ReloadFlagFollowsEachLoad) {
     EXPECT_EQ(plugin::reload_each_frame, 0);
 }
 
+// --- encodings ------------------------------------------------------------------------------
+
+// What one load left in the host and the module.
+struct load_outcome {
+    std::int32_t reload;
+    std::map<int, float> host_floats; // lines 3 to 9, line 5 in the host's code
+    std::vector<row> rows;
+    std::vector<entry> entries;
+    bool operator==(const load_outcome&) const = default;
+};
+
+void PrintTo(const load_outcome& o, std::ostream* out) {
+    *out << "reload " << o.reload << ", lines 3 to 9:";
+    for (const auto& [line, value] : o.host_floats)
+        *out << ' ' << value;
+    *out << ", row 0 starts " << o.rows[0][0] << ", " << o.entries.size() << " entries";
+}
+
+TEST_F(Settings, EverySpellingAnEditorSavesGivesTheSameValues) {
+    // The full file with letters outside ASCII in a heading, a label and a comment.
+    std::vector<std::string> lines = full_lines();
+    lines[1] = "--- \u043f\u0440\u0438\u0446\u0435\u043b \u6e38\u620f \U0001F3AF ---";
+    lines[2] = "H\u00f6he_\u0418\u0433\u0440\u044b 3.5";
+    lines[15] += " ; \u6b65\u67aa \U0001F3AF";
+    const std::string long_comment = " ; " + std::string(300, 'x') + std::string(300, 'y');
+    std::vector<std::string> overlong = lines;
+    overlong[1] += long_comment;  // a heading
+    overlong[8] += long_comment;  // line 9's value comes before the cut
+    overlong[16] += long_comment; // a weapon line
+    std::string early = join(lines);
+    early.erase(early.find("\n105 5 5.5 -5")); // ends after line 20, without its newline
+
+    load_outcome whole{1, {}, {}, full_entries()};
+    for (const auto& [line, address] : host_float_lines)
+        whole.host_floats[line] = line + 0.5f;
+    whole.host_floats[5] = 5.5f;
+    for (int r = 0; r < 4; ++r)
+        whole.rows.push_back(full_row(r));
+    load_outcome ending_early = whole;
+    ending_early.entries.resize(5);
+
+    const struct {
+        const char* name;
+        std::string text;
+        const load_outcome& expected;
+    } shapes[] = {
+        {"whole", join(lines), whole},
+        {"with over-long lines", join(overlong), whole},
+        {"ending after line 20", early, ending_early},
+    };
+    const struct {
+        const char* name;
+        test_text::spelling how;
+    } spellings[] = {
+        {"8-bit", test_text::spelling::eight_bit},
+        {"UTF-8 with mark", test_text::spelling::utf8_with_mark},
+        {"UTF-16LE", test_text::spelling::utf16_le},
+        {"UTF-16BE", test_text::spelling::utf16_be},
+    };
+    for (const auto& shape : shapes) {
+        for (const auto& spelling : spellings) {
+            for (const char* eol : {"\n", "\r\n"}) {
+                SCOPED_TRACE(std::string(shape.name) + ", " + spelling.name +
+                             (eol[0] == '\r' ? ", CR LF" : ", LF"));
+                test_host::reset_module();
+                plugin::create_weapon_offset_list();
+                fill_host_with_sentinels();
+                write_file(test_text::spelled(shape.text, spelling.how, eol));
+
+                plugin::load_aiming_settings();
+
+                load_outcome got{plugin::reload_each_frame, {}, {}, entries()};
+                for (const auto& [line, address] : host_float_lines)
+                    got.host_floats[line] = host_float(address);
+                got.host_floats[5] = host_float(addr::aim_code_constant);
+                for (int r = 0; r < 4; ++r)
+                    got.rows.push_back(host_row(r));
+                EXPECT_EQ(got, shape.expected);
+            }
+        }
+    }
+}
+
 TEST_F(Settings, FileThatVanishesOrBecomesADirectoryChangesNothing) {
     write_file(join(full_lines()));
     plugin::load_aiming_settings();
@@ -438,18 +522,18 @@ TEST_F(Settings, FileThatVanishesOrBecomesADirectoryChangesNothing) {
 // ignored), no reload, and the weapon lines meant.
 TEST_F(Settings, ShippedSampleReadsAsIntended) {
     const fs::path sample = fs::path(CORVANE_SOURCE_DIR) / "aimingSets.dat";
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(sample.c_str(), "r"),
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(sample.c_str(), "rb"),
                                                          &std::fclose);
     ASSERT_TRUE(file);
+    plugin::settings_reader reader(file.get());
     char line[plugin::line_buffer_size];
     for (const plugin::settings_position& position : plugin::settings_positions) {
-        ASSERT_EQ(plugin::read_settings_line(file.get(), line), plugin::line_read::read)
-            << "line " << position.line;
+        ASSERT_EQ(reader.read_line(line), plugin::line_read::read) << "line " << position.line;
         EXPECT_EQ(plugin::parse_settings_line(position.kind, line).count,
                   plugin::values_wanted(position.kind))
             << "line " << position.line << ": " << line;
     }
-    EXPECT_EQ(plugin::read_settings_line(file.get(), line), plugin::line_read::absent);
+    EXPECT_EQ(reader.read_line(line), plugin::line_read::absent);
 
     fs::copy_file(sample, dir + "/aimingSets.dat");
     plugin::load_aiming_settings();
@@ -493,10 +577,11 @@ TEST_P(PluginDirPath, EndsBehindTheLastSeparatorAndIsFoundOnce) {
     const dir_case& c = GetParam();
     use_module_path(c.module_path);
 
-    EXPECT_STREQ(plugin::plugin_dir_path(), c.dir);
+    EXPECT_EQ(os::stand_in::utf8(plugin::plugin_dir_path()), c.dir);
     use_module_path("D:\\elsewhere\\corvane.dll"); // not asked again
-    EXPECT_STREQ(plugin::plugin_dir_path(), c.dir);
-    EXPECT_EQ(std::string(plugin::settings_file_path()), std::string(c.dir) + "aimingSets.dat");
+    EXPECT_EQ(os::stand_in::utf8(plugin::plugin_dir_path()), c.dir);
+    EXPECT_EQ(os::stand_in::utf8(plugin::settings_file_path()),
+              std::string(c.dir) + "aimingSets.dat");
 
     const auto& s = os::stand_in::current();
     EXPECT_EQ(s.file_name_queries, std::vector<void*>{s.plugin_module});
@@ -510,7 +595,7 @@ TEST_F(Settings, WithoutItsModuleHandleTheExecutablesDirectoryIsUsedAfterOneErro
     s.module_from_address_fails = true;
     const std::string game_dir = dir + "/game/";
     fs::create_directory(game_dir);
-    s.module_paths[nullptr] = game_dir + "game.exe";
+    s.module_paths[nullptr] = os::stand_in::utf16(game_dir + "game.exe");
     write_file("Reload 7\n", "game/aimingSets.dat");
     write_file("Reload 3\n"); // beside the plug-in: not looked at
 
@@ -518,7 +603,7 @@ TEST_F(Settings, WithoutItsModuleHandleTheExecutablesDirectoryIsUsedAfterOneErro
     plugin::load_aiming_settings();
 
     EXPECT_EQ(plugin::reload_each_frame, 7);
-    EXPECT_EQ(std::string(plugin::plugin_dir_path()), game_dir);
+    EXPECT_EQ(os::stand_in::utf8(plugin::plugin_dir_path()), game_dir);
     ASSERT_EQ(s.error_boxes.size(), 1u);
     EXPECT_EQ(s.error_boxes[0].text, "FILESYSTEM\nFailed to retrieve plugin dir path");
     EXPECT_EQ(s.error_boxes[0].caption, "corvane");
@@ -543,7 +628,7 @@ TEST_F(Settings, SettingsPathThatExactlyFitsIsLoaded) {
     write_file("Reload 5\n", deep.substr(dir.size() + 1) + "aimingSets.dat");
 
     ASSERT_NE(plugin::settings_file_path(), nullptr);
-    EXPECT_EQ(std::string(plugin::settings_file_path()).size(), 260u);
+    EXPECT_EQ(std::u16string(plugin::settings_file_path()).size(), 260u);
     plugin::load_aiming_settings();
     EXPECT_EQ(plugin::reload_each_frame, 5);
 }
@@ -561,6 +646,61 @@ TEST_F(Settings, SettingsPathOneCharacterTooLongIsNotOpened) {
     plugin::load_aiming_settings();
     EXPECT_EQ(plugin::reload_each_frame, 0);
     EXPECT_EQ(host_float(addr::aim_rows), sentinel);
+}
+
+// The 260-character limit counts UTF-16 units, as Windows does: a folder named in Cyrillic fits
+// although its UTF-8 spelling is longer, and an emoji, two units, counts twice.
+TEST_F(Settings, SettingsPathLimitCountsTheUnitsWindowsSpellsItIn) {
+    const struct {
+        const char* letter; // 50 of them name the last folder
+        std::size_t dir_units;
+        bool loads;
+    } cases[] = {
+        {"\u0436", 246, true},      // 260 units, 310 bytes of UTF-8
+        {"\U0001F3AF", 246, true},  // 260 units from 210 characters
+        {"\U0001F3AF", 247, false}, // 261 units from 211 characters
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.letter) + ", " + std::to_string(c.dir_units) + " units");
+        test_host::reset_module();
+        std::string last;
+        for (int i = 0; i < 50; ++i)
+            last += c.letter;
+        const std::size_t last_units = os::stand_in::utf16(last).size() + 1; // with its "/"
+        const std::string base = dir + "/" + std::to_string(&c - cases);     // ASCII, as counted
+        fs::create_directory(base);
+        const std::string deep = make_dir_of_length(base, c.dir_units - last_units) + last + "/";
+        fs::create_directory(deep);
+        ASSERT_EQ(os::stand_in::utf16(deep).size(), c.dir_units);
+        use_module_path(deep + "corvane.dll");
+        write_file("Reload 5\n", deep.substr(dir.size() + 1) + "aimingSets.dat");
+
+        plugin::load_aiming_settings();
+
+        EXPECT_EQ(plugin::reload_each_frame, c.loads ? 5 : 0);
+        EXPECT_EQ(plugin::settings_file_path() != nullptr, c.loads);
+        EXPECT_EQ(os::stand_in::current().opens_for_reading, c.loads ? 1 : 0);
+        os::stand_in::current().opens_for_reading = 0;
+    }
+}
+
+// A folder whose name the ANSI code page cannot spell: the module is told its path in UTF-16 and
+// opens the file by that path, not by a spelling with '?' in it.
+TEST_F(Settings, AFolderNamedInAnyScriptIsReadThroughItsUtf16Path) {
+    const std::string folder_name = "\u0418\u0433\u0440\u044b \u6e38\u620f \U0001F3AF";
+    fs::create_directory(dir + "/" + folder_name);
+    use_module_path(dir + "/" + folder_name + "/corvane.dll");
+    write_file(join(full_lines(), "\r\n"), folder_name + "/aimingSets.dat");
+
+    plugin::load_aiming_settings();
+
+    EXPECT_EQ(plugin::reload_each_frame, 1);
+    EXPECT_EQ(entries(), full_entries());
+    const std::u16string opened = os::stand_in::current().last_opened_for_reading;
+    const std::u16string spelled =
+        u"/\u0418\u0433\u0440\u044b \u6e38\u620f \U0001F3AF/aimingSets.dat";
+    ASSERT_GE(opened.size(), spelled.size());
+    EXPECT_EQ(opened.substr(opened.size() - spelled.size()), spelled);
 }
 
 } // namespace

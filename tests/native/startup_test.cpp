@@ -289,11 +289,11 @@ TEST_F(StartUp, EveryProtectionChangeFailingStillPatchesRunsAndRestores) {
 TEST_F(StartUp, ModuleHandleNotFoundShowsTheBoxOnceAndReadsBesideTheExecutable) {
     auto& os_state = os::stand_in::current();
     os_state.module_from_address_fails = true;
-    // The executable's path is what GetModuleFileNameA gives for a null module; the settings
+    // The executable's path is what GetModuleFileNameW gives for a null module; the settings
     // file written by the fixture lies in that directory too.
-    os_state.module_paths[nullptr] = os_state.module_paths[os_state.plugin_module];
-    os_state.module_paths[nullptr].replace(os_state.module_paths[nullptr].rfind('/') + 1,
-                                           std::string::npos, "game.exe");
+    std::u16string& game = os_state.module_paths[nullptr];
+    game = os_state.module_paths[os_state.plugin_module];
+    game.replace(game.rfind(u'/') + 1, std::u16string::npos, u"game.exe");
     dir->write_settings(std::string(settings_text).replace(0, 8, "reload 1"));
 
     load_module();
@@ -311,7 +311,7 @@ TEST_F(StartUp, SettingsFileVanishingOrBecomingADirectoryBetweenFramesKeepsTheVa
     dir->write_settings(std::string(settings_text).replace(0, 8, "reload 1"));
     load_module();
     expect_settings_applied();
-    const std::string path = std::string(plugin::settings_file_path());
+    const std::string path = os::stand_in::utf8(plugin::settings_file_path());
 
     ASSERT_EQ(std::remove(path.c_str()), 0);
     EXPECT_EQ(frames->run_frame(), reinterpret_cast<void*>(test_host::per_frame_result));

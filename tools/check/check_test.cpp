@@ -1,6 +1,8 @@
 // corvane-check: what it reports for small settings files, its exit status, and its three outputs.
 #include "tools/check/settings_check.h"
 
+#include "settings_bytes.h"
+
 #include "corvane/version.h"
 
 #include <gtest/gtest.h>
@@ -196,11 +198,23 @@ std::vector<file_case> file_cases() {
          "\xEF\xBB\xBF" + edited({{1, "1"}}),
          {{1, warning_code::number_as_label, "'1', is a number"}},
          {{1, warning_code::byte_order_mark, "byte-order mark"}}},
-        {"utf16_file",
-         std::string("\xFF\xFEr\0e\0l\0o\0a\0d\0 \0001\0", 18),
+        {"utf16_file_reads_as_its_text",
+         test_text::spelled(join(template_lines()), test_text::spelling::utf16_le, "\r\n"),
+         {},
+         {{1, warning_code::utf16_file, "reads the text it holds"}}},
+        {"utf16_big_endian_file",
+         test_text::spelled(join(template_lines()), test_text::spelling::utf16_be, "\n"),
+         {},
+         {{1, warning_code::utf16_file, "big-endian"}}},
+        {"utf16_file_of_one_line_is_said_once",
+         test_text::utf16_file(u"reload 1", true),
+         {{2, warning_code::past_end, "the file ends after line 1"}},
          {{1, warning_code::utf16_file, "UTF-16"},
-          {1, warning_code::missing_values, "no whole number after the label"},
-          {2, warning_code::past_end, "the file ends after line 1"}}},
+          {1, warning_code::reload_every_frame, "reloading every frame is on"}}},
+        {"utf16_mark_alone",
+         test_text::utf16_file(u"", true),
+         {{1, warning_code::past_end, "the file is empty"}},
+         {{1, warning_code::utf16_file, "UTF-16"}}},
         {"ctrl_z_ends_the_file_as_in_windows_text_mode",
          first_lines(20) + "\x1A" + join(template_lines()),
          {},
@@ -337,6 +351,17 @@ TEST_F(check_files, describes_what_each_line_sets) {
     EXPECT_EQ(types, (std::vector<std::int32_t>{-1, 22, 31}));
     EXPECT_FLOAT_EQ(result.offsets[1].x_in_x_mode(), -1.5f);
     EXPECT_TRUE(result.offsets[2].leaves_aim_alone());
+}
+
+TEST_F(check_files, shows_the_lines_of_a_utf16_file_as_the_module_reads_them) {
+    std::vector<std::string> lines = template_lines();
+    lines[2] = "H\u00f6he_\u6e38\U0001F3AF 1.5";
+    const check::check_result result =
+        check(test_text::spelled(join(lines), test_text::spelling::utf16_le, "\r\n"));
+    EXPECT_EQ(at(result, 3).text, "H?he_?? 1.5"); // one '?' a character, the pair included
+    EXPECT_EQ(at(result, 3).takes, "1.5");
+    EXPECT_EQ(at(result, 31).state, check::line_state::read);
+    EXPECT_EQ(result.exit_status(), 0) << check::text_report(result);
 }
 
 TEST_F(check_files, past_the_end_sets_nothing_but_rows_still_reach_the_host) {

@@ -39,7 +39,7 @@ void line_checker::check(position_report& report, plugin::line_read read, const 
     const bool present = read != plugin::line_read::absent;
     layout_ = present ? lay_out(kind_, report.text) : line_layout{};
 
-    if (line_ == 1 && present) check_encoding(raw);
+    if (line_ == 1) check_encoding(present ? raw : "");
     const plugin::line_findings found = findings_.take(*report.position, read, raw, report.values);
     bool spelling_checked = !present;
     bool duplicate = false;
@@ -84,15 +84,17 @@ void line_checker::note(warning_code code, std::string message, std::string hint
 }
 
 void line_checker::check_encoding(const std::string& raw) {
-    if (raw.rfind(utf8_mark, 0) == 0)
+    if (result_.encoding != plugin::settings_encoding::eight_bit)
+        note(warning_code::utf16_file,
+             std::string("the file is saved as UTF-16 (Unicode") +
+                 (result_.encoding == plugin::settings_encoding::utf16_be ? ", big-endian" : "") +
+                 "): the module reads the text it holds; a letter outside ASCII reads as '?', "
+                 "which a label or a comment may hold",
+             "fine as it is: UTF-8, ANSI and Unicode all work");
+    else if (raw.rfind(utf8_mark, 0) == 0)
         note(warning_code::byte_order_mark,
              "the file starts with a UTF-8 byte-order mark, which becomes part of line 1's label",
              "harmless while line 1 starts with a label, as it should");
-    else if (raw.rfind("\xFF\xFE", 0) == 0 || raw.rfind("\xFE\xFF", 0) == 0)
-        warn(warning_code::utf16_file,
-             "the file is saved as UTF-16 (Unicode): the module reads it byte by byte and finds "
-             "no values in it",
-             "save it as plain text (ANSI or UTF-8)");
 }
 
 // Numbers that stop inside a word, weapon types in other bases, and inf or nan.

@@ -4,7 +4,6 @@
 
 #include "tools/check/check_text.h"
 #include "tools/check/line_warnings.h"
-#include "tools/check/module_file.h"
 
 #include <cerrno>
 #include <cmath>
@@ -82,10 +81,15 @@ std::string describe_takes(const position_report& report, const check_result& re
 
 } // namespace
 
-check_result check_settings_stream(std::FILE* file, const std::string& name) {
+check_result check_settings_stream(plugin::settings_reader& reader, const std::string& name) {
     check_result result;
     result.file = name;
+    if (!reader.begin()) {
+        result.error = std::strerror(errno);
+        return result;
+    }
     result.readable = true;
+    result.encoding = reader.encoding();
     line_checker checker(result);
     char buffer[plugin::line_buffer_size];
     int first_missing = 0;
@@ -93,9 +97,9 @@ check_result check_settings_stream(std::FILE* file, const std::string& name) {
         position_report report;
         report.position = &position;
         const plugin::line_read got =
-            first_missing ? plugin::line_read::absent : plugin::read_settings_line(file, buffer);
+            first_missing ? plugin::line_read::absent : reader.read_line(buffer);
         if (got == plugin::line_read::absent) {
-            if (!first_missing && std::ferror(file)) {
+            if (!first_missing && reader.failed()) {
                 result.readable = false;
                 result.error = std::strerror(errno);
                 return result;
@@ -115,7 +119,7 @@ check_result check_settings_stream(std::FILE* file, const std::string& name) {
     }
     if (!first_missing) {
         int after = 0, first_with_text = 0;
-        while (plugin::read_settings_line(file, buffer) != plugin::line_read::absent) {
+        while (reader.read_line(buffer) != plugin::line_read::absent) {
             ++after;
             if (!plugin::is_blank_line(buffer)) {
                 ++result.extra_lines;
@@ -137,14 +141,15 @@ check_result check_settings_stream(std::FILE* file, const std::string& name) {
 }
 
 check_result check_settings_file(const std::string& path) {
-    std::FILE* const file = open_as_the_module_does(path);
+    std::FILE* const file = std::fopen(path.c_str(), "rb");
     if (!file) {
         check_result result;
         result.file = path;
         result.error = std::strerror(errno);
         return result;
     }
-    check_result result = check_settings_stream(file, path);
+    plugin::settings_reader reader(file);
+    check_result result = check_settings_stream(reader, path);
     std::fclose(file);
     return result;
 }

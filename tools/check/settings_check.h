@@ -6,6 +6,7 @@
 
 #include "plugin/settings_findings.h"
 #include "plugin/settings_parser.h"
+#include "plugin/settings_reader.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -56,6 +57,7 @@ struct check_result {
     std::string file;
     bool readable = false;
     std::string error; // why the file could not be read
+    plugin::settings_encoding encoding = plugin::settings_encoding::eight_bit;
     std::vector<position_report> positions;
     std::vector<check_warning> warnings; // in line order
     std::vector<check_warning> notes;    // in line order; they do not change the exit status
@@ -68,11 +70,11 @@ struct check_result {
     int exit_status() const;
 };
 
-// Checks the settings file at `path`, opened as the module opens it (mode "r").
+// Checks the settings file at `path`, read through the module's own reader.
 check_result check_settings_file(const std::string& path);
 
-// Checks an open file from its current position; `name` is only shown in reports.
-check_result check_settings_stream(std::FILE* file, const std::string& name);
+// Checks what `reader` yields from its start; `name` is only shown in reports.
+check_result check_settings_stream(plugin::settings_reader& reader, const std::string& name);
 
 // The report for people: a table of the 31 positions, the warnings, the notes and a summary.
 std::string text_report(const check_result& result);

@@ -1,5 +1,6 @@
 // End-to-end: the built corvane.dll loaded with LoadLibrary into the simulated host, driven only
 // through the host's own code paths, files, keys and memory.
+#include "settings_bytes.h"
 #include "simulated_host.h"
 
 #include <gtest/gtest.h>
@@ -93,12 +94,13 @@ class corvane_e2e : public ::testing::Test {
         sim::set_keys(false, false);
     }
 
-    // The host for `build`, the DLL copied beside `settings` (none: no file), `before_load` run
-    // on the prepared folder, and the DLL loaded.
+    // The host for `build`, the DLL copied beside `settings` (none: no file) into a folder whose
+    // name ends in `name_tail`, `before_load` run on the prepared folder, and the DLL loaded.
     void start(host_build build, const std::optional<std::string>& settings,
-               const std::function<void(sim::plugin_module&)>& before_load = {}) {
+               const std::function<void(sim::plugin_module&)>& before_load = {},
+               const std::wstring& name_tail = L"") {
         host = std::make_unique<simulated_host>(build);
-        module = std::make_unique<sim::plugin_module>(dll_under_test());
+        module = std::make_unique<sim::plugin_module>(dll_under_test(), name_tail);
         ASSERT_TRUE(module->ready()) << "cannot copy " << dll_under_test();
         if (settings) {
             ASSERT_TRUE(module->write_settings(*settings));
@@ -461,8 +463,9 @@ TEST_F(corvane_e2e, live_edits_take_effect_on_the_next_frame_until_reloading_is_
     {
         edited.values[0] = "67.5";
         ASSERT_TRUE(module->write_settings(edited.text()));
-        HANDLE held = CreateFileA(module->settings_path().c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE held =
+            CreateFileW(module->path_of(L"aimingSets.dat").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
         ASSERT_NO_FATAL_FAILURE(frames(2));
         EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 66.5f);
@@ -576,7 +579,7 @@ TEST_F(corvane_e2e, the_log_says_when_keys_and_reload_are_off_on_an_unknown_buil
 TEST_F(corvane_e2e, a_log_that_cannot_be_created_changes_nothing_else) {
     settings_file file;
     ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, file.text(), [](sim::plugin_module& m) {
-        ASSERT_TRUE(CreateDirectoryA(m.log_path().c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryW(m.path_of(L"corvane.log").c_str(), nullptr));
     }));
     EXPECT_TRUE(module->contains(host->branch_target(address::aim_call_site)));
     EXPECT_TRUE(module->contains(host->branch_target(address::frame_call_site)));
@@ -594,7 +597,8 @@ TEST_F(corvane_e2e, a_log_that_cannot_be_created_changes_nothing_else) {
 
     ASSERT_TRUE(module->unload());
     ASSERT_NO_FATAL_FAILURE(assert_sites_original(*host));
-    EXPECT_EQ(GetFileAttributesA(module->log_path().c_str()) & FILE_ATTRIBUTE_DIRECTORY,
+    EXPECT_EQ(GetFileAttributesW(module->path_of(L"corvane.log").c_str()) &
+                  FILE_ATTRIBUTE_DIRECTORY,
               static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
 }
 
@@ -626,6 +630,71 @@ TEST_F(corvane_e2e, hostile_files_while_reloading_never_disturb_the_host) {
     ASSERT_TRUE(module->write_settings(good.text()));
     ASSERT_NO_FATAL_FAILURE(frames(1));
     EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 3.25f);
+}
+
+// --- folders and encodings -----------------------------------------------------------------
+
+// A folder whose name the ANSI code page (1252 here) cannot spell, as a player's may be: the
+// module finds itself there, reads and reloads its settings there and writes its log there.
+TEST_F(corvane_e2e, a_folder_the_ansi_code_page_cannot_spell_holds_settings_and_log) {
+    const std::wstring name = L"\u0418\u0433\u0440\u044b \u6e38\u620f";
+    BOOL lost = FALSE;
+    WideCharToMultiByte(CP_ACP, 0, name.c_str(), -1, nullptr, 0, nullptr, &lost);
+    ASSERT_TRUE(lost) << "the ANSI code page spells the folder's name";
+    settings_file file;
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, file.text(), {}, name));
+    ASSERT_NE(module->folder().find("\u0418\u0433\u0440\u044b \u6e38\u620f\\"), std::string::npos);
+
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 10.25f);
+    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f}));
+    file.values[0] = "11.5";
+    file.weapons[0] = "22 0.75 0.2 0.1";
+    ASSERT_TRUE(module->write_settings(file.text()));
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 11.5f);
+    EXPECT_EQ(offset_used(22), (point{0.75f, 0.2f, 0.1f}));
+
+    ASSERT_TRUE(module->unload());
+    const std::vector<std::string> log = module->log_lines();
+    ASSERT_GE(log.size(), 3u) << "no corvane.log in the folder";
+    EXPECT_EQ(log.front(), "corvane 1.0.0, loaded from " + module->folder() + "corvane.dll");
+    EXPECT_TRUE(has_line(log, "settings file " + module->settings_path() + ": read"));
+    EXPECT_TRUE(has_line(log, "line 3, host aim value at 0x8CC4B4: changed from 10.25 to 11.5"));
+    EXPECT_EQ(
+        log.back(),
+        "corvane is unloaded; the values it wrote into the game stay until the game restarts");
+}
+
+// Saved as "Unicode" (UTF-16LE, CR LF, letters outside ASCII in a heading), then saved again
+// while the game runs as big-endian UTF-16 with other values: both read as their text.
+TEST_F(corvane_e2e, a_utf16_file_then_a_reload_from_a_big_endian_one) {
+    settings_file file;
+    const auto text = [&file] {
+        std::string t = file.text();
+        t.replace(t.find("[camera]"), 8, "[\u043a\u0430\u043c\u0435\u0440\u0430 \U0001F3AF]");
+        return t;
+    };
+    ASSERT_NO_FATAL_FAILURE(start(
+        host_build::b1001, test_text::spelled(text(), test_text::spelling::utf16_le, "\r\n")));
+    for (const sim::value_slot& slot : sim::value_slots)
+        EXPECT_FLOAT_EQ(host->read_float(slot.address), value_of(file, slot.line))
+            << "line " << slot.line;
+    EXPECT_FLOAT_EQ(host->read_float(address::aim_rows + 4 * 27), row_value(3, 6));
+    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f}));
+    EXPECT_EQ(offset_used(0x20), (point{-0.25f, 0.0f, 1.5f}));
+
+    file.values[0] = "11.5";
+    file.rows[3] = "30.5 31.5 32.5 33.5 34.5 35.5 99.5";
+    file.weapons[0] = "22 0.75 0.2 0.1";
+    ASSERT_TRUE(
+        module->write_settings(test_text::spelled(text(), test_text::spelling::utf16_be, "\n")));
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 11.5f);
+    EXPECT_FLOAT_EQ(host->read_float(address::aim_rows + 4 * 27), 99.5f);
+    EXPECT_EQ(offset_used(22), (point{0.75f, 0.2f, 0.1f}));
+    EXPECT_EQ(offset_used(0x20), (point{-0.25f, 0.0f, 1.5f}));
+    EXPECT_TRUE(has_line(module->log_lines(),
+                         "line 3, host aim value at 0x8CC4B4: changed from 10.25 to 11.5"));
 }
 
 // --- memory --------------------------------------------------------------------------------

@@ -339,38 +339,59 @@ std::vector<key_poll>& key_polls() {
     return polls;
 }
 
-plugin_module::plugin_module(const std::string& dll_path) {
-    char temp[MAX_PATH + 1] = {};
-    const DWORD length = GetTempPathA(sizeof temp, temp);
+plugin_module::plugin_module(const std::string& dll_path, const std::wstring& name_tail) {
+    wchar_t temp[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
     if (length == 0 || length > MAX_PATH) return;
     // A fresh folder: one left behind by a process that died (Wine reuses process ids) is
     // skipped, never reused.
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        folder_ = std::string(temp) + "corvane_host_" + std::to_string(GetCurrentProcessId()) +
-                  "_" + std::to_string(++folder_counter) + "\\";
-        if (CreateDirectoryA(folder_.c_str(), nullptr)) break;
+        wide_folder_ = std::wstring(temp) + L"corvane_host_" +
+                       std::to_wstring(GetCurrentProcessId()) + L"_" +
+                       std::to_wstring(++folder_counter) +
+                       (name_tail.empty() ? L"" : L" " + name_tail) + L"\\";
+        if (CreateDirectoryW(wide_folder_.c_str(), nullptr)) break;
         const DWORD error = GetLastError();
-        folder_.clear();
+        wide_folder_.clear();
         if (error != ERROR_ALREADY_EXISTS) return;
     }
-    if (folder_.empty()) return;
-    ready_ =
-        CopyFileA(windows_path(dll_path).c_str(), (folder_ + "corvane.dll").c_str(), FALSE) != 0;
+    if (wide_folder_.empty()) return;
+    folder_ = utf8(wide_folder_);
+    ready_ = CopyFileW(utf16(windows_path(dll_path)).c_str(), path_of(L"corvane.dll").c_str(),
+                       FALSE) != 0;
 }
 
 plugin_module::~plugin_module() {
     unload();
-    if (folder_.empty()) return;
-    DeleteFileA((folder_ + "corvane.dll").c_str());
-    DeleteFileA(settings_path().c_str());
-    if (!DeleteFileA(log_path().c_str())) RemoveDirectoryA(log_path().c_str()); // a test's folder
-    RemoveDirectoryA(folder_.c_str());
+    if (wide_folder_.empty()) return;
+    DeleteFileW(path_of(L"corvane.dll").c_str());
+    DeleteFileW(path_of(L"aimingSets.dat").c_str());
+    const std::wstring log = path_of(L"corvane.log");
+    if (!DeleteFileW(log.c_str())) RemoveDirectoryW(log.c_str()); // a test's folder
+    RemoveDirectoryW(wide_folder_.c_str());
 }
+
+namespace {
+
+bool read_file(const std::wstring& path, std::string& text) {
+    std::FILE* file = _wfopen(path.c_str(), L"rb");
+    if (!file) return false;
+    text.clear();
+    char buffer[4096];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        text.append(buffer, got);
+    const bool ok = !std::ferror(file);
+    std::fclose(file);
+    return ok;
+}
+
+} // namespace
 
 std::vector<std::string> plugin_module::log_lines() const {
     std::string text;
     std::vector<std::string> lines;
-    if (!read_text_file(log_path(), text)) return lines;
+    if (!read_file(path_of(L"corvane.log"), text)) return lines;
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find("\r\n", start);
@@ -385,20 +406,20 @@ std::vector<std::string> plugin_module::log_lines() const {
     return lines;
 }
 
-bool plugin_module::write_settings(const std::string& text) const {
-    std::FILE* file = std::fopen(settings_path().c_str(), "wb");
+bool plugin_module::write_settings(const std::string& bytes) const {
+    std::FILE* file = _wfopen(path_of(L"aimingSets.dat").c_str(), L"wb");
     if (!file) return false;
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return std::fclose(file) == 0 && written;
 }
 
 bool plugin_module::remove_settings() const {
-    return DeleteFileA(settings_path().c_str()) != 0;
+    return DeleteFileW(path_of(L"aimingSets.dat").c_str()) != 0;
 }
 
 bool plugin_module::load() {
     if (handle_ || !ready_) return false;
-    HMODULE module = LoadLibraryA((folder_ + "corvane.dll").c_str());
+    HMODULE module = LoadLibraryW(path_of(L"corvane.dll").c_str());
     if (!module) return false;
     handle_ = module;
     const auto* base = reinterpret_cast<const std::uint8_t*>(module);
@@ -410,11 +431,10 @@ bool plugin_module::load() {
 
 bool plugin_module::unload() {
     if (!handle_) return false;
-    const std::string path = folder_ + "corvane.dll";
     const bool freed = FreeLibrary(static_cast<HMODULE>(handle_)) != 0;
     handle_ = nullptr;
     size_ = 0;
-    return freed && GetModuleHandleA(path.c_str()) == nullptr;
+    return freed && GetModuleHandleW(path_of(L"corvane.dll").c_str()) == nullptr;
 }
 
 std::uint32_t plugin_module::base() const {
@@ -484,16 +504,25 @@ std::string windows_path(const std::string& path) {
 }
 
 bool read_text_file(const std::string& path, std::string& text) {
-    std::FILE* file = std::fopen(windows_path(path).c_str(), "rb");
-    if (!file) return false;
-    text.clear();
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        text.append(buffer, got);
-    const bool ok = !std::ferror(file);
-    std::fclose(file);
-    return ok;
+    return read_file(utf16(windows_path(path)), text);
+}
+
+std::string utf8(const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string out(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                        nullptr, nullptr);
+    return out;
+}
+
+std::wstring utf16(const std::string& utf8_text) {
+    const int size = MultiByteToWideChar(CP_UTF8, 0, utf8_text.data(),
+                                         static_cast<int>(utf8_text.size()), nullptr, 0);
+    std::wstring out(size, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8_text.data(), static_cast<int>(utf8_text.size()),
+                        out.data(), size);
+    return out;
 }
 
 } // namespace sim

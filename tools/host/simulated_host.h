@@ -145,9 +145,14 @@ class simulated_host {
 
 // A copy of corvane.dll in a working folder of its own, loaded as a plug-in loader loads it: the
 // module finds aimingSets.dat beside itself. The folder goes away with the object.
+//
+// Files in the folder are reached through the wide (UTF-16) Windows calls, so the folder's name
+// may be in any script; paths are given out in UTF-8, as corvane.log writes them.
 class plugin_module {
   public:
-    explicit plugin_module(const std::string& dll_path);
+    // The folder is named "corvane_host_<process>_<n>", then a blank and `name_tail` when one is
+    // given: letters the ANSI code page may not spell, as a player's folder may hold.
+    explicit plugin_module(const std::string& dll_path, const std::wstring& name_tail = L"");
     ~plugin_module();
     plugin_module(const plugin_module&) = delete;
     plugin_module& operator=(const plugin_module&) = delete;
@@ -155,8 +160,11 @@ class plugin_module {
     bool ready() const { return ready_; } // the folder exists and holds the DLL
     const std::string& folder() const { return folder_; }
     std::string settings_path() const { return folder_ + "aimingSets.dat"; }
+    // A file of the folder as Windows calls it.
+    std::wstring path_of(const wchar_t* name) const { return wide_folder_ + name; }
 
-    bool write_settings(const std::string& text) const;
+    // Writes `bytes` as the settings file, as they are.
+    bool write_settings(const std::string& bytes) const;
     bool remove_settings() const;
 
     // corvane.log, which the module writes beside itself: its path, and its lines as they stand
@@ -173,7 +181,8 @@ class plugin_module {
     bool count_key_polls() const;
 
   private:
-    std::string folder_;
+    std::wstring wide_folder_;
+    std::string folder_; // wide_folder_ in UTF-8
     void* handle_ = nullptr;
     std::uint32_t size_ = 0;
     bool ready_ = false;
@@ -197,5 +206,9 @@ std::size_t private_bytes();
 // A path Windows calls understand: a Unix path becomes one on drive Z:.
 std::string windows_path(const std::string& path);
 bool read_text_file(const std::string& path, std::string& text);
+
+// UTF-16 text in UTF-8, and back.
+std::string utf8(const std::wstring& text);
+std::wstring utf16(const std::string& utf8_text);
 
 } // namespace sim
