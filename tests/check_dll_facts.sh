@@ -1,8 +1,12 @@
 #!/bin/sh
 # Checks what the DLL promises a plug-in loader: a PE32 image for i386 that exports nothing and
-# imports only system DLLs (the C++ runtime is linked in statically).
+# imports only system DLLs (the C++ runtime is linked in statically). With --max-bytes N, also
+# that the file is at most N bytes long. The same holds for corvane-check.exe.
+#   check_dll_facts.sh FILE [--max-bytes N]
 set -u
 dll=$1
+max_bytes=
+if [ "${2:-}" = --max-bytes ]; then max_bytes=$3; fi
 dump=$(i686-w64-mingw32-objdump -p "$dll") || { echo "objdump failed on $dll"; exit 1; }
 status=0
 
@@ -22,5 +26,9 @@ for name in $imports; do
     *) echo "imports non-system DLL: $name"; status=1 ;;
   esac
 done
-[ $status -eq 0 ] && echo "PE32 i386; exports: none; imports: $(echo $imports | tr '\n' ' ')"
+size=$(stat -c %s "$dll")
+if [ -n "$max_bytes" ] && [ "$size" -gt "$max_bytes" ]; then
+  echo "$size bytes: more than the $max_bytes allowed"; status=1
+fi
+[ $status -eq 0 ] && echo "PE32 i386; exports: none; imports: $(echo $imports); $size bytes"
 exit $status

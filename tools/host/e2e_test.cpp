@@ -72,6 +72,12 @@ float value_of(const settings_file& file, int line) {
     return std::stof(file.values[line - 3]);
 }
 
+// The DLL under test: the one named by CORVANE_DLL (the release build, say), else the test build.
+std::string dll_under_test() {
+    const char* const chosen = std::getenv("CORVANE_DLL");
+    return chosen && *chosen ? chosen : CORVANE_DLL_PATH;
+}
+
 float row_value(int row, int column) {
     return static_cast<float>(row * 10 + column) + 0.5f;
 }
@@ -94,8 +100,8 @@ class corvane_e2e : public ::testing::Test {
                const std::function<void(sim::plugin_module&)>& before_load = {},
                const std::wstring& name_tail = L"") {
         host = std::make_unique<simulated_host>(build);
-        module = std::make_unique<sim::plugin_module>(CORVANE_DLL_PATH, name_tail);
-        ASSERT_TRUE(module->ready()) << "cannot copy " << CORVANE_DLL_PATH;
+        module = std::make_unique<sim::plugin_module>(dll_under_test(), name_tail);
+        ASSERT_TRUE(module->ready()) << "cannot copy " << dll_under_test();
         if (settings) {
             ASSERT_TRUE(module->write_settings(*settings));
         }

@@ -1,0 +1,51 @@
+# The release's own steps (CORVANE_RELEASE, Windows flavour): the shipped copies of the DLL and
+# the checker, without debug information, and target corvane_dist, the player's zip.
+find_program(CORVANE_OBJCOPY NAMES i686-w64-mingw32-objcopy REQUIRED)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+# The shipped copy of TARGET, shipped/FILE_NAME: the linked file without its debug information, which
+# goes to shipped/FILE_NAME.debug (not shipped: it turns an address in a player's crash report into a
+# source line); the copy keeps only a link to it. objcopy stamps the PE header with the current
+# time unless SOURCE_DATE_EPOCH says otherwise; 0 keeps the linker's zero.
+set(CORVANE_SHIPPED_DIR ${CMAKE_BINARY_DIR}/shipped)
+function(corvane_shipped_copy target file_name)
+  set(linked $<TARGET_FILE:${target}>)
+  set(shipped ${CORVANE_SHIPPED_DIR}/${file_name})
+  add_custom_command(
+    OUTPUT ${shipped} ${shipped}.debug
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CORVANE_SHIPPED_DIR}
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
+            ${CORVANE_OBJCOPY} --only-keep-debug ${linked} ${shipped}.debug
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
+            ${CORVANE_OBJCOPY} --strip-all --add-gnu-debuglink=${shipped}.debug ${linked} ${shipped}
+    DEPENDS ${target}
+    VERBATIM)
+endfunction()
+
+# The linker's map says what each part of the static runtime adds to the DLL and why it is in
+# (python3 cmake/dll_size_report.py build/release/corvane.map).
+target_link_options(corvane PRIVATE -Wl,-Map,${CMAKE_BINARY_DIR}/corvane.map)
+
+corvane_shipped_copy(corvane corvane.dll)
+corvane_shipped_copy(corvane-check corvane-check.exe)
+
+# The zip: what goes in, under which name, and how each file is treated (cmake/make_dist.py).
+set(CORVANE_DIST_ZIP ${CMAKE_BINARY_DIR}/corvane-${PROJECT_VERSION}-win32.zip)
+set(dist_entries
+    corvane.dll=${CORVANE_SHIPPED_DIR}/corvane.dll:binary
+    corvane-check.exe=${CORVANE_SHIPPED_DIR}/corvane-check.exe:binary
+    aimingSets.dat=${CMAKE_SOURCE_DIR}/aimingSets.dat:text
+    README.txt=${CMAKE_SOURCE_DIR}/README.md:player_part
+    LICENSE.txt=${CMAKE_SOURCE_DIR}/LICENSE:text
+    CHANGELOG.txt=${CMAKE_SOURCE_DIR}/CHANGELOG.md:markdown)
+add_custom_command(
+  OUTPUT ${CORVANE_DIST_ZIP}
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/make_dist.py ${CORVANE_DIST_ZIP}
+          ${PROJECT_VERSION} ${CMAKE_SOURCE_DIR}/CHANGELOG.md ${dist_entries}
+  DEPENDS ${CORVANE_SHIPPED_DIR}/corvane.dll ${CORVANE_SHIPPED_DIR}/corvane-check.exe
+          ${CMAKE_SOURCE_DIR}/cmake/make_dist.py
+          ${CMAKE_SOURCE_DIR}/aimingSets.dat ${CMAKE_SOURCE_DIR}/README.md
+          ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/CHANGELOG.md
+  COMMENT "Writing ${CORVANE_DIST_ZIP}"
+  VERBATIM)
+add_custom_target(corvane_dist DEPENDS ${CORVANE_DIST_ZIP})

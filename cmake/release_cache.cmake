@@ -1,0 +1,9 @@
+# How the release is configured, in one place: cmake -C cmake/release_cache.cmake -S . -B DIR
+# (./dev dist builds it in build/release; the release tests build it again elsewhere and compare).
+set(CMAKE_TOOLCHAIN_FILE ${CMAKE_CURRENT_LIST_DIR}/mingw-i686-release.cmake CACHE FILEPATH "")
+set(CMAKE_BUILD_TYPE Release CACHE STRING "")
+# Optimised for size; -g only feeds the symbol files kept beside the shipped files.
+set(CMAKE_C_FLAGS_RELEASE "-Os -g -DNDEBUG" CACHE STRING "")
+set(CMAKE_CXX_FLAGS_RELEASE "-Os -g -DNDEBUG" CACHE STRING "")
+set(CORVANE_RELEASE ON CACHE BOOL "")
+set(CORVANE_TESTS OFF CACHE BOOL "")
