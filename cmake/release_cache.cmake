@@ -4,6 +4,9 @@ set(CMAKE_TOOLCHAIN_FILE ${CMAKE_CURRENT_LIST_DIR}/mingw-i686-release.cmake CACH
 set(CMAKE_BUILD_TYPE Release CACHE STRING "")
 # Optimised for size; -g only feeds the symbol files kept beside the shipped files.
 set(CMAKE_C_FLAGS_RELEASE "-Os -g -DNDEBUG" CACHE STRING "")
-set(CMAKE_CXX_FLAGS_RELEASE "-Os -g -DNDEBUG" CACHE STRING "")
+# No run-time type information: nothing in the module asks for a type's name or casts across
+# its classes, and without it no class carries a type record (the vtables' records pulled in
+# the runtime's type-info classes).
+set(CMAKE_CXX_FLAGS_RELEASE "-Os -g -DNDEBUG -fno-rtti" CACHE STRING "")
 set(CORVANE_RELEASE ON CACHE BOOL "")
 set(CORVANE_TESTS OFF CACHE BOOL "")

@@ -4,7 +4,7 @@
 #include "platform/os.h"
 
 #include <algorithm>
-#include <charconv>
+#include <cstdlib>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -152,9 +152,14 @@ log_text& log_text::add(const char* format, ...) noexcept {
 }
 
 float_text text_of(float value) noexcept {
+    // The shortest text that reads back as the same float, as to_chars would give it; printf and
+    // strtof are in the DLL anyway, to_chars' tables would double its size.
     float_text out{};
-    const auto result = std::to_chars(out.text, out.text + sizeof out.text - 1, value);
-    *result.ptr = '\0';
+    for (int digits = 1; digits <= 9; ++digits) {
+        std::snprintf(out.text, sizeof out.text, "%.*g", digits, static_cast<double>(value));
+        const float back = std::strtof(out.text, nullptr);
+        if (std::memcmp(&back, &value, sizeof value) == 0 || value != value) break;
+    }
     return out;
 }
 
