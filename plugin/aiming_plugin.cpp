@@ -7,6 +7,7 @@
 #include "injector/teardown.h"
 #include "platform/utf16_text.h"
 #include "plugin/aim_hook.h"
+#include "plugin/game_build_words.h"
 #include "plugin/host.h"
 #include "plugin/module_log.h"
 #include "plugin/per_frame.h"
@@ -84,20 +85,16 @@ void log_game_build(const runtime::game_process_event& event) {
         read_game_bytes(injector::host_code_address(runtime::main_probe_address), &probed,
                         sizeof probed);
         if (code == 0)
-            log_line("game build not recognised (0x%08" PRIX32 " at 0x%06" PRIX32
-                     "): keys Z and X and live reload are off on this build; the aim offsets "
-                     "and the values of the settings file still apply",
-                     probed, runtime::main_probe_address);
+            log_line("game build not recognised (0x%08" PRIX32 " at 0x%06" PRIX32 "): %s", probed,
+                     runtime::main_probe_address, game_build_words(code));
         else
-            log_line("game build %" PRId32 " (0x%08" PRIX32 " at 0x%06" PRIX32
-                     "): keys Z and X and live reload are off on this build; the aim offsets "
-                     "and the values of the settings file still apply",
-                     code, probed, runtime::main_probe_address);
+            log_line("game build %" PRId32 " (0x%08" PRIX32 " at 0x%06" PRIX32 "): %s", code,
+                     probed, runtime::main_probe_address, game_build_words(code));
         note_call_site(frame_call, runtime::per_frame_call_site, site, {});
         return;
     }
     if (injector::was_made(*event.hook_status)) {
-        log_line("game build %" PRId32 ": keys Z and X and live reload are on", code);
+        log_line("game build %" PRId32 ": %s", code, game_build_words(code));
         log_patch(what, "now calls corvane after the game's own frame work", *event.hook_status);
         note_call_site(frame_call, runtime::per_frame_call_site, site,
                        runtime::per_frame_hooker::site_manager()->kept_site_bytes());
@@ -117,6 +114,7 @@ void start_aiming_plugin() noexcept {
         open_module_log(log_file_path());
         log_module_loaded();
         redirect_aim_call(injector::host_code_address(host_addresses::aim_call_site));
+        take_game_aim_rows();
         load_aiming_settings();
         register_per_frame_handler();
         log_game_build(runtime::game_process_event::instance());

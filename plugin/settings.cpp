@@ -116,6 +116,10 @@ std::FILE* open_settings_file(const char16_t* path, settings_file_problem& probl
 
 } // namespace
 
+void take_game_aim_rows() noexcept {
+    read_host_bytes(host_addresses::aim_rows, aim_row_table, sizeof aim_row_table);
+}
+
 const char16_t* plugin_dir_path() noexcept {
     if (dir_found) return dir_buffer;
     dir_found = true;

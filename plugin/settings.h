@@ -40,8 +40,14 @@ enum class settings_file_problem { none, path_too_long, not_found, cannot_open }
 
 // Set from line 1; non-zero makes the per-frame handler load the file again every frame.
 extern std::int32_t reload_each_frame;
-// Rows 0 to 3 from lines 11 to 14, copied into the host after line 14 of every load.
+// Rows 0 to 3 from lines 11 to 14, copied into the host after line 14 of every load. Start-up
+// fills it from the game's own rows first, so every value the file does not give keeps the
+// game's, as lines 3 to 9 do.
 extern float aim_row_table[4][7];
+
+// Fills aim_row_table from the game's own rows (left as it is where the game has no readable
+// rows). Start-up calls it once, before the first load.
+void take_game_aim_rows() noexcept;
 
 // Reads the whole file and applies it line by line. A file that cannot be opened or read
 // changes nothing; lines past its end set nothing. Never throws.

@@ -38,6 +38,8 @@ const char* finding_name(finding_code code) noexcept {
         return "utf16_file";
     case finding_code::reload_every_frame:
         return "reload_every_frame";
+    case finding_code::line_shifted:
+        return "line_shifted";
     }
     return "unknown";
 }
@@ -97,28 +99,20 @@ void say_missing_values(settings_finding& finding, const settings_position& posi
                      "game starts)");
         break;
     case line_kind::host_float:
-        say(finding, "no number after the label: the host keeps its own value at 0x%X",
-            static_cast<unsigned>(position.host_address));
+        say(finding, "no number after the label: the game keeps its own value");
         break;
     case line_kind::code_float:
-        say(finding, "no number after the label: nothing is written into the host's code at 0x%X",
-            static_cast<unsigned>(position.host_address));
+        say(finding, "no number after the label: the game's aim-camera code keeps its own value");
         break;
     case line_kind::aim_row:
         if (count == 0)
-            say(finding,
-                "no values after the label: row %d keeps its values (0.0 when the game starts), "
-                "and reaches the host",
+            say(finding, "no values after the label: row %d stays as the game has it",
                 position.row);
         else if (count == values_wanted(line_kind::aim_row) - 1)
-            say(finding,
-                "only %d of 7 values: value 7 of row %d keeps its value (0.0 when the game "
-                "starts)",
-                count, position.row);
+            say(finding, "only %d of 7 values: value 7 of row %d stays as the game has it", count,
+                position.row);
         else
-            say(finding,
-                "only %d of 7 values: values %d to 7 of row %d keep their value (0.0 when the "
-                "game starts)",
+            say(finding, "only %d of 7 values: values %d to 7 of row %d stay as the game has them",
                 count, count + 1, position.row);
         break;
     case line_kind::weapon:
@@ -146,8 +140,8 @@ void say_past_end(line_findings& found, int line) {
     else
         say(finding, "the file ends after line %d: lines %d to %d set nothing", line - 1, line,
             settings_line_count);
-    if (values) say(finding, "; the host keeps its own values");
-    if (rows) say(finding, "; the aim rows without a line stay 0.0 and still reach the host");
+    if (values) say(finding, "; the game keeps its own values");
+    if (rows) say(finding, "; the aim rows without a line stay as the game has them");
     say(finding, "; no weapon entries from those lines");
 }
 
@@ -197,9 +191,9 @@ line_findings settings_findings::take(const settings_position& position, line_re
                            : "the values are taken from the next word on");
         }
         if (count < values_wanted(kind) && !(number_label && count == 0)) {
-            const bool deliberate =
-                labelled && count == 0 && *skip_blanks(label_end) == '\0' &&
-                (kind == line_kind::host_float || kind == line_kind::code_float);
+            // A label alone leaves the game's own values, like a missing number, on purpose.
+            const bool deliberate = labelled && count == 0 && *skip_blanks(label_end) == '\0' &&
+                                    kind != line_kind::reload_flag;
             say_missing_values(
                 add(found, line,
                     deliberate ? finding_code::value_left_alone : finding_code::missing_values,

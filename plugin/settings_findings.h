@@ -33,6 +33,8 @@ enum class finding_code {
     byte_order_mark,         // a UTF-8 byte-order mark before line 1
     utf16_file,              // the file is UTF-16 text: read as the text it holds
     reload_every_frame,      // line 1 turns on reading the file again on every frame
+    line_shifted,            // a line holds what the starter file puts on another: one is
+                             // missing or extra above
 };
 
 const char* finding_name(finding_code code) noexcept;

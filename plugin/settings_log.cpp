@@ -71,13 +71,32 @@ log_text& add_floats(log_text& text, const float* values, int count) {
     return text;
 }
 
-// "line 3, host aim value at 0x8CC4B4: changed from 1.5 to 2" (or "set to 2" the first time).
+// "  [0x8CC4B4]": where a line's values go in the game (and where that lies in this process
+// when it moved), last on the line, for modders.
+struct game_place {
+    char text[sizeof(address_text::text) + 8];
+};
+
+game_place where_in_game(const settings_position& position, std::uintptr_t address) {
+    game_place out{};
+    std::snprintf(out.text, sizeof out.text, "  [%s]",
+                  text_of_address(position.host_address, address).text);
+    return out;
+}
+
+game_place where_in_game(const settings_position& position) {
+    return where_in_game(position, position.host_address);
+}
+
+// "line 3, an aim-camera value of the game: changed from 1.5 to 2  [0x8CC4B4]" (or "set to 2"
+// the first time).
 void log_value_change(const settings_position& position, bool known, float before, float now) {
     if (known)
-        log_line("line %d, %s: changed from %s to %s", position.line, position.setting,
-                 text_of(before).text, text_of(now).text);
+        log_line("line %d, %s: changed from %s to %s%s", position.line, position.setting,
+                 text_of(before).text, text_of(now).text, where_in_game(position).text);
     else
-        log_line("line %d, %s: set to %s", position.line, position.setting, text_of(now).text);
+        log_line("line %d, %s: set to %s%s", position.line, position.setting, text_of(now).text,
+                 where_in_game(position).text);
 }
 
 // Remembers the value a line wrote; on a reload, logs it when it differs from the last one.
@@ -163,7 +182,7 @@ void log_reload_changes() {
         change.add("line %d, %s: changed from ", position.line, position.setting);
         add_floats(change, memory.rows_before[r], row_length).add(" to ");
         add_floats(change, aim_row_table[r], row_length);
-        log_line("%s", change.c_str());
+        log_line("%s%s", change.c_str(), where_in_game(position).text);
     }
 }
 
@@ -243,11 +262,11 @@ void log_code_value(const settings_position& position, float value, std::uintptr
     note_value(position, value);
     if (!first_load() && status == memory.code_status) return;
     memory.code_status = status;
-    char done[64];
-    std::snprintf(done, sizeof done, "set to %s", text_of(value).text);
+    char done[112];
+    std::snprintf(done, sizeof done, "set to %s%s", text_of(value).text,
+                  where_in_game(position, address).text);
     char what[160];
-    std::snprintf(what, sizeof what, "line %d, %s%s", position.line, position.setting,
-                  relocation_text(position.host_address, address).text);
+    std::snprintf(what, sizeof what, "line %d, %s", position.line, position.setting);
     log_patch(what, done, status);
 }
 

@@ -13,21 +13,23 @@ namespace plugin {
 namespace a = host_addresses;
 using k = line_kind;
 
+constexpr std::uint32_t row_bytes = 7 * sizeof(float);
+
 const settings_position settings_positions[settings_line_count] = {
     {1, k::reload_flag, 0, 0, "reload every frame (non-zero: on)"},
     {2, k::ignored, 0, 0, "nothing (heading)"},
-    {3, k::host_float, a::aim_value_line3, 0, "host aim value at 0x8CC4B4"},
-    {4, k::host_float, a::aim_value_line4, 0, "host aim value at 0x8CC4B8"},
-    {5, k::code_float, a::aim_code_constant, 0, "aim-camera code constant at 0x521632"},
-    {6, k::host_float, a::aim_value_line6, 0, "host aim value at 0x8CC4B0"},
-    {7, k::host_float, a::aim_value_line7, 0, "host aim value at 0x8CC4AC"},
-    {8, k::host_float, a::aim_value_line8, 0, "host aim value at 0x8CC4A8"},
-    {9, k::host_float, a::aim_value_line9, 0, "host aim value at 0x8CC4A0"},
+    {3, k::host_float, a::aim_value_line3, 0, "an aim-camera value of the game"},
+    {4, k::host_float, a::aim_value_line4, 0, "an aim-camera value of the game"},
+    {5, k::code_float, a::aim_code_constant, 0, "a value in the game's aim-camera code"},
+    {6, k::host_float, a::aim_value_line6, 0, "an aim-camera value of the game"},
+    {7, k::host_float, a::aim_value_line7, 0, "an aim-camera value of the game"},
+    {8, k::host_float, a::aim_value_line8, 0, "an aim-camera value of the game"},
+    {9, k::host_float, a::aim_value_line9, 0, "an aim-camera value of the game"},
     {10, k::ignored, 0, 0, "nothing (heading)"},
-    {11, k::aim_row, 0, 0, "aim row 0 (7 floats at 0x8CC4C0)"},
-    {12, k::aim_row, 0, 1, "aim row 1 (7 floats at 0x8CC4DC)"},
-    {13, k::aim_row, 0, 2, "aim row 2 (7 floats at 0x8CC4F8)"},
-    {14, k::aim_row, 0, 3, "aim row 3 (7 floats at 0x8CC514)"},
+    {11, k::aim_row, a::aim_rows + 0 * row_bytes, 0, "aim row 0 of the game (7 values)"},
+    {12, k::aim_row, a::aim_rows + 1 * row_bytes, 1, "aim row 1 of the game (7 values)"},
+    {13, k::aim_row, a::aim_rows + 2 * row_bytes, 2, "aim row 2 of the game (7 values)"},
+    {14, k::aim_row, a::aim_rows + 3 * row_bytes, 3, "aim row 3 of the game (7 values)"},
     {15, k::ignored, 0, 0, "nothing (heading)"},
     {16, k::weapon, 0, 0, "weapon offset 1"},
     {17, k::weapon, 0, 0, "weapon offset 2"},

@@ -27,9 +27,10 @@ enum class line_kind {
 struct settings_position {
     int line; // 1 to 31
     line_kind kind;
-    std::uint32_t host_address; // host_float and code_float
+    std::uint32_t host_address; // where the values go in the game (host_float, code_float,
+                                // aim_row); 0 for the other kinds
     int row;                    // aim_row: 0 to 3
-    const char* setting;        // in words, for people
+    const char* setting;        // in plain words, for players; no address
 };
 
 extern const settings_position settings_positions[settings_line_count];

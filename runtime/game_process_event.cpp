@@ -32,10 +32,6 @@ void run_each(const game_process_event::handler_list& list) {
 
 } // namespace
 
-bool builds_with_frame_hook(std::int32_t game_version_code) noexcept {
-    return game_version_code == 1001 || game_version_code == 1002;
-}
-
 game_process_event& game_process_event::instance() {
     if (!the_event) {
         the_event = new game_process_event();

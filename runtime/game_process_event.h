@@ -17,8 +17,11 @@ namespace runtime {
 
 using handler = std::function<void()>;
 
-// The host builds whose per-frame call the event hooks.
-bool builds_with_frame_hook(std::int32_t game_version_code) noexcept;
+// The host builds whose per-frame call the event hooks. Inline, so that tools reading the game's
+// program on disk share the rule without the hooking machinery.
+constexpr bool builds_with_frame_hook(std::int32_t game_version_code) noexcept {
+    return game_version_code == 1001 || game_version_code == 1002;
+}
 
 // The hooked per-frame call: no arguments, a pointer-sized result passed through untouched.
 inline constexpr std::uint32_t per_frame_call_site = 0x53E981;

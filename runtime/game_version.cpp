@@ -8,19 +8,6 @@ namespace runtime {
 
 namespace {
 
-struct version_probe {
-    std::uint32_t host_address;
-    std::uint32_t expected; // little-endian value of the four bytes there
-    std::int32_t code;
-};
-
-constexpr version_probe probe_table[] = {
-    {main_probe_address, 0x53EC8B55, 1001}, {main_probe_address, 0x16197BE9, 1002},
-    {0x8245BC, 0x000094BF, 1011},           {0x8252FC, 0x000094BF, 1101},
-    {0x82533C, 0x000094BF, 1111},           {0x858D51, 0x3539F633, 3200},
-    {0x858C61, 0x3539F633, 3210},
-};
-
 bool computed = false;
 std::int32_t cached_code = 0;
 
@@ -34,7 +21,7 @@ std::int32_t identify_game_version() noexcept {
 }
 
 std::int32_t probe_game_version() noexcept {
-    for (const version_probe& probe : probe_table)
+    for (const version_probe& probe : version_probes)
         if (read_host_dword(probe.host_address) == probe.expected) return probe.code;
     return 0;
 }

@@ -2,11 +2,13 @@
 
 #include "platform/os.h"
 #include "platform/os_stand_in.h"
+#include "plugin/host.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 namespace test_host {
@@ -113,12 +115,20 @@ void module_setting::lay_out(const build_bytes& b) {
     aim = std::make_unique<aim_host>();
     frames = std::make_unique<frame_host>();
     if (!b.bytes.empty()) build = std::make_unique<bytes_patch>(b.address, b.bytes);
+    std::vector<std::uint8_t> rows(4 * 7 * sizeof(float));
+    for (int r = 0; r < 4; ++r)
+        for (int i = 0; i < 7; ++i) {
+            const float value = game_row_value(r, i);
+            std::memcpy(rows.data() + (7 * r + i) * sizeof value, &value, sizeof value);
+        }
+    game_rows = std::make_unique<bytes_patch>(plugin::host_addresses::aim_rows, rows);
     dir = std::make_unique<plugin_dir>();
 }
 
 void module_setting::take_down() {
     reset_module();
     dir.reset();
+    game_rows.reset();
     build.reset();
     frames.reset();
     aim.reset();

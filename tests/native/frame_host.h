@@ -90,10 +90,16 @@ class plugin_dir {
     std::vector<std::unique_ptr<bytes_patch>> kept_;
 };
 
+// The game's own aim rows as the test host holds them before the module starts: row r, value i
+// is 10 * (r + 1) + i, so every value is told apart from any a settings file gives.
+inline constexpr float game_row_value(int row, int value) {
+    return static_cast<float>(10 * (row + 1) + value);
+}
+
 // A whole host for the module, as a test fixture: the aim call site and the host's functions
-// (aim_host), the per-frame caller (frame_host), the probe bytes of a build and a module
-// directory. lay_out makes them afresh; they are taken down newest first, each double putting
-// back the bytes it found, after the module's own teardowns.
+// (aim_host), the per-frame caller (frame_host), the probe bytes of a build, the game's own aim
+// rows and a module directory. lay_out makes them afresh; they are taken down newest first, each
+// double putting back the bytes it found, after the module's own teardowns.
 class module_setting : public ::testing::Test {
   protected:
     void TearDown() override { take_down(); }
@@ -104,6 +110,7 @@ class module_setting : public ::testing::Test {
     std::unique_ptr<aim_host> aim;
     std::unique_ptr<frame_host> frames;
     std::unique_ptr<bytes_patch> build;
+    std::unique_ptr<bytes_patch> game_rows;
     std::unique_ptr<plugin_dir> dir;
 };
 

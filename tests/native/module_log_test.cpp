@@ -116,14 +116,14 @@ void write_sample(test_host::plugin_dir& dir) {
 
 const std::vector<std::string> sample_summary = {
     "settings file {dir}aimingSets.dat: read",
-    "line 5, aim-camera code constant at 0x521632: set to 0.3",
+    "line 5, a value in the game's aim-camera code: set to 0.3  [0x521632]",
     "live reload (line 1): off (0)",
     "values of lines 3 to 9: 1.6 0.55 0.3 0.35 0.8 6 8",
     "aim rows (lines 11 to 14): 1 0.9 0.8 0 0 1.2 0.25 / 1 0.85 0.7 0.05 0 1.1 0.25 / "
     "1 0.8 0.6 0.1 0 1 0.2 / 1 0.75 0.5 0.15 0 0.9 0.2",
-    "weapon offsets (16 entries): weapon 22: 0.45 0 0.12; weapon 23: 0.5 -0.1 0.15; weapon 26: "
-    "0.6 0 0.2; weapon 31: 0.55 0.05 0.18; the default (-1): 0.4 0 0.1",
-    "weapon types that keep the game's own aim (offset 0 0 0): 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10",
+    "weapon offsets (4 entries): the default (-1): 0.4 0 0.1; weapon 22: 0.5 0.2 0.1; weapon 25: "
+    "0.6 -0.3 0.2",
+    "weapon types that keep the game's own aim (offset 0 0 0): 31",
 };
 
 std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> parts) {
@@ -175,10 +175,8 @@ const std::vector<std::string> settings_faults = {
     "line 3: longer than 511 characters: only its first 511 are read, the rest is skipped",
     "line 4: the first word, '2.5', is a number, so it is read as the label and the line sets "
     "nothing",
-    "line 5, note: no number after the label: nothing is written into the host's code at "
-    "0x521632",
-    "line 11: only 3 of 7 values: values 4 to 7 of row 0 keep their value (0.0 when the game "
-    "starts)",
+    "line 5, note: no number after the label: the game's aim-camera code keeps its own value",
+    "line 11: only 3 of 7 values: values 4 to 7 of row 0 stay as the game has them",
     "line 17: weapon type 22 was already given on line 16: this line changes nothing (the first "
     "entry wins)",
     "line 18: only 3 of the 4 fields (type, x, y, z): no entry",
@@ -187,7 +185,8 @@ const std::vector<std::string> settings_faults = {
     "live reload (line 1): on, the file is read again on every frame (1)",
     "values of lines 3 to 9: 1.5 - - 4.5 5.5 6.5 7.5 (-: the line sets nothing, the game keeps "
     "its own value)",
-    "aim rows (lines 11 to 14): 1 2 3 0 0 0 0 / 1 2 3 4 5 6 7 / 1 2 3 4 5 6 7 / 1 2 3 4 5 6 7",
+    "aim rows (lines 11 to 14): 1 2 3 13 14 15 16 / 1 2 3 4 5 6 7 / 1 2 3 4 5 6 7 / "
+    "1 2 3 4 5 6 7",
     "weapon offsets (1 entry): weapon 22: 0.5 0.25 0.125",
 };
 
@@ -201,7 +200,7 @@ const std::vector<std::string> frame_left_alone_at_unload = {
     "corvane is unloaded; the values it wrote into the game stay until the game restarts",
 };
 
-const std::string build_off = ": keys Z and X and live reload are off on this build; the aim "
+const std::string build_off = ": keys Z and X and live reload are off on this build; the weapon "
                               "offsets and the values of the settings file still apply";
 
 // A module directory of 247 characters: "aimingSets.dat" behind it passes 260 characters,
@@ -330,7 +329,7 @@ TEST_F(ModuleLog, ReloadsLogEachRealChangeOnceWithItsTime) {
              save(f, p);
          },
          2,
-         {"line 3, host aim value at 0x8CC4B4: changed from 1.5 to 2.25"}},
+         {"line 3, an aim-camera value of the game: changed from 1.5 to 2.25  [0x8CC4B4]"}},
         {"weapon 22 and the default retuned, weapon 40 added",
          [](tuned_file& f, const std::string& p) {
              f.weapons = {"22 0.75 0.25 0.125", "-1 0.25 0 0.5", "40 0 0 2"};
@@ -353,8 +352,8 @@ TEST_F(ModuleLog, ReloadsLogEachRealChangeOnceWithItsTime) {
              save(f, p);
          },
          1,
-         {"line 12, aim row 1 (7 floats at 0x8CC4DC): changed from 1 2 3 4 5 6 7 to 1 2 3 4 5 6 "
-          "7.5"}},
+         {"line 12, aim row 1 of the game (7 values): changed from 1 2 3 4 5 6 7 to 1 2 3 4 5 6 "
+          "7.5  [0x8CC4DC]"}},
         {"the file deleted",
          [](tuned_file&, const std::string& p) { std::remove(p.c_str()); },
          3,
@@ -367,7 +366,7 @@ TEST_F(ModuleLog, ReloadsLogEachRealChangeOnceWithItsTime) {
          },
          2,
          {"settings file: read again",
-          "line 3, host aim value at 0x8CC4B4: changed from 2.25 to 3"}},
+          "line 3, an aim-camera value of the game: changed from 2.25 to 3  [0x8CC4B4]"}},
         {"live reload switched off",
          [](tuned_file& f, const std::string& p) {
              f.reload = "0";
@@ -397,8 +396,8 @@ TEST_F(ModuleLog, ReloadsLogEachRealChangeOnceWithItsTime) {
         EXPECT_EQ(log_lines(), expected);
     }
     // The first change came with the first frame after three unchanged ones, 48 ms after load.
-    EXPECT_NE(log_text().find("\r\n[     0.048 s] line 3, host aim value at 0x8CC4B4: changed "
-                              "from 1.5 to 2.25\r\n"),
+    EXPECT_NE(log_text().find("\r\n[     0.048 s] line 3, an aim-camera value of the game: "
+                              "changed from 1.5 to 2.25  [0x8CC4B4]\r\n"),
               std::string::npos);
 }
 
@@ -428,7 +427,8 @@ TEST_F(ModuleLog, AReloadThatChangesNothingWritesAndAllocatesNothing) {
     file.value3 = "2";
     dir->write_settings(file.text());
     frames->run_frame();
-    EXPECT_EQ(log_lines().back(), "line 3, host aim value at 0x8CC4B4: changed from 1.5 to 2");
+    EXPECT_EQ(log_lines().back(),
+              "line 3, an aim-camera value of the game: changed from 1.5 to 2  [0x8CC4B4]");
 }
 
 // A folder whose name the ANSI code page cannot spell holds the settings and the log, and the log
@@ -458,7 +458,8 @@ TEST_F(ModuleLog, AFolderNamedInAnyScriptHoldsTheSettingsAndTheLog) {
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[0], "corvane 1.0.0, loaded from " + folder + "corvane.dll");
     EXPECT_EQ(lines[2], "settings file " + folder + "aimingSets.dat: read");
-    EXPECT_EQ(lines.back(), "line 3, host aim value at 0x8CC4B4: changed from 1.5 to 2.5");
+    EXPECT_EQ(lines.back(),
+              "line 3, an aim-camera value of the game: changed from 1.5 to 2.5  [0x8CC4B4]");
 }
 
 // --- the log's own limits --------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include "platform/os_stand_in.h"
 #include "plugin/aim_hook.h"
 #include "plugin/aiming_plugin.h"
+#include "plugin/host.h"
 #include "plugin/per_frame.h"
 #include "plugin/settings.h"
 #include "plugin/weapon_offsets.h"
@@ -18,6 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <string>
@@ -150,6 +152,78 @@ struct release_witness {
 void note_before_list_release() {
     before_list_release.push_back(now());
 }
+
+// The aim rows start from the game's own: a value the file does not give keeps the game's, as
+// lines 3 to 9 do, and a file that gives all 28 sets them all.
+struct row_case {
+    const char* name;
+    std::string text;
+    std::vector<int> rows_from_file; // rows the file sets in full; the others, as noted below
+    int partial_row = -1;            // a row the file sets its first `partial_count` values of
+    int partial_count = 0;
+    bool game_rows_unreadable = false;
+};
+
+std::string settings_with(int line, const std::string& text) {
+    std::vector<std::string> lines;
+    std::string all = settings_text, line_text;
+    for (std::size_t at = 0, end; (end = all.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(all.substr(at, end - at));
+    lines.at(line - 1) = text;
+    std::string joined;
+    for (const std::string& l : lines)
+        joined += l + "\n";
+    return joined;
+}
+
+std::string first_settings_lines(int count) {
+    std::string all = settings_text;
+    std::size_t end = 0;
+    for (int i = 0; i < count; ++i)
+        end = all.find('\n', end) + 1;
+    return all.substr(0, end);
+}
+
+void PrintTo(const row_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class StartUpRows : public StartUp, public ::testing::WithParamInterface<row_case> {};
+
+TEST_P(StartUpRows, RowValuesTheFileDoesNotGiveKeepTheGamesOwn) {
+    const row_case& c = GetParam();
+    dir->write_settings(c.text);
+    if (c.game_rows_unreadable) {
+        os::stand_in::current().unreadable_from = plugin::host_addresses::aim_rows + 100;
+        os::stand_in::current().unreadable_to = plugin::host_addresses::aim_rows + 200;
+    }
+    load_module();
+    for (int r = 0; r < 4; ++r)
+        for (int i = 0; i < 7; ++i) {
+            const bool from_file = std::find(c.rows_from_file.begin(), c.rows_from_file.end(), r) !=
+                                       c.rows_from_file.end() ||
+                                   (r == c.partial_row && i < c.partial_count);
+            const float file_value = static_cast<float>(i + 1); // rows hold 1 2 3 4 5 6 7
+            const float expected = from_file                ? file_value
+                                   : c.game_rows_unreadable ? 0.0f
+                                                            : test_host::game_row_value(r, i);
+            EXPECT_EQ(test_host::read<float>(plugin::host_addresses::aim_rows + 28 * r + 4 * i),
+                      expected)
+                << "row " << r << ", value " << i + 1;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, StartUpRows,
+    ::testing::Values(
+        row_case{"full_file", settings_text, {0, 1, 2, 3}},
+        row_case{"row_with_three_numbers", settings_with(12, "row1 1 2 3"), {0, 2, 3}, 1, 3},
+        row_case{"row_label_without_numbers", settings_with(13, "row2"), {0, 1, 3}},
+        row_case{"row_label_then_a_word", settings_with(11, "row0 one 2 3"), {1, 2, 3}},
+        row_case{"file_ends_after_line_9", first_settings_lines(9), {}},
+        // Where the game holds no readable rows, they start as 0.0, as before.
+        row_case{"game_rows_unreadable", first_settings_lines(9), {}, -1, 0, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StartUp, UnloadRestoresThePerFrameSiteThenTheAimSiteThenReleasesTheList) {
     plugin::create_weapon_offset_list();

@@ -29,18 +29,15 @@ std::string entry_name(const offset_entry& entry) {
 }
 
 void append_summary(std::string& out, const check_result& result) {
-    int values_set = 0, values_total = 0, rows_whole = 0;
-    bool code_set = false;
+    int values_set = 0, values_total = 0, row_values_set = 0;
     for (const position_report& report : result.positions) {
         const line_kind kind = report.position->kind;
         const bool present = report.state != line_state::past_end;
-        if (kind == line_kind::host_float) {
+        if (kind == line_kind::host_float || kind == line_kind::code_float) {
             ++values_total;
             if (present && report.values.count >= 1) ++values_set;
-        } else if (kind == line_kind::code_float) {
-            code_set = present && report.values.count >= 1;
         } else if (kind == line_kind::aim_row) {
-            if (present && report.values.count == 7) ++rows_whole;
+            if (present) row_values_set += std::min(report.values.count, 7);
         }
     }
     const auto row = [&out](const char* what, const std::string& text) {
@@ -54,9 +51,11 @@ void append_summary(std::string& out, const check_result& result) {
     row("reload every frame", result.reload_each_frame
                                   ? "on (" + std::to_string(result.reload_each_frame) + ")"
                                   : std::string("off"));
-    row("host values", std::to_string(values_set) + " of " + std::to_string(values_total) +
-                           " set; code constant " + (code_set ? "set" : "left as it is"));
-    row("aim rows", std::to_string(rows_whole) + " of 4 complete");
+    row("aim-camera values",
+        std::to_string(values_set) + " of " + std::to_string(values_total) + " set" +
+            (values_set < values_total ? "; the game keeps its own for the others" : ""));
+    row("aim rows", std::to_string(row_values_set) + " of 28 values set" +
+                        (row_values_set < 28 ? "; the game keeps its own for the others" : ""));
     std::string moving, alone;
     for (const offset_entry& entry : result.offsets)
         (entry.leaves_aim_alone() ? alone : moving) +=
@@ -94,15 +93,23 @@ std::string text_report(const check_result& result) {
     std::size_t sets_width = 4;
     for (const plugin::settings_position& position : plugin::settings_positions)
         sets_width = std::max(sets_width, std::strlen(position.setting));
-    out += "line  " + pad("sets", sets_width) + "  " + pad("text", text_width) +
-           "  the module takes\n";
+    std::size_t takes_width = 0;
+    for (const position_report& report : result.positions)
+        takes_width = std::max(takes_width, columns(report.takes));
+    // The game's addresses, for modders, in a column of their own at the end.
+    out += "line  " + pad("sets", sets_width) + "  " + pad("text", text_width) + "  " +
+           pad("the module takes", takes_width) + "  in the game at\n";
     for (const position_report& report : result.positions) {
         const std::string text = report.state == line_state::past_end
                                      ? std::string("(past the end of the file)")
                                      : for_display(report.text, text_width);
+        const std::uint32_t address = report.position->host_address;
         std::string row = right(std::to_string(report.position->line), 4) + "  " +
                           pad(report.position->setting, sets_width) + "  " + pad(text, text_width) +
                           "  " + report.takes;
+        if (address)
+            row = pad(row, 6 + sets_width + 2 + text_width + 2 + takes_width) + "  " +
+                  hex_address(address);
         out += row + "\n";
     }
     const auto list = [&out](const char* heading, const std::vector<check_warning>& findings) {

@@ -4,6 +4,8 @@
 #include "settings_bytes.h"
 
 #include "corvane/version.h"
+#include "tools/check/files_beside.h"
+#include "tools/check/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -11,12 +13,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <unistd.h>
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace check_test;
 using check::warning_code;
 
 // The starter file as its 31 lines, which the cases below edit one line at a time.
@@ -35,26 +38,11 @@ std::string join(const std::vector<std::string>& lines, const char* end = "\n") 
     return text;
 }
 
-class check_files : public ::testing::Test {
+class check_files : public test_folder {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/corvane_check_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string write(const std::string& content, const std::string& name = "aimingSets.dat") {
-        const std::string path = (dir_ / name).string();
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
-    }
-
     check::check_result check(const std::string& content) {
         return check::check_settings_file(write(content));
     }
-
-    fs::path dir_;
 };
 
 struct expected_warning {
@@ -83,6 +71,18 @@ std::string first_lines(int count) {
     return join(lines);
 }
 
+std::string without_lines(int first, int count = 1) {
+    std::vector<std::string> lines = template_lines();
+    lines.erase(lines.begin() + (first - 1), lines.begin() + (first - 1 + count));
+    return join(lines);
+}
+
+std::string with_line_after(int line, const std::string& text) {
+    std::vector<std::string> lines = template_lines();
+    lines.insert(lines.begin() + line, text);
+    return join(lines);
+}
+
 void PrintTo(const file_case& c, std::ostream* os) {
     *os << c.name;
 }
@@ -98,24 +98,29 @@ std::vector<file_case> file_cases() {
         {"number_as_label_shifts_the_values",
          edited({{11, "1 2 3 4 5 6 7"}}),
          {{11, warning_code::number_as_label, "taken from the next word on"},
-          {11, warning_code::missing_values, "value 7 of row 0 keeps its value"}}},
+          {11, warning_code::missing_values, "value 7 of row 0 stays as the game has it"}}},
         {"label_with_a_blank",
          edited({{4, "aim height 0.5"}}),
-         {{4, warning_code::missing_values, "keeps its own value at 0x8CC4B8"}}},
+         {{4, warning_code::missing_values, "the game keeps its own value"}}},
         {"row_with_three_values",
          edited({{12, "row1 1 2 3"}}),
-         {{12, warning_code::missing_values, "values 4 to 7 of row 1"}}},
+         {{12, warning_code::missing_values, "values 4 to 7 of row 1 stay as the game has them"}}},
         {"code_constant_without_value",
          edited({{5, "aim_code_constant_521632"}}),
          {},
-         {{5, warning_code::value_left_alone, "nothing is written into the host's code"}}},
+         {{5, warning_code::value_left_alone, "the game's aim-camera code keeps its own value"}}},
         {"host_value_left_alone",
          edited({{7, "fov   "}}),
          {},
-         {{7, warning_code::value_left_alone, "keeps its own value at 0x8CC4AC"}}},
-        {"row_without_values_is_no_way_to_leave_it_alone",
+         {{7, warning_code::value_left_alone,
+           "no number after the label: the game keeps its own value"}}},
+        {"row_label_alone_leaves_the_games_row",
          edited({{13, "aim_row_2"}}),
-         {{13, warning_code::missing_values, "row 2 keeps its values"}}},
+         {},
+         {{13, warning_code::value_left_alone, "row 2 stays as the game has it"}}},
+        {"row_label_then_a_word",
+         edited({{13, "aim row 2"}}),
+         {{13, warning_code::missing_values, "row 2 stays as the game has it"}}},
         {"decimal_comma",
          edited({{6, "value 1,5"}}),
          {{6, warning_code::partly_read, "'1,5' is read as 1; the rest, ',5', is ignored"}}},
@@ -125,7 +130,7 @@ std::vector<file_case> file_cases() {
         {"infinite_and_nan",
          edited({{7, "value inf"}, {8, "value 1e99"}, {18, "23 nan 0 0"}}),
          {{7, warning_code::not_finite, "infinite"},
-          {8, warning_code::not_finite, "too large for a float"},
+          {8, warning_code::not_finite, "too large to store"},
           {18, warning_code::not_finite, "aim point cannot be computed"}}},
         {"reload_every_frame",
          edited({{1, "reload 1"}}),
@@ -170,10 +175,11 @@ std::vector<file_case> file_cases() {
          {{16, warning_code::past_end, "no weapon entries from those lines"}}},
         {"ends_in_the_rows",
          first_lines(13),
-         {{14, warning_code::past_end, "aim rows without a line stay 0.0"}}},
+         {{14, warning_code::past_end, "aim rows without a line stay as the game has them"}}},
         {"ends_after_line_9",
          first_lines(9),
-         {{10, warning_code::past_end, "aim rows without a line stay 0.0 and still reach"}}},
+         {{10, warning_code::past_end,
+           "lines 10 to 31 set nothing; the aim rows without a line stay as the game has them"}}},
         {"empty_file", "", {{1, warning_code::past_end, "the file is empty"}}},
         {"line_too_long_keeps_later_lines_in_place",
          edited({{3, "value 2.5 " + long_tail}}),
@@ -215,6 +221,49 @@ std::vector<file_case> file_cases() {
          test_text::utf16_file(u"", true),
          {{1, warning_code::past_end, "the file is empty"}},
          {{1, warning_code::utf16_file, "UTF-16"}}},
+        {"line_2_deleted",
+         without_lines(2),
+         {{2, warning_code::line_shifted,
+           "line 2 holds what the starter file puts on line 3: a line seems to be missing above"},
+          {9, warning_code::missing_values, "(likely because of the missing line above line 2)"},
+          {14, warning_code::missing_values, "(likely because of the missing line above line 2)"}},
+         {{31, warning_code::past_end, "ends after line 30"}}},
+        {"the_line_that_shows_the_shift_has_a_warning_of_its_own",
+         without_lines(9),
+         {{9, warning_code::line_shifted, "line 9 holds what the starter file puts on line 10"},
+          {9, warning_code::missing_values, "(likely because of the missing line above line 9)"},
+          {14, warning_code::missing_values, "(likely because of the missing line above line 9)"}},
+         {{31, warning_code::past_end, "ends after line 30"}}},
+        {"two_lines_deleted",
+         without_lines(3, 2),
+         {{3, warning_code::line_shifted,
+           "line 3 holds what the starter file puts on line 5: 2 lines seem to be missing above"},
+          {8, warning_code::missing_values, "missing lines above line 3"},
+          {13, warning_code::missing_values, "missing lines above line 3"},
+          {14, warning_code::number_as_label, "missing lines above line 3"},
+          {14, warning_code::missing_values, "missing lines above line 3"}},
+         {{30, warning_code::past_end, "ends after line 29"}}},
+        {"line_added_after_line_5",
+         with_line_after(5, "my_value 2.0"),
+         {{7, warning_code::line_shifted,
+           "line 7 holds what the starter file puts on line 6: a line seems to be extra above"},
+          {11, warning_code::missing_values, "(likely because of the extra line above line 7)"},
+          {16, warning_code::weapon_incomplete,
+           "(likely because of the extra line above line 7)"}}},
+        {"line_added_pushes_a_weapon_past_line_31",
+         [] {
+             std::vector<std::string> lines = template_lines();
+             lines.back() = "40 1 1 1";
+             lines.insert(lines.begin() + 5, "my_value 2.0");
+             return join(lines);
+         }(),
+         {{7, warning_code::line_shifted, "a line seems to be extra above"},
+          {11, warning_code::missing_values, "extra line above line 7"},
+          {16, warning_code::weapon_incomplete, "extra line above line 7"},
+          {32, warning_code::extra_lines, "(likely because of the extra line above line 7)"}}},
+        {"two_lines_swapped_are_not_a_shift",
+         edited({{3, template_lines()[3]}, {4, template_lines()[2]}}),
+         {}},
         {"ctrl_z_ends_the_file_as_in_windows_text_mode",
          first_lines(20) + "\x1A" + join(template_lines()),
          {},
@@ -312,17 +361,31 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-// The starter file and the shipped sample read cleanly: a player who starts from either sees
-// exit status 0, whatever notes they carry.
-TEST_F(check_files, sample_and_template_check_clean) {
+// One starter file: what --template writes is the shipped sample itself, with Windows line ends
+// and no byte-order mark (a file written by the checker, not by a shell's redirection), and both
+// read cleanly, whatever notes they carry.
+TEST_F(check_files, sample_and_template_are_one_file_and_check_clean) {
+    const std::string sample_path = CORVANE_SOURCE_DIR "/aimingSets.dat";
+    const std::string sample = read(sample_path);
+    ASSERT_EQ(sample.rfind("reload_every_frame ", 0), 0u) << "no byte-order mark, line 1 first";
+    std::string crlf;
+    for (const char c : sample)
+        crlf += c == '\n' ? "\r\n" : std::string(1, c);
+
+    const std::string starter = (dir_ / "starter.dat").string();
     std::string out, err;
-    EXPECT_EQ(check::run_check_command({CORVANE_SOURCE_DIR "/aimingSets.dat"}, out, err), 0)
-        << out << err;
+    ASSERT_EQ(check::run_check_command({"--template", starter}, out, err), 0) << err;
+    EXPECT_EQ(read(starter), crlf);
+    EXPECT_NE(out.find("wrote a starter settings file to " + starter), std::string::npos) << out;
     out.clear();
     ASSERT_EQ(check::run_check_command({"--template"}, out, err), 0);
-    const std::string starter = write(out, "starter.dat");
-    std::string report;
-    EXPECT_EQ(check::run_check_command({starter}, report, err), 0) << report << err;
+    EXPECT_EQ(out, sample);
+
+    for (const std::string& path : {sample_path, starter}) {
+        std::string report;
+        EXPECT_EQ(check::run_check_command({path}, report, err), 0) << report << err;
+        EXPECT_NE(report.find("result              clean"), std::string::npos) << report;
+    }
 }
 
 // What the module takes, line by line: positions, not labels, decide; later lines keep their
@@ -337,9 +400,9 @@ TEST_F(check_files, describes_what_each_line_sets) {
                                                      {20, "0x1F 0 0 0"}}));
     EXPECT_EQ(at(result, 3).takes, "2.5");
     EXPECT_EQ(at(result, 3).state, check::line_state::overlong);
-    EXPECT_EQ(at(result, 4).takes, "nothing: the host keeps its value");
+    EXPECT_EQ(at(result, 4).takes, "nothing: the game keeps its value");
     EXPECT_EQ(at(result, 5).takes, "0.3");
-    EXPECT_EQ(at(result, 12).takes, "1 2 3 (then 0.0 x4)");
+    EXPECT_EQ(at(result, 12).takes, "1 2 3 (the rest as the game has them)");
     EXPECT_EQ(at(result, 18).takes, "no entry");
     EXPECT_EQ(at(result, 19).takes, "nothing: type 22 given earlier");
     EXPECT_EQ(at(result, 20).takes, "type 31: zero, aim left alone");
@@ -364,12 +427,12 @@ TEST_F(check_files, shows_the_lines_of_a_utf16_file_as_the_module_reads_them) {
     EXPECT_EQ(result.exit_status(), 0) << check::text_report(result);
 }
 
-TEST_F(check_files, past_the_end_sets_nothing_but_rows_still_reach_the_host) {
+TEST_F(check_files, past_the_end_sets_nothing_and_rows_stay_as_the_game_has_them) {
     const check::check_result result = check(first_lines(11));
     EXPECT_EQ(result.lines_read, 11);
     EXPECT_EQ(at(result, 11).takes, "1 0.9 0.8 0 0 1.2 0.25");
     EXPECT_EQ(at(result, 12).state, check::line_state::past_end);
-    EXPECT_EQ(at(result, 12).takes, "nothing: the row stays 0.0");
+    EXPECT_EQ(at(result, 12).takes, "nothing: the row stays as the game has it");
     EXPECT_EQ(at(result, 16).takes, "no entry");
     EXPECT_TRUE(result.offsets.empty());
 }
@@ -409,6 +472,8 @@ TEST_P(check_command, exit_status_and_messages) {
         if (arg == "FILE") arg = file;
         if (arg == "DIR") arg = dir_.string();
     }
+    // Without a file named, the checker looks in its own folder: this one.
+    const pretend_surroundings around(dir_.string());
     std::string out, err;
     EXPECT_EQ(check::run_check_command(args, out, err), c.status);
     EXPECT_NE(out.find(c.out_says), std::string::npos) << out;
@@ -435,8 +500,19 @@ INSTANTIATE_TEST_SUITE_P(
                      "cannot read"},
         command_case{"template", {"--template"}, 0, "reload_every_frame 0", ""},
         command_case{"version", {"--version"}, 0, version_line.c_str(), ""},
-        command_case{"template_with_a_file", {"--template", "FILE"}, 2, "", "takes nothing else"},
-        command_case{"no_arguments", {}, 2, "", "usage:"},
+        command_case{"template_never_over_a_file",
+                     {"--template", "FILE"},
+                     2,
+                     "",
+                     "already exists and is left as it is"},
+        command_case{"template_with_more", {"--template", "--json"}, 2, "", "takes nothing else"},
+        command_case{
+            "no_arguments_checks_its_own_folder", {}, 1, "'010' is read as weapon type 8", ""},
+        command_case{"game_program_that_is_not_one",
+                     {"--game", "FILE", "FILE"},
+                     1,
+                     "cannot tell which build this is: it is not a Windows program.",
+                     ""},
         command_case{"two_files", {"FILE", "FILE"}, 2, "", "one settings file"},
         command_case{"unknown_option", {"--frobnicate", "FILE"}, 2, "", "unknown option"},
         command_case{"svg_into_missing_folder",
@@ -445,6 +521,140 @@ INSTANTIATE_TEST_SUITE_P(
                      "",
                      "cannot write '/nonexistent/out.svg'"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Double-clicked, the checker is given no names: it checks aimingSets.dat in its own folder, or
+// says what lies there instead, and tells the build of the game's program beside it.
+struct beside_case {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files; // name, content ("SAMPLE", "GAME")
+    int status;
+    std::vector<std::string> says; // in this order
+    std::vector<std::string> never_says = {};
+};
+
+void PrintTo(const beside_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class checker_beside : public check_files, public ::testing::WithParamInterface<beside_case> {};
+
+TEST_P(checker_beside, checks_the_file_in_its_own_folder) {
+    const beside_case& c = GetParam();
+    for (const auto& [name, content] : c.files)
+        write(content == "SAMPLE" ? check::settings_template()
+              : content == "GAME" ? program_bytes({{code_with(value_1001)}})
+                                  : content,
+              name);
+    const pretend_surroundings around(dir_.string());
+    std::string out, err;
+    EXPECT_EQ(check::run_check_command({}, out, err), c.status) << out << err;
+    EXPECT_EQ(err, "");
+    std::size_t from = 0;
+    for (const std::string& piece : c.says) {
+        const std::size_t at = out.find(piece, from);
+        EXPECT_NE(at, std::string::npos) << "'" << piece << "' in order in:\n" << out;
+        if (at != std::string::npos) from = at + piece.size();
+    }
+    for (const std::string& piece : c.never_says)
+        EXPECT_EQ(out.find(piece), std::string::npos) << "'" << piece << "' in:\n" << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    folders, checker_beside,
+    ::testing::Values(
+        beside_case{"the_sample_and_the_game",
+                    {{"aimingSets.dat", "SAMPLE"},
+                     {"game.exe", "GAME"},
+                     {"corvane.dll", "MZ"},
+                     {"setup.exe", "MZ"}},
+                    0,
+                    {"/aimingSets.dat\n", "result              clean", "game: ", "/game.exe\n",
+                     "build 1001: keys Z and X and live reload are on."},
+                    {"setup.exe", "There is no"}},
+        beside_case{"saved_as_txt",
+                    {{"aimingSets.dat.txt", "SAMPLE"}},
+                    2,
+                    {"There is no aimingSets.dat in ",
+                     "Found aimingSets.dat.txt: the module looks for aimingSets.dat exactly",
+                     "What the module would make of aimingSets.dat.txt as aimingSets.dat beside "
+                     "corvane.dll:",
+                     "result              clean", "game: no program beside corvane-check"}},
+        beside_case{"nothing",
+                    {},
+                    2,
+                    {"There is no aimingSets.dat in ",
+                     "write a starter file with:\n    corvane-check --template aimingSets.dat",
+                     "game: no program beside corvane-check"}},
+        beside_case{"only_programs_the_module_does_not_know",
+                    {{"aimingSets.dat", "SAMPLE"}, {"setup.exe", "MZ"}},
+                    0,
+                    {"result              clean", "/setup.exe\n  cannot tell which build this is: "
+                                                  "it is not a Windows program."}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// From Explorer the console window is the checker's alone and closes with it: the report ends
+// by asking for Enter, and the checker waits for it. From a prompt it never waits.
+TEST_F(check_files, waits_for_enter_only_in_a_console_window_of_its_own) {
+    const std::string file = write(check::settings_template());
+    for (const unsigned programs : {0u, 1u, 2u}) {
+        SCOPED_TRACE(programs);
+        const pretend_surroundings around(dir_.string(), programs);
+        std::FILE* const out = std::tmpfile();
+        std::FILE* const err = std::tmpfile();
+        ASSERT_TRUE(out && err);
+        EXPECT_EQ(check::run_check_program({file}, out, err), 0);
+        std::rewind(out);
+        std::string printed;
+        for (int ch; (ch = std::fgetc(out)) != EOF;)
+            printed += static_cast<char>(ch);
+        std::fclose(out);
+        std::fclose(err);
+        const std::string ask = "result              clean: the module reads this file as shown\n"
+                                "\nPress Enter to close this window.\n";
+        const bool asked = printed.size() >= ask.size() &&
+                           printed.compare(printed.size() - ask.size(), ask.size(), ask) == 0;
+        EXPECT_EQ(asked, programs == 1) << printed;
+        EXPECT_EQ(around.waits(), programs == 1 ? 1 : 0);
+    }
+}
+
+// --game tells the build in the text report and in the JSON one.
+TEST_F(check_files, game_build_in_both_reports) {
+    const std::string file = write(check::settings_template());
+    const std::string game = write(program_bytes({{code_with(value_1002)}}), "game.exe");
+    std::string out, err;
+    EXPECT_EQ(check::run_check_command({"--game", game, file}, out, err), 0) << err;
+    EXPECT_NE(out.find("game: " + game + "\n  build 1002: "), std::string::npos) << out;
+    out.clear();
+    EXPECT_EQ(check::run_check_command({"--json", "--game", game, file}, out, err), 0) << err;
+    EXPECT_NE(out.find("\"games\": [\n    {\n      \"file\": \"" + game +
+                       "\",\n      \"verdict\": \"keys_and_reload\",\n      \"build\": 1002"),
+              std::string::npos)
+        << out;
+}
+
+// Everything a player reads from the checker speaks of the game in a player's words: no "host",
+// "call site" or "float" (addresses stay, in their column at the end).
+TEST_F(check_files, reports_speak_in_a_players_words) {
+    const std::regex code_words("(^|[^a-z_])(host|floats?)([^a-z_]|$)|call site");
+    std::vector<std::string> texts;
+    std::vector<std::string> faults = {CHECK_TEST_FILES "/sample_with_faults.dat"};
+    faults.push_back(write(without_lines(2), "shifted.dat"));
+    faults.push_back(write(first_lines(9), "short.dat"));
+    faults.push_back(
+        write(edited({{12, "row1 1 2 3"}, {5, "aim_value"}, {13, "aim_row_2"}}), "rows.dat"));
+    for (const std::string& file : faults)
+        texts.push_back(check::text_report(check::check_settings_file(file)));
+    texts.push_back(check::missing_settings_text("/games/x", {}));
+    for (const auto& program :
+         {program_bytes({{code_with(value_1001)}}), program_bytes({{code_with(other_code)}}),
+          std::string("not a program")}) {
+        texts.push_back(
+            check::game_build_text(check::identify_game_build(write(program, "g.exe"))));
+    }
+    for (const std::string& text : texts)
+        EXPECT_FALSE(std::regex_search(text, code_words)) << text;
+}
 
 bool have_python() {
     return std::system("python3 -c pass >/dev/null 2>&1") == 0;

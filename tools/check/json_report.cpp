@@ -1,4 +1,5 @@
 // The report for tools: the same facts as the text report, as one JSON document.
+#include "runtime/game_version.h"
 #include "tools/check/check_text.h"
 #include "tools/check/settings_check.h"
 
@@ -93,9 +94,22 @@ json findings_json(const std::vector<check_warning>& findings) {
     return list;
 }
 
+json game_json(const game_build& build) {
+    json game = {{"file", build.file}, {"verdict", build_verdict_name(build.verdict)}};
+    game["build"] = build.code ? json(build.code) : json(nullptr);
+    if (build.reason != unanswered_reason::none)
+        game["reason"] = unanswered_reason_name(build.reason);
+    if (build.probe_address) game["probe_address"] = hex_address(build.probe_address);
+    if (build.first_probe_read) {
+        game["first_probe_address"] = hex_address(runtime::version_probes[0].host_address);
+        game["first_probe_bytes"] = four_bytes(build.first_probe_value);
+    }
+    return game;
+}
+
 } // namespace
 
-std::string json_report(const check_result& result) {
+std::string json_report(const check_result& result, const std::vector<game_build>& games) {
     json doc = {{"file", result.file}, {"readable", result.readable}};
     if (!result.readable) doc["error"] = result.error;
     doc["exit_status"] = result.exit_status();
@@ -111,6 +125,11 @@ std::string json_report(const check_result& result) {
             offsets.push_back(offset_json(entry));
         doc["warnings"] = findings_json(result.warnings);
         doc["notes"] = findings_json(result.notes);
+    }
+    if (!games.empty()) {
+        json& list = doc["games"] = json::array();
+        for (const game_build& game : games)
+            list.push_back(game_json(game));
     }
     // A line's text is whatever bytes the file holds: bytes that are not UTF-8 come out as
     // U+FFFD, and everything outside ASCII as \u escapes, so the document is always valid.

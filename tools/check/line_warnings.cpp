@@ -139,11 +139,11 @@ void line_checker::check_value_spelling() {
                     std::isnan(f) ? " is not a number"
                     : read.find_first_of("iI") != std::string::npos
                         ? " is an infinite value"
-                        : " is too large for a float and becomes " + format_float(f);
+                        : " is too large to store and becomes " + format_float(f);
                 warn(warning_code::not_finite,
                      quoted(read) + what +
                          (kind_ == line_kind::weapon ? ": the aim point cannot be computed"
-                                                     : ", and the host receives it as it is"),
+                                                     : ", and the game receives it as it is"),
                      "use an ordinary number");
             }
         }
@@ -267,6 +267,9 @@ std::string line_checker::missing_values_hint() const {
         return hint;
     }
     if (count == 0 && kind_ == line_kind::reload_flag) return "write 0 or 1 after the label";
+    if (kind_ == line_kind::aim_row)
+        return "fine if you mean to keep the game's own values for the rest; else add " +
+               plural(wanted - count, "value", "values") + " after the last one";
     return "add " + plural(wanted - count, "value", "values") + " after " +
            (count > 0 ? "the last one" : "the label");
 }

@@ -3,7 +3,9 @@
 #include "tools/check/settings_check.h"
 
 #include "tools/check/check_text.h"
+#include "tools/check/line_shift.h"
 #include "tools/check/line_warnings.h"
+#include "tools/check/surroundings.h"
 
 #include <cerrno>
 #include <cmath>
@@ -43,23 +45,19 @@ std::string describe_takes(const position_report& report, const check_result& re
         if (!present || v.count == 0) return "nothing: reloading stays off";
         return std::to_string(v.integer) + (v.integer ? ": read again every frame" : ": read once");
     case line_kind::host_float:
-        if (!present || v.count == 0) return "nothing: the host keeps its value";
+        if (!present || v.count == 0) return "nothing: the game keeps its value";
         return format_float(v.floats[0]);
     case line_kind::code_float:
-        if (!present || v.count == 0) return "nothing: the code stays as it is";
+        if (!present || v.count == 0) return "nothing: the game keeps its value";
         return format_float(v.floats[0]);
     case line_kind::aim_row: {
-        if (!present || v.count == 0) return "nothing: the row stays 0.0";
+        if (!present || v.count == 0) return "nothing: the row stays as the game has it";
         std::string s;
         for (int i = 0; i < v.count; ++i) {
             if (i) s += ' ';
             s += format_float(v.floats[i]);
         }
-        if (v.count < 7) {
-            s += " (then 0.0 x";
-            s += std::to_string(7 - v.count);
-            s += ')';
-        }
+        if (v.count < 7) s += " (the rest as the game has them)";
         return s;
     }
     case line_kind::weapon:
@@ -135,13 +133,14 @@ check_result check_settings_stream(plugin::settings_reader& reader, const std::s
                  "the module reads exactly 31 lines, each by its place: was a line added "
                  "above? (weapons go on lines 16 to 31)"});
     }
+    explain_line_shift(result);
     for (position_report& report : result.positions)
         report.takes = describe_takes(report, result);
     return result;
 }
 
 check_result check_settings_file(const std::string& path) {
-    std::FILE* const file = std::fopen(path.c_str(), "rb");
+    std::FILE* const file = open_utf8(path, "rb");
     if (!file) {
         check_result result;
         result.file = path;

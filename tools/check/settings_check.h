@@ -7,6 +7,7 @@
 #include "plugin/settings_findings.h"
 #include "plugin/settings_parser.h"
 #include "plugin/settings_reader.h"
+#include "tools/check/game_build.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -79,8 +80,8 @@ check_result check_settings_stream(plugin::settings_reader& reader, const std::s
 // The report for people: a table of the 31 positions, the warnings, the notes and a summary.
 std::string text_report(const check_result& result);
 
-// The same facts as a JSON document, for tools.
-std::string json_report(const check_result& result);
+// The same facts as a JSON document, for tools; with the game programs looked at, if any.
+std::string json_report(const check_result& result, const std::vector<game_build>& games = {});
 
 // A picture of the aim points around the player character: the x-y and x-z planes, one mark
 // per weapon offset that moves the aim, and where the X mode moves it.
@@ -90,8 +91,14 @@ std::string aim_points_svg(const check_result& result);
 const char* settings_template();
 
 // The whole command line:
-//   corvane-check [--json] [--svg OUT.svg] FILE | --template | --version | --help.
-// Returns the exit status; writes what it would print to `out` and `err`.
+//   corvane-check [--json] [--svg OUT.svg] [--game GAME.exe] [FILE] | --template [FILE] |
+//   --version | --help.
+// Without FILE it looks in its own folder (tools/check/surroundings.h). Returns the exit status;
+// writes what it would print to `out` and `err`.
 int run_check_command(const std::vector<std::string>& args, std::string& out, std::string& err);
+
+// The program: the command with its output printed; when the program has its console window to
+// itself (started from Explorer), it then asks for Enter so the window stays open to be read.
+int run_check_program(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
 
 } // namespace check

@@ -270,9 +270,9 @@ TEST_F(corvane_e2e, a_missing_file_leaves_the_host_as_it_was) {
     ASSERT_NO_FATAL_FAILURE(frames(3)); // nothing to reload: reloading was never switched on
 }
 
-TEST_F(corvane_e2e, a_file_that_ends_early_sets_nothing_past_its_end_and_rows_still_reach_host) {
+TEST_F(corvane_e2e, a_file_that_ends_early_sets_nothing_past_its_end) {
     const settings_file file;
-    // Ends after line 12 without a newline: rows 0 and 1 set, 2 and 3 reach the host as zeros.
+    // Ends after line 12 without a newline: rows 0 and 1 set, 2 and 3 stay as the game has them.
     std::string text = first_lines(file.text(), 12);
     text.pop_back();
     ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, text));
@@ -281,13 +281,54 @@ TEST_F(corvane_e2e, a_file_that_ends_early_sets_nothing_past_its_end_and_rows_st
         EXPECT_FLOAT_EQ(host->read_float(address::aim_rows + 4 * column), row_value(0, column));
         EXPECT_FLOAT_EQ(host->read_float(address::aim_rows + 4 * (7 + column)),
                         row_value(1, column));
-        EXPECT_FLOAT_EQ(host->read_float(address::aim_rows + 4 * (14 + column)), 0.0f);
-        EXPECT_FLOAT_EQ(host->read_float(address::aim_rows + 4 * (21 + column)), 0.0f);
+        EXPECT_FLOAT_EQ(host->read_float(address::aim_rows + 4 * (14 + column)),
+                        simulated_host::default_row_value(2, column));
+        EXPECT_FLOAT_EQ(host->read_float(address::aim_rows + 4 * (21 + column)),
+                        simulated_host::default_row_value(3, column));
     }
     EXPECT_EQ(offset_used(22), std::nullopt);
     EXPECT_EQ(offset_used(25), std::nullopt);
     EXPECT_EQ(host->vector_set_calls(), 0);
 }
+
+// Each aim row value the file does not give keeps the game's own; a full file sets all 28.
+struct rows_case {
+    const char* name;
+    std::string text;
+    std::array<int, 4> given; // how many values of each row the file gives
+};
+
+void PrintTo(const rows_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class rows_from_the_game : public corvane_e2e, public ::testing::WithParamInterface<rows_case> {};
+
+TEST_P(rows_from_the_game, values_the_file_does_not_give_keep_the_games_own) {
+    const rows_case& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, c.text));
+    for (int row = 0; row < sim::aim_row_count; ++row)
+        for (int column = 0; column < sim::aim_row_length; ++column)
+            EXPECT_FLOAT_EQ(host->read_float(address::aim_rows + 4 * (row * 7 + column)),
+                            column < c.given[row] ? row_value(row, column)
+                                                  : simulated_host::default_row_value(row, column))
+                << "row " << row << " column " << column;
+}
+
+settings_file with_row(int row, const std::string& values) {
+    settings_file file;
+    file.rows[row] = values;
+    return file;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    files, rows_from_the_game,
+    ::testing::Values(
+        rows_case{"full_file", settings_file{}.text(), {7, 7, 7, 7}},
+        rows_case{"row_with_three_numbers", with_row(1, "10.5 11.5 12.5").text(), {7, 3, 7, 7}},
+        rows_case{"row_label_without_numbers", with_row(2, "").text(), {7, 7, 0, 7}},
+        rows_case{"ends_after_line_9", first_lines(settings_file{}.text(), 9), {0, 0, 0, 0}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(corvane_e2e, a_file_ending_after_two_weapon_lines_adds_just_those) {
     const std::string text = first_lines(settings_file{}.text(), 17); // weapons 22 and -1
@@ -553,7 +594,8 @@ TEST_F(corvane_e2e, the_log_tells_what_load_edits_and_unload_did) {
     ASSERT_TRUE(module->write_settings(file.text()));
     ASSERT_NO_FATAL_FAILURE(frames(2));
     std::vector<std::string> expected = at_load;
-    expected.push_back("line 3, host aim value at 0x8CC4B4: changed from 10.25 to 11.5");
+    expected.push_back(
+        "line 3, an aim-camera value of the game: changed from 10.25 to 11.5  [0x8CC4B4]");
     expected.push_back(
         "line 16, weapon offset 1: weapon 22 changed from 0.5 0.2 0.1 to 0.75 0.2 0.1");
     EXPECT_EQ(module->log_lines(), expected);
@@ -570,8 +612,8 @@ TEST_F(corvane_e2e, the_log_says_when_keys_and_reload_are_off_on_an_unknown_buil
     ASSERT_NO_FATAL_FAILURE(start(host_build::unknown, settings_file{}.text()));
     EXPECT_TRUE(has_line(module->log_lines(),
                          "game build not recognised (0x83EC8B55 at 0x401000): keys Z and X and "
-                         "live reload are off on this build; the aim offsets and the values of "
-                         "the settings file still apply"));
+                         "live reload are off on this build; the weapon offsets and the values "
+                         "of the settings file still apply"));
 }
 
 // Tests run as root, so a read-only folder would not stop them: a folder named corvane.log
@@ -659,7 +701,8 @@ TEST_F(corvane_e2e, a_folder_the_ansi_code_page_cannot_spell_holds_settings_and_
     ASSERT_GE(log.size(), 3u) << "no corvane.log in the folder";
     EXPECT_EQ(log.front(), "corvane 1.0.0, loaded from " + module->folder() + "corvane.dll");
     EXPECT_TRUE(has_line(log, "settings file " + module->settings_path() + ": read"));
-    EXPECT_TRUE(has_line(log, "line 3, host aim value at 0x8CC4B4: changed from 10.25 to 11.5"));
+    EXPECT_TRUE(has_line(
+        log, "line 3, an aim-camera value of the game: changed from 10.25 to 11.5  [0x8CC4B4]"));
     EXPECT_EQ(
         log.back(),
         "corvane is unloaded; the values it wrote into the game stay until the game restarts");
@@ -693,8 +736,9 @@ TEST_F(corvane_e2e, a_utf16_file_then_a_reload_from_a_big_endian_one) {
     EXPECT_FLOAT_EQ(host->read_float(address::aim_rows + 4 * 27), 99.5f);
     EXPECT_EQ(offset_used(22), (point{0.75f, 0.2f, 0.1f}));
     EXPECT_EQ(offset_used(0x20), (point{-0.25f, 0.0f, 1.5f}));
-    EXPECT_TRUE(has_line(module->log_lines(),
-                         "line 3, host aim value at 0x8CC4B4: changed from 10.25 to 11.5"));
+    EXPECT_TRUE(has_line(
+        module->log_lines(),
+        "line 3, an aim-camera value of the game: changed from 10.25 to 11.5  [0x8CC4B4]"));
 }
 
 // --- memory --------------------------------------------------------------------------------

@@ -108,9 +108,9 @@ void describe_site(const simulated_host& host, const sim::plugin_module* module,
     if (module && module->contains(target))
         where = "inside corvane.dll";
     else if (target == address::aim_camera)
-        where = "the host's aim camera";
+        where = "the game's aim camera";
     else if (target == address::frame_function)
-        where = "the host's per-frame function";
+        where = "the game's per-frame work";
     std::printf("  %-15s 0x%06" PRIX32 ": %s   call 0x%08" PRIX32 " (%s)\n", name, site,
                 hex_bytes(host.bytes_at(site)).c_str(), target, where);
 }
@@ -132,12 +132,15 @@ const point demo_position = {100.0f, 200.0f, 0.0f};
 const point demo_target = {100.0f, 210.0f, 1.6f};
 
 void show_introduction() {
-    std::printf("corvane simulated host, build 1001\n");
-    std::printf("==================================\n");
-    std::printf("This program plays the game executable: it owns 0x401000-0x8D0000, its aim\n"
-                "camera call at 0x527A95 and its per-frame call at 0x53E981 are real x86 CALLs,\n"
-                "and its code pages are read+execute, as the game's are. corvane.dll is loaded\n"
-                "with LoadLibrary like any plug-in and is never called directly.\n\n");
+    std::printf("corvane demo: corvane.dll inside a stand-in for the game (build 1001)\n"
+                "  You will see the settings file reach the game, each weapon aim where its line\n"
+                "  says, the X and Z keys, an edit of the file take effect on the next frame,\n"
+                "  and the game get its own code back when corvane is unloaded.\n\n");
+    std::printf("How it works: this program stands in for the game. It holds the game's code at\n"
+                "the game's own addresses, with the two calls corvane changes (the aim camera at\n"
+                "0x527A95, the per-frame work at 0x53E981) as real machine code, and its code is\n"
+                "write-protected as the game's is. corvane.dll is loaded like any plug-in and is\n"
+                "never called directly. Values marked * are the stand-in game's own.\n\n");
 }
 
 // The settings file to use, as 31 lines, with reloading switched on in the demo's copy.
@@ -209,32 +212,44 @@ bool load_module_scene(demo_state& demo, const std::string& dll) {
     return true;
 }
 
+// A value as the demo prints it, marked * when it is the stand-in game's own.
+std::string value_text(float value, bool games_own, int width) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%*.4g%s", width, value, games_own ? "*" : " ");
+    return text;
+}
+
 void settings_scene(const demo_state& demo) {
-    std::printf("\nSettings that reached the host\n");
-    std::printf("  line  %-20s %-17s %10s %10s\n", "name", "host address", "before", "now");
+    std::printf("\nSettings that reached the game\n");
+    std::printf("  line  %-24s %12s %12s   %s\n", "label", "game's own", "now", "in the game at");
     for (const sim::value_slot& slot : sim::value_slots) {
-        std::printf("  %4d  %-20s 0x%06" PRIX32 "%-9s %10.4f %10.4f\n", slot.line,
-                    label_of(demo.lines[slot.line - 1]).c_str(), slot.address,
-                    slot.address == address::aim_code_constant ? " (code)" : "",
-                    simulated_host::default_value(slot.address),
-                    demo.host.read_float(slot.address));
+        const float own = simulated_host::default_value(slot.address);
+        const float now = demo.host.read_float(slot.address);
+        std::printf("  %4d  %-24s %s %s   0x%06" PRIX32 "%s\n", slot.line,
+                    label_of(demo.lines[slot.line - 1]).c_str(), value_text(own, true, 11).c_str(),
+                    value_text(now, now == own, 11).c_str(), slot.address,
+                    slot.address == address::aim_code_constant ? " (in its code)" : "");
     }
-    std::printf("  lines 11-14: the aim rows at 0x%06" PRIX32 " (4 x 7 floats)\n",
+    std::printf("  lines 11 to 14: the aim rows, seven values each (0x%06" PRIX32 ")\n",
                 address::aim_rows);
     for (int row = 0; row < sim::aim_row_count; ++row) {
-        std::printf("  %4d  %-20s", 11 + row, label_of(demo.lines[10 + row]).c_str());
-        for (int column = 0; column < sim::aim_row_length; ++column)
-            std::printf(" %7.3f", demo.host.read_float(address::aim_rows +
-                                                       4 * (row * sim::aim_row_length + column)));
+        std::printf("  %4d  %-24s", 11 + row, label_of(demo.lines[10 + row]).c_str());
+        for (int column = 0; column < sim::aim_row_length; ++column) {
+            const float now =
+                demo.host.read_float(address::aim_rows + 4 * (row * sim::aim_row_length + column));
+            const bool own = now == simulated_host::default_row_value(row, column);
+            std::printf(" %s", value_text(now, own, 6).c_str());
+        }
         std::printf("\n");
     }
+    std::printf("  * the game's own value: the file leaves it as it is\n");
 }
 
 void aim_by_weapon_scene(demo_state& demo) {
     std::printf(
-        "\nAim target by weapon\n  the player stands at %s facing +y; the host aims at %s\n",
+        "\nAim target by weapon\n  the player stands at %s facing +y; the game aims at %s\n",
         point_text(demo_position).c_str(), point_text(demo_target).c_str());
-    std::printf("  %6s  %-24s  %-24s  %s\n", "weapon", "without the module", "with corvane.dll",
+    std::printf("  %6s  %-24s  %-24s  %s\n", "weapon", "the game's own aim*", "with corvane.dll",
                 "offset used");
     for (std::size_t i = 0; i < demo.weapons.size(); ++i) {
         demo.host.set_weapon(1, demo.weapons[i]);
@@ -243,7 +258,7 @@ void aim_by_weapon_scene(demo_state& demo) {
         std::printf("  %6" PRId32 "  %-24s  %-24s  %s\n", demo.weapons[i],
                     point_text(demo.without[i]).c_str(), point_text(with.camera.target).c_str(),
                     with.transform_calls ? point_text(with.transform_offset).c_str()
-                                         : "none (the host's own target)");
+                                         : "none (the game's own aim)");
     }
 }
 
@@ -336,20 +351,20 @@ void live_edit_scene(demo_state& demo) {
                 listed ? "retuned" : "added");
     std::printf("  line %2d: \"%" PRId32 " 0 0 0.75\" (a new weapon type)\n", new_weapon_line,
                 new_weapon);
-    std::printf("  before the next frame: 0x%06" PRIX32 " = %8.4f   weapon %" PRId32
+    std::printf("  before the next frame: line %d's value %8.4f   weapon %" PRId32
                 " aims at %-24s weapon %" PRId32 " at %s\n",
-                first.address, demo.host.read_float(first.address), retuned,
+                first.line, demo.host.read_float(first.address), retuned,
                 point_text(retuned_before.camera.target).c_str(), new_weapon,
                 point_text(new_before.camera.target).c_str());
     demo.host.run_frame();
     const sim::aim_outcome new_after = aim_with(new_weapon);
     const sim::aim_outcome retuned_after = aim_with(retuned);
-    std::printf("  after the next frame:  0x%06" PRIX32 " = %8.4f   weapon %" PRId32
+    std::printf("  after the next frame:  line %d's value %8.4f   weapon %" PRId32
                 " aims at %-24s weapon %" PRId32 " at %s\n",
-                first.address, demo.host.read_float(first.address), retuned,
+                first.line, demo.host.read_float(first.address), retuned,
                 point_text(retuned_after.camera.target).c_str(), new_weapon,
                 point_text(new_after.camera.target).c_str());
-    check(demo.host.read_float(first.address) == new_value, "the live edit did not reach the host");
+    check(demo.host.read_float(first.address) == new_value, "the live edit did not reach the game");
     check(retuned_after.transform_calls == 1 && retuned_after.transform_offset == new_offset,
           "weapon 22's new offset did not take effect");
     check(retuned_after.camera.target != retuned_before.camera.target,
@@ -368,20 +383,20 @@ bool unload_scene(demo_state& demo) {
         demo.host.bytes_at(address::aim_call_site) == simulated_host::original_aim_site_bytes();
     const bool frame_restored =
         demo.host.bytes_at(address::frame_call_site) == simulated_host::original_frame_site_bytes();
-    std::printf("  aim call site restored: %s; per-frame call site restored: %s\n",
+    std::printf("  aim call restored: %s; per-frame call restored: %s\n",
                 aim_restored ? "yes" : "NO", frame_restored ? "yes" : "NO");
     check(aim_restored && frame_restored, "a call site kept the module's bytes");
     if (!aim_restored || !frame_restored) {
-        std::printf("\nDemo stopped: the host's code would now call into a module that is gone.\n");
+        std::printf("\nDemo stopped: the game's code would now call into a module that is gone.\n");
         return false;
     }
     demo.host.set_weapon(1, demo.weapons.front());
     const sim::aim_outcome after = demo.host.aim(demo_target);
     const std::uint32_t frame_result = demo.host.run_frame();
-    std::printf("  the host's own paths: aim at %s, frame result 0x%08" PRIX32 "\n",
+    std::printf("  the game on its own again: aims at %s, frame result 0x%08" PRIX32 "\n",
                 point_text(after.camera.target).c_str(), frame_result);
     check(after.camera.target == demo_target && frame_result == demo.host.last_frame_result(),
-          "the host's own paths misbehave after unload");
+          "the game's own aim or frame misbehaves after unload");
     return true;
 }
 

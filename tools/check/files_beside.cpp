@@ -1,0 +1,152 @@
+#include "tools/check/files_beside.h"
+
+#include "plugin/settings.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace check {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char checker_program[] = "corvane-check.exe";
+
+fs::path path_of(const std::string& utf8) {
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string utf8_of(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::string lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// How a name in a folder relates to the settings file's, if at all: the same name, the same
+// name in other capitals, or the same start with an extension added or changed
+// ("aimingSets.dat.txt", "aimingSets.txt", "aimingSets").
+bool near_settings_name(const std::string& name, settings_found_as& how) {
+    const std::string wanted = plugin::settings_file_name;
+    if (name == wanted) {
+        how = settings_found_as::exact;
+        return true;
+    }
+    const std::string folded = lower(name), folded_wanted = lower(wanted);
+    if (folded == folded_wanted) {
+        how = settings_found_as::other_case;
+        return true;
+    }
+    const std::string stem = folded_wanted.substr(0, folded_wanted.rfind('.'));
+    if (folded.compare(0, stem.size(), stem) != 0) return false;
+    if (folded.size() != stem.size() && folded[stem.size()] != '.') return false;
+    how = settings_found_as::other_name;
+    return true;
+}
+
+std::vector<fs::directory_entry> entries_of(const fs::path& folder) {
+    std::vector<fs::directory_entry> entries;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        entries.push_back(*it);
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return a.path().filename() < b.path().filename();
+    });
+    return entries;
+}
+
+bool is_file(const fs::directory_entry& entry) {
+    std::error_code error;
+    return entry.is_regular_file(error);
+}
+
+bool is_folder(const fs::directory_entry& entry) {
+    std::error_code error;
+    return entry.is_directory(error);
+}
+
+} // namespace
+
+std::string path_in(const std::string& folder, const std::string& name) {
+    return utf8_of(path_of(folder) / path_of(name));
+}
+
+std::vector<settings_candidate> look_for_settings(const std::string& folder) {
+    const fs::path base = path_of(folder);
+    std::error_code error;
+    const fs::path exact = base / plugin::settings_file_name;
+    if (fs::is_regular_file(exact, error))
+        return {{utf8_of(exact), plugin::settings_file_name, settings_found_as::exact}};
+
+    std::vector<settings_candidate> found;
+    std::vector<fs::path> below;
+    for (const fs::directory_entry& entry : entries_of(base)) {
+        settings_found_as how{};
+        if (is_folder(entry))
+            below.push_back(entry.path());
+        else if (is_file(entry) && near_settings_name(utf8_of(entry.path().filename()), how))
+            found.push_back({utf8_of(entry.path()), utf8_of(entry.path().filename()), how});
+    }
+    for (const fs::path& sub : below)
+        for (const fs::directory_entry& entry : entries_of(sub)) {
+            settings_found_as how{};
+            if (is_file(entry) && near_settings_name(utf8_of(entry.path().filename()), how))
+                found.push_back({utf8_of(entry.path()),
+                                 utf8_of(sub.filename() / entry.path().filename()),
+                                 settings_found_as::in_subfolder});
+        }
+    return found;
+}
+
+std::string missing_settings_text(const std::string& folder,
+                                  const std::vector<settings_candidate>& found) {
+    const std::string name = plugin::settings_file_name;
+    std::string text = "There is no " + name + " in " + folder + ".\n";
+    for (const settings_candidate& candidate : found) {
+        text += "  Found " + candidate.shown + ": ";
+        switch (candidate.how) {
+        case settings_found_as::exact:
+            text += "this is the file the module reads.\n";
+            break;
+        case settings_found_as::other_case:
+            text += "the same name with other capitals. Windows does not mind, but rename it to " +
+                    name + " to be sure.\n";
+            break;
+        case settings_found_as::other_name:
+            text += "the module looks for " + name +
+                    " exactly, so it will not read this file. Rename it to " + name +
+                    " (if Windows hides the ends of file names, turn on \"File name extensions\" "
+                    "in Explorer's View menu to see the whole name).\n";
+            break;
+        case settings_found_as::in_subfolder:
+            text += "it is in a folder below, and the module only looks in the folder that holds "
+                    "corvane.dll. Move it up into that folder.\n";
+            break;
+        }
+    }
+    if (found.empty())
+        text += "  The module reads its settings from " + name +
+                " in the folder that holds corvane.dll. Put your file there, or write a starter "
+                "file with:\n    corvane-check --template " +
+                name + "\n";
+    return text;
+}
+
+std::vector<std::string> programs_in(const std::string& folder) {
+    std::vector<std::string> programs;
+    for (const fs::directory_entry& entry : entries_of(path_of(folder))) {
+        const std::string name = lower(utf8_of(entry.path().filename()));
+        if (!is_file(entry) || name == checker_program) continue;
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0)
+            programs.push_back(utf8_of(entry.path()));
+    }
+    return programs;
+}
+
+} // namespace check

@@ -1,0 +1,40 @@
+// Finding the files corvane-check looks at when it is given no names: the settings file in its
+// own folder (and, when that is missing, the usual ways a save goes astray), and the programs
+// there that may be the game.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace check {
+
+// How a file that may hold the player's settings was found.
+enum class settings_found_as {
+    exact,        // aimingSets.dat, where the module looks
+    other_case,   // the same name with other capitals, on a system where that matters
+    other_name,   // aimingSets.dat.txt, aimingSets.txt...: the editor changed the name
+    in_subfolder, // in a folder below, where the module does not look
+};
+
+struct settings_candidate {
+    std::string path;  // full path, UTF-8
+    std::string shown; // the path from the folder searched, as the player would type it
+    settings_found_as how = settings_found_as::exact;
+};
+
+// The settings file in `folder`: the exact name alone when it is there as a file; otherwise
+// every near miss in the folder and in the folders right below it, in name order.
+std::vector<settings_candidate> look_for_settings(const std::string& folder);
+
+// `name` in `folder`, with the system's separator; UTF-8.
+std::string path_in(const std::string& folder, const std::string& name);
+
+// Plain words for a folder without the exact name: what was found instead, and what to do.
+std::string missing_settings_text(const std::string& folder,
+                                  const std::vector<settings_candidate>& found);
+
+// The programs in `folder` that may be the game: every .exe but corvane-check itself, in name
+// order, as full UTF-8 paths.
+std::vector<std::string> programs_in(const std::string& folder);
+
+} // namespace check

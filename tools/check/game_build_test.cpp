@@ -1,0 +1,166 @@
+// Telling the game's build from its executable on disk: small programs written by the test, with
+// the build's bytes where the module looks for them in memory, and the ways a file cannot tell.
+#include "tools/check/game_build.h"
+
+#include "tools/check/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace check_test;
+using check::build_verdict;
+using check::unanswered_reason;
+
+// One data section over every upper probe (0x8245BC to 0x858D51), with these values in it.
+test_section upper_probes_with(std::vector<std::pair<std::uint32_t, std::uint32_t>> values) {
+    return {0x424000, 0x36000, 0x36000, data_section, std::move(values)};
+}
+
+using game_build_files = test_folder;
+
+struct build_case {
+    const char* name;
+    std::string bytes;
+    build_verdict verdict;
+    std::int32_t code;           // 0 unless recognised
+    unanswered_reason reason;    // none unless cannot tell
+    std::uint32_t probe_address; // the probe that matched or could not be answered
+    const char* says;            // a piece of the words for players
+};
+
+std::vector<build_case> build_cases() {
+    return {
+        {"build_1001", program_bytes({{code_with(value_1001)}}), build_verdict::keys_and_reload,
+         1001, unanswered_reason::none, 0x401000,
+         "build 1001: keys Z and X and live reload are on."},
+        {"build_1002", program_bytes({{code_with(value_1002)}}), build_verdict::keys_and_reload,
+         1002, unanswered_reason::none, 0x401000, "build 1002"},
+        {"build_1011_known_without_keys",
+         program_bytes({{code_with(other_code), upper_probes_with({{0x8245BC, value_11xx}})}}),
+         build_verdict::settings_only, 1011, unanswered_reason::none, 0x8245BC,
+         "build 1011: keys Z and X and live reload are off on this build; the weapon offsets and "
+         "the values of the settings file still apply."},
+        {"build_3210_the_last_probe",
+         program_bytes({{code_with(other_code), upper_probes_with({{0x858C61, value_32xx}})}}),
+         build_verdict::settings_only, 3210, unanswered_reason::none, 0x858C61, "build 3210"},
+        {"the_first_probe_that_matches_wins",
+         program_bytes({{code_with(value_1001), upper_probes_with({{0x8245BC, value_11xx}})}}),
+         build_verdict::keys_and_reload, 1001, unanswered_reason::none, 0x401000, "build 1001"},
+        {"code_the_program_rewrites_holding_a_known_build",
+         program_bytes({{code_with(value_1002, rewritten_code)}}), build_verdict::keys_and_reload,
+         1002, unanswered_reason::none, 0x401000, "build 1002"},
+        {"code_the_program_rewrites_then_a_probe_beyond_every_section",
+         program_bytes({{code_with(other_code, rewritten_code)}}), build_verdict::cannot_tell, 0,
+         unanswered_reason::filled_when_run, 0x401000, "packed or protected"},
+        {"unknown_build", program_bytes({{code_with(other_code), upper_probes_with({})}}),
+         build_verdict::not_recognised, 0, unanswered_reason::none, 0,
+         "a build the module does not recognise: keys Z and X and live reload are off on this "
+         "build; the weapon offsets and the values of the settings file still apply.  [0x401000: "
+         "FF 55 8B EC]"},
+        {"not_an_executable", "reload_every_frame 0\nnot a program at all\n",
+         build_verdict::cannot_tell, 0, unanswered_reason::not_a_program, 0,
+         "cannot tell which build this is: it is not a Windows program."},
+        {"dos_header_pointing_past_the_file",
+         [] {
+             std::string dos(64, '\0');
+             dos[0] = 'M';
+             dos[1] = 'Z';
+             put(dos, 0x3C, 0x1000);
+             return dos;
+         }(),
+         build_verdict::cannot_tell, 0, unanswered_reason::not_a_program, 0,
+         "not a Windows program"},
+        {"a_64_bit_program",
+         [] {
+             test_program p{{code_with(value_1001)}};
+             p.machine = 0x8664;
+             p.optional_magic = 0x20B;
+             return program_bytes(p);
+         }(),
+         build_verdict::cannot_tell, 0, unanswered_reason::not_32_bit, 0, "not a 32-bit"},
+        {"packed_code_filled_in_when_run",
+         program_bytes({{{0x1000, 0x2000, 0, rewritten_code}, {0x3000, 0x1000, 0x200}}}),
+         build_verdict::cannot_tell, 0, unanswered_reason::filled_when_run, 0x401000,
+         "filled in only when the game runs (a packed or protected executable).  [0x401000]"},
+        {"code_the_program_rewrites_that_does_not_match_yet",
+         program_bytes({{code_with(other_code, rewritten_code), upper_probes_with({})}}),
+         build_verdict::cannot_tell, 0, unanswered_reason::filled_when_run, 0x401000,
+         "packed or protected"},
+        {"probe_beyond_every_section", program_bytes({{code_with(other_code)}}),
+         build_verdict::cannot_tell, 0, unanswered_reason::outside_the_image, 0x8245BC,
+         "may not be the game's executable.  [0x8245BC]"},
+        {"probe_in_a_section_the_file_ends_before",
+         [] {
+             test_program p{{code_with(value_1001)}};
+             p.cut_to = 0x402; // the section table says 0x400 bytes from 0x400 on
+             return program_bytes(p);
+         }(),
+         build_verdict::cannot_tell, 0, unanswered_reason::cut_short, 0x401000,
+         "the file is cut short"},
+        {"section_table_past_the_end_of_the_file",
+         [] {
+             test_program p{{code_with(value_1001)}};
+             p.cut_to = 0x180;
+             return program_bytes(p);
+         }(),
+         build_verdict::cannot_tell, 0, unanswered_reason::cut_short, 0, "cut short"},
+        {"probe_in_the_last_four_bytes_a_section_holds",
+         program_bytes({{code_with(other_code),
+                         {0x424000, 0x1000, 0x5C0, data_section, {{0x8245BC, value_11xx}}}}}),
+         build_verdict::settings_only, 1011, unanswered_reason::none, 0x8245BC, "build 1011"},
+        {"probe_across_the_end_of_a_sections_file_bytes",
+         program_bytes({{code_with(other_code), {0x424000, 0x1000, 0x5BE, data_section}}}),
+         build_verdict::cannot_tell, 0, unanswered_reason::filled_when_run, 0x8245BC,
+         "packed or protected"},
+        {"probe_just_past_the_end_of_the_image",
+         program_bytes({{code_with(other_code), {0x424000, 0x5BC, 0x5BC, data_section}}}),
+         build_verdict::cannot_tell, 0, unanswered_reason::outside_the_image, 0x8245BC,
+         "nothing where the game keeps"},
+        {"a_build_value_one_byte_off_does_not_count",
+         program_bytes({{code_with(other_code), upper_probes_with({{0x8245BD, value_11xx}})}}),
+         build_verdict::not_recognised, 0, unanswered_reason::none, 0, "does not recognise"},
+    };
+}
+
+TEST_F(game_build_files, tells_the_build_from_the_bytes_the_module_reads) {
+    for (const build_case& c : build_cases()) {
+        SCOPED_TRACE(c.name);
+        const std::string path = write(c.bytes);
+        const check::game_build build = check::identify_game_build(path);
+        EXPECT_EQ(build.verdict, c.verdict);
+        EXPECT_EQ(build.code, c.code);
+        EXPECT_EQ(build.reason, c.reason);
+        EXPECT_EQ(build.probe_address, c.probe_address);
+        const std::string text = check::game_build_text(build);
+        EXPECT_NE(text.find(c.says), std::string::npos) << text;
+        EXPECT_EQ(text.rfind("game: " + path + "\n  ", 0), 0u) << text;
+    }
+}
+
+TEST_F(game_build_files, never_changes_the_file) {
+    const std::string bytes = program_bytes({{code_with(value_1001)}});
+    const std::string path = write(bytes);
+    const auto written = fs::last_write_time(path);
+    ASSERT_EQ(check::identify_game_build(path).code, 1001);
+    EXPECT_EQ(read(path), bytes);
+    EXPECT_EQ(fs::last_write_time(path), written);
+}
+
+TEST_F(game_build_files, a_file_that_is_not_there_or_is_a_folder_cannot_tell) {
+    fs::create_directory(dir_ / "folder.exe");
+    for (const char* name : {"missing.exe", "folder.exe"}) {
+        SCOPED_TRACE(name);
+        const check::game_build build = check::identify_game_build((dir_ / name).string());
+        EXPECT_EQ(build.verdict, build_verdict::cannot_tell);
+        EXPECT_NE(build.reason, unanswered_reason::none);
+        EXPECT_NE(check::game_build_text(build).find("cannot tell which build"), std::string::npos);
+    }
+}
+
+} // namespace

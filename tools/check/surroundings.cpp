@@ -1,0 +1,17 @@
+#include "tools/check/surroundings.h"
+
+namespace check {
+
+namespace {
+const surroundings* test_answers = nullptr;
+}
+
+const surroundings& current_surroundings() {
+    return test_answers ? *test_answers : system_surroundings();
+}
+
+void set_surroundings_for_tests(const surroundings* answers) {
+    test_answers = answers;
+}
+
+} // namespace check
