@@ -38,6 +38,11 @@ set_property(TARGET corvane PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
 # The optimiser compiles again at link time, so it needs the path maps of the compile too.
 target_link_options(corvane PRIVATE -save-temps -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=
                     -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
+# With its files kept under fixed names, the optimiser's own make would take those of the last
+# link for up to date and link stale code: they go before every link.
+add_custom_command(TARGET corvane PRE_LINK
+                   COMMAND /bin/sh -c "rm -f corvane.dll.ltrans*"
+                   WORKING_DIRECTORY ${CMAKE_BINARY_DIR} VERBATIM)
 
 corvane_shipped_copy(corvane corvane.dll)
 corvane_shipped_copy(corvane-check corvane-check.exe)
