@@ -178,7 +178,7 @@ void reload_frame(benchmark::State& state, bool with_log) {
     plugin::start_aiming_plugin();
     s.frame(); // the first reload
     const bool reloading = plugin::reload_each_frame != 0 &&
-                           plugin::weapon_offset_list()->size() == 16 &&
+                           !plugin::weapon_offset_list()->empty() &&
                            injector::read_branch_target(per_frame_site) !=
                                reinterpret_cast<std::uintptr_t>(&host_per_frame);
     if (!reloading || plugin::module_log_open() != with_log)
