@@ -127,11 +127,11 @@ def entry_bytes(path, treatment):
 def main(argv):
     if len(argv) < 5:
         raise SystemExit(__doc__)
-    out, version, changelog, specs = argv[1], argv[2], argv[3], argv[4:]
+    out, version, changelog, wanted = argv[1], argv[2], argv[3], argv[4:]
     stamp = release_date(changelog, version)
     entries = []
-    for spec in specs:
-        name, _, rest = spec.partition("=")
+    for entry in wanted:
+        name, _, rest = entry.partition("=")
         path, _, treatment = rest.rpartition(":")
         entries.append((name, entry_bytes(path, treatment)))
     temporary = out + ".part"
