@@ -9,6 +9,7 @@
 
 #include "injector/branch.h"
 #include "plugin/aim_hook.h"
+#include "plugin/host.h"
 #include "plugin/weapon_offsets.h"
 
 #include <bit>
@@ -19,10 +20,11 @@
 
 namespace {
 
-constexpr std::uint32_t aim_call_site = 0x527A95;
-constexpr std::uint32_t host_find_player = 0x56E210;
-constexpr std::uint32_t host_aim_camera = 0x521500;
-constexpr std::uint32_t host_transform_offset = 0x5334F0;
+namespace host = plugin::host_addresses;
+constexpr std::uint32_t aim_call_site = host::aim_call_site;
+constexpr std::uint32_t host_find_player = host::find_player;
+constexpr std::uint32_t host_aim_camera = host::aim_camera;
+constexpr std::uint32_t host_transform_offset = host::transform_offset;
 
 constexpr int entry_count = 16;
 constexpr std::int32_t first_type = 100;

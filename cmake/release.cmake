@@ -30,14 +30,12 @@ target_link_options(corvane PRIVATE -Wl,-Map,${CMAKE_BINARY_DIR}/corvane.map)
 # measured). The DLL compiles the module's sources itself, so that the static libraries stay
 # ordinary objects for the checker (GCC 12 fails on the checker's code with it, and an
 # optimised and a plain copy of one library do not link together).
-target_sources(corvane PRIVATE ${corvane_core_sources} ${CMAKE_SOURCE_DIR}/platform/os_win32.cpp
-               ${CMAKE_SOURCE_DIR}/platform/utf16_text.cpp)
+target_sources(corvane PRIVATE ${corvane_core_sources} ${corvane_os_sources})
 set_property(TARGET corvane PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
 # The optimiser's intermediate files are named after the DLL instead of at random, so the
 # symbol file, and with it the link the DLL keeps to it, are the same from build to build.
 # The optimiser compiles again at link time, so it needs the path maps of the compile too.
-target_link_options(corvane PRIVATE -save-temps -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=
-                    -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
+target_link_options(corvane PRIVATE -save-temps ${CORVANE_PREFIX_MAPS})
 # With its files kept under fixed names, the optimiser's own make would take those of the last
 # link for up to date and link stale code: they go before every link.
 add_custom_command(TARGET corvane PRE_LINK

@@ -42,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fail("the layout and the module's parser disagree on the values", &report);
     }
 
-    const std::string report = check::text_report(result);
-    if (report.empty()) fail("empty text report");
+    // The text report is made for what it may crash on; its words are the checker tests' job.
+    static_cast<void>(check::text_report(result));
     const std::string json = check::json_report(result);
     if (!json_parses(json)) fail("the JSON report does not parse");
     const std::string svg = check::aim_points_svg(result);

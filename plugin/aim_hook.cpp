@@ -3,23 +3,9 @@
 #include "plugin/host.h"
 #include "plugin/weapon_offsets.h"
 
-#include <cstring>
-
 namespace plugin {
 
 std::uint8_t aim_mode = 0;
-
-namespace {
-
-// Whether all three numbers equal 0.0 as floats compare (-0.0 does, a NaN does not), decided on
-// their words: every bit but the sign is clear.
-bool is_zero_offset(const float (&offset)[3]) noexcept {
-    std::uint32_t words[3];
-    std::memcpy(words, offset, sizeof words);
-    return ((words[0] | words[1] | words[2]) & 0x7FFFFFFFu) == 0;
-}
-
-} // namespace
 
 void* __thiscall aim_weapon_hook(void* object, float* target, std::uint32_t f1, std::uint32_t f2,
                                  std::uint32_t f3) noexcept {

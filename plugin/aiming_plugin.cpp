@@ -82,14 +82,12 @@ void log_game_build(const runtime::game_process_event& event) {
     site_words(frame_call, runtime::per_frame_call_site, site, what);
     if (!event.hook_status) {
         std::uint32_t probed = 0; // stays 0 where nothing can be read
-        read_game_bytes(injector::host_code_address(runtime::main_probe_address), &probed,
+        read_host_bytes(injector::host_code_address(runtime::main_probe_address), &probed,
                         sizeof probed);
-        if (code == 0)
-            log_line("game build not recognised (0x%08" PRIX32 " at 0x%06" PRIX32 "): %s", probed,
-                     runtime::main_probe_address, game_build_words(code));
-        else
-            log_line("game build %" PRId32 " (0x%08" PRIX32 " at 0x%06" PRIX32 "): %s", code,
-                     probed, runtime::main_probe_address, game_build_words(code));
+        char build[32] = "game build not recognised";
+        if (code != 0) std::snprintf(build, sizeof build, "game build %" PRId32, code);
+        log_line("%s (0x%08" PRIX32 " at 0x%06" PRIX32 "): %s", build, probed,
+                 runtime::main_probe_address, game_build_words(code));
         note_call_site(frame_call, runtime::per_frame_call_site, site, {});
         return;
     }

@@ -18,8 +18,8 @@ void write_host_bytes(std::uint32_t host_address, const void* bytes, std::uint32
     std::memcpy(reinterpret_cast<void*>(static_cast<std::uintptr_t>(host_address)), bytes, size);
 }
 
-bool read_host_bytes(std::uint32_t host_address, void* bytes, std::uint32_t size) noexcept {
-    const void* const at = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(host_address));
+bool read_host_bytes(std::uintptr_t address, void* bytes, std::uint32_t size) noexcept {
+    const void* const at = reinterpret_cast<const void*>(address);
     if (!os::is_readable(at, size)) return false;
     std::memcpy(bytes, at, size);
     return true;

@@ -90,8 +90,8 @@ void host_vector_set(float* vector, const float* values) noexcept;
 // Writes a float into host data in place (untranslated, no protection change).
 void write_host_float(std::uint32_t host_address, float value) noexcept;
 void write_host_bytes(std::uint32_t host_address, const void* bytes, std::uint32_t size) noexcept;
-// Reads host data in place (untranslated) into `bytes`; false, leaving `bytes` as they were,
-// where the process has nothing readable there.
-bool read_host_bytes(std::uint32_t host_address, void* bytes, std::uint32_t size) noexcept;
+// Copies `size` bytes of the game's memory at `address` in place, without touching its
+// protection; false, leaving `bytes` as they were, where the process has nothing readable there.
+bool read_host_bytes(std::uintptr_t address, void* bytes, std::uint32_t size) noexcept;
 
 } // namespace plugin

@@ -2,12 +2,13 @@
 
 #include "injector/teardown.h"
 #include "platform/os.h"
+#include "plugin/host.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 
@@ -87,7 +88,7 @@ void report_call_sites() noexcept {
             continue;
         }
         std::uint8_t now[5] = {};
-        if (!read_game_bytes(site.address, now, static_cast<std::uint32_t>(site.size))) {
+        if (!read_host_bytes(site.address, now, static_cast<std::uint32_t>(site.size))) {
             log_line("unloading: the %s at %s cannot be read any more", site.what, where.text);
             continue;
         }
@@ -163,12 +164,16 @@ float_text text_of(float value) noexcept {
     return out;
 }
 
+namespace {
+// " (0x10527A95 here)" when the address moved with the executable, else nothing.
 address_text relocation_text(std::uint32_t host_address, std::uintptr_t address) noexcept {
     address_text out{};
     if (address != host_address)
         std::snprintf(out.text, sizeof out.text, " (0x%08" PRIXPTR " here)", address);
     return out;
 }
+
+} // namespace
 
 address_text text_of_address(std::uint32_t host_address, std::uintptr_t address) noexcept {
     address_text out{};
@@ -203,13 +208,6 @@ void log_patch(const char* what, const char* done, injector::patch_status status
         log_line("%s: left as it was: the game's code there is not a call", what);
         return;
     }
-}
-
-bool read_game_bytes(std::uintptr_t address, void* buffer, std::uint32_t size) noexcept {
-    const auto* at = reinterpret_cast<const void*>(address);
-    if (!os::is_readable(at, size)) return false;
-    std::memcpy(buffer, at, size);
-    return true;
 }
 
 void note_call_site(const char* what, std::uint32_t host_address, std::uintptr_t address,

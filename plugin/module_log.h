@@ -53,21 +53,15 @@ struct float_text {
 float_text text_of(float value) noexcept;
 
 // "0x527A95", and when the game's executable does not lie at its usual place, the address in
-// this process too: "0x527A95 (0x10527A95 here)". relocation_text gives the part in brackets
-// alone (with its leading blank), or nothing.
+// this process too: "0x527A95 (0x10527A95 here)".
 struct address_text {
     char text[40];
 };
 address_text text_of_address(std::uint32_t host_address, std::uintptr_t address) noexcept;
-address_text relocation_text(std::uint32_t host_address, std::uintptr_t address) noexcept;
 
 // One change of the game's code: "<what>: <done>" (`what` names the place and its address),
 // and when the patch went less than well, why. A patch that was not made says so instead.
 void log_patch(const char* what, const char* done, injector::patch_status status) noexcept;
-
-// Copies `size` bytes of the game's memory at `address` without touching its protection (the
-// log only watches); false, with nothing copied, where the memory cannot be read.
-bool read_game_bytes(std::uintptr_t address, void* buffer, std::uint32_t size) noexcept;
 
 // A call site the module redirected, with the bytes it held before, so that unloading can tell
 // whether it got them back. Empty `original`: the site was left as it was.

@@ -60,11 +60,6 @@ weapon_text weapon_name(std::int32_t type) {
     return out;
 }
 
-// A zero offset (-0.0 counts as zero) makes the aim hook leave the aim as the game has it.
-bool leaves_aim_alone(const weapon_offset_entry& entry) {
-    return entry.offset[0] == 0.0f && entry.offset[1] == 0.0f && entry.offset[2] == 0.0f;
-}
-
 log_text& add_floats(log_text& text, const float* values, int count) {
     for (int i = 0; i < count; ++i)
         text.add(i ? " %s" : "%s", text_of(values[i]).text);
@@ -150,7 +145,7 @@ void log_summary() {
     const char* separator = " ";
     const char* alone_separator = " ";
     for (const weapon_offset_entry& entry : *list) {
-        if (leaves_aim_alone(entry)) {
+        if (is_zero_offset(entry.offset)) {
             alone.add("%s%ld", alone_separator, static_cast<long>(entry.weapon_type));
             alone_separator = ", ";
             continue;

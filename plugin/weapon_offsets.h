@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <list>
 #include <memory>
 
@@ -58,6 +59,14 @@ weapon_update set_weapon_offset(const weapon_offset_entry& entry);
 // The entry for `weapon_type`, else the -1 entry, else null, as the list stands after the latest
 // append; found without walking the list. Never allocates; safe beside a running load.
 inline const weapon_offset_entry* find_weapon_offset(std::int32_t weapon_type) noexcept;
+
+// Whether an offset leaves the game's aim alone: all three numbers equal 0.0 as floats compare
+// (-0.0 does, a NaN does not), decided on their words: every bit but the sign is clear.
+inline bool is_zero_offset(const float (&offset)[3]) noexcept {
+    std::uint32_t words[3];
+    std::memcpy(words, offset, sizeof words);
+    return ((words[0] | words[1] | words[2]) & 0x7FFFFFFFu) == 0;
+}
 
 // Copies an entry's offset as it stands now; safe beside a load that retunes it (each of the three
 // numbers is then either the old or the new one).

@@ -166,7 +166,7 @@ struct row_case {
 
 std::string settings_with(int line, const std::string& text) {
     std::vector<std::string> lines;
-    std::string all = settings_text, line_text;
+    std::string all = settings_text;
     for (std::size_t at = 0, end; (end = all.find('\n', at)) != std::string::npos; at = end + 1)
         lines.push_back(all.substr(at, end - at));
     lines.at(line - 1) = text;

@@ -24,6 +24,12 @@ std::string format_float(float value) {
     return std::string(buffer, result.ptr);
 }
 
+std::string lower_ascii(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 std::string quoted(const std::string& word) {
     return "'" + word + "'";
 }

@@ -17,6 +17,9 @@ std::size_t word_end(const std::string& text, std::size_t p);
 // The shortest text that reads back as the same float: "0.1", "-1.5", "inf".
 std::string format_float(float value);
 
+// The text with A to Z as a to z (names of files and labels compared without regard to case).
+std::string lower_ascii(std::string text);
+
 // "'word'".
 std::string quoted(const std::string& word);
 

@@ -1,6 +1,7 @@
 #include "tools/check/files_beside.h"
 
 #include "plugin/settings.h"
+#include "tools/check/check_text.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -23,12 +24,6 @@ std::string utf8_of(const fs::path& path) {
     return std::string(text.begin(), text.end());
 }
 
-std::string lower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 // How a name in a folder relates to the settings file's, if at all: the same name, the same
 // name in other capitals, or the same start with an extension added or changed
 // ("aimingSets.dat.txt", "aimingSets.txt", "aimingSets").
@@ -38,7 +33,7 @@ bool near_settings_name(const std::string& name, settings_found_as& how) {
         how = settings_found_as::exact;
         return true;
     }
-    const std::string folded = lower(name), folded_wanted = lower(wanted);
+    const std::string folded = lower_ascii(name), folded_wanted = lower_ascii(wanted);
     if (folded == folded_wanted) {
         how = settings_found_as::other_case;
         return true;
@@ -141,7 +136,7 @@ std::string missing_settings_text(const std::string& folder,
 std::vector<std::string> programs_in(const std::string& folder) {
     std::vector<std::string> programs;
     for (const fs::directory_entry& entry : entries_of(path_of(folder))) {
-        const std::string name = lower(utf8_of(entry.path().filename()));
+        const std::string name = lower_ascii(utf8_of(entry.path().filename()));
         if (!is_file(entry) || name == checker_program) continue;
         if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0)
             programs.push_back(utf8_of(entry.path()));

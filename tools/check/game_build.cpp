@@ -1,5 +1,6 @@
 #include "tools/check/game_build.h"
 
+#include "injector/host_address.h"
 #include "plugin/game_build_words.h"
 #include "runtime/game_process_event.h"
 #include "runtime/game_version.h"
@@ -16,7 +17,7 @@ namespace check {
 namespace {
 
 // Where the module's host addresses start: the game's preferred base.
-constexpr std::uint32_t host_base = 0x400000;
+constexpr std::uint32_t host_base = injector::host_preferred_base;
 
 // Section flags from the program's section table.
 constexpr std::uint32_t section_executes = 0x20000000;

@@ -11,12 +11,6 @@ namespace {
 
 using plugin::line_kind;
 
-std::string folded(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 std::string trimmed(const std::string& text) {
     const std::size_t begin = skip_blanks(text, 0);
     std::size_t end = text.size();
@@ -29,8 +23,8 @@ std::string trimmed(const std::string& text) {
 // text. Weapon lines have no mark.
 std::string mark_of(line_kind kind, const std::string& text) {
     if (plugin::has_label(kind))
-        return folded(text.substr(0, word_end(text, skip_blanks(text, 0))));
-    if (kind == line_kind::ignored) return folded(trimmed(text));
+        return lower_ascii(text.substr(0, word_end(text, skip_blanks(text, 0))));
+    if (kind == line_kind::ignored) return lower_ascii(trimmed(text));
     return "";
 }
 
@@ -73,8 +67,8 @@ std::string lines_word(int count) {
     return count == 1 ? "a line seems" : std::to_string(count) + " lines seem";
 }
 
-} // namespace
-
+// Looks at the lines of a checked file. A shift counts only when the next line that shows a
+// place of its own agrees with it, so two lines swapped are not taken for one missing.
 line_shift first_shifted_line(const check_result& result) {
     line_shift found;
     for (const position_report& report : result.positions) {
@@ -91,6 +85,8 @@ line_shift first_shifted_line(const check_result& result) {
     }
     return found;
 }
+
+} // namespace
 
 void explain_line_shift(check_result& result) {
     const line_shift shift = first_shifted_line(result);

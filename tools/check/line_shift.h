@@ -15,10 +15,6 @@ struct line_shift {
     int lines_missing() const { return starter_line - line; } // negative: lines added
 };
 
-// Looks at the lines of a checked file. A shift counts only when the next line that shows a
-// place of its own agrees with it, so two lines swapped are not taken for one missing.
-line_shift first_shifted_line(const check_result& result);
-
 // Adds one warning at the first shifted line and names it, in the warnings from there on, as
 // their likely cause.
 void explain_line_shift(check_result& result);
