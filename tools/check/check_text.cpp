@@ -1,8 +1,10 @@
 #include "tools/check/check_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace check {
 
@@ -28,6 +30,25 @@ std::string lower_ascii(std::string text) {
     for (char& c : text)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return text;
+}
+
+int edit_distance(const std::string& a, const std::string& b) {
+    // Three rows of the usual table: the one before the last, the last, and the current.
+    std::vector<int> before(b.size() + 1), last(b.size() + 1), current(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        last[j] = static_cast<int>(j);
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        current[0] = static_cast<int>(i);
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const int changed = a[i - 1] == b[j - 1] ? 0 : 1;
+            current[j] = std::min({last[j] + 1, current[j - 1] + 1, last[j - 1] + changed});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                current[j] = std::min(current[j], before[j - 2] + 1);
+        }
+        std::swap(before, last);
+        std::swap(last, current);
+    }
+    return last[b.size()];
 }
 
 std::string quoted(const std::string& word) {

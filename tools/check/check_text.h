@@ -20,6 +20,11 @@ std::string format_float(float value);
 // The text with A to Z as a to z (names of files and labels compared without regard to case).
 std::string lower_ascii(std::string text);
 
+// How many single letters must be added, dropped, changed, or two neighbours swapped, to turn
+// `a` into `b` (letters compared as they are: fold the case first where it does not matter).
+// Tells a misspelt name from an unrelated one: "key_mirorred" is 1 from "key_mirrored".
+int edit_distance(const std::string& a, const std::string& b);
+
 // "'word'".
 std::string quoted(const std::string& word);
 
