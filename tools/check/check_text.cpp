@@ -104,4 +104,48 @@ std::string for_display(const std::string& text, std::size_t width) {
     return cut + "...";
 }
 
+std::vector<std::string> wrap_words(const std::string& text, std::size_t width,
+                                    std::size_t later_width) {
+    if (later_width == 0) later_width = width;
+    std::vector<std::string> pieces(1);
+    std::size_t p = skip_blanks(text, 0);
+    while (p < text.size()) {
+        const std::size_t end = word_end(text, p);
+        const std::string word = text.substr(p, end - p);
+        std::string& last = pieces.back();
+        const std::size_t room = pieces.size() == 1 ? width : later_width;
+        if (last.empty())
+            last = word;
+        else if (columns(last) + 1 + columns(word) <= room)
+            last += ' ' + word;
+        else
+            pieces.push_back(word);
+        p = skip_blanks(text, end);
+    }
+    return pieces;
+}
+
+std::string wrap_lines(const std::string& text, std::size_t width) {
+    std::string out;
+    std::size_t from = 0;
+    while (from < text.size()) {
+        std::size_t to = text.find('\n', from);
+        const bool ended = to != std::string::npos;
+        if (!ended) to = text.size();
+        const std::string line = text.substr(from, to - from);
+        from = to + 1;
+        if (columns(line) <= width) {
+            out += line + (ended ? "\n" : "");
+            continue;
+        }
+        const std::size_t indent = std::min(skip_blanks(line, 0), width / 2);
+        const std::vector<std::string> pieces =
+            wrap_words(line, width - indent, width - indent - 2);
+        for (std::size_t i = 0; i < pieces.size(); ++i)
+            out += std::string(indent + (i ? 2 : 0), ' ') + pieces[i] + "\n";
+        if (!ended) out.pop_back();
+    }
+    return out;
+}
+
 } // namespace check

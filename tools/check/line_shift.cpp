@@ -106,6 +106,16 @@ void explain_line_shift(check_result& result) {
         if (report.state != line_state::past_end && starter_line_of(report.text) != 0)
             warning.hint = "see line " + std::to_string(shift.line) + " first";
     }
+    // The lines most likely missing are the starter file's from this place on: shown as they
+    // are there, so the player can paste them back.
+    std::string put_back = " Remove the extra line";
+    if (lost) {
+        put_back = std::string(" Put the missing line") + (missing == 1 ? "" : "s") +
+                   " back above line " + std::to_string(shift.line) + "; the starter file has " +
+                   (missing == 1 ? "there: " : "there, line by line: ");
+        for (int i = 0; i < missing; ++i)
+            put_back += (i ? ", " : "") + quoted(starter_line(shift.line + i));
+    }
     const check_warning warning = {
         shift.line, warning_code::line_shifted,
         "line " + std::to_string(shift.line) + " holds what the starter file puts on line " +
@@ -113,7 +123,7 @@ void explain_line_shift(check_result& result) {
             (lost ? "missing" : "extra") + " above",
         "every line is read by its place, so from here on each line's values land " +
             (std::abs(missing) == 1 ? std::string("one line") : lines_count(std::abs(missing))) +
-            (lost ? " too early. Put the missing line back" : " too late. Remove the extra line") +
+            (lost ? " too early." : " too late.") + put_back +
             " (corvane-check --template FILE writes the starter file to compare with)"};
     const auto at = std::find_if(result.warnings.begin(), result.warnings.end(),
                                  [&](const check_warning& w) { return w.line >= shift.line; });
