@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
         {"  of which: parsing 31 lines (no file)", "settings_parse_only",
          "settings_read_lines_only", goal_kind::breakdown, 0},
         {"corvane-check, sample file", "check_sample", "settings_load", goal_kind::ratio_at_most,
-         20.0},
+         3.0},
         {"  its text report (apart)", "check_sample_text_report", "settings_load",
          goal_kind::breakdown, 0},
         {"per-frame call, one hook", "per_frame_one_hook", "per_frame_direct",

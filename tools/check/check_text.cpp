@@ -28,7 +28,7 @@ std::string format_float(float value) {
 
 std::string lower_ascii(std::string text) {
     for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        c = lower_ascii(c);
     return text;
 }
 
@@ -108,18 +108,24 @@ std::vector<std::string> wrap_words(const std::string& text, std::size_t width,
                                     std::size_t later_width) {
     if (later_width == 0) later_width = width;
     std::vector<std::string> pieces(1);
+    std::size_t used = 0; // columns of the last piece
     std::size_t p = skip_blanks(text, 0);
     while (p < text.size()) {
         const std::size_t end = word_end(text, p);
-        const std::string word = text.substr(p, end - p);
-        std::string& last = pieces.back();
+        std::size_t word = 0;
+        for (std::size_t i = p; i < end; ++i)
+            word += continues_character(text[i]) ? 0 : 1;
         const std::size_t room = pieces.size() == 1 ? width : later_width;
-        if (last.empty())
-            last = word;
-        else if (columns(last) + 1 + columns(word) <= room)
-            last += ' ' + word;
-        else
-            pieces.push_back(word);
+        if (used != 0 && used + 1 + word > room) {
+            pieces.emplace_back();
+            used = 0;
+        }
+        if (used != 0) {
+            pieces.back() += ' ';
+            ++used;
+        }
+        pieces.back().append(text, p, end - p);
+        used += word;
         p = skip_blanks(text, end);
     }
     return pieces;

@@ -23,6 +23,9 @@ std::string format_float(float value);
 
 // The text with A to Z as a to z (names of files and labels compared without regard to case).
 std::string lower_ascii(std::string text);
+constexpr char lower_ascii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // How many single letters must be added, dropped, changed, or two neighbours swapped, to turn
 // `a` into `b` (letters compared as they are: fold the case first where it does not matter).

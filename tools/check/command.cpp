@@ -132,9 +132,9 @@ std::vector<game_build> builds_beside(const std::string& folder) {
 std::string builds_text(const std::vector<game_build>& builds, bool looked_beside) {
     std::string text;
     for (const game_build& build : builds)
-        text += "\n" + wrap_lines(game_build_text(build), report_width);
+        text += '\n' + wrap_lines(game_build_text(build), report_width);
     if (builds.empty() && looked_beside)
-        text += "\n" + wrap_lines("game: no program beside corvane-check. Put corvane-check in the "
+        text += '\n' + wrap_lines("game: no program beside corvane-check. Put corvane-check in the "
                                   "game's folder, or name the game's program with --game, to "
                                   "learn whether the keys and live reload work on its build.\n",
                                   report_width);
@@ -260,7 +260,7 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
         if (!write_new(r.svg_path, aim_points_svg(result), err)) return 2;
         if (!r.json) out += "\naim points drawn in " + r.svg_path + "\n";
     }
-    if (!closing.empty() && !r.json) out += "\n" + wrap_lines(closing + "\n", report_width);
+    if (!closing.empty() && !r.json) out += '\n' + wrap_lines(closing + "\n", report_width);
     return result.exit_status();
 }
 

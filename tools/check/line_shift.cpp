@@ -43,19 +43,48 @@ const std::vector<std::string>& starter_marks() {
     return marks;
 }
 
+// Whether text[begin, end) is `mark` but for capitals (the mark is lower case already). Compared
+// in place: this runs for every line of every file checked.
+bool is_mark(const std::string& mark, const std::string& text, std::size_t begin, std::size_t end) {
+    if (end - begin != mark.size()) return false;
+    for (std::size_t i = 0; i < mark.size(); ++i)
+        if (lower_ascii(text[begin + i]) != mark[i]) return false;
+    return true;
+}
+
+// The starter lines that carry a mark, each with the kind of its mark: most lines of a file are
+// compared with these few.
+struct starter_mark {
+    int line;
+    bool label; // a label, else a heading's whole text
+    const std::string* mark;
+};
+
+const std::vector<starter_mark>& marked_starter_lines() {
+    static const std::vector<starter_mark> lines = [] {
+        std::vector<starter_mark> list;
+        const std::vector<std::string>& marks = starter_marks();
+        for (std::size_t i = 0; i < marks.size(); ++i) {
+            const line_kind kind = plugin::settings_positions[i].kind;
+            if (marks[i].empty() || (!plugin::has_label(kind) && kind != line_kind::ignored))
+                continue;
+            list.push_back({static_cast<int>(i) + 1, plugin::has_label(kind), &marks[i]});
+        }
+        return list;
+    }();
+    return lines;
+}
+
 // The starter line whose mark the text carries, or 0. A labelled starter line is known by the
 // text's first word, a heading by its whole text.
 int starter_line_of(const std::string& text) {
-    const std::string first = mark_of(line_kind::aim_row, text);
-    const std::string whole = mark_of(line_kind::ignored, text);
-    const std::vector<std::string>& marks = starter_marks();
-    for (std::size_t i = 0; i < marks.size(); ++i) {
-        const line_kind kind = plugin::settings_positions[i].kind;
-        if (marks[i].empty()) continue;
-        if ((plugin::has_label(kind) && marks[i] == first) ||
-            (kind == line_kind::ignored && marks[i] == whole))
-            return static_cast<int>(i) + 1;
-    }
+    const std::size_t begin = skip_blanks(text, 0);
+    const std::size_t first_end = word_end(text, begin);
+    std::size_t end = text.size();
+    while (end > begin && plugin::is_blank(text[end - 1]))
+        --end;
+    for (const starter_mark& m : marked_starter_lines())
+        if (is_mark(*m.mark, text, begin, m.label ? first_end : end)) return m.line;
     return 0;
 }
 

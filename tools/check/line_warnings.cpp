@@ -107,14 +107,19 @@ void line_checker::check_value_spelling() {
     const plugin::line_values& values = report_->values;
     for (std::size_t i = 0; i < layout_.values.size(); ++i) {
         const span v = layout_.values[i];
+        const bool integer = i == 0 && plugin::starts_with_integer(kind_);
+        const bool cut = cut_short(text, v.end);
+        // A whole plain number, as almost every value is, needs nothing more.
+        if (!cut && !(i == 0 && kind_ == line_kind::weapon) &&
+            (integer || std::isfinite(values.floats[float_index(i)])))
+            continue;
         const std::string word = text_of(text, {v.begin, word_end(text, v.begin)});
         const std::string read = text_of(text, v);
-        const bool integer = i == 0 && plugin::starts_with_integer(kind_);
         if (i == 0 && kind_ == line_kind::weapon) {
             check_weapon_type(word, read, v.end);
             continue;
         }
-        if (cut_short(text, v.end)) {
+        if (cut) {
             const std::string value = integer ? std::to_string(values.integer)
                                               : format_float(values.floats[float_index(i)]);
             std::string hint = "write each value as a plain number, with blanks between";

@@ -62,7 +62,8 @@ class utf8_console {
     utf8_console& operator=(const utf8_console&) = delete;
 
   private:
-    unsigned previous_ = 0; // the code page to put back; 0: none to put back
+    // The code page to put back; 0: none to put back. Only Windows has one.
+    [[maybe_unused]] unsigned previous_ = 0;
 };
 
 } // namespace check
