@@ -944,6 +944,10 @@ TEST_F(check_files, a_misnamed_file_is_never_called_clean) {
         std::string last = flat(out);
         last = last.substr(last.rfind(". ", last.size() - 3) + 2);
         EXPECT_EQ(last, "corvane will not read " + name + " until it is " + until + ". ") << out;
+        out.clear();
+        EXPECT_EQ(check::run_check_command({"--json"}, out, err), 2);
+        EXPECT_NE(out.find("\"not_read_until\": \"it is " + until + "\""), std::string::npos)
+            << out;
     }
 }
 
