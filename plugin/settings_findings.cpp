@@ -40,6 +40,8 @@ const char* finding_name(finding_code code) noexcept {
         return "reload_every_frame";
     case finding_code::line_shifted:
         return "line_shifted";
+    case finding_code::not_text:
+        return "not_text";
     }
     return "unknown";
 }

@@ -35,6 +35,7 @@ enum class finding_code {
     reload_every_frame,      // line 1 turns on reading the file again on every frame
     line_shifted,            // a line holds what the starter file puts on another: one is
                              // missing or extra above
+    not_text,                // NUL bytes or mostly control characters: not a text file
 };
 
 const char* finding_name(finding_code code) noexcept;

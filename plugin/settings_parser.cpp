@@ -69,32 +69,6 @@ const char* skip_label(const char* text) {
     return text;
 }
 
-// Plain numbers, which is what a hand-written file almost always holds, are read without sscanf:
-// short decimals as an exact quotient (below), whole numbers with from_chars. For them both give
-// exactly what scanf gives, at a fraction of the cost. Anything else (a sign '+', an exponent,
-// hex, octal, inf, nan, text glued to the number, a value out of range, a long decimal) goes
-// through sscanf, which stays the reference.
-const char* plain_token(const char* p, bool integer) {
-    const char* q = p;
-    if (*q == '-') ++q;
-    const char* const digits = q;
-    while (*q >= '0' && *q <= '9')
-        ++q;
-    std::ptrdiff_t count = q - digits;
-    if (integer) {
-        // "%i" reads a leading 0 as octal; more than 9 digits may overflow.
-        if (count == 0 || count > 9 || (digits[0] == '0' && count > 1)) return nullptr;
-    } else if (*q == '.') {
-        ++q;
-        const char* const fraction = q;
-        while (*q >= '0' && *q <= '9')
-            ++q;
-        count += q - fraction;
-    }
-    if (count == 0 || (*q != '\0' && !is_blank(*q))) return nullptr;
-    return q;
-}
-
 // A plain decimal of at most seven significant digits and eight decimals, as hand-tuned values
 // are, is w / 10^k with both exact in a double. The quotient, rounded to 53 bits or more, then
 // to a float, is the correctly rounded float, as scanf gives it: the exact quotient is never
@@ -122,7 +96,7 @@ bool short_decimal(const char* p, const char* end, float& out) {
 template <typename T> bool read_plain(const char*& p, T& out) {
     while (is_blank(*p))
         ++p;
-    const char* const end = plain_token(p, std::is_integral_v<T>);
+    const char* const end = plain_number_end(p, std::is_integral_v<T>);
     if (!end) return false;
     if constexpr (std::is_same_v<T, float>) {
         // Longer decimals are rare in a hand-written file; sscanf reads them. (from_chars for
@@ -151,6 +125,32 @@ int converted(int scanned) {
 }
 
 } // namespace
+
+// Plain numbers, which is what a hand-written file almost always holds, are read without sscanf:
+// short decimals as an exact quotient (below), whole numbers with from_chars. For them both give
+// exactly what scanf gives, at a fraction of the cost. Anything else (a sign '+', an exponent,
+// hex, octal, inf, nan, text glued to the number, a value out of range, a long decimal) goes
+// through sscanf, which stays the reference.
+const char* plain_number_end(const char* p, bool integer) noexcept {
+    const char* q = p;
+    if (*q == '-') ++q;
+    const char* const digits = q;
+    while (*q >= '0' && *q <= '9')
+        ++q;
+    std::ptrdiff_t count = q - digits;
+    if (integer) {
+        // "%i" reads a leading 0 as octal; more than 9 digits may overflow.
+        if (count == 0 || count > 9 || (digits[0] == '0' && count > 1)) return nullptr;
+    } else if (*q == '.') {
+        ++q;
+        const char* const fraction = q;
+        while (*q >= '0' && *q <= '9')
+            ++q;
+        count += q - fraction;
+    }
+    if (count == 0 || (*q != '\0' && !is_blank(*q))) return nullptr;
+    return q;
+}
 
 bool is_blank_line(const char* text) noexcept {
     while (is_blank(*text))

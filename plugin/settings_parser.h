@@ -88,6 +88,12 @@ constexpr int values_wanted(line_kind kind) noexcept {
 // stops at the first field that is not a number; whatever follows the last value is ignored.
 line_values parse_settings_line(line_kind kind, const char* text) noexcept;
 
+// Where a plain number that starts at `p` ends: an optional '-', digits and, unless `integer`,
+// an optional '.' with more digits, then a blank or the end of the text (an integer: at most 9
+// digits and no leading 0). Null for anything else. scanf reads such a number exactly as far as
+// that, so the parser, and corvane-check's layout of a line, read it without scanf.
+const char* plain_number_end(const char* p, bool integer) noexcept;
+
 // How one line of the file was read (plugin/settings_reader.h reads them): whole, cut at 511
 // characters, or not at all because the file ended before it.
 enum class line_read { absent, read, overlong };

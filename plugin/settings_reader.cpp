@@ -154,11 +154,13 @@ line_read settings_reader::read_line(char* buffer) noexcept {
             while (c != -1 && c != '\n')
                 c = next_character();
             buffer[n] = '\0';
+            last_length_ = n;
             return line_read::overlong;
         }
         if (!next_text()) break;
     }
     buffer[n] = '\0';
+    last_length_ = n;
     return line_read::read;
 }
 

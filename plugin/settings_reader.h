@@ -54,6 +54,10 @@ class settings_reader {
     // was). The text may hold NUL bytes: the parser then sees the line up to the first of them.
     line_read read_line(char* buffer) noexcept;
 
+    // The bytes the last line read put into the buffer, NUL bytes and newline included (the
+    // parser sees only up to the first NUL; corvane-check tells a file that is not text by them).
+    std::size_t last_length() const noexcept { return last_length_; }
+
   private:
     bool next_text() noexcept;
     std::size_t pull(unsigned char* into, std::size_t size) noexcept;
@@ -67,6 +71,7 @@ class settings_reader {
     bool begun_ = false;
     bool ended_ = false; // nothing more will be read: the source ended, failed, or held a 0x1A
     bool failed_ = false;
+    std::size_t last_length_ = 0;
     // chunk_[0, text_end_) is decoded text, read from text_at_; chunk_[carry_at_, carry_end_)
     // holds the bytes of a character whose end, or whose following LF, is still to be read.
     std::size_t text_at_ = 0;

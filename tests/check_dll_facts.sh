@@ -22,7 +22,7 @@ imports=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p')
 [ -n "$imports" ] || { echo "no imports found: objdump output not understood"; status=1; }
 for name in $imports; do
   case $(printf '%s' "$name" | tr 'A-Z' 'a-z') in
-    kernel32.dll|user32.dll|msvcrt.dll|ntdll.dll|advapi32.dll|api-ms-win-*) ;;
+    kernel32.dll|user32.dll|msvcrt.dll|ntdll.dll|advapi32.dll|shell32.dll|api-ms-win-*) ;;
     *) echo "imports non-system DLL: $name"; status=1 ;;
   esac
 done

@@ -9,7 +9,9 @@
 - aimingSets.dat is the repository's sample and LICENSE.txt its licence, line ends aside;
 - README.txt is the README's part for players as plain text: every heading of that part, no
   markup, nothing of the developers' part;
-- CHANGELOG.txt has the entry of this version.
+- CHANGELOG.txt has the entry of this version;
+- every entry is dated noon of that version's release date in CHANGELOG.md, so the same sources
+  always give the same zip and a player sees the release's date on every file.
 """
 import re
 import sys
@@ -37,6 +39,17 @@ def main(zip_path, shipped_dir, source_dir, version):
         if names != NAMES:
             faults.append(f"entries {names}, expected {NAMES}")
         files = {name: archive.read(name) for name in names}
+        dates = {entry.filename: entry.date_time for entry in archive.infolist()}
+
+    released = re.search(r"^## \[" + re.escape(version) + r"\] - (\d{4})-(\d\d)-(\d\d)\s*$",
+                         read(f"{source_dir}/CHANGELOG.md", "r"), re.M)
+    if not released:
+        faults.append(f"CHANGELOG.md has no entry for {version}")
+    else:
+        stamp = tuple(int(part) for part in released.groups()) + (12, 0, 0)
+        for name, date in dates.items():
+            if date != stamp:
+                faults.append(f"{name} is dated {date}, not the release's {stamp}")
 
     for name in ["corvane.dll", "corvane-check.exe"]:
         if files.get(name) != read(f"{shipped_dir}/{name}"):

@@ -5,6 +5,7 @@ import os
 import sys
 import tempfile
 import unittest
+import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "cmake"))
 import make_dist  # noqa: E402
@@ -61,6 +62,27 @@ class parts_and_files(unittest.TestCase):
                 make_dist.release_date(f.name, "1.0")
         finally:
             os.unlink(f.name)
+
+
+class zip_entries(unittest.TestCase):
+    def test_every_entry_carries_the_release_date_of_the_changelog(self):
+        with tempfile.TemporaryDirectory() as folder:
+            changelog = os.path.join(folder, "CHANGELOG.md")
+            with open(changelog, "w") as f:
+                f.write("# Changelog\n\n## [2.3.4] - 2027-05-06\n\nA release.\n")
+            text = os.path.join(folder, "a.txt")
+            with open(text, "w") as f:
+                f.write("one\ntwo\n")
+            out = os.path.join(folder, "out.zip")
+            make_dist.main(["make_dist.py", out, "2.3.4", changelog, f"a.txt={text}:text",
+                            f"b.bin={text}:binary", f"CHANGELOG.txt={changelog}:markdown"])
+            with zipfile.ZipFile(out) as archive:
+                entries = archive.infolist()
+                self.assertEqual([e.filename for e in entries], ["a.txt", "b.bin", "CHANGELOG.txt"])
+                for entry in entries:
+                    with self.subTest(entry.filename):
+                        self.assertEqual(entry.date_time, (2027, 5, 6, 12, 0, 0))
+                self.assertEqual(archive.read("a.txt"), b"one\r\ntwo\r\n")
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 // The report for people: an aligned table of the 31 positions, the warnings, the notes and a
-// summary.
+// summary, all within a console window's 80 columns: long cells and sentences go on at word
+// boundaries on the lines below, under their own column.
 #include "tools/check/check_text.h"
 #include "tools/check/settings_check.h"
 
@@ -12,7 +13,14 @@ using plugin::line_kind;
 
 namespace {
 
-constexpr std::size_t text_width = 30;
+// The table's columns: the line number, what the line sets (with the game's address, for
+// modders), the start of the line's text, and what corvane takes from it, which gets the rest.
+constexpr std::size_t number_width = 4;
+constexpr std::size_t gap = 2;
+constexpr std::size_t text_width = 22;
+constexpr std::size_t list_indent = 11;    // "  line 12  " before a finding's sentence
+constexpr std::size_t hint_indent = 17;    // "           hint: "
+constexpr std::size_t summary_indent = 22; // "  reload every frame  "
 
 std::string pad(const std::string& text, std::size_t width) {
     const std::size_t used = columns(text);
@@ -21,6 +29,42 @@ std::string pad(const std::string& text, std::size_t width) {
 
 std::string right(const std::string& text, std::size_t width) {
     return std::string(text.size() < width ? width - text.size() : 0, ' ') + text;
+}
+
+// `first` then `text`, broken to fit the report's width, its later lines indented by `indent`.
+std::string hanging(const std::string& first, const std::string& text, std::size_t indent) {
+    const std::vector<std::string> pieces =
+        wrap_words(text, report_width - columns(first), report_width - indent);
+    std::string out = first + pieces[0] + "\n";
+    for (std::size_t i = 1; i < pieces.size(); ++i)
+        out += std::string(indent, ' ') + pieces[i] + "\n";
+    return out;
+}
+
+// What a position sets, short enough for its column; the game's address follows.
+std::string short_setting(const plugin::settings_position& position) {
+    std::string name;
+    switch (position.kind) {
+    case line_kind::reload_flag:
+        name = "reload every frame";
+        break;
+    case line_kind::ignored:
+        name = "heading";
+        break;
+    case line_kind::host_float:
+        name = "aim value";
+        break;
+    case line_kind::code_float:
+        name = "aim code";
+        break;
+    case line_kind::aim_row:
+        name = "aim row " + std::to_string(position.row);
+        break;
+    case line_kind::weapon:
+        name = position.setting; // "weapon offset 3"
+        break;
+    }
+    return position.host_address ? name + " " + hex_address(position.host_address) : name;
 }
 
 std::string entry_name(const offset_entry& entry) {
@@ -41,7 +85,7 @@ void append_summary(std::string& out, const check_result& result) {
         }
     }
     const auto row = [&out](const char* what, const std::string& text) {
-        out += "  " + pad(what, 20) + text + "\n";
+        out += hanging("  " + pad(what, summary_indent - 2), text, summary_indent);
     };
     out += "\nsummary:\n";
     row("lines read",
@@ -79,11 +123,17 @@ void append_summary(std::string& out, const check_result& result) {
                                          : "no default (-1) entry: their aim is left alone");
     const std::size_t n = result.warnings.size();
     const std::size_t notes = result.notes.size();
-    row("result",
-        (n == 0 ? std::string("clean: the module reads this file as shown")
-                : std::to_string(n) + (n == 1 ? " warning" : " warnings")) +
-            (notes == 0 ? std::string()
-                        : ", " + std::to_string(notes) + (notes == 1 ? " note" : " notes")));
+    const std::string counts =
+        (n == 0 ? std::string() : std::to_string(n) + (n == 1 ? " warning" : " warnings")) +
+        (n == 0 || notes == 0 ? "" : ", ") +
+        (notes == 0 ? std::string() : std::to_string(notes) + (notes == 1 ? " note" : " notes"));
+    if (!result.not_read_until.empty())
+        row("result", "not read: corvane will not read this file until " + result.not_read_until +
+                          (counts.empty() ? "" : " (" + counts + ")"));
+    else
+        row("result", n == 0 ? "clean: corvane reads this file as shown" +
+                                   (counts.empty() ? "" : ", " + counts)
+                             : counts);
 }
 
 } // namespace
@@ -92,31 +142,33 @@ std::string text_report(const check_result& result) {
     std::string out = "corvane-check: " + result.file + "\n\n";
     std::size_t sets_width = 4;
     for (const plugin::settings_position& position : plugin::settings_positions)
-        sets_width = std::max(sets_width, std::strlen(position.setting));
-    std::size_t takes_width = 0;
-    for (const position_report& report : result.positions)
-        takes_width = std::max(takes_width, columns(report.takes));
-    // The game's addresses, for modders, in a column of their own at the end.
-    out += "line  " + pad("sets", sets_width) + "  " + pad("text", text_width) + "  " +
-           pad("the module takes", takes_width) + "  in the game at\n";
+        sets_width = std::max(sets_width, columns(short_setting(position)));
+    const std::size_t takes_at = number_width + gap + sets_width + gap + text_width + gap;
+    const std::size_t takes_width = report_width - takes_at;
+    out += "line" + std::string(gap, ' ') + pad("sets", sets_width + gap) +
+           pad("text", text_width + gap) + "corvane takes\n";
     for (const position_report& report : result.positions) {
         const std::string text = report.state == line_state::past_end
-                                     ? std::string("(past the end of the file)")
+                                     ? std::string("(past the end)")
                                      : for_display(report.text, text_width);
-        const std::uint32_t address = report.position->host_address;
-        std::string row = right(std::to_string(report.position->line), 4) + "  " +
-                          pad(report.position->setting, sets_width) + "  " + pad(text, text_width) +
-                          "  " + report.takes;
-        if (address)
-            row = pad(row, 6 + sets_width + 2 + text_width + 2 + takes_width) + "  " +
-                  hex_address(address);
+        const std::vector<std::string> takes = wrap_words(report.takes, takes_width);
+        std::string row = right(std::to_string(report.position->line), number_width) +
+                          std::string(gap, ' ') + pad(short_setting(*report.position), sets_width) +
+                          std::string(gap, ' ') + pad(text, text_width) + std::string(gap, ' ') +
+                          takes[0];
+        while (!row.empty() && row.back() == ' ')
+            row.pop_back();
         out += row + "\n";
+        for (std::size_t i = 1; i < takes.size(); ++i)
+            out += std::string(takes_at, ' ') + takes[i] + "\n";
     }
     const auto list = [&out](const char* heading, const std::vector<check_warning>& findings) {
         out += heading;
         for (const check_warning& finding : findings) {
-            out += "  line " + pad(std::to_string(finding.line), 4) + finding.message + "\n";
-            if (!finding.hint.empty()) out += "           hint: " + finding.hint + "\n";
+            out += hanging("  line " + pad(std::to_string(finding.line), list_indent - 7),
+                           finding.message, list_indent);
+            if (!finding.hint.empty())
+                out += hanging(std::string(list_indent, ' ') + "hint: ", finding.hint, hint_indent);
         }
     };
     if (result.warnings.empty())

@@ -4,6 +4,7 @@
 #include "settings_bytes.h"
 
 #include "corvane/version.h"
+#include "tools/check/check_text.h"
 #include "tools/check/files_beside.h"
 #include "tools/check/test_support.h"
 
@@ -36,6 +37,20 @@ std::string join(const std::vector<std::string>& lines, const char* end = "\n") 
     for (const std::string& line : lines)
         text += line + end;
     return text;
+}
+
+// Text as one line, each run of blanks and line ends as one blank: a sentence is found however
+// the report wrapped it to fit the window.
+std::string flat(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        const bool blank = c == ' ' || c == '\n';
+        if (!blank)
+            out += c;
+        else if (!out.empty() && out.back() != ' ')
+            out += ' ';
+    }
+    return out;
 }
 
 class check_files : public test_folder {
@@ -136,6 +151,12 @@ std::vector<file_case> file_cases() {
          edited({{1, "reload 1"}}),
          {},
          {{1, warning_code::reload_every_frame, "reads this file again on every frame"}}},
+        // corvane reloads on any value but 0, so a negative one turns reloading on as well.
+        {"reload_every_frame_negative",
+         edited({{1, "reload_every_frame -1"}}),
+         {},
+         {{1, warning_code::reload_every_frame, "is on (-1)"}}},
+        {"reload_every_frame_zero_is_off", edited({{1, "reload_every_frame 0"}}), {}},
         {"reload_flag_not_whole",
          edited({{1, "reload 0.5"}}),
          {{1, warning_code::partly_read, "'0.5' is read as 0"}}},
@@ -199,11 +220,11 @@ std::vector<file_case> file_cases() {
         {"byte_order_mark",
          "\xEF\xBB\xBF" + join(template_lines()),
          {},
-         {{1, warning_code::byte_order_mark, "byte-order mark"}}},
+         {{1, warning_code::byte_order_mark, "a mark some editors put at the start"}}},
         {"byte_order_mark_before_a_number",
          "\xEF\xBB\xBF" + edited({{1, "1"}}),
          {{1, warning_code::number_as_label, "'1', is a number"}},
-         {{1, warning_code::byte_order_mark, "byte-order mark"}}},
+         {{1, warning_code::byte_order_mark, "a mark some editors put at the start"}}},
         {"utf16_file_reads_as_its_text",
          test_text::spelled(join(template_lines()), test_text::spelling::utf16_le, "\r\n"),
          {},
@@ -263,6 +284,16 @@ std::vector<file_case> file_cases() {
           {32, warning_code::extra_lines, "(likely because of the extra line above line 7)"}}},
         {"two_lines_swapped_are_not_a_shift",
          edited({{3, template_lines()[3]}, {4, template_lines()[2]}}),
+         {}},
+        // Not text: said once, not as a finding on every line it spoils.
+        {"nul_bytes_are_not_text",
+         std::string("MZ\x90\0\x03\0\0\0\x04\0\0\0\xFF\xFF\0\0\n", 17) + join(template_lines()),
+         {{1, warning_code::not_text, "not a text file: it holds NUL bytes"}}},
+        {"control_characters_are_not_text",
+         std::string(200, '\x01') + "\n\x02\x03\x04\x05 1\n",
+         {{1, warning_code::not_text, "not a text file"}}},
+        {"a_stray_control_character_is_still_text",
+         edited({{17, template_lines()[16] + " \x01"}}),
          {}},
         {"ctrl_z_ends_the_file_as_in_windows_text_mode",
          first_lines(20) + "\x1A" + join(template_lines()),
@@ -469,15 +500,15 @@ TEST_P(check_command, exit_status_and_messages) {
     const std::string file = write(edited({{20, "010 1 1 1"}}));
     std::vector<std::string> args = c.args;
     for (std::string& arg : args) {
-        if (arg == "FILE") arg = file;
+        if (arg.rfind("FILE", 0) == 0) arg = file + arg.substr(4);
         if (arg == "DIR") arg = dir_.string();
     }
     // Without a file named, the checker looks in its own folder: this one.
     const pretend_surroundings around(dir_.string());
     std::string out, err;
     EXPECT_EQ(check::run_check_command(args, out, err), c.status);
-    EXPECT_NE(out.find(c.out_says), std::string::npos) << out;
-    EXPECT_NE(err.find(c.err_says), std::string::npos) << err;
+    EXPECT_NE(flat(out).find(flat(c.out_says)), std::string::npos) << out;
+    EXPECT_NE(flat(err).find(flat(c.err_says)), std::string::npos) << err;
     if (!*c.err_says) {
         EXPECT_EQ(err, "");
     }
@@ -491,13 +522,23 @@ INSTANTIATE_TEST_SUITE_P(
                      {"/nonexistent/aimingSets.dat"},
                      2,
                      "",
-                     "cannot read '/nonexistent/aimingSets.dat': No such file or directory"},
-        command_case{"directory", {"DIR"}, 2, "", "cannot read"},
+                     "the settings file '/nonexistent/aimingSets.dat' was not found"},
+        command_case{"directory", {"DIR"}, 2, "", "is a folder, not the settings file"},
         command_case{"missing_file_json",
                      {"--json", "/nonexistent/x"},
                      2,
                      "\"readable\": false",
-                     "cannot read"},
+                     "was not found"},
+        command_case{"game_not_found",
+                     {"--game", "/nonexistent/game.exe", "FILE"},
+                     2,
+                     "",
+                     "the game's program '/nonexistent/game.exe' was not found"},
+        command_case{"game_is_a_folder",
+                     {"--game", "DIR", "FILE"},
+                     2,
+                     "",
+                     "is a folder, not the game's program"},
         command_case{"template", {"--template"}, 0, "reload_every_frame 0", ""},
         command_case{"version", {"--version"}, 0, version_line.c_str(), ""},
         command_case{"template_never_over_a_file",
@@ -519,7 +560,14 @@ INSTANTIATE_TEST_SUITE_P(
                      {"--svg", "/nonexistent/out.svg", "FILE"},
                      2,
                      "",
-                     "cannot write '/nonexistent/out.svg'"}),
+                     "nothing was written: the folder of '/nonexistent/out.svg' does not exist"},
+        command_case{
+            "svg_below_a_file", {"--svg", "FILE/out.svg", "FILE"}, 2, "", "does not exist"},
+        command_case{"svg_named_like_settings_with_no_file",
+                     {"--svg", "aimingSets.dat"},
+                     2,
+                     "",
+                     "never writes a file ending in .dat, .dll, .exe or .log"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Double-clicked, the checker is given no names: it checks aimingSets.dat in its own folder, or
@@ -549,6 +597,7 @@ TEST_P(checker_beside, checks_the_file_in_its_own_folder) {
     std::string out, err;
     EXPECT_EQ(check::run_check_command({}, out, err), c.status) << out << err;
     EXPECT_EQ(err, "");
+    out = flat(out);
     std::size_t from = 0;
     for (const std::string& piece : c.says) {
         const std::size_t at = out.find(piece, from);
@@ -568,28 +617,33 @@ INSTANTIATE_TEST_SUITE_P(
                      {"corvane.dll", "MZ"},
                      {"setup.exe", "MZ"}},
                     0,
-                    {"/aimingSets.dat\n", "result              clean", "game: ", "/game.exe\n",
+                    {"/aimingSets.dat ", "result clean", "game: ", "/game.exe ",
                      "build 1001: keys Z and X and live reload are on."},
                     {"setup.exe", "There is no"}},
         beside_case{"saved_as_txt",
                     {{"aimingSets.dat.txt", "SAMPLE"}},
                     2,
                     {"There is no aimingSets.dat in ",
-                     "Found aimingSets.dat.txt: the module looks for aimingSets.dat exactly",
-                     "What the module would make of aimingSets.dat.txt as aimingSets.dat beside "
+                     "Found aimingSets.dat.txt: corvane looks for aimingSets.dat exactly",
+                     "What corvane would make of aimingSets.dat.txt as aimingSets.dat beside "
                      "corvane.dll:",
-                     "result              clean", "game: no program beside corvane-check"}},
+                     "result not read: corvane will not read this file until it is renamed to "
+                     "aimingSets.dat",
+                     "game: no program beside corvane-check",
+                     "corvane will not read aimingSets.dat.txt until it is renamed to "
+                     "aimingSets.dat."},
+                    {"clean"}},
         beside_case{"nothing",
                     {},
                     2,
                     {"There is no aimingSets.dat in ",
-                     "write a starter file with:\n    corvane-check --template aimingSets.dat",
+                     "write a starter file with: corvane-check --template aimingSets.dat",
                      "game: no program beside corvane-check"}},
         beside_case{"only_programs_the_module_does_not_know",
                     {{"aimingSets.dat", "SAMPLE"}, {"setup.exe", "MZ"}},
                     0,
-                    {"result              clean", "/setup.exe\n  cannot tell which build this is: "
-                                                  "it is not a Windows program."}}),
+                    {"result clean", "/setup.exe cannot tell which build this is: "
+                                     "it is not a Windows program."}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // From Explorer the console window is the checker's alone and closes with it: the report ends
@@ -609,7 +663,7 @@ TEST_F(check_files, waits_for_enter_only_in_a_console_window_of_its_own) {
             printed += static_cast<char>(ch);
         std::fclose(out);
         std::fclose(err);
-        const std::string ask = "result              clean: the module reads this file as shown\n"
+        const std::string ask = "result              clean: corvane reads this file as shown\n"
                                 "\nPress Enter to close this window.\n";
         const bool asked = printed.size() >= ask.size() &&
                            printed.compare(printed.size() - ask.size(), ask.size(), ask) == 0;
@@ -726,6 +780,202 @@ TEST_F(check_files, svg_has_one_mark_per_entry_in_each_view) {
         "assert 'inf or nan' in notes and 'weapon type 41' in notes, notes\n";
     const std::string script_file = write(script, "check_svg.py");
     EXPECT_EQ(std::system(("python3 " + script_file + " " + svg).c_str()), 0);
+}
+
+// The hint each line gets. Words after the last value of a line are the player's own comment,
+// as the starter file writes them: no finding. A hint that points at a warning points at one
+// shown for the same line.
+struct hint_case {
+    const char* name;
+    std::string content;
+    int line;
+    const char* code;      // the finding's name; "" for none on that line at all
+    std::string hint_says; // a piece of its hint
+    const char* never_says = "";
+};
+
+void PrintTo(const hint_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class line_hints : public check_files, public ::testing::WithParamInterface<hint_case> {};
+
+TEST_P(line_hints, each_line_gets_a_hint_that_leads_somewhere) {
+    const hint_case& c = GetParam();
+    const check::check_result result = check(c.content);
+    std::vector<check::check_warning> on_line;
+    for (const auto* list : {&result.warnings, &result.notes})
+        for (const check::check_warning& w : *list) {
+            if (w.line == c.line) on_line.push_back(w);
+            if (w.hint.find("see the warning above") == std::string::npos) continue;
+            const bool shown =
+                std::any_of(result.warnings.begin(), result.warnings.end(),
+                            [&](const check::check_warning& other) {
+                                return &other < &w && other.line == w.line && other.code != w.code;
+                            });
+            EXPECT_TRUE(shown) << "line " << w.line << ": " << w.hint;
+        }
+    if (!*c.code) {
+        EXPECT_TRUE(on_line.empty()) << check::text_report(result);
+        return;
+    }
+    const auto found = std::find_if(on_line.begin(), on_line.end(), [&](const auto& w) {
+        return std::string(check::warning_name(w.code)) == c.code;
+    });
+    ASSERT_NE(found, on_line.end()) << check::text_report(result);
+    EXPECT_NE(found->hint.find(c.hint_says), std::string::npos) << found->hint;
+    if (*c.never_says) {
+        EXPECT_EQ(found->hint.find(c.never_says), std::string::npos) << found->hint;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    lines, line_hints,
+    ::testing::Values(
+        hint_case{"comment_after_a_weapon_line", edited({{17, "22 0.5 0.2 0.1 the pistol, tuned"}}),
+                  17, "", ""},
+        hint_case{"comment_after_a_row", edited({{11, template_lines()[10] + " tuned by hand"}}),
+                  11, "", ""},
+        hint_case{"comment_after_a_value", edited({{3, template_lines()[2] + " was 1.5"}}), 3, "",
+                  ""},
+        hint_case{"word_where_z_belongs", edited({{17, "22 0.5 0.2 note"}}), 17,
+                  "weapon_incomplete", "'note' stands where a number belongs", "cut short"},
+        hint_case{"number_cut_short_points_to_its_warning", edited({{17, "22 0.5 0.2x"}}), 17,
+                  "weapon_incomplete", "a number was cut short: see the warning above"},
+        hint_case{"reload_as_a_word", edited({{1, "reload_every_frame on"}}), 1, "missing_values",
+                  "write 1 (on) or 0 (off) after the label", "reload_every_frame_on"},
+        hint_case{"reload_not_whole", edited({{1, "reload_every_frame 0.5"}}), 1, "partly_read",
+                  "write 1 (on) or 0 (off)"},
+        hint_case{"decimal_comma", edited({{6, "value 1,5"}}), 6, "partly_read",
+                  "write decimals with a point: 1.5"},
+        hint_case{"label_with_a_blank", edited({{4, "aim height 0.5"}}), 4, "missing_values",
+                  "join words with '_', e.g. 'aim_height'"},
+        hint_case{"missing_line_is_shown_to_paste_back", without_lines(2), 2, "line_shifted",
+                  "the starter file has there: " + check::quoted(template_lines()[1])},
+        hint_case{"two_missing_lines_are_shown", without_lines(3, 2), 3, "line_shifted",
+                  check::quoted(template_lines()[2]) + ", " + check::quoted(template_lines()[3])},
+        hint_case{"file_ending_early_shows_the_next_line", first_lines(13), 14, "past_end",
+                  check::quoted(template_lines()[13])}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --svg and --template create their file, or write nothing: whatever lies under the name (the
+// settings file being checked, corvane itself, any other file) stays byte for byte as it was.
+TEST_F(check_files, svg_and_template_write_only_new_files) {
+    struct target {
+        const char* name;
+        bool exists;
+    };
+    const std::string settings = check::settings_template();
+    const std::string module = std::string("MZ\x90\0\x03\0\0\0 not really a program", 28);
+    const std::string picture = "<svg>a picture of the player's own</svg>\n";
+    for (const std::string option : {"--svg", "--template"}) {
+        const std::vector<target> targets = {{"aimingSets.dat", true},
+                                             {"corvane.dll", true},
+                                             {"mine.svg", true},
+                                             {option == "--svg" ? "aim.svg" : "fresh.dat", false}};
+        for (const target& t : targets) {
+            SCOPED_TRACE(option + " " + t.name);
+            fs::remove_all(dir_);
+            fs::create_directory(dir_);
+            write(settings, "aimingSets.dat");
+            write(module, "corvane.dll");
+            write(picture, "mine.svg");
+            const std::string path = (dir_ / t.name).string();
+            // The settings file goes unnamed: the checker looks in its own folder, as when a
+            // player forgets the picture's name and gives the settings file's in its place.
+            const pretend_surroundings around(dir_.string());
+            std::string out, err;
+            const int status = check::run_check_command({option, path}, out, err);
+            EXPECT_EQ(read((dir_ / "aimingSets.dat").string()), settings);
+            EXPECT_EQ(read((dir_ / "corvane.dll").string()), module);
+            EXPECT_EQ(read((dir_ / "mine.svg").string()), picture);
+            int files = 0;
+            for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_))
+                ++files;
+            if (t.exists) {
+                EXPECT_EQ(status, 2) << out;
+                EXPECT_NE(flat(err).find("nothing was written"), std::string::npos) << err;
+                EXPECT_EQ(files, 3);
+            } else {
+                EXPECT_EQ(status, 0) << err;
+                const std::string written = read(path);
+                if (option == "--svg") {
+                    EXPECT_NE(written.find("</svg>"), std::string::npos) << written;
+                } else {
+                    std::string without_cr = written;
+                    std::erase(without_cr, '\r');
+                    EXPECT_EQ(without_cr, settings);
+                }
+                EXPECT_EQ(files, 4);
+            }
+        }
+    }
+}
+
+// Double-clicked beside a settings file that corvane will not read under its name or where it
+// lies: what the file would do is shown, but the run fails and its last words say why.
+TEST_F(check_files, a_misnamed_file_is_never_called_clean) {
+    const std::vector<std::pair<std::string, std::string>> misnamed = {
+        {"aimingSets.dat.txt", "renamed to aimingSets.dat"},
+        {"AIMINGSETS.DAT.TXT", "renamed to aimingSets.dat"},
+        {"AimingSets.DAT", "renamed to aimingSets.dat"},
+        {"aimingSets.txt", "renamed to aimingSets.dat"},
+        {"aimingSets.dat.dat", "renamed to aimingSets.dat"},
+        {"aimingSets", "renamed to aimingSets.dat"},
+        {"aimingSets (1).dat", "renamed to aimingSets.dat"},
+        {"aimingSets - Copy.dat", "renamed to aimingSets.dat"},
+        {"Copy of aimingSets.dat", "renamed to aimingSets.dat"},
+        {"aimingSet.dat", "renamed to aimingSets.dat"},
+        {"aimnigSets.dat", "renamed to aimingSets.dat"},
+        {"mods/aimingSets.dat", "moved up into the folder that holds corvane.dll"},
+        {"mods/aimingSets.dat.txt",
+         "moved up into the folder that holds corvane.dll and renamed to aimingSets.dat"},
+    };
+    for (const auto& [name, until] : misnamed) {
+        SCOPED_TRACE(name);
+        fs::remove_all(dir_);
+        fs::create_directory(dir_);
+        write(check::settings_template(), name);
+        const pretend_surroundings around(dir_.string());
+        std::string out, err;
+        EXPECT_EQ(check::run_check_command({}, out, err), 2);
+        EXPECT_EQ(out.find("clean"), std::string::npos) << out;
+        // The last sentence on screen, however it was wrapped.
+        std::string last = flat(out);
+        last = last.substr(last.rfind(". ", last.size() - 3) + 2);
+        EXPECT_EQ(last, "corvane will not read " + name + " until it is " + until + ". ") << out;
+        out.clear();
+        EXPECT_EQ(check::run_check_command({"--json"}, out, err), 2);
+        EXPECT_NE(out.find("\"not_read_until\": \"it is " + until + "\""), std::string::npos)
+            << out;
+    }
+}
+
+// The default report fits a console window of 80 columns, on the sample, on a file full of
+// mistakes, and with what is said around it: what lies in the folder, and the game's build.
+TEST_F(check_files, every_line_fits_80_columns) {
+    const std::string faults = read(CHECK_TEST_FILES "/sample_with_faults.dat");
+    std::vector<std::string> outputs;
+    for (const std::string& content : {std::string(check::settings_template()), faults}) {
+        std::string out, err;
+        check::run_check_command({write(content, "a.dat")}, out, err);
+        outputs.push_back(out);
+    }
+    write(faults, "aimingSets (1).dat");
+    write(program_bytes({{code_with(other_code)}}), "game.exe");
+    write("MZ", "launcher.exe");
+    {
+        const pretend_surroundings around(dir_.string());
+        std::string out, err;
+        EXPECT_EQ(check::run_check_command({}, out, err), 2);
+        outputs.push_back(out);
+    }
+    for (const std::string& out : outputs) {
+        ASSERT_NE(out.find("summary:"), std::string::npos) << out;
+        std::istringstream lines(out);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LE(check::columns(line), 80u) << line;
+    }
 }
 
 } // namespace

@@ -28,7 +28,7 @@ std::string format_float(float value) {
 
 std::string lower_ascii(std::string text) {
     for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        c = lower_ascii(c);
     return text;
 }
 
@@ -102,6 +102,56 @@ std::string for_display(const std::string& text, std::size_t width) {
         cut += c;
     }
     return cut + "...";
+}
+
+std::vector<std::string> wrap_words(const std::string& text, std::size_t width,
+                                    std::size_t later_width) {
+    if (later_width == 0) later_width = width;
+    std::vector<std::string> pieces(1);
+    std::size_t used = 0; // columns of the last piece
+    std::size_t p = skip_blanks(text, 0);
+    while (p < text.size()) {
+        const std::size_t end = word_end(text, p);
+        std::size_t word = 0;
+        for (std::size_t i = p; i < end; ++i)
+            word += continues_character(text[i]) ? 0 : 1;
+        const std::size_t room = pieces.size() == 1 ? width : later_width;
+        if (used != 0 && used + 1 + word > room) {
+            pieces.emplace_back();
+            used = 0;
+        }
+        if (used != 0) {
+            pieces.back() += ' ';
+            ++used;
+        }
+        pieces.back().append(text, p, end - p);
+        used += word;
+        p = skip_blanks(text, end);
+    }
+    return pieces;
+}
+
+std::string wrap_lines(const std::string& text, std::size_t width) {
+    std::string out;
+    std::size_t from = 0;
+    while (from < text.size()) {
+        std::size_t to = text.find('\n', from);
+        const bool ended = to != std::string::npos;
+        if (!ended) to = text.size();
+        const std::string line = text.substr(from, to - from);
+        from = to + 1;
+        if (columns(line) <= width) {
+            out += line + (ended ? "\n" : "");
+            continue;
+        }
+        const std::size_t indent = std::min(skip_blanks(line, 0), width / 2);
+        const std::vector<std::string> pieces =
+            wrap_words(line, width - indent, width - indent - 2);
+        for (std::size_t i = 0; i < pieces.size(); ++i)
+            out += std::string(indent + (i ? 2 : 0), ' ') + pieces[i] + "\n";
+        if (!ended) out.pop_back();
+    }
+    return out;
 }
 
 } // namespace check

@@ -6,8 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace check {
+
+// The width of everything the checker prints for people: a console window's 80 columns.
+inline constexpr std::size_t report_width = 80;
 
 using plugin::is_blank;
 
@@ -19,6 +23,9 @@ std::string format_float(float value);
 
 // The text with A to Z as a to z (names of files and labels compared without regard to case).
 std::string lower_ascii(std::string text);
+constexpr char lower_ascii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // How many single letters must be added, dropped, changed, or two neighbours swapped, to turn
 // `a` into `b` (letters compared as they are: fold the case first where it does not matter).
@@ -43,5 +50,15 @@ std::string for_display(const std::string& text, std::size_t width);
 
 // Columns that UTF-8 text takes on a terminal (one per character).
 std::size_t columns(const std::string& text);
+
+// `text` broken at blanks into pieces of at most `width` columns (`later_width` from the second
+// piece on, when given); a word longer than that (a long path) stays whole on a piece of its
+// own. Blank text gives one empty piece.
+std::vector<std::string> wrap_words(const std::string& text, std::size_t width,
+                                    std::size_t later_width = 0);
+
+// Every line of `text` longer than `width` columns broken at blanks, its later pieces indented
+// two columns more than the line itself: a paragraph then reads as one item.
+std::string wrap_lines(const std::string& text, std::size_t width);
 
 } // namespace check

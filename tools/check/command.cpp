@@ -3,6 +3,7 @@
 
 #include "corvane/version.h"
 #include "plugin/settings.h"
+#include "tools/check/check_text.h"
 #include "tools/check/files_beside.h"
 #include "tools/check/game_build.h"
 #include "tools/check/surroundings.h"
@@ -17,29 +18,62 @@ constexpr const char usage[] =
     "usage: corvane-check [--json] [--svg OUT.svg] [--game GAME.exe] [FILE]\n"
     "       corvane-check --template FILE\n"
     "       corvane-check --version\n"
-    "Tells what the module will do with each line of the settings file FILE. Without FILE it\n"
+    "Tells what corvane will do with each line of the settings file FILE. Without FILE it\n"
     "checks aimingSets.dat in its own folder, and the game's program beside it.\n"
     "  --json           the report as JSON, for tools\n"
     "  --svg OUT.svg    also draw the weapons' aim points around the player into OUT.svg\n"
     "  --game GAME.exe  also tell which build of the game GAME.exe is, and what works on it\n"
-    "  --template FILE  write a complete starter settings file to FILE (never over another)\n"
+    "  --template FILE  write a complete starter settings file to FILE (never over a file)\n"
     "  --version        print the version of corvane this checker belongs to\n"
     "Exit status: 0 the file reads cleanly (notes or not), 1 it has warnings, 2 it cannot be\n"
-    "read or is not where the module looks.\n";
+    "read or is not where corvane looks.\n";
 
 constexpr const char press_enter[] = "\nPress Enter to close this window.\n";
 
-bool write_file(const std::string& path, const std::string& content) {
-    std::FILE* const file = open_utf8(path, "wb");
-    if (!file) return false;
-    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    return std::fclose(file) == 0 && written;
+// Plain words for a file that was not written, and where to go next: one wording for --svg
+// and --template.
+std::string not_written_text(const std::string& path, write_failure failure) {
+    const std::string name = quoted(path);
+    switch (failure) {
+    case write_failure::exists:
+        return "nothing was written: " + name + " already exists and is left as it is " +
+               "(corvane-check never writes over a file). Name a new file, or move that one " +
+               "away first.";
+    case write_failure::folder_missing:
+        return "nothing was written: the folder of " + name + " does not exist. Check its " +
+               "name, or choose a folder that exists, such as Documents.";
+    case write_failure::not_allowed:
+        return "nothing was written: the folder of " + name + " is read-only or protected. " +
+               "Choose a folder you can write to, such as Documents.";
+    case write_failure::disk_full:
+        return "nothing was written to " + name + ": the disk is full. Free some space, or " +
+               "choose a folder on another disk.";
+    case write_failure::none:
+    case write_failure::other:
+        break;
+    }
+    return "nothing was written to " + name + ". Choose a folder you can write to, such as " +
+           "Documents.";
 }
 
-bool file_exists(const std::string& path) {
-    std::FILE* const file = open_utf8(path, "rb");
-    if (file) std::fclose(file);
-    return file != nullptr;
+bool write_new(const std::string& path, const std::string& content, std::string& err) {
+    const write_failure failure = write_new_file(path, content);
+    if (failure == write_failure::none) return true;
+    err += wrap_lines("corvane-check: " + not_written_text(path, failure) + "\n", report_width);
+    return false;
+}
+
+// Names the picture is never written to, whatever the folder holds: settings, programs, corvane
+// itself and its log. A forgotten picture name puts the settings file's name in its place.
+constexpr const char* never_a_picture[] = {".dat", ".dll", ".exe", ".log"};
+
+const char* kept_ending(const std::string& path) {
+    const std::string folded = lower_ascii(path);
+    for (const char* ending : never_a_picture) {
+        const std::size_t n = std::char_traits<char>::length(ending);
+        if (folded.size() >= n && folded.compare(folded.size() - n, n, ending) == 0) return ending;
+    }
+    return nullptr;
 }
 
 // The starter file as Windows editors write it: CR LF line ends and no byte-order mark.
@@ -53,18 +87,23 @@ std::string with_windows_line_ends(const std::string& text) {
 }
 
 int write_template(const std::string& path, std::string& out, std::string& err) {
-    if (file_exists(path)) {
-        err += "corvane-check: '" + path +
-               "' already exists and is left as it is; name a new file, or delete that one "
-               "first\n";
-        return 2;
-    }
-    if (!write_file(path, with_windows_line_ends(settings_template()))) {
-        err += "corvane-check: cannot write '" + path + "'\n";
-        return 2;
-    }
+    if (!write_new(path, with_windows_line_ends(settings_template()), err)) return 2;
     out += "wrote a starter settings file to " + path + "\n";
     return 0;
+}
+
+// Why a named file cannot be read, in plain words: `what` names it ("the settings file").
+std::string unreadable_text(const std::string& path, const char* what, const std::string& error) {
+    switch (kind_of_path(path)) {
+    case path_kind::missing:
+        return std::string(what) + " " + quoted(path) +
+               " was not found. Check the name and the folder it is in.";
+    case path_kind::folder:
+        return quoted(path) + " is a folder, not " + what + ". Name " + what + " in it.";
+    case path_kind::file:
+        break;
+    }
+    return "cannot read " + quoted(path) + ": " + error;
 }
 
 // What the command was asked to do.
@@ -77,7 +116,7 @@ struct request {
     std::string file;
 };
 
-// The programs beside the checker worth reporting: the ones of a build the module knows, or,
+// The programs beside the checker worth reporting: the ones of a build corvane knows, or,
 // when none is, every one, so the player sees what each is.
 std::vector<game_build> builds_beside(const std::string& folder) {
     std::vector<game_build> all, known;
@@ -93,11 +132,12 @@ std::vector<game_build> builds_beside(const std::string& folder) {
 std::string builds_text(const std::vector<game_build>& builds, bool looked_beside) {
     std::string text;
     for (const game_build& build : builds)
-        text += "\n" + game_build_text(build);
+        text += '\n' + wrap_lines(game_build_text(build), report_width);
     if (builds.empty() && looked_beside)
-        text += "\ngame: no program beside corvane-check. Put corvane-check in the game's folder, "
-                "or name the game's program with --game, to learn whether the keys and live "
-                "reload work on its build.\n";
+        text += '\n' + wrap_lines("game: no program beside corvane-check. Put corvane-check in the "
+                                  "game's folder, or name the game's program with --game, to "
+                                  "learn whether the keys and live reload work on its build.\n",
+                                  report_width);
     return text;
 }
 
@@ -142,10 +182,28 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
         out += settings_template();
         return 0;
     }
+    if (const char* ending = r.svg_path.empty() ? nullptr : kept_ending(r.svg_path)) {
+        err += wrap_lines("corvane-check: nothing was written: " + quoted(r.svg_path) +
+                              " ends in " + ending + ", and --svg never writes a file ending in " +
+                              ".dat, .dll, .exe or .log (settings, programs, corvane's log). " +
+                              "Give the picture a name of its own: --svg aim.svg\n",
+                          report_width);
+        return 2;
+    }
 
     std::vector<game_build> builds;
-    if (!r.game_path.empty()) builds.push_back(identify_game_build(r.game_path));
+    if (!r.game_path.empty()) {
+        if (kind_of_path(r.game_path) != path_kind::file) {
+            err += wrap_lines(
+                "corvane-check: " + unreadable_text(r.game_path, "the game's program", "") + "\n",
+                report_width);
+            return 2;
+        }
+        builds.push_back(identify_game_build(r.game_path));
+    }
     const bool beside = r.file.empty();
+    check_result result;
+    std::string closing; // said last, where the player reads it
     if (beside) {
         const std::string folder = current_surroundings().program_folder();
         if (folder.empty()) {
@@ -155,7 +213,7 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
         }
         if (r.game_path.empty()) builds = builds_beside(folder);
         const std::vector<settings_candidate> found = look_for_settings(folder);
-        if (found.empty() || found[0].how != settings_found_as::exact) {
+        if (found.empty()) {
             check_result missing;
             missing.file = path_in(folder, plugin::settings_file_name);
             missing.error = "not found";
@@ -163,37 +221,51 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
                 out += json_report(missing, builds);
                 return missing.exit_status();
             }
-            out += missing_settings_text(folder, found);
-            if (!found.empty()) {
-                out += "\nWhat the module would make of " + found[0].shown + " as " +
-                       plugin::settings_file_name + " beside corvane.dll:\n\n" +
-                       text_report(check_settings_file(found[0].path));
-            }
+            out += wrap_lines(missing_settings_text(folder, found), report_width);
             out += builds_text(builds, true);
             return missing.exit_status();
         }
-        r.file = found[0].path;
+        result = check_settings_file(found[0].path);
+        if (found[0].how != settings_found_as::exact) {
+            // What the file would do under the right name, but never a clean bill for a file
+            // corvane will not read where it lies.
+            result.not_read_until = not_read_until(found[0]);
+            if (r.json) {
+                out += json_report(result, builds);
+                return result.exit_status();
+            }
+            out += wrap_lines(missing_settings_text(folder, found), report_width);
+            out += "\n" +
+                   wrap_lines("What corvane would make of " + found[0].shown + " as " +
+                                  plugin::settings_file_name + " beside corvane.dll:\n",
+                              report_width) +
+                   "\n";
+            closing =
+                "corvane will not read " + found[0].shown + " until " + result.not_read_until + ".";
+        }
+    } else {
+        result = check_settings_file(r.file);
     }
 
-    const check_result result = check_settings_file(r.file);
     if (!result.readable) {
-        err += "corvane-check: cannot read '" + r.file + "': " + result.error + "\n";
+        err += wrap_lines(
+            "corvane-check: " + unreadable_text(result.file, "the settings file", result.error) +
+                "\n",
+            report_width);
         if (r.json) out += json_report(result, builds);
         return result.exit_status();
     }
     out += r.json ? json_report(result, builds) : text_report(result) + builds_text(builds, beside);
     if (!r.svg_path.empty()) {
-        if (!write_file(r.svg_path, aim_points_svg(result))) {
-            err += "corvane-check: cannot write '" + r.svg_path + "'\n";
-            return 2;
-        }
+        if (!write_new(r.svg_path, aim_points_svg(result), err)) return 2;
         if (!r.json) out += "\naim points drawn in " + r.svg_path + "\n";
     }
+    if (!closing.empty() && !r.json) out += '\n' + wrap_lines(closing + "\n", report_width);
     return result.exit_status();
 }
 
 int run_check_program(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-    use_utf8_console();
+    const utf8_console console; // the console's own code page is back when this ends
     std::string out_text, err_text;
     const int status = run_check_command(args, out_text, err_text);
     std::fwrite(out_text.data(), 1, out_text.size(), out);

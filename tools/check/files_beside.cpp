@@ -15,6 +15,9 @@ namespace fs = std::filesystem;
 
 constexpr const char checker_program[] = "corvane-check.exe";
 
+// A name this many letters off the settings file's is taken for a slip of the keyboard.
+constexpr int near_miss_letters = 2;
+
 fs::path path_of(const std::string& utf8) {
     return fs::path(std::u8string(utf8.begin(), utf8.end()));
 }
@@ -24,9 +27,39 @@ std::string utf8_of(const fs::path& path) {
     return std::string(text.begin(), text.end());
 }
 
+// A name's stem without the marks a copy gets: "aimingsets (1)" from a browser's second
+// download, "aimingsets - copy" or "copy of aimingsets" from Explorer (in any language: the
+// words after " - " go). Folded to lower case already.
+std::string without_copy_marks(std::string stem) {
+    for (bool changed = true; changed;) {
+        changed = false;
+        const std::size_t open = stem.rfind('(');
+        if (!stem.empty() && stem.back() == ')' && open != std::string::npos &&
+            stem.find_first_not_of("0123456789", open + 1) == stem.size() - 1) {
+            stem.erase(open);
+            changed = true;
+        }
+        while (!stem.empty() && stem.back() == ' ') {
+            stem.pop_back();
+            changed = true;
+        }
+        const std::size_t dash = stem.find(" - ");
+        if (dash != std::string::npos) {
+            stem.erase(dash);
+            changed = true;
+        }
+        if (stem.compare(0, 5, "copy ") == 0 && stem.find(" of ") != std::string::npos) {
+            stem.erase(0, stem.find(" of ") + 4); // "copy of x", "copy (2) of x"
+            changed = true;
+        }
+    }
+    return stem;
+}
+
 // How a name in a folder relates to the settings file's, if at all: the same name, the same
-// name in other capitals, or the same start with an extension added or changed
-// ("aimingSets.dat.txt", "aimingSets.txt", "aimingSets").
+// name in other capitals, or a near miss: the name with an extension added or changed
+// ("aimingSets.dat.txt", "aimingSets.txt", "aimingSets.dat.dat"), a copy's name
+// ("aimingSets (1).dat"), or a spelling one or two letters off ("aimingSet.dat"), in any case.
 bool near_settings_name(const std::string& name, settings_found_as& how) {
     const std::string wanted = plugin::settings_file_name;
     if (name == wanted) {
@@ -38,9 +71,9 @@ bool near_settings_name(const std::string& name, settings_found_as& how) {
         how = settings_found_as::other_case;
         return true;
     }
-    const std::string stem = folded_wanted.substr(0, folded_wanted.rfind('.'));
-    if (folded.compare(0, stem.size(), stem) != 0) return false;
-    if (folded.size() != stem.size() && folded[stem.size()] != '.') return false;
+    const std::string wanted_stem = folded_wanted.substr(0, folded_wanted.find('.'));
+    const std::string stem = without_copy_marks(folded.substr(0, folded.find('.')));
+    if (stem.empty() || edit_distance(stem, wanted_stem) > near_miss_letters) return false;
     how = settings_found_as::other_name;
     return true;
 }
@@ -70,6 +103,21 @@ bool is_folder(const fs::directory_entry& entry) {
 
 std::string path_in(const std::string& folder, const std::string& name) {
     return utf8_of(path_of(folder) / path_of(name));
+}
+
+std::string not_read_until(const settings_candidate& found) {
+    const std::string name = plugin::settings_file_name;
+    if (found.how != settings_found_as::in_subfolder) return "it is renamed to " + name;
+    const std::string file = utf8_of(path_of(found.path).filename());
+    return "it is moved up into the folder that holds corvane.dll" +
+           (file == name ? std::string() : " and renamed to " + name);
+}
+
+path_kind kind_of_path(const std::string& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path_of(path), error);
+    if (fs::is_directory(status)) return path_kind::folder;
+    return fs::exists(status) ? path_kind::file : path_kind::missing;
 }
 
 std::vector<settings_candidate> look_for_settings(const std::string& folder) {
@@ -107,26 +155,30 @@ std::string missing_settings_text(const std::string& folder,
         text += "  Found " + candidate.shown + ": ";
         switch (candidate.how) {
         case settings_found_as::exact:
-            text += "this is the file the module reads.\n";
+            text += "this is the file corvane reads.\n";
             break;
         case settings_found_as::other_case:
-            text += "the same name with other capitals. Windows does not mind, but rename it to " +
-                    name + " to be sure.\n";
+            text += "the same name with other capitals. Where capitals matter, as here, corvane "
+                    "will not read it: rename it to " +
+                    name + ".\n";
             break;
         case settings_found_as::other_name:
-            text += "the module looks for " + name +
+            text += "corvane looks for " + name +
                     " exactly, so it will not read this file. Rename it to " + name +
                     " (if Windows hides the ends of file names, turn on \"File name extensions\" "
                     "in Explorer's View menu to see the whole name).\n";
             break;
         case settings_found_as::in_subfolder:
-            text += "it is in a folder below, and the module only looks in the folder that holds "
-                    "corvane.dll. Move it up into that folder.\n";
+            text += "it is in a folder below, and corvane only looks in the folder that holds "
+                    "corvane.dll. Move it up into that folder" +
+                    (utf8_of(path_of(candidate.path).filename()) == name
+                         ? std::string(".\n")
+                         : " and rename it to " + name + ".\n");
             break;
         }
     }
     if (found.empty())
-        text += "  The module reads its settings from " + name +
+        text += "  corvane reads its settings from " + name +
                 " in the folder that holds corvane.dll. Put your file there, or write a starter "
                 "file with:\n    corvane-check --template " +
                 name + "\n";

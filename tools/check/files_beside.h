@@ -12,7 +12,8 @@ namespace check {
 enum class settings_found_as {
     exact,        // aimingSets.dat, where the module looks
     other_case,   // the same name with other capitals, on a system where that matters
-    other_name,   // aimingSets.dat.txt, aimingSets.txt...: the editor changed the name
+    other_name,   // aimingSets.dat.txt, aimingSets (1).dat, aimingSet.dat...: a name corvane
+                  // does not look for, given by an editor, a browser, Explorer or a slip
     in_subfolder, // in a folder below, where the module does not look
 };
 
@@ -28,6 +29,15 @@ std::vector<settings_candidate> look_for_settings(const std::string& folder);
 
 // `name` in `folder`, with the system's separator; UTF-8.
 std::string path_in(const std::string& folder, const std::string& name);
+
+// What has to happen before corvane reads a file found other than exactly where it looks:
+// "it is renamed to aimingSets.dat", "it is moved up into the folder that holds corvane.dll".
+std::string not_read_until(const settings_candidate& found);
+
+// What a name given on the command line is, so a player is told "not found" or "a folder"
+// rather than a system's message.
+enum class path_kind { missing, folder, file };
+path_kind kind_of_path(const std::string& path);
 
 // Plain words for a folder without the exact name: what was found instead, and what to do.
 std::string missing_settings_text(const std::string& folder,

@@ -112,6 +112,7 @@ json game_json(const game_build& build) {
 std::string json_report(const check_result& result, const std::vector<game_build>& games) {
     json doc = {{"file", result.file}, {"readable", result.readable}};
     if (!result.readable) doc["error"] = result.error;
+    if (!result.not_read_until.empty()) doc["not_read_until"] = result.not_read_until;
     doc["exit_status"] = result.exit_status();
     if (result.readable) {
         doc["lines_read"] = result.lines_read;

@@ -20,6 +20,7 @@ const char* conversion(plugin::line_kind kind, int index) {
 
 line_layout lay_out(plugin::line_kind kind, const std::string& text) {
     line_layout layout;
+    layout.values.reserve(static_cast<std::size_t>(plugin::values_wanted(kind)));
     const char* const s = text.c_str();
     std::size_t p = skip_blanks(text, 0);
     if (plugin::has_label(kind) && p < text.size()) {
@@ -29,6 +30,15 @@ line_layout lay_out(plugin::line_kind kind, const std::string& text) {
     }
     for (int i = 0; i < plugin::values_wanted(kind); ++i) {
         p = skip_blanks(text, p);
+        if (p == text.size()) break;
+        // A plain number, as almost every value is, ends where its word ends; scanf is asked
+        // only about the rest.
+        const bool integer = i == 0 && plugin::starts_with_integer(kind);
+        if (const char* const end = plugin::plain_number_end(s + p, integer)) {
+            layout.values.push_back({p, static_cast<std::size_t>(end - s)});
+            p = static_cast<std::size_t>(end - s);
+            continue;
+        }
         int used = 0, whole = 0;
         float real = 0;
         const char* const format = conversion(kind, i);

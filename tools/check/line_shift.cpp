@@ -43,19 +43,48 @@ const std::vector<std::string>& starter_marks() {
     return marks;
 }
 
+// Whether text[begin, end) is `mark` but for capitals (the mark is lower case already). Compared
+// in place: this runs for every line of every file checked.
+bool is_mark(const std::string& mark, const std::string& text, std::size_t begin, std::size_t end) {
+    if (end - begin != mark.size()) return false;
+    for (std::size_t i = 0; i < mark.size(); ++i)
+        if (lower_ascii(text[begin + i]) != mark[i]) return false;
+    return true;
+}
+
+// The starter lines that carry a mark, each with the kind of its mark: most lines of a file are
+// compared with these few.
+struct starter_mark {
+    int line;
+    bool label; // a label, else a heading's whole text
+    const std::string* mark;
+};
+
+const std::vector<starter_mark>& marked_starter_lines() {
+    static const std::vector<starter_mark> lines = [] {
+        std::vector<starter_mark> list;
+        const std::vector<std::string>& marks = starter_marks();
+        for (std::size_t i = 0; i < marks.size(); ++i) {
+            const line_kind kind = plugin::settings_positions[i].kind;
+            if (marks[i].empty() || (!plugin::has_label(kind) && kind != line_kind::ignored))
+                continue;
+            list.push_back({static_cast<int>(i) + 1, plugin::has_label(kind), &marks[i]});
+        }
+        return list;
+    }();
+    return lines;
+}
+
 // The starter line whose mark the text carries, or 0. A labelled starter line is known by the
 // text's first word, a heading by its whole text.
 int starter_line_of(const std::string& text) {
-    const std::string first = mark_of(line_kind::aim_row, text);
-    const std::string whole = mark_of(line_kind::ignored, text);
-    const std::vector<std::string>& marks = starter_marks();
-    for (std::size_t i = 0; i < marks.size(); ++i) {
-        const line_kind kind = plugin::settings_positions[i].kind;
-        if (marks[i].empty()) continue;
-        if ((plugin::has_label(kind) && marks[i] == first) ||
-            (kind == line_kind::ignored && marks[i] == whole))
-            return static_cast<int>(i) + 1;
-    }
+    const std::size_t begin = skip_blanks(text, 0);
+    const std::size_t first_end = word_end(text, begin);
+    std::size_t end = text.size();
+    while (end > begin && plugin::is_blank(text[end - 1]))
+        --end;
+    for (const starter_mark& m : marked_starter_lines())
+        if (is_mark(*m.mark, text, begin, m.label ? first_end : end)) return m.line;
     return 0;
 }
 
@@ -106,6 +135,16 @@ void explain_line_shift(check_result& result) {
         if (report.state != line_state::past_end && starter_line_of(report.text) != 0)
             warning.hint = "see line " + std::to_string(shift.line) + " first";
     }
+    // The lines most likely missing are the starter file's from this place on: shown as they
+    // are there, so the player can paste them back.
+    std::string put_back = " Remove the extra line";
+    if (lost) {
+        put_back = std::string(" Put the missing line") + (missing == 1 ? "" : "s") +
+                   " back above line " + std::to_string(shift.line) + "; the starter file has " +
+                   (missing == 1 ? "there: " : "there, line by line: ");
+        for (int i = 0; i < missing; ++i)
+            put_back += (i ? ", " : "") + quoted(starter_line(shift.line + i));
+    }
     const check_warning warning = {
         shift.line, warning_code::line_shifted,
         "line " + std::to_string(shift.line) + " holds what the starter file puts on line " +
@@ -113,7 +152,7 @@ void explain_line_shift(check_result& result) {
             (lost ? "missing" : "extra") + " above",
         "every line is read by its place, so from here on each line's values land " +
             (std::abs(missing) == 1 ? std::string("one line") : lines_count(std::abs(missing))) +
-            (lost ? " too early. Put the missing line back" : " too late. Remove the extra line") +
+            (lost ? " too early." : " too late.") + put_back +
             " (corvane-check --template FILE writes the starter file to compare with)"};
     const auto at = std::find_if(result.warnings.begin(), result.warnings.end(),
                                  [&](const check_warning& w) { return w.line >= shift.line; });

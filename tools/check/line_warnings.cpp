@@ -2,6 +2,7 @@
 
 #include "tools/check/check_text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -13,6 +14,8 @@ using plugin::line_kind;
 namespace {
 
 constexpr char utf8_mark[] = "\xEF\xBB\xBF";
+
+constexpr char reload_hint[] = "write 1 (on) or 0 (off) after the label";
 
 bool is_number_word(const std::string& word) {
     return plugin::is_number_word(word.data(), word.data() + word.size());
@@ -60,7 +63,7 @@ void line_checker::check(position_report& report, plugin::line_read read, const 
     if (kind_ == line_kind::reload_flag && values.count >= 1 && values.integer != 0)
         note(warning_code::reload_every_frame,
              "reloading every frame is on (" + std::to_string(values.integer) +
-                 "): the module reads this file again on every frame",
+                 "): corvane reads this file again on every frame",
              "fine while tuning, then set it to 0. While it is on, every change you save takes "
              "effect on the next frame, weapon offsets included; a weapon type you take out of "
              "the file keeps its last offset until the game is restarted");
@@ -88,12 +91,13 @@ void line_checker::check_encoding(const std::string& raw) {
         note(warning_code::utf16_file,
              std::string("the file is saved as UTF-16 (Unicode") +
                  (result_.encoding == plugin::settings_encoding::utf16_be ? ", big-endian" : "") +
-                 "): the module reads the text it holds; a letter outside ASCII reads as '?', "
+                 "): corvane reads the text it holds; a letter outside ASCII reads as '?', "
                  "which a label or a comment may hold",
              "fine as it is: UTF-8, ANSI and Unicode all work");
     else if (raw.rfind(utf8_mark, 0) == 0)
         note(warning_code::byte_order_mark,
-             "the file starts with a UTF-8 byte-order mark, which becomes part of line 1's label",
+             "the file starts with a mark some editors put at the start of a file (Notepad's "
+             "\"UTF-8 with BOM\"), which becomes part of line 1's label",
              "harmless while line 1 starts with a label, as it should");
 }
 
@@ -103,14 +107,19 @@ void line_checker::check_value_spelling() {
     const plugin::line_values& values = report_->values;
     for (std::size_t i = 0; i < layout_.values.size(); ++i) {
         const span v = layout_.values[i];
+        const bool integer = i == 0 && plugin::starts_with_integer(kind_);
+        const bool cut = cut_short(text, v.end);
+        // A whole plain number, as almost every value is, needs nothing more.
+        if (!cut && !(i == 0 && kind_ == line_kind::weapon) &&
+            (integer || std::isfinite(values.floats[float_index(i)])))
+            continue;
         const std::string word = text_of(text, {v.begin, word_end(text, v.begin)});
         const std::string read = text_of(text, v);
-        const bool integer = i == 0 && plugin::starts_with_integer(kind_);
         if (i == 0 && kind_ == line_kind::weapon) {
             check_weapon_type(word, read, v.end);
             continue;
         }
-        if (cut_short(text, v.end)) {
+        if (cut) {
             const std::string value = integer ? std::to_string(values.integer)
                                               : format_float(values.floats[float_index(i)]);
             std::string hint = "write each value as a plain number, with blanks between";
@@ -120,7 +129,7 @@ void line_checker::check_value_spelling() {
                     if (c == ',') c = '.';
                 hint = "write decimals with a point: " + fixed;
             } else if (integer) {
-                hint = "line 1 takes a whole number: 0 or 1";
+                hint = std::string("line 1 takes a whole number: ") + reload_hint;
             }
             const std::string rest = quoted(word.substr(read.size()));
             const bool next_value_there =
@@ -204,7 +213,7 @@ int line_checker::float_index(std::size_t value_index) const {
                                       : static_cast<int>(value_index);
 }
 
-// What to do about a finding the module's own rules made.
+// What to do about a finding corvane's own rules made.
 std::string line_checker::hint_for(const plugin::settings_finding& finding) const {
     switch (finding.code) {
     case warning_code::overlong_line:
@@ -226,7 +235,9 @@ std::string line_checker::hint_for(const plugin::settings_finding& finding) cons
     case warning_code::past_end:
         return finding.severity == finding_severity::note
                    ? "fine if you need no more weapons; blank lines keep the file whole"
-                   : "the file needs all 31 lines: see corvane-check --template";
+                   : "the file needs all 31 lines. Line " + std::to_string(line_) +
+                         " of the starter file, to paste back: " + quoted(starter_line(line_)) +
+                         " (corvane-check --template FILE writes the whole starter file)";
     default:
         return "";
     }
@@ -245,9 +256,14 @@ std::string line_checker::word_from(std::size_t p) const {
 }
 
 // The word where parsing stopped (empty at the end of the line); `cut` when it is the rest of a
-// number that stopped inside its word, which a warning of its own explains.
+// number that stopped inside its word and a warning of this line, shown above, explains it.
 std::string line_checker::stopper(bool& cut) const {
-    cut = !layout_.values.empty() && cut_short(report_->text, layout_.stop);
+    cut =
+        !layout_.values.empty() && cut_short(report_->text, layout_.values.back().end) &&
+        std::any_of(result_.warnings.begin(), result_.warnings.end(), [&](const check_warning& w) {
+            return w.line == line_ && (w.code == warning_code::partly_read ||
+                                       w.code == warning_code::weapon_type_spelling);
+        });
     return word_from(layout_.stop);
 }
 
@@ -259,6 +275,9 @@ std::string line_checker::missing_values_hint() const {
     if (!layout_.has_label)
         return "the line is empty: it needs a label and " + plural(wanted, "value", "values");
     if (cut) return "a number was cut short: see the warning above";
+    if (kind_ == line_kind::reload_flag)
+        return (stop_word.empty() ? std::string() : quoted(stop_word) + " is not a number: ") +
+               reload_hint;
     if (!stop_word.empty()) {
         std::string hint = quoted(stop_word) + " is not a number";
         if (count == 0 && !is_number_word(stop_word))
@@ -266,7 +285,6 @@ std::string line_checker::missing_values_hint() const {
                     stop_word + "'";
         return hint;
     }
-    if (count == 0 && kind_ == line_kind::reload_flag) return "write 0 or 1 after the label";
     if (kind_ == line_kind::aim_row)
         return "fine if you mean to keep the game's own values for the rest; else add " +
                plural(wanted - count, "value", "values") + " after the last one";
@@ -281,7 +299,9 @@ std::string line_checker::weapon_incomplete_hint() const {
         return "weapon lines have no label: start with the weapon type, then x, y and z "
                "(e.g. '22 0.5 0.2 0.1')";
     if (cut) return "a number was cut short: see the warning above";
-    if (!stop_word.empty()) return quoted(stop_word) + " is not a number";
+    if (!stop_word.empty())
+        return quoted(stop_word) + " stands where a number belongs: give all four, weapon type, " +
+               "x, y and z, before any words of your own";
     return "give all four: weapon type, x, y, z";
 }
 

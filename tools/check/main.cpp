@@ -1,9 +1,9 @@
 // corvane-check: explains a settings file the way the module reads it.
 #include "tools/check/settings_check.h"
+#include "tools/check/surroundings.h"
 
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    return check::run_check_program(std::vector<std::string>(argv + 1, argv + argc), stdout,
-                                    stderr);
+    return check::run_check_program(check::program_arguments(argc, argv), stdout, stderr);
 }

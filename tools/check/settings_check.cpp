@@ -28,11 +28,46 @@ const char* warning_name(warning_code code) {
 }
 
 int check_result::exit_status() const {
-    if (!readable) return 2;
+    if (!readable || !not_read_until.empty()) return 2;
     return warnings.empty() ? 0 : 1;
 }
 
 namespace {
+
+// Counts what tells a text file from another kind: NUL bytes, which no editor writes into
+// text, and control characters, which only a program, a picture or an archive is full of.
+struct byte_counts {
+    std::size_t total = 0, nul = 0, control = 0;
+
+    void add(const char* line, std::size_t length) {
+        total += length;
+        for (std::size_t i = 0; i < length; ++i) {
+            const unsigned char c = static_cast<unsigned char>(line[i]);
+            if (c == 0)
+                ++nul;
+            else if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c == 0x7F)
+                ++control;
+        }
+    }
+    // A quarter of the bytes is far beyond any text: a stray control character is one in
+    // thousands.
+    bool not_text() const { return nul > 0 || control * 4 > total; }
+};
+
+// A file that is not text gets one finding that says so, in place of a finding for each of
+// its 31 lines, which would all come from the same cause.
+void say_not_text(check_result& result, const byte_counts& bytes) {
+    result.warnings.clear();
+    result.notes.clear();
+    result.warnings.push_back(
+        {1, warning_code::not_text,
+         std::string("this is not a text file: it holds ") +
+             (bytes.nul ? "NUL bytes" : "many characters no editor shows") +
+             ", as a program, a picture or an archive does. corvane reads it as text anyway "
+             "and takes whatever numbers it finds, as shown above",
+         "take aimingSets.dat from the zip again, or write a fresh one with corvane-check "
+         "--template FILE, then copy your own values over"});
+}
 
 std::string describe_takes(const position_report& report, const check_result& result) {
     const plugin::line_values& v = report.values;
@@ -90,6 +125,7 @@ check_result check_settings_stream(plugin::settings_reader& reader, const std::s
     result.encoding = reader.encoding();
     line_checker checker(result);
     char buffer[plugin::line_buffer_size];
+    byte_counts bytes;
     int first_missing = 0;
     for (const plugin::settings_position& position : plugin::settings_positions) {
         position_report report;
@@ -105,6 +141,7 @@ check_result check_settings_stream(plugin::settings_reader& reader, const std::s
             if (!first_missing) first_missing = position.line;
         } else {
             ++result.lines_read;
+            bytes.add(buffer, reader.last_length());
             report.state =
                 got == plugin::line_read::overlong ? line_state::overlong : line_state::read;
             report.text = without_line_end(buffer);
@@ -118,6 +155,7 @@ check_result check_settings_stream(plugin::settings_reader& reader, const std::s
     if (!first_missing) {
         int after = 0, first_with_text = 0;
         while (reader.read_line(buffer) != plugin::line_read::absent) {
+            bytes.add(buffer, reader.last_length());
             ++after;
             if (!plugin::is_blank_line(buffer)) {
                 ++result.extra_lines;
@@ -129,11 +167,14 @@ check_result check_settings_stream(plugin::settings_reader& reader, const std::s
                 {first_with_text, warning_code::extra_lines,
                  plural(result.extra_lines, "line", "lines") + " after line 31 " +
                      (result.extra_lines == 1 ? "holds" : "hold") +
-                     " text that the module never reads",
-                 "the module reads exactly 31 lines, each by its place: was a line added "
+                     " text that corvane never reads",
+                 "corvane reads exactly 31 lines, each by its place: was a line added "
                  "above? (weapons go on lines 16 to 31)"});
     }
-    explain_line_shift(result);
+    if (bytes.not_text())
+        say_not_text(result, bytes);
+    else
+        explain_line_shift(result);
     for (position_report& report : result.positions)
         report.takes = describe_takes(report, result);
     return result;

@@ -1,5 +1,5 @@
-// corvane-check: tells a player what the module will do with their settings file, line by line,
-// with a warning wherever the module would surprise them and a note for what they did on purpose.
+// corvane-check: tells a player what corvane will do with their settings file, line by line,
+// with a warning wherever corvane would surprise them and a note for what they did on purpose.
 // It reads the file with the module's own line reader, parser and findings
 // (plugin/settings_parser.h, plugin/settings_findings.h), so it cannot disagree with the module.
 #pragma once
@@ -66,8 +66,13 @@ struct check_result {
     std::int32_t reload_each_frame = 0;
     int lines_read = 0;  // positions the file reached (at most 31)
     int extra_lines = 0; // lines after line 31 that hold text
+    // Set when corvane will not read this file where it lies (a misnamed file, or one in a folder
+    // below): what has to happen first, "it is renamed to aimingSets.dat". Such a file is never
+    // called clean, whatever it holds.
+    std::string not_read_until;
 
-    // 0: reads cleanly (notes or not); 1: read, with warnings; 2: could not be read.
+    // 0: reads cleanly (notes or not); 1: read, with warnings; 2: could not be read, or corvane
+    // will not read it where it lies.
     int exit_status() const;
 };
 
@@ -89,6 +94,10 @@ std::string aim_points_svg(const check_result& result);
 
 // A complete starter settings file that checks cleanly.
 const char* settings_template();
+
+// Line `line` (1 to 31) of the starter file, without its line end: what a player can paste back
+// where a line is missing.
+std::string starter_line(int line);
 
 // The whole command line:
 //   corvane-check [--json] [--svg OUT.svg] [--game GAME.exe] [FILE] | --template [FILE] |

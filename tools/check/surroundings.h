@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace check {
 
@@ -29,8 +30,40 @@ const surroundings& system_surroundings();
 // named in any script works whatever the system's code page.
 std::FILE* open_utf8(const std::string& path, const char* mode);
 
+// Why a new file was not written. The player is told which, in words of their own
+// (write_failure_text in command.cpp), so they know where to go next.
+enum class write_failure {
+    none,           // written
+    exists,         // a file (or folder) of that name is there: it is left as it is
+    folder_missing, // the folder the name points into does not exist
+    not_allowed,    // the folder is read-only or protected
+    disk_full,      // the disk is full (what was created is removed again)
+    other,
+};
+
+// Creates the file `path` (UTF-8) and writes `content` into it, only when nothing of that name
+// exists: the test and the creation are one step, so no file is ever written over, whatever it
+// is. A file it created but could not fill is removed again.
+write_failure write_new_file(const std::string& path, const std::string& content);
+
+// The command line's arguments as UTF-8, the program's name left out. On Windows they are taken
+// from the wide command line, since `argv` holds them in the ANSI code page, which cannot spell
+// every folder's name.
+std::vector<std::string> program_arguments(int argc, char** argv);
+
 // Makes the console show the UTF-8 the checker prints (Windows' console starts in another code
-// page); elsewhere nothing to do.
-void use_utf8_console();
+// page) while it lives, and puts the console's own code page back when it ends; elsewhere
+// nothing to do.
+class utf8_console {
+  public:
+    utf8_console();
+    ~utf8_console();
+    utf8_console(const utf8_console&) = delete;
+    utf8_console& operator=(const utf8_console&) = delete;
+
+  private:
+    // The code page to put back; 0: none to put back. Only Windows has one.
+    [[maybe_unused]] unsigned previous_ = 0;
+};
 
 } // namespace check

@@ -2,8 +2,11 @@
 // folder from /proc, and no console window of its own to keep open.
 #include "tools/check/surroundings.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -38,6 +41,49 @@ std::FILE* open_utf8(const std::string& path, const char* mode) {
     return std::fopen(path.c_str(), mode);
 }
 
-void use_utf8_console() {}
+write_failure write_new_file(const std::string& path, const std::string& content) {
+    const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (file < 0) {
+        switch (errno) {
+        case EEXIST:
+        case EISDIR:
+            return write_failure::exists;
+        case ENOENT:
+        case ENOTDIR:
+            return write_failure::folder_missing;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return write_failure::not_allowed;
+        case ENOSPC:
+        case EDQUOT:
+            return write_failure::disk_full;
+        default:
+            return write_failure::other;
+        }
+    }
+    std::size_t done = 0;
+    int error = 0;
+    while (done < content.size()) {
+        const ssize_t n = ::write(file, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::close(file) != 0 && error == 0) error = errno;
+    if (error == 0) return write_failure::none;
+    ::unlink(path.c_str()); // created here a moment ago: nobody else's file
+    return error == ENOSPC || error == EDQUOT ? write_failure::disk_full : write_failure::other;
+}
+
+std::vector<std::string> program_arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
+utf8_console::utf8_console() = default;
+utf8_console::~utf8_console() = default;
 
 } // namespace check

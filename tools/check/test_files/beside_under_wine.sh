@@ -32,8 +32,11 @@ says 'game.exe' || fail "beside the sample: the program beside it is not reporte
 mv "$dir/aimingSets.dat" "$dir/aimingSets.dat.txt"
 check
 [ $status = 2 ] || fail "saved as .txt: exit status $status, not 2"
-says "Found aimingSets.dat.txt: the module looks for aimingSets.dat exactly" ||
+says "Found aimingSets.dat.txt: corvane looks for aimingSets.dat exactly" ||
     fail "saved as .txt: the mistake is not named"
+says "clean" && fail "saved as .txt: called clean"
+grep -v '^$' "$root/text" | tail -n 1 | grep -qF "until it is renamed to aimingSets.dat." ||
+    fail "saved as .txt: the last line does not say that corvane will not read it"
 
 rm "$dir/aimingSets.dat.txt"
 check
