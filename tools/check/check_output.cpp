@@ -112,6 +112,7 @@ std::string text_report(const check_result& result) {
                   hex_address(address);
         out += row + "\n";
     }
+    out += named_lines_text(result);
     const auto list = [&out](const char* heading, const std::vector<check_warning>& findings) {
         out += heading;
         for (const check_warning& finding : findings) {
