@@ -113,8 +113,10 @@ std::string hint_for(const named_line_report& line) {
         if (!line.suggestion.empty()) return did_you_mean;
         const std::string name = line.name();
         if (plugin::is_number_word(name.data(), name.data() + name.size()))
-            return "weapon lines go on lines 16 to 31; below them corvane reads only named "
-                   "lines, such as 'key_toggle Q'. Was a line added above?";
+            return "weapon lines go on lines " + std::to_string(plugin::named_among_weapons) +
+                   " to " + std::to_string(plugin::settings_line_count) +
+                   "; below them corvane reads only named lines, such as 'key_toggle Q'. Was a "
+                   "line added above?";
         return "the settings a named line can give: " + joined(setting_names());
     }
     case named_problem::no_value:
@@ -155,7 +157,8 @@ void add_findings(const named_line_report& line, check_result& result) {
                                 quoted(line.name()) +
                                     " among the weapon lines is read as a named line: it adds no "
                                     "weapon",
-                                "fine as it is; named lines usually go below line 31",
+                                "fine as it is; named lines usually go below line " +
+                                    std::to_string(plugin::settings_line_count),
                                 named_code::among_weapon_lines});
     }
 }
@@ -277,8 +280,9 @@ void check_named_lines(plugin::settings_reader& reader, check_result& result) {
                  (named.lines_past_limit == 1 ? "holds" : "hold") +
                  " text that corvane does not read",
              "corvane reads named lines up to line " + std::to_string(plugin::named_last_line) +
-                 ", 64 lines after line 31, so that a reload stays quick: move the ones you "
-                 "need higher up"});
+                 ", " + std::to_string(plugin::named_last_line - plugin::settings_line_count) +
+                 " lines after line " + std::to_string(plugin::settings_line_count) +
+                 ", so that a reload stays quick: move the ones you need higher up"});
     std::stable_sort(result.warnings.begin(), result.warnings.end(), by_line);
     std::stable_sort(result.notes.begin(), result.notes.end(), by_line);
 }
