@@ -272,6 +272,27 @@ TEST(named_lines_text, starter_file_with_its_named_lines_commented_out_or_on_che
     }
 }
 
+// A line added above moves every line down, so a weapon line may end up below the weapon lines:
+// the shift is named as the likely cause there, but not for a named line's own value or repeat.
+TEST(named_lines_text, a_shift_above_explains_a_weapon_line_pushed_down_but_no_named_value) {
+    std::string content = file_with(
+        {{31, "40 1 1 1"}, {32, "swing_ms 5000"}, {33, "key_toggle Q"}, {34, "key_toggle E"}});
+    std::size_t after_line_5 = 0;
+    for (int line = 1; line <= 5; ++line)
+        after_line_5 = content.find("\r\n", after_line_5) + 2;
+    content.insert(after_line_5, "my_value 2.0\r\n"); // every later line moves down one
+    const check::check_result result = checked(content);
+    std::map<std::string, bool> explained;
+    for (const check::check_warning& w : result.warnings)
+        explained[check::finding_name(w)] =
+            w.message.find("likely because of the extra line") != std::string::npos;
+    const std::map<std::string, bool> expected = {
+        {"line_shifted", false},      {"missing_values", true},      {"weapon_incomplete", true},
+        {"named_unknown_name", true}, {"named_out_of_range", false}, {"named_repeat", false},
+    };
+    EXPECT_EQ(explained, expected) << check::text_report(result);
+}
+
 TEST(closest_name, offers_a_name_only_when_it_is_a_likely_slip) {
     const std::vector<std::string> names = {"key_normal", "key_mirrored", "swing_ms", "F2", "F3"};
     const std::pair<const char*, const char*> cases[] = {
