@@ -173,6 +173,20 @@ void offer(plugin::named_reading& reading, int line_number, const std::string& t
     result.named.lines.push_back(std::move(line));
 }
 
+// A weapon line whose first word is a setting's name misspelt: a named line meant here, which
+// the weapon-line warning alone would not explain.
+void suggest_on_weapon_line(const position_report& report, check_result& result) {
+    const std::size_t begin = skip_blanks(report.text, 0);
+    const std::string word = report.text.substr(begin, word_end(report.text, begin) - begin);
+    const std::string meant = closest_name(word, setting_names());
+    if (meant.empty()) return;
+    for (check_warning& warning : result.warnings)
+        if (warning.line == report.position->line &&
+            warning.code == warning_code::weapon_incomplete && warning.named == named_code::none)
+            warning.hint = "did you mean " + quoted(meant) +
+                           "? A named line among the weapon lines is read as one";
+}
+
 bool by_line(const check_warning& a, const check_warning& b) {
     return a.line < b.line;
 }
@@ -252,10 +266,15 @@ std::string closest_name(const std::string& word, const std::vector<std::string>
 void check_named_lines(plugin::settings_reader& reader, check_result& result) {
     named_lines_check& named = result.named;
     plugin::named_reading reading;
-    for (const position_report& report : result.positions)
-        if (report.state != line_state::past_end &&
-            report.position->line >= plugin::named_among_weapons)
+    for (const position_report& report : result.positions) {
+        if (report.state == line_state::past_end ||
+            report.position->line < plugin::named_among_weapons)
+            continue;
+        if (plugin::is_named_line(report.position->line, report.text.c_str()))
             offer(reading, report.position->line, report.text, result);
+        else
+            suggest_on_weapon_line(report, result);
+    }
     if (result.lines_read == plugin::settings_line_count) {
         char buffer[plugin::line_buffer_size];
         for (int line = plugin::settings_line_count + 1;
