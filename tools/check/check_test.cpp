@@ -194,7 +194,7 @@ std::vector<file_case> file_cases() {
          }(),
          {}},
         {"weapon_line_after_line_31",
-         join(template_lines()) + "\n40 1 1 1\n",
+         first_lines(31) + "\n40 1 1 1\n",
          {{33, {}, "'40' is not a setting corvane knows", check::named_code::unknown_name}}},
         {"blank_lines_after_line_31_are_fine", join(template_lines()) + "\n \n", {}},
         {"byte_order_mark",
@@ -254,6 +254,7 @@ std::vector<file_case> file_cases() {
         {"line_added_pushes_a_weapon_past_line_31",
          [] {
              std::vector<std::string> lines = template_lines();
+             lines.resize(31); // the weapon lines end the file
              lines.back() = "40 1 1 1";
              lines.insert(lines.begin() + 5, "my_value 2.0");
              return join(lines);
