@@ -3,9 +3,11 @@
 // report, the JSON report and the aim-point picture.
 //
 // Stops (and so fails the run) on any crash or sanitizer report, on a JSON report that does not
-// parse, and on any line whose laid-out value spans differ in number from the values the
-// module's own parser took from it (the checker would then quote or point at the wrong words).
+// parse, on a named line reported out of place or wider than the report allows, and on any line
+// whose laid-out value spans differ in number from the values the module's own parser took from
+// it (the checker would then quote or point at the wrong words).
 #include "plugin/settings_reader.h"
+#include "tools/check/check_text.h"
 #include "tools/check/line_layout.h"
 #include "tools/check/settings_check.h"
 
@@ -40,6 +42,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const check::line_layout layout = check::lay_out(report.position->kind, report.text);
         if (static_cast<int>(layout.values.size()) != report.values.count)
             fail("the layout and the module's parser disagree on the values", &report);
+    }
+
+    // Named lines are where the module reads them, in file order, and their part of the report
+    // fits 80 columns whatever the lines hold.
+    int previous = 0;
+    for (const check::named_line_report& line : result.named.lines) {
+        if (line.read.line <= previous || line.read.line < plugin::named_among_weapons ||
+            line.read.line > plugin::named_last_line)
+            fail("a named line out of place or out of order");
+        previous = line.read.line;
+    }
+    const std::string named = check::named_lines_text(result);
+    for (std::size_t at = 0, end; at < named.size(); at = end + 1) {
+        end = named.find('\n', at);
+        if (end == std::string::npos) end = named.size();
+        if (check::columns(named.substr(at, end - at)) > 80)
+            fail("a line of the named lines' report is wider than 80 columns");
     }
 
     // The text report is made for what it may crash on; its words are the checker tests' job.

@@ -1,10 +1,9 @@
 // The module's once-per-frame work: the aim-mode keys and the live reload of the settings.
 #pragma once
 
-namespace plugin {
+#include "plugin/named_settings.h" // key_z, key_x
 
-inline constexpr int key_z = 0x5A; // normal aim
-inline constexpr int key_x = 0x58; // x offset times -3.0
+namespace plugin {
 
 // Z down: mode 0 (X is not asked). Else X down: mode 1. Else the mode stays. Then, while
 // reload_each_frame is non-zero, the settings file is loaded again.

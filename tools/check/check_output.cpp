@@ -162,6 +162,7 @@ std::string text_report(const check_result& result) {
         for (std::size_t i = 1; i < takes.size(); ++i)
             out += std::string(takes_at, ' ') + takes[i] + "\n";
     }
+    out += named_lines_text(result);
     const auto list = [&out](const char* heading, const std::vector<check_warning>& findings) {
         out += heading;
         for (const check_warning& finding : findings) {

@@ -63,7 +63,8 @@ class check_files : public test_folder {
 struct expected_warning {
     int line;
     warning_code code;
-    const char* says; // a piece of the message
+    const char* says;                                  // a piece of the message
+    check::named_code named = check::named_code::none; // a named line's finding instead of `code`
 };
 
 struct file_case {
@@ -213,9 +214,9 @@ std::vector<file_case> file_cases() {
              return join(lines, "\r\n");
          }(),
          {}},
-        {"text_after_line_31",
-         join(template_lines()) + "\n40 1 1 1\n",
-         {{33, warning_code::extra_lines, "1 line after line 31 holds text"}}},
+        {"weapon_line_after_line_31",
+         first_lines(31) + "\n40 1 1 1\n",
+         {{33, {}, "'40' is not a setting corvane knows", check::named_code::unknown_name}}},
         {"blank_lines_after_line_31_are_fine", join(template_lines()) + "\n \n", {}},
         {"byte_order_mark",
          "\xEF\xBB\xBF" + join(template_lines()),
@@ -274,6 +275,7 @@ std::vector<file_case> file_cases() {
         {"line_added_pushes_a_weapon_past_line_31",
          [] {
              std::vector<std::string> lines = template_lines();
+             lines.resize(31); // the weapon lines end the file
              lines.back() = "40 1 1 1";
              lines.insert(lines.begin() + 5, "my_value 2.0");
              return join(lines);
@@ -281,7 +283,11 @@ std::vector<file_case> file_cases() {
          {{7, warning_code::line_shifted, "a line seems to be extra above"},
           {11, warning_code::missing_values, "extra line above line 7"},
           {16, warning_code::weapon_incomplete, "extra line above line 7"},
-          {32, warning_code::extra_lines, "(likely because of the extra line above line 7)"}}},
+          {32,
+           {},
+           "'40' is not a setting corvane knows; the line sets nothing (likely because of the "
+           "extra line above line 7)",
+           check::named_code::unknown_name}}},
         {"two_lines_swapped_are_not_a_shift",
          edited({{3, template_lines()[3]}, {4, template_lines()[2]}}),
          {}},
@@ -312,9 +318,9 @@ TEST_P(check_file_cases, reports_exactly_these_warnings) {
                                     const std::vector<expected_warning>& expected) {
         std::vector<std::pair<int, std::string>> got, wanted;
         for (const auto& w : found)
-            got.emplace_back(w.line, check::warning_name(w.code));
+            got.emplace_back(w.line, check::finding_name(w));
         for (const auto& w : expected)
-            wanted.emplace_back(w.line, check::warning_name(w.code));
+            wanted.emplace_back(w.line, check::finding_name({w.line, w.code, "", "", w.named}));
         ASSERT_EQ(got, wanted) << check::text_report(result);
         for (std::size_t i = 0; i < expected.size(); ++i) {
             EXPECT_NE(found[i].message.find(expected[i].says), std::string::npos)

@@ -88,10 +88,56 @@ json findings_json(const std::vector<check_warning>& findings) {
     json list = json::array();
     for (const check_warning& finding : findings)
         list.push_back({{"line", finding.line},
-                        {"code", warning_name(finding.code)},
+                        {"code", finding_name(finding)},
                         {"message", finding.message},
                         {"hint", finding.hint}});
     return list;
+}
+
+// A named setting's value as tools want it: a key's virtual-key code, a button's bit, the
+// milliseconds, the factor.
+json named_value_json(const plugin::named_setting_row& row, const plugin::named_value& value) {
+    if (row.kind == plugin::named_kind::factor) return number(value.number);
+    return value.whole;
+}
+
+json named_line_json(const named_line_report& line, const check_result& result) {
+    const plugin::named_setting_row* const row = line.read.row;
+    json entry = {{"line", line.read.line},
+                  {"text", line.text},
+                  {"name", line.name()},
+                  {"value_text", line.value()},
+                  {"setting", row ? json(row->name) : json(nullptr)},
+                  {"counts", line.counts()}};
+    entry["sets"] = line.counts() ? json(row->description) : json(nullptr);
+    entry["value"] = line.counts() ? named_value_json(*row, line.read.value) : json(nullptr);
+    entry["value_shown"] = line.counts()
+                               ? json(plugin::named_value_display(*row, line.read.value).text)
+                               : json(nullptr);
+    if (!line.suggestion.empty()) entry["suggestion"] = line.suggestion;
+    std::vector<check_warning> warnings, notes;
+    for (const check_warning& w : result.warnings)
+        if (w.line == line.read.line && w.named != named_code::none) warnings.push_back(w);
+    for (const check_warning& n : result.notes)
+        if (n.line == line.read.line && n.named != named_code::none) notes.push_back(n);
+    entry["warnings"] = findings_json(warnings);
+    entry["notes"] = findings_json(notes);
+    return entry;
+}
+
+// Every named setting with the value in effect and the line that gave it (null: the default).
+json named_settings_json(const named_lines_check& named) {
+    json settings = json::object();
+    for (const plugin::named_setting_row& row : plugin::named_settings_table) {
+        const int index = static_cast<int>(row.setting);
+        const plugin::named_value& value = named.in_effect.value[index];
+        const int given_by = named.in_effect.given_by[index];
+        settings[row.name] = {{"value", named_value_json(row, value)},
+                              {"shown", plugin::named_value_display(row, value).text},
+                              {"line", given_by ? json(given_by) : json(nullptr)},
+                              {"sets", row.description}};
+    }
+    return settings;
 }
 
 json game_json(const game_build& build) {
@@ -124,6 +170,10 @@ std::string json_report(const check_result& result, const std::vector<game_build
         json& offsets = doc["weapon_offsets"] = json::array();
         for (const offset_entry& entry : result.offsets)
             offsets.push_back(offset_json(entry));
+        json& named = doc["named_lines"] = json::array();
+        for (const named_line_report& line : result.named.lines)
+            named.push_back(named_line_json(line, result));
+        doc["named_settings"] = named_settings_json(result.named);
         doc["warnings"] = findings_json(result.warnings);
         doc["notes"] = findings_json(result.notes);
     }

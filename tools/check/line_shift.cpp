@@ -127,6 +127,10 @@ void explain_line_shift(check_result& result) {
                               " line" + (std::abs(missing) == 1 ? "" : "s") + above + ")";
     for (check_warning& warning : result.warnings) {
         if (warning.line < shift.line) continue;
+        // A named line's value or repeat is its own; only a word taken for a name may be a
+        // weapon line pushed below the weapon lines.
+        if (warning.named != named_code::none && warning.named != named_code::unknown_name)
+            continue;
         warning.message += cause;
         // A line that carries another line's mark is the shift itself, not a mistake of its
         // own: the advice for the words in it would mislead.

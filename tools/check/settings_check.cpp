@@ -27,6 +27,11 @@ const char* warning_name(warning_code code) {
     return plugin::finding_name(code);
 }
 
+const char* finding_name(const check_warning& finding) {
+    return finding.named == named_code::none ? warning_name(finding.code)
+                                             : named_code_name(finding.named);
+}
+
 int check_result::exit_status() const {
     if (!readable || !not_read_until.empty()) return 2;
     return warnings.empty() ? 0 : 1;
@@ -98,6 +103,8 @@ std::string describe_takes(const position_report& report, const check_result& re
     case line_kind::weapon:
         if (!present) return "no entry";
         if (plugin::is_blank_line(report.text.c_str())) return "unused";
+        if (plugin::is_named_line(position.line, report.text.c_str()))
+            return "no entry: a named line";
         if (v.count < 4) return "no entry";
         for (const offset_entry& entry : result.offsets) {
             if (entry.line != position.line) continue;
@@ -152,29 +159,19 @@ check_result check_settings_stream(plugin::settings_reader& reader, const std::s
         result.positions.push_back(report);
         checker.check(result.positions.back(), got, buffer);
     }
+    std::vector<std::string> after_line_31; // as read, without their line ends
     if (!first_missing) {
-        int after = 0, first_with_text = 0;
         while (reader.read_line(buffer) != plugin::line_read::absent) {
             bytes.add(buffer, reader.last_length());
-            ++after;
-            if (!plugin::is_blank_line(buffer)) {
-                ++result.extra_lines;
-                if (!first_with_text) first_with_text = plugin::settings_line_count + after;
-            }
+            after_line_31.push_back(without_line_end(buffer));
         }
-        if (result.extra_lines)
-            result.warnings.push_back(
-                {first_with_text, warning_code::extra_lines,
-                 plural(result.extra_lines, "line", "lines") + " after line 31 " +
-                     (result.extra_lines == 1 ? "holds" : "hold") +
-                     " text that corvane never reads",
-                 "corvane reads exactly 31 lines, each by its place: was a line added "
-                 "above? (weapons go on lines 16 to 31)"});
     }
-    if (bytes.not_text())
+    if (bytes.not_text()) {
         say_not_text(result, bytes);
-    else
+    } else {
+        check_named_lines(after_line_31, result);
         explain_line_shift(result);
+    }
     for (position_report& report : result.positions)
         report.takes = describe_takes(report, result);
     return result;

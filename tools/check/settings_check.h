@@ -8,6 +8,7 @@
 #include "plugin/settings_parser.h"
 #include "plugin/settings_reader.h"
 #include "tools/check/game_build.h"
+#include "tools/check/named_lines_report.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -51,7 +52,11 @@ struct check_warning {
     warning_code code{};
     std::string message;
     std::string hint;
+    named_code named = named_code::none; // about a named line: its kind, which `code` does not hold
 };
+
+// A finding's code for tools and tests: a named line's kind, or else its warning code.
+const char* finding_name(const check_warning& finding);
 
 // Everything the checker found in one file.
 struct check_result {
@@ -64,8 +69,9 @@ struct check_result {
     std::vector<check_warning> notes;    // in line order; they do not change the exit status
     std::vector<offset_entry> offsets;   // the weapon offset list after the load
     std::int32_t reload_each_frame = 0;
-    int lines_read = 0;  // positions the file reached (at most 31)
-    int extra_lines = 0; // lines after line 31 that hold text
+    int lines_read = 0;      // positions the file reached (at most 31)
+    int extra_lines = 0;     // lines after the last one the module reads that hold text
+    named_lines_check named; // the named lines, and the settings they give
     // Set when corvane will not read this file where it lies (a misnamed file, or one in a folder
     // below): what has to happen first, "it is renamed to aimingSets.dat". Such a file is never
     // called clean, whatever it holds.
