@@ -13,6 +13,7 @@
 
 #include <bit>
 #include <cmath>
+#include <fstream>
 #include <limits>
 #include <string>
 #include <vector>
@@ -385,6 +386,34 @@ TEST_F(AimKeysHook, DefaultFactorGivesTheSameBitsAsTheFixedKeys) {
         EXPECT_EQ(std::bit_cast<std::uint32_t>(aimed_x(x)), std::bit_cast<std::uint32_t>(mirrored))
             << x;
     }
+}
+
+// The starter file lists every named line, commented out at its default, so that taking away
+// the one '#' switches it on; as shipped it sets nothing.
+TEST(starter_file, ends_with_every_named_line_commented_out_at_its_default) {
+    std::ifstream in(std::string(CORVANE_SOURCE_DIR) + "/aimingSets.dat", std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    ASSERT_GT(lines.size(), 31u);
+
+    plugin::named_reading as_shipped, switched_on;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const int number = static_cast<int>(i) + 1;
+        EXPECT_FALSE(as_shipped.offer(number, lines[i].c_str())) << "line " << number;
+        if (number <= 31 || lines[i].rfind("#", 0) != 0) continue;
+        const std::string uncommented = lines[i].substr(1);
+        const std::string first_word = uncommented.substr(0, uncommented.find(' '));
+        if (!plugin::find_named_setting(first_word.c_str(), static_cast<int>(first_word.size())))
+            continue; // a heading
+        plugin::named_line read;
+        ASSERT_TRUE(switched_on.offer(number, uncommented.c_str(), &read)) << lines[i];
+        EXPECT_EQ(read.problem, plugin::named_problem::none) << lines[i];
+        ASSERT_NE(read.row, nullptr) << lines[i];
+        EXPECT_EQ(read.value, read.row->default_value) << lines[i];
+    }
+    for (int i = 0; i < plugin::named_setting_count; ++i)
+        EXPECT_NE(switched_on.values().given_by[i], 0) << plugin::named_settings_table[i].name;
 }
 
 } // namespace

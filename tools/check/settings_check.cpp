@@ -119,7 +119,7 @@ check_result check_settings_stream(plugin::settings_reader& reader, const std::s
         int after = 0, first_with_text = 0;
         while (reader.read_line(buffer) != plugin::line_read::absent) {
             ++after;
-            if (!plugin::is_blank_line(buffer)) {
+            if (!plugin::is_blank_line(buffer) && !plugin::is_named_comment(buffer)) {
                 ++result.extra_lines;
                 if (!first_with_text) first_with_text = plugin::settings_line_count + after;
             }
