@@ -7,6 +7,7 @@
 #include "platform/os_stand_in.h"
 #include "plugin/aim_hook.h"
 #include "plugin/aim_keys.h"
+#include "plugin/settings.h"
 #include "plugin/weapon_offsets.h"
 
 #include <gtest/gtest.h>
@@ -155,6 +156,45 @@ TEST_F(AimKeys, OwnMirroredKeyIsAskedInPlaceOfX) {
     auto& os_state = os::stand_in::current();
     frame_at(0);
     EXPECT_EQ(os_state.key_queries, (std::vector<int>{key_z, key_m}));
+}
+
+// A load reads named lines from line 32 to 95, and among the weapon lines too, without taking
+// them for weapons; each load starts again from the defaults.
+TEST_F(AimKeys, ALoadReadsNamedLinesWhereTheyMayStand) {
+    const test_host::aim_host host; // the game's functions a load calls
+    test_host::plugin_dir dir;
+    std::vector<std::string> lines = {"reload 0", "--"};
+    for (int n = 3; n <= 9; ++n)
+        lines.push_back("value 1.5");
+    lines.push_back("--");
+    for (int r = 0; r < 4; ++r)
+        lines.push_back("row 1 2 3 4 5 6 7");
+    lines.push_back("--");
+    lines.push_back("22 0.5 0.2 0.1"); // line 16
+    lines.push_back("key_mirrored M"); // line 17: among the weapon lines
+    lines.resize(31);
+    lines.push_back("swing_ms 100"); // line 32
+    lines.resize(94);
+    lines.push_back("mirror_factor -2"); // line 95: the last read
+    lines.push_back("key_toggle Q");     // line 96: not read
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    dir.write_settings(text);
+    plugin::create_weapon_offset_list();
+    plugin::load_aiming_settings();
+
+    const plugin::named_values& settings = plugin::aim_key_settings();
+    EXPECT_EQ(settings[named_setting::key_mirrored].whole, 'M');
+    EXPECT_EQ(settings[named_setting::swing_ms].whole, 100);
+    EXPECT_EQ(settings[named_setting::mirror_factor].number, -2.0f);
+    EXPECT_EQ(settings[named_setting::key_toggle].whole, 0);
+    ASSERT_NE(plugin::weapon_offset_list(), nullptr);
+    EXPECT_EQ(plugin::weapon_offset_list()->size(), 1u) << "the named line added no weapon";
+
+    dir.write_settings("reload 0\n");
+    plugin::load_aiming_settings();
+    EXPECT_EQ(plugin::aim_key_settings(), plugin::named_values{}) << "back to the defaults";
 }
 
 // --- the gamepad ------------------------------------------------------------------------------
