@@ -1,5 +1,6 @@
 // One aim-camera call made the way the host makes it (the CALL at 0x527A95), through
-// aim_weapon_hook with sixteen weapon offsets, against the host's own CALL of the camera.
+// aim_weapon_hook with sixteen weapon offsets, against the host's own CALL of the camera and
+// against the least a hook that moves the aim can do (minimal_aim_hook).
 //
 // The path is checked first with the recording host doubles; the timed loop then runs against
 // doubles that only do their job (find-player returns the record, the transform writes its
@@ -56,14 +57,28 @@ void* __thiscall quiet_transform_offset(void*, float* result, float* offset) {
     return result;
 }
 
+// The least a hook that moves the aim can do: find the player, take one fixed offset, have the
+// game transform it, and aim the camera there. The aim goal is set against what this adds.
+void* __thiscall minimal_aim_hook(void* object, float*, std::uint32_t f1, std::uint32_t f2,
+                                  std::uint32_t f3) noexcept {
+    plugin::host_player* const player = plugin::host_find_player(-1);
+    float offset[3] = {entry_x(0), 0.25f, 1.0f};
+    float point[3] = {};
+    plugin::host_transform_offset(player, point, offset);
+    return plugin::host_aim_camera(object, point, f1, f2, f3);
+}
+
+enum class hook_kind { none, module, minimal };
+
 // What one benchmark measures: whether the site is hooked, the list's last entry (a weapon
 // type, or -1 for the default), the weapon in hand, and the entry the hook must use (none: the
 // host's call passes through).
 struct aim_case {
-    bool hooked;
+    hook_kind hook;
     std::int32_t last_entry_type;
     std::int32_t weapon;
     std::optional<int> used_entry;
+    float factor = 1.0f; // published to the hook: 1 normal, -3 the other shoulder
 };
 
 // The host-like caller and the host doubles; sixteen entries; with `hooked`, the site's CALL
@@ -82,10 +97,13 @@ class aim_setting {
             plugin::set_weapon_offset({type, {entry_x(i), 0.25f, 1.0f}});
         }
         host->player.set_weapon(2, c.weapon);
+        plugin::publish_aim_factor(c.factor);
         // Whether the call was written shows in the path check before timing.
-        if (c.hooked)
-            static_cast<void>(injector::write_call(
-                aim_call_site, reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook)));
+        const auto hook =
+            c.hook == hook_kind::module ? &plugin::aim_weapon_hook : &minimal_aim_hook;
+        if (c.hook != hook_kind::none)
+            static_cast<void>(
+                injector::write_call(aim_call_site, reinterpret_cast<std::uintptr_t>(hook)));
     }
     ~aim_setting() {
         quiet.clear(); // the recording doubles come back, then aim_host removes them
@@ -104,9 +122,10 @@ class aim_setting {
         if (aim() != test_host::camera_result || host->calls.camera.size() != 1) return false;
         const auto& camera = host->calls.camera[0];
         if (!c.used_entry) return camera.target == target && host->calls.transforms.empty();
+        const float x = entry_x(*c.used_entry) * c.factor;
         return camera.target != target && host->calls.transforms.size() == 1 &&
-               host->calls.transforms[0].offset[0] == entry_x(*c.used_entry) &&
-               camera.target_value[0] == entry_x(*c.used_entry) + test_host::transform_shift[0];
+               host->calls.transforms[0].offset[0] == x &&
+               camera.target_value[0] == x + test_host::transform_shift[0];
     }
 
     // From here on the host functions only do their job.
@@ -136,7 +155,7 @@ void run(benchmark::State& state, const aim_case& c) {
     if (!s.takes_path(c))
         return bench::fail(state, "the aim call did not take the path it should measure");
     s.go_quiet();
-    const float aimed_x = c.used_entry ? entry_x(*c.used_entry) : s.target[0];
+    const float aimed_x = c.used_entry ? entry_x(*c.used_entry) * c.factor : s.target[0];
     if (s.aim() != std::bit_cast<std::uint32_t>(aimed_x))
         return bench::fail(state, "with the quiet doubles the aim call took another path");
     const auto allocations = bench::allocation_count();
@@ -145,26 +164,36 @@ void run(benchmark::State& state, const aim_case& c) {
     bench::report_allocations(state, allocations);
 }
 
+constexpr auto module_hook = hook_kind::module;
+
 void aim_call_direct(benchmark::State& state) {
-    run(state, {false, last_type, first_type, std::nullopt});
+    run(state, {hook_kind::none, last_type, first_type, std::nullopt});
+}
+void aim_minimal_hook(benchmark::State& state) {
+    run(state, {hook_kind::minimal, last_type, first_type, 0});
 }
 void aim_hook_first_of_16(benchmark::State& state) {
-    run(state, {true, last_type, first_type, 0});
+    run(state, {module_hook, last_type, first_type, 0});
+}
+void aim_hook_first_of_16_other_shoulder(benchmark::State& state) {
+    run(state, {module_hook, last_type, first_type, 0, -3.0f});
 }
 void aim_hook_last_of_16(benchmark::State& state) {
-    run(state, {true, last_type, last_type, entry_count - 1});
+    run(state, {module_hook, last_type, last_type, entry_count - 1});
 }
 void aim_hook_default(benchmark::State& state) {
-    run(state, {true, -1, unlisted_type, entry_count - 1});
+    run(state, {module_hook, -1, unlisted_type, entry_count - 1});
 }
 void aim_hook_no_entry(benchmark::State& state) {
-    run(state, {true, last_type, unlisted_type, std::nullopt});
+    run(state, {module_hook, last_type, unlisted_type, std::nullopt});
 }
 
 } // namespace
 
 BENCHMARK(aim_call_direct)->Apply(bench::repeat);
+BENCHMARK(aim_minimal_hook)->Apply(bench::repeat);
 BENCHMARK(aim_hook_first_of_16)->Apply(bench::repeat);
+BENCHMARK(aim_hook_first_of_16_other_shoulder)->Apply(bench::repeat);
 BENCHMARK(aim_hook_last_of_16)->Apply(bench::repeat);
 BENCHMARK(aim_hook_default)->Apply(bench::repeat);
 BENCHMARK(aim_hook_no_entry)->Apply(bench::repeat);

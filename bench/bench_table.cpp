@@ -103,6 +103,9 @@ int print_table(const std::vector<comparison>& comparisons, const collecting_rep
         std::string problem;
         figure got = lookup(results, c.measured, measured, problem);
         if (got == figure::found) got = lookup(results, c.baseline, baseline, problem);
+        double reference = 0;
+        if (got == figure::found && c.reference)
+            got = lookup(results, c.reference, reference, problem);
         if (got != figure::found) {
             std::printf("%-42s  (no figure: %s)\n", c.what, problem.c_str());
             if (got == figure::failed) ++failed;
@@ -122,6 +125,10 @@ int print_table(const std::vector<comparison>& comparisons, const collecting_rep
         } else if (c.kind == goal_kind::added_ns_at_most) {
             std::snprintf(goal, sizeof goal, "added <= %.0f ns", c.goal);
             verdict = added <= c.goal ? "yes" : "NO";
+        } else if (c.kind == goal_kind::added_times_reference_at_most) {
+            const double allowed = c.goal * (reference - baseline);
+            std::snprintf(goal, sizeof goal, "added <= %.1f ns", allowed);
+            verdict = added <= allowed ? "yes" : "NO";
         }
         std::printf("%-42s %9.1f ns %9.1f ns %7.2fx %+9.1f ns %8s  %-16s %s\n", c.what, measured,
                     baseline, ratio, added, allocations, goal, verdict);

@@ -26,6 +26,10 @@ enum class goal_kind {
     ratio_at_most,    // measured / baseline <= goal
     added_ns_at_most, // measured - baseline <= goal nanoseconds
     breakdown,        // no goal: shows where the time of another line goes
+    // (measured - baseline) <= goal * (reference - baseline): the time added, against the time
+    // a reference path adds over the same baseline in the same run. Nanoseconds differ from one
+    // machine to the next; the cost of doing the same work the simplest way does so too.
+    added_times_reference_at_most,
 };
 struct comparison {
     const char* what;
@@ -33,6 +37,7 @@ struct comparison {
     const char* baseline;
     goal_kind kind;
     double goal;
+    const char* reference = nullptr; // added_times_reference_at_most: the reference path
 };
 
 // Prints every run as the console reporter does, and keeps per benchmark the median CPU time

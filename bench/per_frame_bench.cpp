@@ -1,7 +1,8 @@
 // One execution of the host's per-frame call (the CALL at 0x53E981) with one and with three
 // chained hooks that only call next, against the host's own CALL of the same function. And one
 // frame of the started module reloading a settings file that has not changed, with corvane.log
-// open against the same frame with no log.
+// open against the same frame with no log. And the per-frame handler with pad_toggle set and no
+// controller, against the handler with the default keys.
 #include "aim_host.h"
 #include "bench_table.h"
 #include "host_image.h"
@@ -9,8 +10,10 @@
 #include "injector/branch.h"
 #include "platform/os.h"
 #include "platform/os_stand_in.h"
+#include "plugin/aim_keys.h"
 #include "plugin/aiming_plugin.h"
 #include "plugin/module_log.h"
+#include "plugin/per_frame.h"
 #include "plugin/settings.h"
 #include "plugin/weapon_offsets.h"
 #include "runtime/game_process_event.h"
@@ -211,8 +214,53 @@ void reload_frame_without_log(benchmark::State& state) {
     reload_frame(state, false);
 }
 
+// The per-frame handler as each frame runs it with live reload off: the default keys, or with
+// pad_toggle set and no controller connected. The stand-in's clock moves 16 ms a frame, so the
+// empty controller slots are asked about once a second, every 63rd frame, as in the game.
+void handler_frame(benchmark::State& state, bool with_pad) {
+    per_frame_setting s; // maps the host image and starts from a fresh module
+    if (!s.mapped()) return bench::fail(state, "the host image could not be mapped at 0x400000");
+    plugin::named_reading named;
+    if (with_pad && !named.offer(plugin::named_first_line, "pad_toggle A"))
+        return bench::fail(state, "pad_toggle A was not read");
+    plugin::set_aim_key_settings(named.values());
+    auto& os_state = os::stand_in::current();
+    os_state.key_queries.reserve(1024);
+    volatile auto handler = &plugin::per_frame_handler;
+    handler();
+    const int slots = with_pad ? os::gamepad_slots : 0;
+    if (os_state.gamepad_library_loads != (with_pad ? 1 : 0) || os_state.pad_queries != slots ||
+        plugin::reload_each_frame != 0)
+        return bench::fail(state, "the handler did not ask for the gamepad as it should");
+
+    const std::uint32_t start_ms = os_state.milliseconds;
+    const int queries_before = os_state.pad_queries;
+    unsigned n = 0;
+    const auto allocations = bench::allocation_count();
+    for (auto _ : state) {
+        os_state.milliseconds += 16;
+        handler();
+        if (++n % 256 == 0) os_state.key_queries.clear();
+    }
+    bench::report_allocations(state, allocations);
+    // Asked again on the first frame a whole second after the last asking: every 63rd frame.
+    const std::uint32_t frames_per_asking = (1000 + 15) / 16;
+    const std::uint32_t askings = (os_state.milliseconds - start_ms) / 16 / frames_per_asking;
+    if (os_state.pad_queries - queries_before != static_cast<int>(askings) * slots)
+        bench::fail(state, "the empty slots were not asked once a second");
+}
+
+void per_frame_handler_default_keys(benchmark::State& state) {
+    handler_frame(state, false);
+}
+void per_frame_handler_pad_no_controller(benchmark::State& state) {
+    handler_frame(state, true);
+}
+
 } // namespace
 
+BENCHMARK(per_frame_handler_default_keys)->Apply(bench::repeat);
+BENCHMARK(per_frame_handler_pad_no_controller)->Apply(bench::repeat);
 BENCHMARK(reload_frame_without_log)->Apply(bench::repeat);
 BENCHMARK(reload_frame_with_log)->Apply(bench::repeat);
 BENCHMARK(per_frame_direct)->Apply(bench::repeat);

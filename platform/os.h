@@ -77,6 +77,23 @@ bool append_to_file(file* f, const char* bytes, std::uint32_t size) noexcept;
 // CloseHandle.
 void close_file(file* f) noexcept;
 
+// A game controller's buttons and triggers, as XInput reports them.
+struct gamepad_state {
+    std::uint16_t buttons = 0;     // XINPUT_GAMEPAD_* bits
+    std::uint8_t left_trigger = 0; // 0 (released) to 255 (pulled all the way)
+    std::uint8_t right_trigger = 0;
+};
+inline constexpr int gamepad_slots = 4; // XInput's controller slots, 0 to 3
+
+// LoadLibraryW of xinput1_4.dll, then xinput1_3.dll, then xinput9_1_0.dll, and
+// GetProcAddress(XInputGetState) in the first that loads. True once one gives it; the library
+// stays loaded, and later calls answer at once with the first call's answer.
+bool load_gamepad_library() noexcept;
+
+// XInputGetState(slot): false when no controller is connected in `slot` (or no library was
+// loaded). Asking an empty slot can take long on some systems.
+bool read_gamepad(int slot, gamepad_state* state) noexcept;
+
 // GetTickCount64: milliseconds from a fixed moment; never goes back.
 std::uint64_t monotonic_milliseconds() noexcept;
 

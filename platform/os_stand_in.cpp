@@ -106,6 +106,20 @@ std::int16_t key_state(int virtual_key) noexcept {
     return down ? static_cast<std::int16_t>(0x8000) : 0;
 }
 
+bool load_gamepad_library() noexcept {
+    auto& s = stand_in::current();
+    ++s.gamepad_library_loads;
+    return s.gamepad_library_present;
+}
+
+bool read_gamepad(int slot, gamepad_state* state) noexcept {
+    auto& s = stand_in::current();
+    ++s.pad_queries;
+    if (!s.gamepad_library_present || slot != s.pad_slot) return false;
+    *state = s.pad;
+    return true;
+}
+
 void show_error_box(const char* text, const char* caption) noexcept {
     stand_in::current().error_boxes.push_back({text, caption});
 }

@@ -4,6 +4,8 @@
 // `reset()` returns everything to the defaults: every call succeeds, nothing is recorded.
 #pragma once
 
+#include "platform/os.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -63,6 +65,14 @@ struct state {
     // GetKeyState: keys listed here are down; every query is recorded.
     std::vector<int> keys_down;
     std::vector<int> key_queries;
+
+    // XInput: whether a library loads, how often loading was tried, the controller in
+    // `pad_slot` (-1: none connected), and how many slots were asked.
+    bool gamepad_library_present = true;
+    int gamepad_library_loads = 0;
+    int pad_slot = -1;
+    gamepad_state pad;
+    int pad_queries = 0;
 
     std::vector<error_box> error_boxes;
 

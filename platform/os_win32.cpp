@@ -2,6 +2,8 @@
 #include "platform/os.h"
 
 #include <windows.h>
+// after windows.h, which it needs
+#include <xinput.h>
 
 namespace os {
 
@@ -53,6 +55,44 @@ std::FILE* open_for_reading(const char16_t* path) noexcept {
 
 std::int16_t key_state(int virtual_key) noexcept {
     return GetKeyState(virtual_key);
+}
+
+namespace {
+
+using xinput_get_state = DWORD(WINAPI*)(DWORD, XINPUT_STATE*);
+
+// Tried in this order: the newest first; the last ships with every Windows since Vista.
+constexpr const wchar_t* gamepad_libraries[] = {L"xinput1_4.dll", L"xinput1_3.dll",
+                                                L"xinput9_1_0.dll"};
+
+xinput_get_state gamepad_get_state = nullptr;
+bool gamepad_load_tried = false;
+
+} // namespace
+
+bool load_gamepad_library() noexcept {
+    if (gamepad_load_tried) return gamepad_get_state != nullptr;
+    gamepad_load_tried = true;
+    for (const wchar_t* name : gamepad_libraries) {
+        const HMODULE library = LoadLibraryW(name);
+        if (!library) continue;
+        // Through void (*)(), the one function type any other may be cast from without a warning.
+        gamepad_get_state = reinterpret_cast<xinput_get_state>(
+            reinterpret_cast<void (*)()>(GetProcAddress(library, "XInputGetState")));
+        if (gamepad_get_state) return true;
+        FreeLibrary(library);
+    }
+    return false;
+}
+
+bool read_gamepad(int slot, gamepad_state* state) noexcept {
+    if (!gamepad_get_state) return false;
+    XINPUT_STATE read{};
+    if (gamepad_get_state(static_cast<DWORD>(slot), &read) != ERROR_SUCCESS) return false;
+    state->buttons = read.Gamepad.wButtons;
+    state->left_trigger = read.Gamepad.bLeftTrigger;
+    state->right_trigger = read.Gamepad.bRightTrigger;
+    return true;
 }
 
 void show_error_box(const char* text, const char* caption) noexcept {

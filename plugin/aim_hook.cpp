@@ -3,9 +3,26 @@
 #include "plugin/host.h"
 #include "plugin/weapon_offsets.h"
 
+#include <atomic>
+#include <bit>
+
 namespace plugin {
 
 std::uint8_t aim_mode = 0;
+
+namespace {
+// One float, written by the per-frame handler and read by the hook, perhaps on another thread.
+std::atomic<float> published_aim_factor{1.0f};
+constexpr std::uint32_t one_bits = std::bit_cast<std::uint32_t>(1.0f);
+} // namespace
+
+void publish_aim_factor(float factor) noexcept {
+    published_aim_factor.store(factor, std::memory_order_relaxed);
+}
+
+float aim_factor() noexcept {
+    return published_aim_factor.load(std::memory_order_relaxed);
+}
 
 void* __thiscall aim_weapon_hook(void* object, float* target, std::uint32_t f1, std::uint32_t f2,
                                  std::uint32_t f3) noexcept {
@@ -19,7 +36,8 @@ void* __thiscall aim_weapon_hook(void* object, float* target, std::uint32_t f1, 
     float offset[3];
     read_weapon_offset(*entry, offset);
     if (is_zero_offset(offset)) return host_aim_camera(object, target, f1, f2, f3);
-    if (aim_mode != 0) offset[0] *= -3.0f;
+    const float factor = published_aim_factor.load(std::memory_order_relaxed);
+    if (std::bit_cast<std::uint32_t>(factor) != one_bits) offset[0] *= factor; // x * 1 is x
 
     float point[3] = {};
     host_transform_offset(player, point, offset);

@@ -7,9 +7,14 @@
 
 namespace plugin {
 
-// 0: the offsets as given; any other value: their x multiplied by -3.0. Written by the per-frame
-// handler only.
+// 0: the normal mode; any other value: the other shoulder. Written by the per-frame handler only.
 extern std::uint8_t aim_mode;
+
+// What the x (sideways part) of an offset is multiplied by: 1 in the normal mode, mirror_factor
+// in the other, and the values between while the camera swings. Published once a frame by the
+// per-frame handler; the hook only reads it, so it never reads a clock.
+void publish_aim_factor(float factor) noexcept;
+float aim_factor() noexcept;
 
 // Has exactly the calling form of the host's aim-camera function (object in ECX, a target
 // pointer and three floats on the stack, 16 bytes removed here), since the host's own CALL

@@ -273,11 +273,17 @@ named_value_text named_value_display(const named_setting_row& row,
     return out;
 }
 
+bool is_named_comment(const char* text) noexcept {
+    while (is_blank(*text))
+        ++text;
+    return *text == named_comment;
+}
+
 bool is_named_line(int line, const char* text) noexcept {
     if (line < named_among_weapons || line > named_last_line) return false;
     int length = 0;
     const int at = word_at(text, 0, length);
-    if (length == 0 || text[at] == named_comment) return false;
+    if (length == 0 || is_named_comment(text)) return false;
     return line >= named_first_line || find_named_setting(text + at, length) != nullptr;
 }
 

@@ -146,6 +146,9 @@ struct named_line {
     int earlier_line = 0; // repeat: the line that gave the setting
 };
 
+// Whether a line is a comment: its first non-blank character is '#'.
+bool is_named_comment(const char* text) noexcept;
+
 // Whether line `line` (1-based) of the file, with text `text`, is a named line by the rules above.
 bool is_named_line(int line, const char* text) noexcept;
 

@@ -1,17 +1,13 @@
 #include "plugin/per_frame.h"
 
-#include "platform/os.h"
-#include "plugin/aim_hook.h"
+#include "plugin/aim_keys.h"
 #include "plugin/settings.h"
 #include "runtime/game_process_event.h"
 
 namespace plugin {
 
 void per_frame_handler() noexcept {
-    if (os::key_state(key_z) < 0)
-        aim_mode = 0;
-    else if (os::key_state(key_x) < 0)
-        aim_mode = 1;
+    update_aim_keys();
     if (reload_each_frame != 0) load_aiming_settings();
 }
 

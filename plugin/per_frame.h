@@ -5,8 +5,9 @@
 
 namespace plugin {
 
-// Z down: mode 0 (X is not asked). Else X down: mode 1. Else the mode stays. Then, while
-// reload_each_frame is non-zero, the settings file is loaded again.
+// The aim-mode keys, the gamepad button and the swing (update_aim_keys in plugin/aim_keys.h: by
+// default Z down gives mode 0 without asking X, else X down mode 1, else the mode stays). Then,
+// while reload_each_frame is non-zero, the settings file is loaded again.
 void per_frame_handler() noexcept;
 
 // Adds per_frame_handler to the game process event's post handlers (after the host's frame).

@@ -4,7 +4,10 @@
 #include "injector/protect.h"
 #include "platform/os.h"
 #include "platform/utf16_text.h"
+#include "plugin/aim_keys.h"
 #include "plugin/host.h"
+#include "plugin/named_settings.h"
+#include "plugin/named_settings_log.h"
 #include "plugin/settings_log.h"
 #include "plugin/weapon_offsets.h"
 
@@ -76,6 +79,14 @@ void apply_settings_line(const settings_position& position, const line_values& v
     case k::ignored:
         break;
     }
+}
+
+// Reads line `line` when it is a named line, and tells the log what it set or why not.
+bool offer_named_line(named_reading& named, int line, const char* text) noexcept {
+    named_line read;
+    if (!named.offer(line, text, &read)) return false;
+    log_named_line(read, text);
+    return true;
 }
 
 // Copies aim_row_table into the host's aim rows.
@@ -178,10 +189,14 @@ void load_aiming_settings_from(settings_reader& reader) {
     char line[line_buffer_size];
     begin_weapon_offset_load();
     log_settings_load_begins();
+    named_reading named;
+    log_named_load_begins();
     for (const settings_position& position : settings_positions) {
         const line_read read = reader.read_line(line);
         line_values values;
-        if (read != line_read::absent) {
+        if (read != line_read::absent && offer_named_line(named, position.line, line)) {
+            line[0] = '\0'; // a named line among the weapon lines: an unused weapon slot
+        } else if (read != line_read::absent) {
             values = parse_settings_line(position.kind, line);
             apply_settings_line(position, values);
         }
@@ -189,6 +204,12 @@ void load_aiming_settings_from(settings_reader& reader) {
         if (position.line == last_row_line) copy_aim_rows_to_host();
     }
     log_settings_load_ends();
+    for (int l = named_first_line; l <= named_last_line; ++l) {
+        if (reader.read_line(line) == line_read::absent) break;
+        offer_named_line(named, l, line);
+    }
+    set_aim_key_settings(named.values());
+    log_named_load_ends(named.values());
 }
 
 void load_aiming_settings() noexcept {

@@ -3,6 +3,7 @@
 
 #include "injector/branch.h"
 #include "plugin/aim_hook.h"
+#include "plugin/aim_keys.h"
 #include "plugin/weapon_offsets.h"
 
 #include <gtest/gtest.h>
@@ -73,7 +74,7 @@ TEST_P(AimHookLookup, ChoosesTheOffsetOrPassesTheHostCallThrough) {
     for (const auto& e : c.list)
         add(e.weapon_type, e.offset[0], e.offset[1], e.offset[2]);
     host->player.set_weapon(3, c.weapon);
-    plugin::aim_mode = c.mode;
+    plugin::publish_aim_factor(plugin::mode_factor(c.mode, plugin::named_values{}));
 
     EXPECT_EQ(aim(), test_host::camera_result);
 

@@ -21,7 +21,8 @@ std::vector<std::uint8_t> read_bytes(std::uint32_t host_address, std::size_t siz
 #include "injector/host_address.h"
 #include "injector/host_variant.h"
 #include "injector/teardown.h"
-#include "plugin/aim_hook.h"
+#include "plugin/aim_keys.h"
+#include "plugin/named_settings_log.h"
 #include "plugin/settings.h"
 #include "plugin/settings_log.h"
 #include "runtime/game_version.h"
@@ -35,7 +36,8 @@ void reset_module() {
     runtime::forget_game_version();
     plugin::forget_settings_state();
     plugin::forget_settings_log();
-    plugin::aim_mode = 0;
+    plugin::forget_aim_keys();
+    plugin::forget_named_settings_log();
 }
 
 } // namespace test_host

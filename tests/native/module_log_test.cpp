@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -289,6 +290,7 @@ struct tuned_file {
     std::string value3 = "1.5";
     std::string row1 = "1 2 3 4 5 6 7";
     std::vector<std::string> weapons = {"22 0.5 0.25 0.125", "-1 0.25 0 0"};
+    std::vector<std::string> named; // from line 32 on
 
     std::string text() const {
         std::string out = "Reload " + reload + "\n--\nValue3 " + value3 +
@@ -297,6 +299,11 @@ struct tuned_file {
             "Row0 1 2 3 4 5 6 7\nRow1 " + row1 + "\nRow2 1 2 3 4 5 6 7\nRow3 1 2 3 4 5 6 7\n--\n";
         for (const auto& weapon : weapons)
             out += weapon + "\n";
+        if (named.empty()) return out;
+        for (std::size_t line = 16 + weapons.size(); line <= 31; ++line)
+            out += "\n";
+        for (const auto& line : named)
+            out += line + "\n";
         return out;
     }
 };
@@ -399,6 +406,74 @@ TEST_F(ModuleLog, ReloadsLogEachRealChangeOnceWithItsTime) {
     EXPECT_NE(log_text().find("\r\n[     0.048 s] line 3, an aim-camera value of the game: "
                               "changed from 1.5 to 2.25  [0x8CC4B4]\r\n"),
               std::string::npos);
+}
+
+TEST_F(ModuleLog, NamedLinesAreToldAtStartUpAndEachChangeOnce) {
+    tuned_file file;
+    file.named = {"key_toggle Q", "swing_ms 250", "key_mirorred M", "key_normal Z"};
+    dir->write_settings(file.text());
+    load_module();
+    const std::string path = os::stand_in::utf8(plugin::settings_file_path());
+    const std::vector<std::string> start = log_lines();
+    const std::vector<std::string> told = {
+        "line 34: 'key_mirorred' is not a setting corvane knows; the line sets nothing",
+        "line 32: key_toggle Q: the key whose each press swaps between the two shoulders",
+        "line 33: swing_ms 250: how many milliseconds the swing to the other shoulder takes (0: "
+        "at once)",
+    };
+    for (const std::string& line : told)
+        EXPECT_EQ(std::count(start.begin(), start.end(), line), 1) << line;
+    EXPECT_EQ(std::count_if(start.begin(), start.end(),
+                            [](const std::string& l) { return l.find("key_normal") != l.npos; }),
+              0)
+        << "a setting at its default is not told";
+
+    os::stand_in::current().gamepad_library_present = false;
+    const reload_step steps[] = {
+        {"nothing edited", [](tuned_file&, const std::string&) {}, 3, {}},
+        {"the toggle key changed",
+         [](tuned_file& f, const std::string& p) {
+             f.named[0] = "key_toggle E";
+             save(f, p);
+         },
+         2,
+         {"line 32, key_toggle: changed from Q to E"}},
+        {"the swing taken out: the misspelt line moves up and is told again",
+         [](tuned_file& f, const std::string& p) {
+             f.named.erase(f.named.begin() + 1);
+             save(f, p);
+         },
+         2,
+         {"line 33: 'key_mirorred' is not a setting corvane knows; the line sets nothing",
+          "swing_ms: changed from 250 back to 0, as no line sets it now"}},
+        {"the name put right, a gamepad button added without a gamepad library",
+         [](tuned_file& f, const std::string& p) {
+             f.named[1] = "key_mirrored M";
+             f.named.push_back("pad_toggle A");
+             save(f, p);
+         },
+         3,
+         {"line 33, key_mirrored: changed from X to M",
+          "line 35, pad_toggle: changed from none to A",
+          "pad_toggle: no gamepad support (XInput) could be loaded on this system, so the gamepad "
+          "button does nothing; the keys work as set"}},
+        {"a value out of range",
+         [](tuned_file& f, const std::string& p) {
+             f.named.push_back("mirror_factor -12");
+             save(f, p);
+         },
+         3,
+         {"line 36: mirror_factor: '-12' is outside -10 to 10; the line sets nothing"}},
+    };
+    std::vector<std::string> expected = log_lines();
+    for (const reload_step& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.edit(file, path);
+        for (int frame = 0; frame < step.frames; ++frame)
+            frames->run_frame();
+        expected.insert(expected.end(), step.new_lines.begin(), step.new_lines.end());
+        EXPECT_EQ(log_lines(), expected);
+    }
 }
 
 TEST_F(ModuleLog, AReloadThatChangesNothingWritesAndAllocatesNothing) {

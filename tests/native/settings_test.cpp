@@ -5,6 +5,7 @@
 
 #include "platform/os_stand_in.h"
 #include "plugin/host.h"
+#include "plugin/named_settings.h"
 #include "plugin/settings.h"
 #include "plugin/weapon_offsets.h"
 
@@ -518,8 +519,8 @@ TEST_F(Settings, FileThatVanishesOrBecomesADirectoryChangesNothing) {
     EXPECT_TRUE(os::stand_in::current().error_boxes.empty());
 }
 
-// The file shipped beside the DLL: 31 lines, every valued line complete (its trailing comments
-// ignored) or a blank, unused weapon slot, no reload, and the weapon lines meant.
+// The file shipped beside the DLL: 31 lines and then only comments, every valued line complete (its
+// trailing comments ignored) or a blank, unused weapon slot, no reload, and the weapon lines meant.
 TEST_F(Settings, ShippedSampleReadsAsIntended) {
     const fs::path sample = fs::path(CORVANE_SOURCE_DIR) / "aimingSets.dat";
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(sample.c_str(), "rb"),
@@ -535,7 +536,9 @@ TEST_F(Settings, ShippedSampleReadsAsIntended) {
         EXPECT_EQ(plugin::parse_settings_line(position.kind, line).count, wanted)
             << "line " << position.line << ": " << line;
     }
-    EXPECT_EQ(reader.read_line(line), plugin::line_read::absent);
+    // Then the named lines, every one commented out: as shipped they set nothing.
+    while (reader.read_line(line) != plugin::line_read::absent)
+        EXPECT_TRUE(plugin::is_named_comment(line)) << line;
 
     fs::copy_file(sample, dir + "/aimingSets.dat");
     plugin::load_aiming_settings();

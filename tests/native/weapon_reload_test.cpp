@@ -7,6 +7,7 @@
 #include "injector/branch.h"
 #include "platform/os_stand_in.h"
 #include "plugin/aim_hook.h"
+#include "plugin/aim_keys.h"
 #include "plugin/settings.h"
 #include "plugin/weapon_offsets.h"
 
@@ -76,7 +77,7 @@ class WeaponReload : public ::testing::Test {
     // host's call through.
     std::optional<offset> aimed_offset(std::int32_t weapon, std::uint8_t mode) {
         host->player.set_weapon(1, weapon);
-        plugin::aim_mode = mode;
+        plugin::publish_aim_factor(plugin::mode_factor(mode, plugin::named_values{}));
         host->calls = {};
         float target[3] = {7, 8, 9};
         EXPECT_EQ(host->call_aim_site(&object, target, 0, 0, 0), test_host::camera_result);

@@ -29,6 +29,7 @@ std::vector<std::string> template_lines() {
     std::istringstream in(check::settings_template());
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
+    lines.resize(plugin::settings_line_count); // its commented named lines follow
     return lines;
 }
 
@@ -107,6 +108,7 @@ std::vector<file_case> file_cases() {
     const std::string long_tail(600, 'x');
     return {
         {"starter_file", join(template_lines()), {}},
+        {"starter_file_with_its_commented_named_lines", check::settings_template(), {}},
         {"starter_file_with_crlf", join(template_lines(), "\r\n"), {}},
         {"number_taken_as_label",
          edited({{3, "0.5"}}),

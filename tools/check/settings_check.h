@@ -4,6 +4,7 @@
 // (plugin/settings_parser.h, plugin/settings_findings.h), so it cannot disagree with the module.
 #pragma once
 
+#include "plugin/named_settings.h"
 #include "plugin/settings_findings.h"
 #include "plugin/settings_parser.h"
 #include "plugin/settings_reader.h"

@@ -41,6 +41,7 @@ struct settings_file {
         "22 0.5 0.2 0.1", "-1 0 1 0.25",      "30 0 0 0",
         "31 -0.0 0 0",    "0x20 -0.25 0 1.5", "22 9 9 9", // a repeated type: the first one counts
     };
+    std::vector<std::string> named; // "name value" lines from line 32 on
 
     std::string text() const {
         static const char* const labels[7] = {"CameraDistance", "CameraHeight", "FieldOfView",
@@ -56,6 +57,8 @@ struct settings_file {
         out += "[weapons] type x y z\n";
         for (std::size_t i = 0; i < 16; ++i)
             out += (i < weapons.size() ? weapons[i] : std::string("#")) + "\n";
+        for (const std::string& line : named)
+            out += line + "\n";
         return out;
     }
 };
@@ -469,6 +472,109 @@ INSTANTIATE_TEST_SUITE_P(
                                {{false, true, 1}, {true, true, 0}, {true, true, 0}}},
                       key_case{"z_alone_from_the_start", {{true, false, 0}, {false, false, 0}}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// --- the player's own keys ------------------------------------------------------------------
+
+constexpr int key_m = 'M', key_n = 'N', key_q = 'Q', mouse4 = 0x05;
+
+// One frame: the keys that change before it (code, down), and the mode after it.
+struct own_key_step {
+    std::vector<std::pair<int, bool>> keys;
+    int mode_after; // 0: normal, 1: x scaled by -3
+};
+
+struct own_key_case {
+    const char* name;
+    std::vector<std::string> named;
+    std::vector<own_key_step> steps;
+};
+
+class own_keys : public corvane_e2e, public ::testing::WithParamInterface<own_key_case> {
+  protected:
+    void TearDown() override {
+        for (int key : {key_m, key_n, key_q, mouse4})
+            sim::set_key(key, false);
+        corvane_e2e::TearDown();
+    }
+};
+
+TEST_P(own_keys, the_named_keys_set_the_mode_each_frame) {
+    settings_file file;
+    file.reload = "0";
+    file.named = GetParam().named;
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, file.text()));
+    int step_number = 0;
+    for (const own_key_step& step : GetParam().steps) {
+        ++step_number;
+        for (const auto& [key, down] : step.keys)
+            sim::set_key(key, down);
+        ASSERT_NO_FATAL_FAILURE(frames(1));
+        EXPECT_EQ(offset_used(22), (point{step.mode_after ? -1.5f : 0.5f, 0.2f, 0.1f}))
+            << "step " << step_number;
+    }
+}
+
+// n frames with no key changing, the mode staying `mode`.
+std::vector<own_key_step> unchanged(int n, int mode) {
+    return std::vector<own_key_step>(static_cast<std::size_t>(n), own_key_step{{}, mode});
+}
+
+std::vector<own_key_step> operator+(std::vector<own_key_step> a,
+                                    const std::vector<own_key_step>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    sequences, own_keys,
+    ::testing::Values(
+        own_key_case{"m_mirrors_and_x_does_nothing",
+                     {"key_mirrored M"},
+                     {{{{sim::key_x, true}}, 0},
+                      {{{sim::key_x, false}, {key_m, true}}, 1},
+                      {{{key_m, false}}, 1},
+                      {{{sim::key_x, true}}, 1},
+                      {{{sim::key_x, false}, {sim::key_z, true}}, 0}}},
+        own_key_case{"q_held_for_many_frames_swaps_once",
+                     {"key_toggle Q"},
+                     std::vector<own_key_step>{{{{key_q, true}}, 1}} + unchanged(30, 1) +
+                         std::vector<own_key_step>{{{{key_q, false}}, 1}, {{{key_q, true}}, 0}} +
+                         unchanged(10, 0)},
+        own_key_case{
+            "a_mouse_button_swaps",
+            {"key_toggle Mouse4"},
+            {{{{mouse4, true}}, 1}, {{}, 1}, {{{mouse4, false}}, 1}, {{{mouse4, true}}, 0}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(corvane_e2e, a_live_edit_changes_the_key_from_the_next_frame) {
+    settings_file file; // reload 1
+    file.named = {"key_mirrored M"};
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, file.text()));
+    sim::set_key(key_m, true);
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    EXPECT_EQ(offset_used(22), (point{-1.5f, 0.2f, 0.1f}));
+    sim::set_key(key_m, false);
+    sim::set_keys(true, false);
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    sim::set_keys(false, false);
+    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f}));
+
+    file.named = {"key_mirrored N"};
+    ASSERT_TRUE(module->write_settings(file.text()));
+    ASSERT_NO_FATAL_FAILURE(frames(1)); // this frame's reload reads the new key
+    sim::set_key(key_m, true);
+    ASSERT_NO_FATAL_FAILURE(frames(2));
+    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f})) << "M is no longer a key of corvane";
+    sim::set_key(key_m, false);
+    sim::set_key(key_n, true);
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    sim::set_key(key_n, false);
+    EXPECT_EQ(offset_used(22), (point{-1.5f, 0.2f, 0.1f}));
+
+    const std::vector<std::string> log = module->log_lines();
+    EXPECT_NE(std::find(log.begin(), log.end(), "line 32, key_mirrored: changed from M to N"),
+              log.end());
+}
 
 TEST_F(corvane_e2e, live_edits_take_effect_on_the_next_frame_until_reloading_is_switched_off) {
     settings_file file; // reload 1

@@ -481,10 +481,14 @@ bool plugin_module::count_key_polls() const {
 // --- the rest of the process ---------------------------------------------------------------
 
 void set_keys(bool z_down, bool x_down) {
+    set_key(key_z, z_down);
+    set_key(key_x, x_down);
+}
+
+void set_key(int key, bool down) {
     BYTE state[256] = {};
     GetKeyboardState(state);
-    state[key_z] = z_down ? 0x80 : 0;
-    state[key_x] = x_down ? 0x80 : 0;
+    state[key & 0xFF] = down ? 0x80 : 0;
     SetKeyboardState(state);
 }
 

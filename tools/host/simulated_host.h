@@ -199,6 +199,8 @@ inline constexpr int key_z = 0x5A;
 inline constexpr int key_x = 0x58;
 // Sets keys Z and X as this thread sees them (the thread that runs the frames).
 void set_keys(bool z_down, bool x_down);
+// Sets one key (or mouse button) by its virtual-key code, the same way.
+void set_key(int key, bool down);
 
 // The process's private bytes (PagefileUsage: Wine leaves PrivateUsage at 0).
 std::size_t private_bytes();
