@@ -10,6 +10,11 @@ constexpr std::uint8_t jmp_rel32 = 0xE9;
 constexpr std::uint8_t group_ff = 0xFF;
 constexpr std::uint8_t call_indirect = 0x15; // FF 15: CALL [abs32]
 constexpr std::uint8_t jmp_indirect = 0x25;  // FF 25: JMP [abs32]
+
+// Where a 5-byte relative branch at `site` with displacement `rel32` lands (32-bit wrap-around).
+std::uintptr_t rel32_target(std::uintptr_t site, std::uint32_t rel32) noexcept {
+    return static_cast<std::uint32_t>(site) + 5u + rel32;
+}
 } // namespace
 
 std::uint32_t relative_displacement(std::uintptr_t site, std::uintptr_t target) noexcept {
@@ -20,10 +25,8 @@ std::uintptr_t read_branch_target(std::uintptr_t address) noexcept {
     const auto opcode = protected_read_value<std::uint8_t>(address);
     switch (opcode) {
     case call_rel32:
-    case jmp_rel32: {
-        const auto rel32 = protected_read_value<std::uint32_t>(address + 1);
-        return static_cast<std::uint32_t>(address) + 5u + rel32;
-    }
+    case jmp_rel32:
+        return rel32_target(address, protected_read_value<std::uint32_t>(address + 1));
     case group_ff: {
         const auto modrm = protected_read_value<std::uint8_t>(address + 1);
         if (modrm != call_indirect && modrm != jmp_indirect) return 0;
@@ -36,6 +39,13 @@ std::uintptr_t read_branch_target(std::uintptr_t address) noexcept {
     default:
         return 0;
     }
+}
+
+std::uintptr_t relative_call_target(const std::uint8_t (&bytes)[5], std::uintptr_t site) noexcept {
+    if (bytes[0] != call_rel32) return 0;
+    std::uint32_t rel32;
+    std::memcpy(&rel32, bytes + 1, sizeof rel32);
+    return rel32_target(site, rel32);
 }
 
 call_write write_call(std::uintptr_t site, std::uintptr_t target) noexcept {

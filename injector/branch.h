@@ -18,6 +18,11 @@ std::uint32_t relative_displacement(std::uintptr_t site, std::uintptr_t target) 
 // pointer cell. Null for any other instruction.
 std::uintptr_t read_branch_target(std::uintptr_t address) noexcept;
 
+// Where the five bytes `bytes`, lying at `site`, call: the target of a relative CALL (E8), or
+// null when they are anything else. Decodes bytes already read (from the running game or from
+// its executable on disk); touches no memory.
+std::uintptr_t relative_call_target(const std::uint8_t (&bytes)[5], std::uintptr_t site) noexcept;
+
 // What write_call did: where the site led before, and how the two writes went.
 struct [[nodiscard]] call_write {
     std::uintptr_t previous; // as read_branch_target gave it before the write

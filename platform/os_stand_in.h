@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace os::stand_in {
@@ -39,6 +40,11 @@ struct state {
     bool fail_protect_switch = false;
     bool fail_protect_restore = false;
     std::uint32_t reported_old_protection = 0x20; // PAGE_EXECUTE_READ
+
+    // Pages of the game's code, as a test declared them with guard_code_pages: read+execute, as
+    // Windows maps them. VirtualProtect really changes their protection, so a write that comes
+    // outside a protection change the module asked for faults here as it does in the game.
+    std::vector<std::pair<std::uintptr_t, std::uintptr_t>> code_pages;
 
     // VirtualQuery: ranges that overlap [unreadable_from, unreadable_to) read as unmapped.
     std::uintptr_t unreadable_from = 0;
@@ -80,12 +86,17 @@ struct state {
     int appends = 0;
     int open_files() const;
 
-    // GetTickCount64: tests move it.
-    std::uint64_t milliseconds = 0;
+    // GetTickCount: tests move it (and may let it wrap).
+    std::uint32_t milliseconds = 0;
 };
 
 state& current();
+// Back to the defaults; pages guarded as code become writable again first.
 void reset();
+
+// Makes the whole pages of [from, to) read+execute and code pages (see state::code_pages), until
+// reset(). The range must be mapped; tests lay their code there first.
+void guard_code_pages(std::uintptr_t from, std::uintptr_t to);
 
 // Tests name files in UTF-8, as the native file system does; the module is told and tells paths
 // in UTF-16, as Windows spells them. These convert between the two.

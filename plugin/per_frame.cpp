@@ -3,16 +3,33 @@
 #include "platform/os.h"
 #include "plugin/aim_hook.h"
 #include "plugin/settings.h"
+#include "plugin/weapon_in_hand.h"
 #include "runtime/game_process_event.h"
+
+#include <atomic>
 
 namespace plugin {
 
+namespace {
+std::atomic<bool> start_up_finished{false};
+} // namespace
+
 void per_frame_handler() noexcept {
+    if (!start_up_finished.load(std::memory_order_acquire)) return;
     if (os::key_state(key_z) < 0)
         aim_mode = 0;
     else if (os::key_state(key_x) < 0)
         aim_mode = 1;
     if (reload_each_frame != 0) load_aiming_settings();
+    log_weapon_in_hand();
+}
+
+void note_start_up_finished() noexcept {
+    start_up_finished.store(true, std::memory_order_release);
+}
+
+void forget_start_up_finished() noexcept {
+    start_up_finished.store(false, std::memory_order_relaxed);
 }
 
 void register_per_frame_handler() {

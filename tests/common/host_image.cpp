@@ -22,8 +22,10 @@ std::vector<std::uint8_t> read_bytes(std::uint32_t host_address, std::size_t siz
 #include "injector/host_variant.h"
 #include "injector/teardown.h"
 #include "plugin/aim_hook.h"
+#include "plugin/per_frame.h"
 #include "plugin/settings.h"
 #include "plugin/settings_log.h"
+#include "plugin/weapon_in_hand.h"
 #include "runtime/game_version.h"
 
 namespace test_host {
@@ -36,6 +38,8 @@ void reset_module() {
     plugin::forget_settings_state();
     plugin::forget_settings_log();
     plugin::aim_mode = 0;
+    plugin::forget_start_up_finished();
+    plugin::forget_weapon_in_hand();
 }
 
 } // namespace test_host

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -134,9 +136,26 @@ std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> 
 }
 
 const std::string loaded = "corvane 1.0.0, loaded from {dir}corvane.dll";
+// The test host's own values (test_host::game_line_value and game_row_value), as the log gives
+// them before the file's are written.
+const std::vector<std::string> game_values = {
+    "the game's own values, before corvane changes any (to set one back, write its numbers after "
+    "the label on its line of the settings file):",
+    "line 3, an aim-camera value of the game: 3.25",
+    "line 4, an aim-camera value of the game: 4.25",
+    "line 5, a value in the game's aim-camera code: 5.25",
+    "line 6, an aim-camera value of the game: 6.25",
+    "line 7, an aim-camera value of the game: 7.25",
+    "line 8, an aim-camera value of the game: 8.25",
+    "line 9, an aim-camera value of the game: 9.25",
+    "line 11, aim row 0 of the game (7 values): 10 11 12 13 14 15 16",
+    "line 12, aim row 1 of the game (7 values): 20 21 22 23 24 25 26",
+    "line 13, aim row 2 of the game (7 values): 30 31 32 33 34 35 36",
+    "line 14, aim row 3 of the game (7 values): 40 41 42 43 44 45 46",
+};
 const std::string aim_redirected = "aim call at 0x527A95: now calls corvane";
 const std::vector<std::string> frame_hooked = {
-    "game build 1001: keys Z and X and live reload are on",
+    "game build 1001: keys Z and X and live reload work on this build",
     "per-frame call at 0x53E981: now calls corvane after the game's own frame work",
 };
 const std::vector<std::string> both_back = {
@@ -203,19 +222,23 @@ const std::vector<std::string> frame_left_alone_at_unload = {
 const std::string build_off = ": keys Z and X and live reload are off on this build; the weapon "
                               "offsets and the values of the settings file still apply";
 
+// Where another build of the game has other code than the call of its aim camera.
+const std::array<std::uint8_t, 5> other_code_at_aim_site = {0x8B, 0x45, 0x08, 0x89, 0xC1};
+
 // A module directory of 247 characters: "aimingSets.dat" behind it passes 260 characters,
 // "corvane.log" does not.
 const std::string deep_dir = "/tmp/" + std::string(241, 'd') + "/";
 
 const start_up_case start_up_cases[] = {
     {"sample_file", test_host::build_1001, write_sample,
-     joined({{loaded, aim_redirected}, sample_summary, frame_hooked, both_back})},
+     joined({{loaded, aim_redirected}, game_values, sample_summary, frame_hooked, both_back})},
     {"faulty_file", test_host::build_1001,
      [](test_host::plugin_dir& dir) { dir.write_settings(faulty_settings); },
-     joined({{loaded, aim_redirected}, settings_faults, frame_hooked, both_back})},
+     joined({{loaded, aim_redirected}, game_values, settings_faults, frame_hooked, both_back})},
     {"missing_file", test_host::build_1001, nothing,
-     joined({{loaded, aim_redirected,
-              "settings file {dir}aimingSets.dat: not read: not found; the game keeps its own "
+     joined({{loaded, aim_redirected},
+             game_values,
+             {"settings file {dir}aimingSets.dat: not read: not found; the game keeps its own "
               "values (is it named exactly aimingSets.dat? Windows may hide an ending such as "
               ".txt)"},
              frame_hooked,
@@ -225,8 +248,9 @@ const start_up_case start_up_cases[] = {
          std::filesystem::create_directory(os::stand_in::utf8(plugin::plugin_dir_path()) +
                                            "aimingSets.dat");
      },
-     joined({{loaded, aim_redirected,
-              "settings file {dir}aimingSets.dat: not read: it is there but cannot be opened "
+     joined({{loaded, aim_redirected},
+             game_values,
+             {"settings file {dir}aimingSets.dat: not read: it is there but cannot be opened "
               "(another program may hold it, or it is a folder); the game keeps its own values"},
              frame_hooked,
              both_back})},
@@ -242,6 +266,7 @@ const start_up_case start_up_cases[] = {
      joined({{"corvane 1.0.0: it could not find its own file, so it looks for its settings "
               "beside the game's executable, {dir}game.exe",
               aim_redirected},
+             game_values,
              sample_summary,
              frame_hooked,
              both_back})},
@@ -251,18 +276,32 @@ const start_up_case start_up_cases[] = {
          os_state.module_paths[os_state.plugin_module] =
              os::stand_in::utf16(deep_dir + "corvane.dll");
      },
-     joined({{loaded, aim_redirected,
-              "settings file {dir}aimingSets.dat: not read: its path would be longer than 260 "
+     joined({{loaded, aim_redirected},
+             game_values,
+             {"settings file {dir}aimingSets.dat: not read: its path would be longer than 260 "
               "characters; the game keeps its own values"},
              frame_hooked,
              both_back})},
     {"unrecognised_build", build_other, write_sample,
      joined({{loaded, aim_redirected},
+             game_values,
              sample_summary,
              {"game build not recognised (0x83EC8B55 at 0x401000)" + build_off},
              frame_left_alone_at_unload})},
+    {"unrecognised_build_whose_aim_call_differs",
+     build_other,
+     [](test_host::plugin_dir& dir) {
+         write_sample(dir);
+         test_host::write(0x527A95, other_code_at_aim_site);
+     },
+     {loaded,
+      "game build not recognised (0x83EC8B55 at 0x401000): this game build is not one corvane "
+      "knows, so corvane changed nothing in this game: at 0x527A95, where the builds corvane "
+      "knows call the game's aim camera, this one holds 8B 45 08 89 C1",
+      "corvane is unloaded; it changed nothing in this game"}},
     {"build_1011", test_host::build_1011, write_sample,
      joined({{loaded, aim_redirected},
+             game_values,
              sample_summary,
              {"game build 1011 (0x00000000 at 0x401000)" + build_off},
              frame_left_alone_at_unload})},
@@ -271,7 +310,9 @@ const start_up_case start_up_cases[] = {
          write_sample(dir);
          os::stand_in::current().fail_protect_switch = true;
      },
-     joined({{loaded, aim_redirected + refused, sample_summary[0], sample_summary[1] + refused},
+     joined({{loaded, aim_redirected + refused},
+             game_values,
+             {sample_summary[0], sample_summary[1] + refused},
              {sample_summary.begin() + 2, sample_summary.end()},
              {frame_hooked[0], frame_hooked[1] + refused,
               "unloading: the aim call at 0x527A95: its own bytes were put back" + refused},
@@ -457,16 +498,26 @@ TEST_F(ModuleLog, AFolderNamedInAnyScriptHoldsTheSettingsAndTheLog) {
     const std::vector<std::string> lines = lines_of(os_state.files.at(folder + "corvane.log"));
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[0], "corvane 1.0.0, loaded from " + folder + "corvane.dll");
-    EXPECT_EQ(lines[2], "settings file " + folder + "aimingSets.dat: read");
+    EXPECT_NE(
+        std::find(lines.begin(), lines.end(), "settings file " + folder + "aimingSets.dat: read"),
+        lines.end());
     EXPECT_EQ(lines.back(),
               "line 3, an aim-camera value of the game: changed from 1.5 to 2.5  [0x8CC4B4]");
 }
 
 // --- the log's own limits --------------------------------------------------------------------
 
-TEST_F(ModuleLog, StopsBelowOneMebibyteWithOneLastLine) {
+const std::string limit_line = "corvane.log has reached its limit of 1 MiB: nothing more is "
+                               "written to it until the game loads corvane again; corvane goes "
+                               "on working";
+
+TEST_F(ModuleLog, StopsBelowOneMebibyteWithOneLastLineAndStillEndsWithTheUnloadReport) {
+    constexpr std::uint32_t site = 0x600000;
+    const std::vector<std::uint8_t> own = {0xE8, 0x11, 0x22, 0x33, 0x44};
+    const test_host::bytes_patch host_code(site, own);
     const std::string path = "/game/corvane.log";
     plugin::open_module_log(os::stand_in::utf16(path).c_str());
+    plugin::note_call_site("aim call", site, site, own);
     const std::string text(100, 'a');
     for (int i = 0; i < 12000; ++i)
         plugin::log_line("%s %d", text.c_str(), i);
@@ -474,19 +525,84 @@ TEST_F(ModuleLog, StopsBelowOneMebibyteWithOneLastLine) {
     auto& os_state = os::stand_in::current();
     const std::string& log = os_state.files.at(path);
     EXPECT_LE(log.size(), plugin::log_size_limit);
-    EXPECT_GT(log.size(), plugin::log_size_limit - 300) << "stopped well before the limit";
+    EXPECT_GT(log.size(), plugin::log_size_limit - 2048) << "stopped well before the limit";
     const std::vector<std::string> lines = lines_of(log);
     ASSERT_GT(lines.size(), 2u);
     for (std::size_t i = 0; i + 1 < lines.size(); ++i)
         ASSERT_EQ(lines[i], text + " " + std::to_string(i)) << "lines are written whole, in order";
-    EXPECT_EQ(lines.back(), "corvane.log has reached its limit of 1 MiB: nothing more is written "
-                            "to it until the game loads corvane again; corvane goes on working");
+    EXPECT_EQ(lines.back(), limit_line);
 
     const int appends = os_state.appends;
     plugin::log_line("after the limit");
-    injector::run_teardowns(); // the unload report has no room either
     EXPECT_EQ(os_state.appends, appends);
+
+    // What matters after a crash on exit is still written, in the room kept for it.
+    injector::run_teardowns();
+    const std::vector<std::string> end = lines_of(log);
+    ASSERT_GE(end.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(end.end() - 3, end.end()),
+              (std::vector<std::string>{
+                  limit_line, "unloading: the aim call at 0x600000 has its own bytes back",
+                  "corvane is unloaded; the values it wrote into the game stay until the game "
+                  "restarts"}));
+    EXPECT_LE(log.size(), plugin::log_size_limit);
     EXPECT_EQ(os_state.open_files(), 0);
+}
+
+// The room kept below the limit holds the longest ending: the limit's line and an unload report
+// of four call sites at their longest, with the clock at its widest. Whatever length the last
+// line that fits has, the finished log stays within the limit.
+TEST_F(ModuleLog, NoLengthOfTheLastLineThatFitsTakesTheFinishedLogPastItsLimit) {
+    constexpr std::uint32_t site = 0x600000;
+    const std::vector<std::uint8_t> own = {0xE8, 0x11, 0x22, 0x33, 0x44};
+    const test_host::bytes_patch host_code(site, own);
+    const std::string path = "/game/corvane.log";
+    const std::u16string wide_path = os::stand_in::utf16(path);
+    const std::string what(300, 'w'); // makes every unload line longer than it may be
+    const std::string filler(100, 'f');
+    auto& os_state = os::stand_in::current();
+
+    // A fresh log with four call sites noted and the clock past a million seconds.
+    auto open = [&] {
+        os_state.milliseconds = 0;
+        plugin::open_module_log(wide_path.c_str());
+        for (int i = 0; i < 4; ++i)
+            plugin::note_call_site(what.c_str(), site, site, own);
+        os_state.milliseconds = 4'000'000'000u;
+    };
+    // How many filler lines fit.
+    open();
+    int fillers = 0;
+    while (plugin::module_log_open()) {
+        plugin::log_line("%s", filler.c_str());
+        ++fillers;
+    }
+    --fillers; // the last one did not fit
+    injector::run_teardowns();
+
+    int lengths_tried = 0;
+    for (std::size_t length = 0;; ++length) {
+        open();
+        for (int i = 0; i < fillers; ++i)
+            plugin::log_line("%s", filler.c_str());
+        plugin::log_line("%s", std::string(length, 'l').c_str());
+        if (!plugin::module_log_open()) {
+            injector::run_teardowns();
+            break; // this length no longer fits
+        }
+        plugin::log_line("%s", filler.c_str()); // one line too many
+        ASSERT_FALSE(plugin::module_log_open());
+        injector::run_teardowns();
+        ++lengths_tried;
+
+        const std::string& log = os_state.files.at(path);
+        ASSERT_LE(log.size(), plugin::log_size_limit) << "last line of " << length << " characters";
+        const std::string ending = "corvane is unloaded; the values it wrote into the game stay "
+                                   "until the game restarts\r\n";
+        ASSERT_EQ(log.compare(log.size() - ending.size(), ending.size(), ending), 0)
+            << "last line of " << length << " characters";
+    }
+    EXPECT_GT(lengths_tried, 0);
 }
 
 TEST_F(ModuleLog, UnloadSaysWhenACallSiteStillHoldsTheModulesBytes) {

@@ -270,12 +270,35 @@ TEST_F(StartUp, EveryWriteIntoTheGamesCodeIsFlushed) {
                                 }));
 
     os_state.flushes.clear();
-    frames->run_frame(); // a reload writes line 5's value again
+    dir->write_settings(settings_with(5, "line5 9.5").replace(0, 8, "reload 1"));
+    frames->run_frame(); // a reload writes line 5's new value
     EXPECT_EQ(os_state.flushes, (std::vector<flush_call>{{0x521632, 4}}));
+    EXPECT_EQ(test_host::read<float>(0x521632), 9.5f);
 
     os_state.flushes.clear();
     injector::run_teardowns();
     EXPECT_EQ(os_state.flushes, (std::vector<flush_call>{{per_frame_site, 5}, {aim_call_site, 5}}));
+}
+
+// While reloading, line 5's value is compared with what the game's code holds (code pages are
+// readable) and written only when it differs: a frame that changes nothing pays no protection
+// change, no write and no flush.
+TEST_F(StartUp, LineFiveUnchangedAcrossReloadsCostsNoProtectionChangeAndNoFlush) {
+    auto& os_state = os::stand_in::current();
+    dir->write_settings(std::string(settings_text).replace(0, 8, "reload 1"));
+    load_module();
+    ASSERT_EQ(test_host::read<float>(0x521632), 3.5f);
+    os_state.protect_calls.clear();
+    os_state.flushes.clear();
+    const int opens = os_state.opens_for_reading;
+
+    for (int frame = 0; frame < 3; ++frame)
+        frames->run_frame();
+
+    EXPECT_EQ(os_state.opens_for_reading, opens + 3) << "every frame read the file";
+    EXPECT_TRUE(os_state.protect_calls.empty());
+    EXPECT_TRUE(os_state.flushes.empty());
+    EXPECT_EQ(test_host::read<float>(0x521632), 3.5f);
 }
 
 TEST_F(StartUp, LoadingAgainAfterAnUnloadHooksAndRunsAsTheFirstTime) {
