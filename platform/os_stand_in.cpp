@@ -55,9 +55,14 @@ void protect_code_pages(std::uintptr_t address, std::uint32_t size, int prot) {
 } // namespace
 
 void reset() {
+    unguard_code_pages();
+    current() = state{};
+}
+
+void unguard_code_pages() {
     for (const auto& [begin, end] : current().code_pages)
         mprotect(reinterpret_cast<void*>(begin), end - begin, PROT_READ | PROT_WRITE | PROT_EXEC);
-    current() = state{};
+    current().code_pages.clear();
 }
 
 void guard_code_pages(std::uintptr_t from, std::uintptr_t to) {

@@ -95,8 +95,10 @@ state& current();
 void reset();
 
 // Makes the whole pages of [from, to) read+execute and code pages (see state::code_pages), until
-// reset(). The range must be mapped; tests lay their code there first.
+// reset() or unguard_code_pages(). The range must be mapped; tests lay their code there first.
 void guard_code_pages(std::uintptr_t from, std::uintptr_t to);
+// Makes every guarded page writable again, and forgets them.
+void unguard_code_pages();
 
 // Tests name files in UTF-8, as the native file system does; the module is told and tells paths
 // in UTF-16, as Windows spells them. These convert between the two.

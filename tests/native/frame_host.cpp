@@ -137,6 +137,7 @@ void module_setting::lay_out(const build_bytes& b) {
 
 void module_setting::take_down() {
     reset_module();
+    os::stand_in::unguard_code_pages(); // the doubles put back what they found
     dir.reset();
     while (!game_values.empty())
         game_values.pop_back();

@@ -26,6 +26,9 @@ inline constexpr std::uint32_t host_per_frame_other = 0x7F0010;
 inline constexpr std::uintptr_t per_frame_result = 0x5EED0F00;
 inline constexpr std::uintptr_t other_result = 0x0DD0F00D;
 
+// Where the test host's code ends and its data begins: pages below are code pages.
+inline constexpr std::uint32_t code_end = 0x8CC000;
+
 // The probe bytes that make the test host look like one build or another.
 struct build_bytes {
     const char* name;

@@ -505,6 +505,92 @@ TEST_F(ModuleLog, AFolderNamedInAnyScriptHoldsTheSettingsAndTheLog) {
               "line 3, an aim-camera value of the game: changed from 1.5 to 2.5  [0x8CC4B4]");
 }
 
+// --- the weapon in hand ------------------------------------------------------------------------
+
+// One step of play: the weapon type in hand, how often the game aims with it, how many frames
+// run, and the lines the log gains.
+struct hand_step {
+    std::int32_t type;
+    int aims;
+    int frames;
+    std::vector<std::string> new_lines;
+};
+
+struct hand_case {
+    const char* name;
+    std::vector<std::string> weapons; // lines 16 on
+    std::vector<hand_step> steps;
+};
+
+void PrintTo(const hand_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class WeaponInHand : public ModuleLog, public ::testing::WithParamInterface<hand_case> {};
+
+TEST_P(WeaponInHand, IsLoggedOncePerChangeWithWhatCorvaneDoesForIt) {
+    tuned_file file;
+    file.weapons = GetParam().weapons;
+    dir->write_settings(file.text());
+    load_module();
+    frames->run_frame();
+    std::vector<std::string> expected = log_lines();
+    int step_number = 0;
+    for (const hand_step& step : GetParam().steps) {
+        SCOPED_TRACE(::testing::Message() << "step " << ++step_number);
+        aim->player.set_weapon(2, step.type);
+        for (int i = 0; i < step.aims; ++i) {
+            int object = 0;
+            float target[3] = {};
+            aim->call_aim_site(&object, target, 0, 0, 0);
+        }
+        for (int i = 0; i < step.frames; ++i)
+            frames->run_frame();
+        expected.insert(expected.end(), step.new_lines.begin(), step.new_lines.end());
+        EXPECT_EQ(log_lines(), expected);
+    }
+}
+
+const std::vector<std::string> with_default = {"22 0.5 0.25 0.125", "-1 0.25 0 1", "31 0 0 0"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WeaponInHand,
+    ::testing::Values(
+        hand_case{"a_type_without_a_line_then_the_same_then_others",
+                  with_default,
+                  {{40,
+                    1,
+                    1,
+                    {"aiming with weapon type 40: no line of its own: the default (-1) "
+                     "from line 17 gives it 0.25 0 1"}},
+                   {40, 3, 5, {}},
+                   {40, 0, 3, {}},
+                   {31,
+                    2,
+                    2,
+                    {"aiming with weapon type 31: line 18 gives it 0 0 0, the game's "
+                     "own aim"}},
+                   {22, 1, 1, {"aiming with weapon type 22: line 16 gives it 0.5 0.25 0.125"}},
+                   {40,
+                    1,
+                    1,
+                    {"aiming with weapon type 40: no line of its own: the default (-1) "
+                     "from line 17 gives it 0.25 0 1"}}}},
+        hand_case{"no_line_and_no_default",
+                  {"22 0.5 0.25 0.125"},
+                  {{40,
+                    1,
+                    2,
+                    {"aiming with weapon type 40: no line and no default: the game's "
+                     "own aim"}}}},
+        hand_case{"frames_without_an_aim_log_nothing", with_default, {{22, 0, 4, {}}}},
+        // Two changes between frames: the frame logs the type in hand then, once.
+        hand_case{"two_types_between_two_frames",
+                  with_default,
+                  {{31, 1, 0, {}},
+                   {22, 1, 1, {"aiming with weapon type 22: line 16 gives it 0.5 0.25 0.125"}}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // --- the log's own limits --------------------------------------------------------------------
 
 const std::string limit_line = "corvane.log has reached its limit of 1 MiB: nothing more is "

@@ -187,6 +187,30 @@ TEST_F(Settings, EveryValueReachesItsHostAddress) {
     EXPECT_EQ(protect_calls(), expected);
 }
 
+// The game's program loaded away from 0x400000: line 5's number goes into the code where it lies
+// in this process, the data values stay where the game keeps its data.
+TEST_F(Settings, CodeConstantLandsWhereTheMovedProgramHasItsCode) {
+    constexpr std::uint32_t moved_base = 0x410000;
+    constexpr std::uint32_t moved_constant = addr::aim_code_constant + (moved_base - 0x400000);
+    // A header whose entry point names no known executable, where the moved program begins.
+    const test_host::bytes_patch header_offset(moved_base + 0x3C, {0x80, 0, 0, 0});
+    const test_host::bytes_patch entry_point(moved_base + 0x80 + 0x28, {0x34, 0x12, 0, 0});
+    const test_host::bytes_patch moved_place(moved_constant, {0, 0, 0, 0});
+    os::stand_in::current().process_module = test_host::at(moved_base);
+    write_file(join(full_lines()));
+
+    plugin::load_aiming_settings();
+
+    EXPECT_EQ(host_float(moved_constant), 5.5f);
+    EXPECT_EQ(host_float(addr::aim_code_constant), sentinel) << "nothing at the usual place";
+    EXPECT_EQ(host_float(addr::aim_value_line3), 3.5f);
+    const std::vector<stand_in_protect> expected = {
+        {moved_constant, 4, os::page_execute_readwrite},
+        {moved_constant, 4, os::stand_in::current().reported_old_protection},
+    };
+    EXPECT_EQ(protect_calls(), expected);
+}
+
 TEST_F(Settings, CodeConstantIsStoredEvenWhenUnprotectingFails) {
     os::stand_in::current().fail_protect_switch = true;
     write_file(join(full_lines()));
