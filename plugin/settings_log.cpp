@@ -262,6 +262,9 @@ void log_settings_line(const settings_position& position, line_read read, const 
     const line_findings found = memory.findings.take(position, read, text, values);
     for (int i = 0; i < found.count; ++i) {
         const settings_finding& finding = found.items[i];
+        // A label alone is the starter file's way to keep the game's value; the summary's "-"
+        // says so, and the game's own values come first in the log.
+        if (finding.code == finding_code::value_left_alone) continue;
         log_line("line %d%s: %s", finding.line,
                  finding.severity == finding_severity::note ? ", note" : "", finding.sentence);
     }

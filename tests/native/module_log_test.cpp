@@ -116,13 +116,14 @@ void write_sample(test_host::plugin_dir& dir) {
     dir.write_settings(sample_settings());
 }
 
+// The starter file sets none of lines 3 to 14: the game keeps its own values and rows.
 const std::vector<std::string> sample_summary = {
     "settings file {dir}aimingSets.dat: read",
-    "line 5, a value in the game's aim-camera code: set to 0.3  [0x521632]",
     "live reload (line 1): off (0)",
-    "values of lines 3 to 9: 1.6 0.55 0.3 0.35 0.8 6 8",
-    "aim rows (lines 11 to 14): 1 0.9 0.8 0 0 1.2 0.25 / 1 0.85 0.7 0.05 0 1.1 0.25 / "
-    "1 0.8 0.6 0.1 0 1 0.2 / 1 0.75 0.5 0.15 0 0.9 0.2",
+    "values of lines 3 to 9: - - - - - - - (-: the line sets nothing, the game keeps its own "
+    "value)",
+    "aim rows (lines 11 to 14): 10 11 12 13 14 15 16 / 20 21 22 23 24 25 26 / "
+    "30 31 32 33 34 35 36 / 40 41 42 43 44 45 46",
     "weapon offsets (4 entries): the default (-1): 0.4 0 0.1; weapon 22: 0.5 0.2 0.1; weapon 25: "
     "0.6 -0.3 0.2",
     "weapon types that keep the game's own aim (offset 0 0 0): 31",
@@ -194,7 +195,6 @@ const std::vector<std::string> settings_faults = {
     "line 3: longer than 511 characters: only its first 511 are read, the rest is skipped",
     "line 4: the first word, '2.5', is a number, so it is read as the label and the line sets "
     "nothing",
-    "line 5, note: no number after the label: the game's aim-camera code keeps its own value",
     "line 11: only 3 of 7 values: values 4 to 7 of row 0 stay as the game has them",
     "line 17: weapon type 22 was already given on line 16: this line changes nothing (the first "
     "entry wins)",
@@ -307,13 +307,20 @@ const start_up_case start_up_cases[] = {
              frame_left_alone_at_unload})},
     {"refused_protection", test_host::build_1001,
      [](test_host::plugin_dir& dir) {
-         write_sample(dir);
+         std::string sample = sample_settings();
+         const std::size_t label = sample.find("aim_code_value_521632");
+         sample.insert(sample.find('\n', label), " 0.3"); // line 5 goes into the game's code
+         dir.write_settings(sample);
          os::stand_in::current().fail_protect_switch = true;
      },
      joined({{loaded, aim_redirected + refused},
              game_values,
-             {sample_summary[0], sample_summary[1] + refused},
-             {sample_summary.begin() + 2, sample_summary.end()},
+             {sample_summary[0],
+              "line 5, a value in the game's aim-camera code: set to 0.3  [0x521632]" + refused,
+              sample_summary[1],
+              "values of lines 3 to 9: - - 0.3 - - - - (-: the line sets nothing, the game keeps "
+              "its own value)"},
+             {sample_summary.begin() + 3, sample_summary.end()},
              {frame_hooked[0], frame_hooked[1] + refused,
               "unloading: the aim call at 0x527A95: its own bytes were put back" + refused},
              both_back})},

@@ -542,8 +542,9 @@ TEST_F(Settings, FileThatVanishesOrBecomesADirectoryChangesNothing) {
     EXPECT_TRUE(os::stand_in::current().error_boxes.empty());
 }
 
-// The file shipped beside the DLL: 31 lines, every valued line complete (its trailing comments
-// ignored) or a blank, unused weapon slot, no reload, and the weapon lines meant.
+// The file shipped beside the DLL: 31 lines; lines 3 to 14 labels alone, so the game keeps its
+// own values; the weapon lines complete (their trailing comments ignored) or a blank, unused
+// slot; no reload; and the weapon lines meant.
 TEST_F(Settings, ShippedSampleReadsAsIntended) {
     const fs::path sample = fs::path(CORVANE_SOURCE_DIR) / "aimingSets.dat";
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(sample.c_str(), "rb"),
@@ -553,15 +554,17 @@ TEST_F(Settings, ShippedSampleReadsAsIntended) {
     char line[plugin::line_buffer_size];
     for (const plugin::settings_position& position : plugin::settings_positions) {
         ASSERT_EQ(reader.read_line(line), plugin::line_read::read) << "line " << position.line;
-        const int wanted = position.kind == plugin::line_kind::weapon && plugin::is_blank_line(line)
-                               ? 0
-                               : plugin::values_wanted(position.kind);
+        const bool valued =
+            position.kind == plugin::line_kind::reload_flag ||
+            (position.kind == plugin::line_kind::weapon && !plugin::is_blank_line(line));
+        const int wanted = valued ? plugin::values_wanted(position.kind) : 0;
         EXPECT_EQ(plugin::parse_settings_line(position.kind, line).count, wanted)
             << "line " << position.line << ": " << line;
     }
     EXPECT_EQ(reader.read_line(line), plugin::line_read::absent);
 
     fs::copy_file(sample, dir + "/aimingSets.dat");
+    plugin::take_game_aim_rows(); // as start-up does
     plugin::load_aiming_settings();
 
     EXPECT_EQ(plugin::reload_each_frame, 0);
@@ -569,7 +572,11 @@ TEST_F(Settings, ShippedSampleReadsAsIntended) {
                                              {22, {0.5f, 0.2f, 0.1f}},
                                              {25, {0.6f, -0.3f, 0.2f}},
                                              {31, {0, 0, 0}}}));
-    EXPECT_EQ(host_float(addr::aim_code_constant), 0.3f);
+    for (const auto& [line, address] : host_float_lines)
+        EXPECT_EQ(host_float(address), sentinel) << "line " << line;
+    EXPECT_EQ(host_float(addr::aim_code_constant), sentinel);
+    for (int r = 0; r < 4; ++r)
+        EXPECT_EQ(host_row(r), filled_row(sentinel)) << "row " << r;
 }
 
 // --- finding the directory ------------------------------------------------------------------
