@@ -167,7 +167,9 @@ void show_error_box(const char* text, const char* caption) noexcept {
 }
 
 void flush_instruction_cache(const void* address, std::uint32_t size) noexcept {
-    stand_in::current().flushes.push_back({reinterpret_cast<std::uintptr_t>(address), size});
+    auto& s = stand_in::current();
+    s.flushes.push_back({reinterpret_cast<std::uintptr_t>(address), size});
+    if (s.after_flush) s.after_flush(s.flushes.back());
 }
 
 file* create_file(const char16_t* path) noexcept {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -73,6 +74,9 @@ struct state {
     std::vector<error_box> error_boxes;
 
     std::vector<flush_call> flushes;
+    // Called after each flush is recorded, when set: a test runs the game's code at that moment,
+    // as a thread of the game could the instant a write into its code is complete.
+    std::function<void(const flush_call&)> after_flush;
 
     // Files the module writes, kept in memory: path (in UTF-8) -> contents as they stand. A file
     // is created
