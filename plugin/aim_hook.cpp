@@ -15,7 +15,7 @@ void* __thiscall aim_weapon_hook(void* object, float* target, std::uint32_t f1, 
         return host_aim_camera(object, target, f1, f2, f3);
 
     const std::int32_t weapon_type = player_weapon_type(player);
-    weapon_in_hand.store(weapon_type, std::memory_order_relaxed);
+    weapon_in_hand.type.store(weapon_type, std::memory_order_relaxed);
     const weapon_offset_entry* const entry = find_weapon_offset(weapon_type);
     if (!entry) return host_aim_camera(object, target, f1, f2, f3);
 

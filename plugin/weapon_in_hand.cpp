@@ -6,24 +6,22 @@
 
 namespace plugin {
 
-std::atomic<std::int32_t> weapon_in_hand{no_weapon_seen};
+noted_weapon weapon_in_hand;
 
 namespace {
 
-constexpr int first_weapon_line = 16;
-constexpr int weapon_line_count = settings_line_count - first_weapon_line + 1;
-
+// By line number: the weapon type each line of the latest read gave.
 struct weapon_lines {
-    std::int32_t type[weapon_line_count] = {};
-    bool gives[weapon_line_count] = {};
+    std::int32_t type[settings_line_count + 1] = {};
+    bool gives[settings_line_count + 1] = {};
 };
 weapon_lines lines;
 std::int32_t logged = no_weapon_seen;
 
 // The line of the latest read that gives `weapon_type`; 0 when none does.
 int line_of(std::int32_t weapon_type) noexcept {
-    for (int i = 0; i < weapon_line_count; ++i)
-        if (lines.gives[i] && lines.type[i] == weapon_type) return first_weapon_line + i;
+    for (int line = 1; line <= settings_line_count; ++line)
+        if (lines.gives[line] && lines.type[line] == weapon_type) return line;
     return 0;
 }
 
@@ -49,14 +47,13 @@ void begin_weapon_lines() noexcept {
 }
 
 void note_weapon_line(int line, std::int32_t weapon_type) noexcept {
-    const int i = line - first_weapon_line;
-    if (i < 0 || i >= weapon_line_count) return;
-    lines.type[i] = weapon_type;
-    lines.gives[i] = true;
+    if (line < 1 || line > settings_line_count) return;
+    lines.type[line] = weapon_type;
+    lines.gives[line] = true;
 }
 
 void log_weapon_in_hand() noexcept {
-    const std::int32_t type = weapon_in_hand.load(std::memory_order_relaxed);
+    const std::int32_t type = weapon_in_hand.type.load(std::memory_order_relaxed);
     if (type == logged) return;
     logged = type;
     log_text text;
@@ -74,7 +71,7 @@ void log_weapon_in_hand() noexcept {
 }
 
 void forget_weapon_in_hand() noexcept {
-    weapon_in_hand.store(no_weapon_seen, std::memory_order_relaxed);
+    weapon_in_hand.type.store(no_weapon_seen, std::memory_order_relaxed);
     lines = weapon_lines{};
     logged = no_weapon_seen;
 }

@@ -15,8 +15,12 @@ namespace plugin {
 // What weapon_in_hand holds until the first aim.
 inline constexpr std::int32_t no_weapon_seen = INT32_MIN;
 
-// The weapon type of the player's last aim, as the aim hook saw it.
-extern std::atomic<std::int32_t> weapon_in_hand;
+// The weapon type of the player's last aim, as the aim hook saw it. A cache line of its own:
+// the aim hook stores into it on every aim-camera call, and nothing else shares the line.
+struct alignas(64) noted_weapon {
+    std::atomic<std::int32_t> type{no_weapon_seen};
+};
+extern noted_weapon weapon_in_hand;
 
 // At the start of each read of the settings file: which line gives each weapon type is
 // forgotten, to be noted again line by line.

@@ -132,7 +132,7 @@ TEST_F(PerFrame, BeforeStartUpHasFinishedAFrameDoesNothing) {
     dir.write_settings(settings_with_reload(1));
     plugin::open_module_log(u"/game/corvane.log");
     plugin::load_aiming_settings();
-    plugin::weapon_in_hand = 22;
+    plugin::weapon_in_hand.type = 22;
     auto& os_state = os::stand_in::current();
     const std::string log = os_state.files.at("/game/corvane.log");
     const int opens = os_state.opens_for_reading;
