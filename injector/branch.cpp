@@ -5,16 +5,11 @@
 namespace injector {
 
 namespace {
-constexpr std::uint8_t call_rel32 = 0xE8;
+constexpr std::uint8_t call_rel32 = call_rel32_opcode;
 constexpr std::uint8_t jmp_rel32 = 0xE9;
 constexpr std::uint8_t group_ff = 0xFF;
 constexpr std::uint8_t call_indirect = 0x15; // FF 15: CALL [abs32]
 constexpr std::uint8_t jmp_indirect = 0x25;  // FF 25: JMP [abs32]
-
-// Where a 5-byte relative branch at `site` with displacement `rel32` lands (32-bit wrap-around).
-std::uintptr_t rel32_target(std::uintptr_t site, std::uint32_t rel32) noexcept {
-    return static_cast<std::uint32_t>(site) + 5u + rel32;
-}
 } // namespace
 
 std::uint32_t relative_displacement(std::uintptr_t site, std::uintptr_t target) noexcept {
@@ -39,13 +34,6 @@ std::uintptr_t read_branch_target(std::uintptr_t address) noexcept {
     default:
         return 0;
     }
-}
-
-std::uintptr_t relative_call_target(const std::uint8_t (&bytes)[5], std::uintptr_t site) noexcept {
-    if (bytes[0] != call_rel32) return 0;
-    std::uint32_t rel32;
-    std::memcpy(&rel32, bytes + 1, sizeof rel32);
-    return rel32_target(site, rel32);
 }
 
 call_write write_call(std::uintptr_t site, std::uintptr_t target) noexcept {

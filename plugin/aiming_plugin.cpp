@@ -7,6 +7,7 @@
 #include "injector/teardown.h"
 #include "platform/utf16_text.h"
 #include "plugin/aim_hook.h"
+#include "plugin/code_bytes.h"
 #include "plugin/game_build_words.h"
 #include "plugin/host.h"
 #include "plugin/module_log.h"

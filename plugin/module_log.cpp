@@ -2,6 +2,7 @@
 
 #include "injector/teardown.h"
 #include "platform/os.h"
+#include "plugin/code_bytes.h"
 #include "plugin/host.h"
 
 #include <algorithm>
@@ -195,15 +196,6 @@ float_text text_of(float value) noexcept {
         if (!with_exponent.text[0]) with_exponent = out;
     }
     return with_exponent.text[0] ? with_exponent : out;
-}
-
-bytes_text text_of_bytes(std::span<const std::uint8_t> bytes) noexcept {
-    bytes_text out{};
-    std::size_t used = 0;
-    for (std::size_t i = 0; i < bytes.size() && used + 3 < sizeof out.text; ++i)
-        used += static_cast<std::size_t>(
-            std::snprintf(out.text + used, sizeof out.text - used, i ? " %02X" : "%02X", bytes[i]));
-    return out;
 }
 
 namespace {

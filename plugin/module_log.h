@@ -56,12 +56,6 @@ struct float_text {
 };
 float_text text_of(float value) noexcept;
 
-// Up to five bytes of the game's code as they lie there: "E8 66 9A FF FF".
-struct bytes_text {
-    char text[16];
-};
-bytes_text text_of_bytes(std::span<const std::uint8_t> bytes) noexcept;
-
 // "0x527A95", and when the game's executable does not lie at its usual place, the address in
 // this process too: "0x527A95 (0x10527A95 here)".
 struct address_text {

@@ -1,9 +1,9 @@
 #include "tools/check/game_build.h"
 
 #include "injector/host_address.h"
+#include "plugin/code_bytes.h"
 #include "plugin/game_build_words.h"
 #include "plugin/host.h"
-#include "plugin/module_log.h"
 #include "runtime/game_process_event.h"
 #include "runtime/game_version.h"
 #include "tools/check/check_text.h"
