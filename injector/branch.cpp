@@ -5,7 +5,7 @@
 namespace injector {
 
 namespace {
-constexpr std::uint8_t call_rel32 = 0xE8;
+constexpr std::uint8_t call_rel32 = call_rel32_opcode;
 constexpr std::uint8_t jmp_rel32 = 0xE9;
 constexpr std::uint8_t group_ff = 0xFF;
 constexpr std::uint8_t call_indirect = 0x15; // FF 15: CALL [abs32]
@@ -20,10 +20,8 @@ std::uintptr_t read_branch_target(std::uintptr_t address) noexcept {
     const auto opcode = protected_read_value<std::uint8_t>(address);
     switch (opcode) {
     case call_rel32:
-    case jmp_rel32: {
-        const auto rel32 = protected_read_value<std::uint32_t>(address + 1);
-        return static_cast<std::uint32_t>(address) + 5u + rel32;
-    }
+    case jmp_rel32:
+        return rel32_target(address, protected_read_value<std::uint32_t>(address + 1));
     case group_ff: {
         const auto modrm = protected_read_value<std::uint8_t>(address + 1);
         if (modrm != call_indirect && modrm != jmp_indirect) return 0;

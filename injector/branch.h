@@ -8,6 +8,7 @@
 #include "injector/protect.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace injector {
 
@@ -17,6 +18,25 @@ std::uint32_t relative_displacement(std::uintptr_t site, std::uintptr_t target) 
 // Where the branch at `address` leads: E8 and E9 relative, FF 15 and FF 25 through their
 // pointer cell. Null for any other instruction.
 std::uintptr_t read_branch_target(std::uintptr_t address) noexcept;
+
+// The opcode of a 5-byte relative CALL.
+inline constexpr std::uint8_t call_rel32_opcode = 0xE8;
+
+// Where a 5-byte relative branch at `site` with displacement `rel32` lands (32-bit wrap-around).
+inline std::uintptr_t rel32_target(std::uintptr_t site, std::uint32_t rel32) noexcept {
+    return static_cast<std::uint32_t>(site) + 5u + rel32;
+}
+
+// Where the five bytes `bytes`, lying at `site`, call: the target of a relative CALL (E8), or
+// null when they are anything else. Decodes bytes already read (from the running game or from
+// its executable on disk); touches no memory, so tools that read the game's program link it too.
+inline std::uintptr_t relative_call_target(const std::uint8_t (&bytes)[5],
+                                           std::uintptr_t site) noexcept {
+    if (bytes[0] != call_rel32_opcode) return 0;
+    std::uint32_t rel32;
+    std::memcpy(&rel32, bytes + 1, sizeof rel32);
+    return rel32_target(site, rel32);
+}
 
 // What write_call did: where the site led before, and how the two writes went.
 struct [[nodiscard]] call_write {

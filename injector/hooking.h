@@ -220,15 +220,17 @@ class function_hooker_manager : protected patch_kind {
 
     // Registers the hook, then patches the site on first use. A site from which no call
     // destination can be read is left untouched (`not_a_call`): a trampoline there would call
-    // null. The hook stays registered either way.
+    // null. The hook stays registered either way. The host function is known before the site
+    // is written: a thread of the host may run the site the moment the CALL is whole.
     patch_status attach(const hooker_base* hooker, hook_type hook, std::uintptr_t trampoline) {
         put_hook(hooker, std::move(hook));
         if (site_patched) return patch_status::done;
         const std::uintptr_t site = host_code_address(hooker_base::call_site_address);
-        if (read_branch_target(site) == 0) return patch_status::not_a_call;
+        const std::uintptr_t previous = read_branch_target(site);
+        if (previous == 0) return patch_status::not_a_call;
+        host_function = reinterpret_cast<host_function_type>(previous);
         const patch_status saved = this->save_bytes(reinterpret_cast<void*>(site), 5, true);
         const call_write written = write_call(site, trampoline);
-        host_function = reinterpret_cast<host_function_type>(written.previous);
         site_patched = true;
         return worse(saved, written.status);
     }

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include <sys/mman.h>
+
 namespace os {
 namespace stand_in {
 
@@ -16,8 +18,58 @@ state& current() {
     return s;
 }
 
+namespace {
+
+constexpr std::uintptr_t page_size = 0x1000;
+
+// The protection flags of a Windows PAGE_ value.
+int prot_of(std::uint32_t protection) {
+    switch (protection) {
+    case 0x01: // PAGE_NOACCESS
+        return PROT_NONE;
+    case 0x02: // PAGE_READONLY
+        return PROT_READ;
+    case 0x04: // PAGE_READWRITE
+    case 0x08: // PAGE_WRITECOPY
+        return PROT_READ | PROT_WRITE;
+    case 0x10: // PAGE_EXECUTE
+        return PROT_EXEC;
+    case 0x20: // PAGE_EXECUTE_READ
+        return PROT_READ | PROT_EXEC;
+    default: // PAGE_EXECUTE_READWRITE, PAGE_EXECUTE_WRITECOPY
+        return PROT_READ | PROT_WRITE | PROT_EXEC;
+    }
+}
+
+// Gives the code pages among the whole pages that hold [address, address + size) `prot`.
+void protect_code_pages(std::uintptr_t address, std::uint32_t size, int prot) {
+    const std::uintptr_t from = address & ~(page_size - 1);
+    const std::uintptr_t to = (address + size + page_size - 1) & ~(page_size - 1);
+    for (const auto& [begin, end] : current().code_pages) {
+        const std::uintptr_t low = std::max(from, begin);
+        const std::uintptr_t high = std::min(to, end);
+        if (low < high) mprotect(reinterpret_cast<void*>(low), high - low, prot);
+    }
+}
+
+} // namespace
+
 void reset() {
+    unguard_code_pages();
     current() = state{};
+}
+
+void unguard_code_pages() {
+    for (const auto& [begin, end] : current().code_pages)
+        mprotect(reinterpret_cast<void*>(begin), end - begin, PROT_READ | PROT_WRITE | PROT_EXEC);
+    current().code_pages.clear();
+}
+
+void guard_code_pages(std::uintptr_t from, std::uintptr_t to) {
+    const std::uintptr_t begin = from & ~(page_size - 1);
+    const std::uintptr_t end = (to + page_size - 1) & ~(page_size - 1);
+    current().code_pages.emplace_back(begin, end);
+    mprotect(reinterpret_cast<void*>(begin), end - begin, PROT_READ | PROT_EXEC);
 }
 
 std::u16string utf16(const std::string& utf8_text) {
@@ -52,7 +104,11 @@ bool virtual_protect(void* address, std::uint32_t size, std::uint32_t new_protec
     s.protect_calls.push_back({reinterpret_cast<std::uintptr_t>(address), size, new_protection});
     const bool is_switch = new_protection == page_execute_readwrite;
     *old_protection = s.reported_old_protection;
-    return is_switch ? !s.fail_protect_switch : !s.fail_protect_restore;
+    const bool granted = is_switch ? !s.fail_protect_switch : !s.fail_protect_restore;
+    if (granted)
+        stand_in::protect_code_pages(reinterpret_cast<std::uintptr_t>(address), size,
+                                     stand_in::prot_of(new_protection));
+    return granted;
 }
 
 bool is_readable(const void* address, std::uint32_t size) noexcept {
@@ -125,7 +181,9 @@ void show_error_box(const char* text, const char* caption) noexcept {
 }
 
 void flush_instruction_cache(const void* address, std::uint32_t size) noexcept {
-    stand_in::current().flushes.push_back({reinterpret_cast<std::uintptr_t>(address), size});
+    auto& s = stand_in::current();
+    s.flushes.push_back({reinterpret_cast<std::uintptr_t>(address), size});
+    if (s.after_flush) s.after_flush(s.flushes.back());
 }
 
 file* create_file(const char16_t* path) noexcept {
@@ -152,7 +210,7 @@ void close_file(file* f) noexcept {
     if (index < s.handles.size()) s.handles[index].clear();
 }
 
-std::uint64_t monotonic_milliseconds() noexcept {
+std::uint32_t monotonic_milliseconds() noexcept {
     return stand_in::current().milliseconds;
 }
 

@@ -7,8 +7,10 @@
 #include "platform/os.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace os::stand_in {
@@ -41,6 +43,11 @@ struct state {
     bool fail_protect_switch = false;
     bool fail_protect_restore = false;
     std::uint32_t reported_old_protection = 0x20; // PAGE_EXECUTE_READ
+
+    // Pages of the game's code, as a test declared them with guard_code_pages: read+execute, as
+    // Windows maps them. VirtualProtect really changes their protection, so a write that comes
+    // outside a protection change the module asked for faults here as it does in the game.
+    std::vector<std::pair<std::uintptr_t, std::uintptr_t>> code_pages;
 
     // VirtualQuery: ranges that overlap [unreadable_from, unreadable_to) read as unmapped.
     std::uintptr_t unreadable_from = 0;
@@ -77,6 +84,9 @@ struct state {
     std::vector<error_box> error_boxes;
 
     std::vector<flush_call> flushes;
+    // Called after each flush is recorded, when set: a test runs the game's code at that moment,
+    // as a thread of the game could the instant a write into its code is complete.
+    std::function<void(const flush_call&)> after_flush;
 
     // Files the module writes, kept in memory: path (in UTF-8) -> contents as they stand. A file
     // is created
@@ -90,12 +100,19 @@ struct state {
     int appends = 0;
     int open_files() const;
 
-    // GetTickCount64: tests move it.
-    std::uint64_t milliseconds = 0;
+    // GetTickCount: tests move it (and may let it wrap).
+    std::uint32_t milliseconds = 0;
 };
 
 state& current();
+// Back to the defaults; pages guarded as code become writable again first.
 void reset();
+
+// Makes the whole pages of [from, to) read+execute and code pages (see state::code_pages), until
+// reset() or unguard_code_pages(). The range must be mapped; tests lay their code there first.
+void guard_code_pages(std::uintptr_t from, std::uintptr_t to);
+// Makes every guarded page writable again, and forgets them.
+void unguard_code_pages();
 
 // Tests name files in UTF-8, as the native file system does; the module is told and tells paths
 // in UTF-16, as Windows spells them. These convert between the two.

@@ -120,8 +120,8 @@ void close_file(file* f) noexcept {
     CloseHandle(reinterpret_cast<HANDLE>(f));
 }
 
-std::uint64_t monotonic_milliseconds() noexcept {
-    return GetTickCount64();
+std::uint32_t monotonic_milliseconds() noexcept {
+    return GetTickCount();
 }
 
 } // namespace os

@@ -1,6 +1,7 @@
 #include "plugin/aim_hook.h"
 
 #include "plugin/host.h"
+#include "plugin/weapon_in_hand.h"
 #include "plugin/weapon_offsets.h"
 
 #include <atomic>
@@ -30,7 +31,9 @@ void* __thiscall aim_weapon_hook(void* object, float* target, std::uint32_t f1, 
     if (!player || (player_status_flags(player) & player_layout::aim_stands_aside) != 0)
         return host_aim_camera(object, target, f1, f2, f3);
 
-    const weapon_offset_entry* const entry = find_weapon_offset(player_weapon_type(player));
+    const std::int32_t weapon_type = player_weapon_type(player);
+    weapon_in_hand.type.store(weapon_type, std::memory_order_relaxed);
+    const weapon_offset_entry* const entry = find_weapon_offset(weapon_type);
     if (!entry) return host_aim_camera(object, target, f1, f2, f3);
 
     float offset[3];

@@ -7,11 +7,13 @@
 #include "injector/teardown.h"
 #include "platform/utf16_text.h"
 #include "plugin/aim_hook.h"
+#include "plugin/code_bytes.h"
 #include "plugin/game_build_words.h"
 #include "plugin/host.h"
 #include "plugin/module_log.h"
 #include "plugin/per_frame.h"
 #include "plugin/settings.h"
+#include "plugin/settings_log.h"
 #include "runtime/game_process_event.h"
 #include "runtime/game_version.h"
 
@@ -74,6 +76,19 @@ void log_module_loaded() {
                  corvane::version, path.c_str());
 }
 
+// "game build 1011 (0x83EC8B55 at 0x401000)", or "game build not recognised (...)", in `out`:
+// the build and the four bytes that name builds 1001 and 1002.
+const char* build_words(std::int32_t code, char (&out)[64]) {
+    std::uint32_t probed = 0; // stays 0 where nothing can be read
+    read_host_bytes(injector::host_code_address(runtime::main_probe_address), &probed,
+                    sizeof probed);
+    char build[32] = "game build not recognised";
+    if (code != 0) std::snprintf(build, sizeof build, "game build %" PRId32, code);
+    std::snprintf(out, sizeof out, "%s (0x%08" PRIX32 " at 0x%06" PRIX32 ")", build, probed,
+                  runtime::main_probe_address);
+    return out;
+}
+
 // The game build, and whether keys and live reload work on it: they need the per-frame hook.
 void log_game_build(const runtime::game_process_event& event) {
     const std::int32_t code = runtime::identify_game_version();
@@ -81,13 +96,8 @@ void log_game_build(const runtime::game_process_event& event) {
     char what[96];
     site_words(frame_call, runtime::per_frame_call_site, site, what);
     if (!event.hook_status) {
-        std::uint32_t probed = 0; // stays 0 where nothing can be read
-        read_host_bytes(injector::host_code_address(runtime::main_probe_address), &probed,
-                        sizeof probed);
-        char build[32] = "game build not recognised";
-        if (code != 0) std::snprintf(build, sizeof build, "game build %" PRId32, code);
-        log_line("%s (0x%08" PRIX32 " at 0x%06" PRIX32 "): %s", build, probed,
-                 runtime::main_probe_address, game_build_words(code));
+        char build[64];
+        log_line("%s: %s", build_words(code, build), game_build_words(code));
         note_call_site(frame_call, runtime::per_frame_call_site, site, {});
         return;
     }
@@ -105,22 +115,45 @@ void log_game_build(const runtime::game_process_event& event) {
     note_call_site(frame_call, runtime::per_frame_call_site, site, {});
 }
 
+// Whether this game's code is laid out as corvane knows it (see changes_this_game); when it is
+// not, says so and what the aim call site holds instead.
+bool game_is_known(std::int32_t code, std::uintptr_t site) {
+    std::uint8_t bytes[5] = {}; // no call where nothing can be read
+    const bool readable = read_host_bytes(site, bytes, sizeof bytes);
+    if (changes_this_game(code, bytes, site,
+                          injector::translate_host_address(host_addresses::aim_camera)))
+        return true;
+    char build[64];
+    log_line("%s: %s: at %s, where the builds corvane knows call the game's aim camera, this one "
+             "holds %s",
+             build_words(code, build), left_alone_words(false),
+             text_of_address(host_addresses::aim_call_site, site).text,
+             readable ? text_of_bytes(bytes).text : "nothing that can be read");
+    return false;
+}
+
 } // namespace
 
 void start_aiming_plugin() noexcept {
     try {
         open_module_log(log_file_path());
         log_module_loaded();
-        redirect_aim_call(injector::host_code_address(host_addresses::aim_call_site));
-        take_game_aim_rows();
-        load_aiming_settings();
-        register_per_frame_handler();
-        log_game_build(runtime::game_process_event::instance());
+        const std::int32_t code = runtime::identify_game_version();
+        const std::uintptr_t site = injector::host_code_address(host_addresses::aim_call_site);
+        if (game_is_known(code, site)) {
+            redirect_aim_call(site);
+            take_game_aim_rows();
+            log_game_values();
+            load_aiming_settings();
+            register_per_frame_handler();
+            log_game_build(runtime::game_process_event::instance());
+        }
     } catch (...) {
         // Out of memory at load: whatever was set up stays consistent and is undone at unload.
         log_line("start-up stopped early: the game is out of memory; what corvane set up so far "
                  "stays and is undone at unload");
     }
+    note_start_up_finished();
 }
 
 } // namespace plugin

@@ -1,6 +1,6 @@
 // What works on a game build, in the words corvane.log and corvane-check both use, so that what
 // the checker foretells from the game's program and what the log reports from the running game
-// never disagree.
+// never disagree; and the one rule both use to decide whether corvane changes a game at all.
 #pragma once
 
 #include <cstdint>
@@ -10,5 +10,17 @@ namespace plugin {
 // For a build code (0: not recognised): whether keys Z and X and live reload work, and what
 // applies when they do not.
 const char* game_build_words(std::int32_t code) noexcept;
+
+// Whether corvane changes this game. On builds 1001 and 1002 it always does, as it always has
+// (also where another plug-in redirected the aim call first). On any other build only when the
+// five bytes at the aim call site (`site_bytes`, lying at `site`) are a CALL of the game's aim
+// camera (at `aim_camera`), as on the builds corvane was made for: elsewhere those bytes, and
+// the places of every value, are the middle of unrelated code and data.
+bool changes_this_game(std::int32_t code, const std::uint8_t (&site_bytes)[5], std::uintptr_t site,
+                       std::uintptr_t aim_camera) noexcept;
+
+// On a game corvane does not change: what it did (the log, after start-up) or will do (the
+// checker, before the game runs).
+const char* left_alone_words(bool before_the_game_runs) noexcept;
 
 } // namespace plugin

@@ -2,6 +2,7 @@
 
 #include "injector/teardown.h"
 #include "platform/os.h"
+#include "plugin/code_bytes.h"
 #include "plugin/host.h"
 
 #include <algorithm>
@@ -19,9 +20,24 @@ namespace {
 constexpr char line_end[] = "\r\n";
 constexpr char last_line[] = "corvane.log has reached its limit of 1 MiB: nothing more is written "
                              "to it until the game loads corvane again; corvane goes on working";
-// Room kept below the limit for the last line, with its time and line end.
-constexpr std::uint32_t last_line_room = sizeof last_line + 32;
+constexpr char unloaded_line[] = "corvane is unloaded; the values it wrote into the game stay "
+                                 "until the game restarts";
+constexpr char unloaded_unchanged_line[] = "corvane is unloaded; it changed nothing in this game";
+static_assert(sizeof unloaded_unchanged_line <= sizeof unloaded_line, "room for the longer one");
 static_assert(log_size_limit == 1u << 20, "the last line names the limit");
+
+// The widest time a line can start with: the clock's difference is 32 bits of milliseconds.
+constexpr std::size_t widest_time = sizeof "[4294967.295 s] " - 1;
+constexpr std::size_t max_call_sites = 4;
+// A line of the unload report keeps at most this many characters of its text.
+constexpr std::size_t unload_text_limit = 200;
+// Room kept below the limit, so that a full log still ends with the unload report: the line
+// that says the limit was reached, one line per noted call site and the closing line, each at
+// its longest. Ordinary lines stop where this room begins.
+constexpr std::uint32_t kept_room =
+    (widest_time + sizeof last_line - 1 + sizeof line_end - 1) +
+    max_call_sites * (widest_time + unload_text_limit + sizeof line_end - 1) +
+    (widest_time + sizeof unloaded_line - 1 + sizeof line_end - 1);
 
 struct call_site_note {
     const char* what;
@@ -33,21 +49,24 @@ struct call_site_note {
 
 struct log_state {
     os::file* file = nullptr;
-    std::uint64_t opened_at = 0;
+    std::uint32_t opened_at = 0;
     std::uint32_t written = 0;
-    bool stopped = false; // the limit was reached, or a write failed
-    call_site_note sites[4] = {};
+    bool full = false;   // ordinary lines reached the kept room; only the unload report follows
+    bool failed = false; // a write failed: nothing more is tried
+    call_site_note sites[max_call_sites] = {};
     int site_count = 0;
     char line[1100] = {};
 } the_log;
 
-// The time since the log was opened, the text and the line end, in the_log.line; its length.
-std::size_t format_line(const char* text) noexcept {
-    const std::uint64_t ms = os::monotonic_milliseconds() - the_log.opened_at;
-    const int prefix = std::snprintf(the_log.line, sizeof the_log.line, "[%6" PRIu64 ".%03u s] ",
+// The time since the log was opened, at most `text_limit` characters of the text and the line
+// end, in the_log.line; its length.
+std::size_t format_line(const char* text, std::size_t text_limit) noexcept {
+    // Unsigned: right across the clock's wrap after 49.7 days.
+    const std::uint32_t ms = os::monotonic_milliseconds() - the_log.opened_at;
+    const int prefix = std::snprintf(the_log.line, sizeof the_log.line, "[%6" PRIu32 ".%03u s] ",
                                      ms / 1000, static_cast<unsigned>(ms % 1000));
     std::size_t length = prefix > 0 ? static_cast<std::size_t>(prefix) : 0;
-    const std::size_t room = sizeof the_log.line - sizeof line_end - length;
+    const std::size_t room = std::min(sizeof the_log.line - sizeof line_end - length, text_limit);
     const std::size_t text_length = std::min(std::strlen(text), room);
     std::memcpy(the_log.line + length, text, text_length);
     length += text_length;
@@ -55,28 +74,35 @@ std::size_t format_line(const char* text) noexcept {
     return length + sizeof line_end - 1;
 }
 
-void write(const char* text) noexcept {
-    if (!the_log.file || the_log.stopped) return;
-    std::size_t length = format_line(text);
-    if (the_log.written + length > log_size_limit - last_line_room) {
-        the_log.stopped = true;
-        length = format_line(last_line);
-    }
+void append_line(std::size_t length) noexcept {
     if (!os::append_to_file(the_log.file, the_log.line, static_cast<std::uint32_t>(length))) {
-        the_log.stopped = true; // a full disk, or the file taken away: no more attempts
+        the_log.failed = true; // a full disk, or the file taken away: no more attempts
         return;
     }
     the_log.written += static_cast<std::uint32_t>(length);
 }
 
-// "E8 12 34 56 78" in `out`.
-const char* bytes_text(const std::uint8_t* bytes, std::size_t size, char (&out)[20]) {
-    out[0] = '\0';
-    std::size_t used = 0;
-    for (std::size_t i = 0; i < size && used + 3 < sizeof out; ++i)
-        used += static_cast<std::size_t>(
-            std::snprintf(out + used, sizeof out - used, i ? " %02X" : "%02X", bytes[i]));
-    return out;
+void write(const char* text) noexcept {
+    if (!module_log_open()) return;
+    std::size_t length = format_line(text, sizeof the_log.line);
+    if (the_log.written + length > log_size_limit - kept_room) {
+        the_log.full = true;
+        length = format_line(last_line, sizeof the_log.line);
+    }
+    append_line(length);
+}
+
+// A line of the unload report: written into the kept room when ordinary lines no longer fit.
+void write_unload_line(const char* format, ...) noexcept
+    __attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)));
+void write_unload_line(const char* format, ...) noexcept {
+    if (!the_log.file || the_log.failed) return;
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    append_line(format_line(text, unload_text_limit));
 }
 
 void report_call_sites() noexcept {
@@ -84,23 +110,24 @@ void report_call_sites() noexcept {
         const call_site_note& site = the_log.sites[i];
         const address_text where = text_of_address(site.host_address, site.address);
         if (site.size == 0) {
-            log_line("unloading: the %s at %s was never changed", site.what, where.text);
+            write_unload_line("unloading: the %s at %s was never changed", site.what, where.text);
             continue;
         }
         std::uint8_t now[5] = {};
         if (!read_host_bytes(site.address, now, static_cast<std::uint32_t>(site.size))) {
-            log_line("unloading: the %s at %s cannot be read any more", site.what, where.text);
+            write_unload_line("unloading: the %s at %s cannot be read any more", site.what,
+                              where.text);
             continue;
         }
         if (std::memcmp(now, site.original, site.size) == 0) {
-            log_line("unloading: the %s at %s has its own bytes back", site.what, where.text);
+            write_unload_line("unloading: the %s at %s has its own bytes back", site.what,
+                              where.text);
             continue;
         }
-        char held[20], own[20];
-        log_line("unloading: the %s at %s still holds %s instead of its own %s: the game must "
-                 "not run it again before it restarts",
-                 site.what, where.text, bytes_text(now, site.size, held),
-                 bytes_text(site.original, site.size, own));
+        write_unload_line("unloading: the %s at %s still holds %s instead of its own %s: the game "
+                          "must not run it again before it restarts",
+                          site.what, where.text, text_of_bytes({now, site.size}).text,
+                          text_of_bytes({site.original, site.size}).text);
     }
 }
 
@@ -120,7 +147,7 @@ void open_module_log(const char16_t* path) noexcept {
 }
 
 bool module_log_open() noexcept {
-    return the_log.file != nullptr && !the_log.stopped;
+    return the_log.file != nullptr && !the_log.full && !the_log.failed;
 }
 
 void log_line(const char* format, ...) noexcept {
@@ -136,8 +163,10 @@ void log_line(const char* format, ...) noexcept {
 void close_module_log() noexcept {
     if (!the_log.file) return;
     report_call_sites();
-    log_line("corvane is unloaded; the values it wrote into the game stay until the game "
-             "restarts");
+    // Call sites are noted with their bytes only once corvane changed one.
+    const bool changed = std::any_of(the_log.sites, the_log.sites + the_log.site_count,
+                                     [](const call_site_note& site) { return site.size != 0; });
+    write_unload_line("%s", changed ? unloaded_line : unloaded_unchanged_line);
     os::close_file(the_log.file);
     the_log.file = nullptr;
 }
@@ -154,14 +183,19 @@ log_text& log_text::add(const char* format, ...) noexcept {
 
 float_text text_of(float value) noexcept {
     // The shortest text that reads back as the same float, as to_chars would give it; printf and
-    // strtof are in the DLL anyway, to_chars' tables would double its size.
+    // strtof are in the DLL anyway, to_chars' tables would double its size. A form without an
+    // exponent wins when one of up to nine digits exists ("10", never "1e+01"): players copy
+    // these numbers into their file.
     float_text out{};
+    float_text with_exponent{};
     for (int digits = 1; digits <= 9; ++digits) {
         std::snprintf(out.text, sizeof out.text, "%.*g", digits, static_cast<double>(value));
         const float back = std::strtof(out.text, nullptr);
-        if (std::memcmp(&back, &value, sizeof value) == 0 || value != value) break;
+        if (std::memcmp(&back, &value, sizeof value) != 0 && value == value) continue;
+        if (!std::strchr(out.text, 'e')) return out;
+        if (!with_exponent.text[0]) with_exponent = out;
     }
-    return out;
+    return with_exponent.text[0] ? with_exponent : out;
 }
 
 namespace {

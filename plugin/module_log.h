@@ -16,7 +16,9 @@
 
 namespace plugin {
 
-// The log never grows past this many bytes; at the limit it ends with one line saying so.
+// The log never grows past this many bytes. Room is kept below the limit for the unload report,
+// the lines that matter most after a crash on exit: when ordinary lines reach that room, one line
+// says so, and only the unload report follows it.
 inline constexpr std::uint32_t log_size_limit = 1u << 20;
 
 // Creates the log at `path` (null: there is none) and starts its clock. Once created, its
@@ -31,7 +33,8 @@ void log_line(const char* format, ...) noexcept
     __attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)));
 
 // The unload report (whether each noted call site has its own bytes back), a closing line, and
-// the file closed. Runs at unload, after every call site has been put back.
+// the file closed; written even when the log is full. Runs at unload, after every call site has
+// been put back.
 void close_module_log() noexcept;
 
 // A line put together piece by piece in a fixed buffer; what does not fit is cut.
@@ -46,7 +49,8 @@ class log_text {
     std::size_t used_ = 0;
 };
 
-// The shortest text that reads back as the same float: "0.45", "-1.5", "inf".
+// The shortest text that reads back as the same float, without an exponent where up to nine
+// digits do: "0.45", "-1.5", "10", "inf", "1e+20".
 struct float_text {
     char text[20];
 };

@@ -9,6 +9,7 @@
 #include "plugin/named_settings.h"
 #include "plugin/named_settings_log.h"
 #include "plugin/settings_log.h"
+#include "plugin/weapon_in_hand.h"
 #include "plugin/weapon_offsets.h"
 
 #include <cerrno>
@@ -46,6 +47,16 @@ struct file_closer {
     void operator()(std::FILE* file) const noexcept { std::fclose(file); }
 };
 
+// Writes a float into the game's code, unless the four bytes there hold it already: code pages
+// are readable, so comparing costs no protection change, no write and no cache flush, which a
+// reload would otherwise pay on every frame.
+injector::patch_status write_code_float(std::uintptr_t address, float value) noexcept {
+    float now;
+    if (read_host_bytes(address, &now, sizeof now) && std::memcmp(&now, &value, sizeof now) == 0)
+        return injector::patch_status::done;
+    return injector::protected_write_value<float>(address, value);
+}
+
 // Stores one line's values in their destinations (host data, host code, module globals).
 void apply_settings_line(const settings_position& position, const line_values& values) {
     switch (position.kind) {
@@ -62,7 +73,7 @@ void apply_settings_line(const settings_position& position, const line_values& v
         if (values.count >= 1) {
             const std::uintptr_t site = injector::host_code_address(position.host_address);
             log_code_value(position, values.floats[0], site,
-                           injector::protected_write_value<float>(site, values.floats[0]));
+                           write_code_float(site, values.floats[0]));
         }
         break;
     case k::aim_row:
@@ -73,7 +84,10 @@ void apply_settings_line(const settings_position& position, const line_values& v
         if (values.count == 4) {
             weapon_offset_entry entry{values.integer, {}};
             host_vector_set(entry.offset, values.floats);
-            log_weapon_offset(position, entry, set_weapon_offset(entry));
+            const weapon_update update = set_weapon_offset(entry);
+            if (update.change != weapon_change::repeated)
+                note_weapon_line(position.line, entry.weapon_type);
+            log_weapon_offset(position, entry, update);
         }
         break;
     case k::ignored:
@@ -188,6 +202,7 @@ bool module_found_itself() noexcept {
 void load_aiming_settings_from(settings_reader& reader) {
     char line[line_buffer_size];
     begin_weapon_offset_load();
+    begin_weapon_lines();
     log_settings_load_begins();
     named_reading named;
     log_named_load_begins();

@@ -1,6 +1,8 @@
 #include "plugin/settings_log.h"
 
+#include "injector/host_address.h"
 #include "platform/utf16_text.h"
+#include "plugin/host.h"
 #include "plugin/module_log.h"
 #include "plugin/settings_findings.h"
 
@@ -183,6 +185,41 @@ void log_reload_changes() {
 
 } // namespace
 
+void log_game_values() noexcept {
+    if (!module_log_open()) return;
+    log_line("the game's own values, before corvane changes any (to set one back, write its "
+             "numbers after the label on its line of the settings file):");
+    for (const settings_position& position : settings_positions) {
+        float values[row_length];
+        int count = 0;
+        bool readable = false;
+        switch (position.kind) {
+        case line_kind::host_float:
+            count = 1;
+            readable = read_host_bytes(position.host_address, values, sizeof(float));
+            break;
+        case line_kind::code_float:
+            count = 1;
+            readable = read_host_bytes(injector::host_code_address(position.host_address), values,
+                                       sizeof(float));
+            break;
+        case line_kind::aim_row:
+            count = row_length;
+            readable = read_host_bytes(position.host_address, values, sizeof values);
+            break;
+        default:
+            continue;
+        }
+        log_text line;
+        line.add("line %d, %s: ", position.line, position.setting);
+        if (readable)
+            add_floats(line, values, count);
+        else
+            line.add("cannot be read");
+        log_line("%s", line.c_str());
+    }
+}
+
 void log_settings_file(const char16_t* path, settings_file_problem problem) noexcept {
     if (!module_log_open()) return;
     const bool read = problem == settings_file_problem::none;
@@ -225,6 +262,9 @@ void log_settings_line(const settings_position& position, line_read read, const 
     const line_findings found = memory.findings.take(position, read, text, values);
     for (int i = 0; i < found.count; ++i) {
         const settings_finding& finding = found.items[i];
+        // A label alone is the starter file's way to keep the game's value; the summary's "-"
+        // says so, and the game's own values come first in the log.
+        if (finding.code == finding_code::value_left_alone) continue;
         log_line("line %d%s: %s", finding.line,
                  finding.severity == finding_severity::note ? ", note" : "", finding.sentence);
     }

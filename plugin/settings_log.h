@@ -16,6 +16,11 @@
 
 namespace plugin {
 
+// At start-up, before the first load writes anything: the game's own values of lines 3 to 9 (line
+// 5's from the game's code) and of the four rows, each as the numbers a player writes after the
+// line's label to set it back.
+void log_game_values() noexcept;
+
 // Before a load: the file's path (null when too long) and whether it could be opened.
 void log_settings_file(const char16_t* path, settings_file_problem problem) noexcept;
 

@@ -53,6 +53,11 @@ game_process_event::~game_process_event() {
 void game_process_event::add_handler(handler_list& list, const handler& h) {
     if (is_duplicate_plain_function(list, h)) return;
 
+    // The handler is in its list before the call is patched: from the patch on, the game's
+    // thread may run a frame at any moment, and that frame finds the list complete.
+    if (list.size() >= max_handlers) throw std::length_error("list<T> too long");
+    list.push_back(h);
+
     if (!hook_attempted) {
         hook_attempted = true;
         if (builds_with_frame_hook(identify_game_version())) {
@@ -62,9 +67,6 @@ void game_process_event::add_handler(handler_list& list, const handler& h) {
             injector::retain_hooker(hooker);
         }
     }
-
-    if (list.size() >= max_handlers) throw std::length_error("list<T> too long");
-    list.push_back(h);
 }
 
 void* game_process_event::event_hook(per_frame_hooker::next_type next) {

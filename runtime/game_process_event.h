@@ -36,7 +36,8 @@ class game_process_event {
     static game_process_event& instance();
 
     // Appends a copy of `h` to `list` (one of this event's lists). A plain function already in
-    // that list is not added twice; the first call also makes the one attempt to hook the host.
+    // that list is not added twice; the first call then makes the one attempt to hook the host,
+    // after the handler is in its list.
     void add_handler(handler_list& list, const handler& h);
 
     // Runs the pre handlers, the host's call (`next`), then the post handlers; returns what the

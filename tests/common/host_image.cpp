@@ -23,8 +23,10 @@ std::vector<std::uint8_t> read_bytes(std::uint32_t host_address, std::size_t siz
 #include "injector/teardown.h"
 #include "plugin/aim_keys.h"
 #include "plugin/named_settings_log.h"
+#include "plugin/per_frame.h"
 #include "plugin/settings.h"
 #include "plugin/settings_log.h"
+#include "plugin/weapon_in_hand.h"
 #include "runtime/game_version.h"
 
 namespace test_host {
@@ -38,6 +40,8 @@ void reset_module() {
     plugin::forget_settings_log();
     plugin::forget_aim_keys();
     plugin::forget_named_settings_log();
+    plugin::forget_start_up_finished();
+    plugin::forget_weapon_in_hand();
 }
 
 } // namespace test_host

@@ -185,3 +185,41 @@ TEST_F(Branch, TheCpuFollowsTheWrittenCall) {
 }
 
 } // namespace
+
+namespace {
+
+// Decoding five bytes already read: only a relative CALL has a target, measured from the end of
+// the instruction at the site where the bytes lie, with 32-bit wrap-around.
+struct call_bytes_case {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    std::uint32_t site;
+    std::uint32_t target;
+};
+
+void PrintTo(const call_bytes_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class RelativeCallTarget : public ::testing::TestWithParam<call_bytes_case> {};
+
+TEST_P(RelativeCallTarget, OnlyARelativeCallLeadsAnywhere) {
+    const call_bytes_case& c = GetParam();
+    std::uint8_t bytes[5];
+    std::copy(c.bytes.begin(), c.bytes.end(), bytes);
+    EXPECT_EQ(injector::relative_call_target(bytes, c.site), c.target);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bytes, RelativeCallTarget,
+    ::testing::Values(
+        call_bytes_case{"call_backwards", {0xE8, 0x66, 0x9A, 0xFF, 0xFF}, 0x527A95, 0x521500},
+        call_bytes_case{"same_bytes_elsewhere", {0xE8, 0x66, 0x9A, 0xFF, 0xFF}, 0x537A95, 0x531500},
+        call_bytes_case{"call_forwards", {0xE8, 0x10, 0x00, 0x00, 0x00}, 0x1000, 0x1015},
+        call_bytes_case{"call_wrapping_round", {0xE8, 0xF0, 0xFF, 0xFF, 0xFF}, 0x4, 0xFFFFFFF9},
+        call_bytes_case{"jump", {0xE9, 0x66, 0x9A, 0xFF, 0xFF}, 0x527A95, 0},
+        call_bytes_case{"call_through_a_pointer", {0xFF, 0x15, 0x00, 0x15, 0x52}, 0x527A95, 0},
+        call_bytes_case{"other_code", {0x8B, 0x45, 0x08, 0x89, 0xC1}, 0x527A95, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace

@@ -3,6 +3,7 @@
 #include "platform/os.h"
 #include "platform/os_stand_in.h"
 #include "plugin/host.h"
+#include "plugin/settings_parser.h"
 
 #include <gtest/gtest.h>
 
@@ -122,12 +123,24 @@ void module_setting::lay_out(const build_bytes& b) {
             std::memcpy(rows.data() + (7 * r + i) * sizeof value, &value, sizeof value);
         }
     game_rows = std::make_unique<bytes_patch>(plugin::host_addresses::aim_rows, rows);
+    for (const plugin::settings_position& position : plugin::settings_positions) {
+        if (position.kind != plugin::line_kind::host_float &&
+            position.kind != plugin::line_kind::code_float)
+            continue;
+        const float value = game_line_value(position.line);
+        std::vector<std::uint8_t> bytes(sizeof value);
+        std::memcpy(bytes.data(), &value, sizeof value);
+        game_values.push_back(std::make_unique<bytes_patch>(position.host_address, bytes));
+    }
     dir = std::make_unique<plugin_dir>();
 }
 
 void module_setting::take_down() {
     reset_module();
+    os::stand_in::unguard_code_pages(); // the doubles put back what they found
     dir.reset();
+    while (!game_values.empty())
+        game_values.pop_back();
     game_rows.reset();
     build.reset();
     frames.reset();

@@ -26,6 +26,9 @@ inline constexpr std::uint32_t host_per_frame_other = 0x7F0010;
 inline constexpr std::uintptr_t per_frame_result = 0x5EED0F00;
 inline constexpr std::uintptr_t other_result = 0x0DD0F00D;
 
+// Where the test host's code ends and its data begins: pages below are code pages.
+inline constexpr std::uint32_t code_end = 0x8CC000;
+
 // The probe bytes that make the test host look like one build or another.
 struct build_bytes {
     const char* name;
@@ -96,10 +99,16 @@ inline constexpr float game_row_value(int row, int value) {
     return static_cast<float>(10 * (row + 1) + value);
 }
 
+// The game's own value of settings line 3 to 9 (line 5's inside the aim camera's code) as the
+// test host holds it before the module starts: 3.25 for line 3, and so on.
+inline constexpr float game_line_value(int line) {
+    return static_cast<float>(line) + 0.25f;
+}
+
 // A whole host for the module, as a test fixture: the aim call site and the host's functions
-// (aim_host), the per-frame caller (frame_host), the probe bytes of a build, the game's own aim
-// rows and a module directory. lay_out makes them afresh; they are taken down newest first, each
-// double putting back the bytes it found, after the module's own teardowns.
+// (aim_host), the per-frame caller (frame_host), the probe bytes of a build, the game's own values
+// and aim rows, and a module directory. lay_out makes them afresh; they are taken down newest
+// first, each double putting back the bytes it found, after the module's own teardowns.
 class module_setting : public ::testing::Test {
   protected:
     void TearDown() override { take_down(); }
@@ -111,6 +120,7 @@ class module_setting : public ::testing::Test {
     std::unique_ptr<frame_host> frames;
     std::unique_ptr<bytes_patch> build;
     std::unique_ptr<bytes_patch> game_rows;
+    std::vector<std::unique_ptr<bytes_patch>> game_values;
     std::unique_ptr<plugin_dir> dir;
 };
 

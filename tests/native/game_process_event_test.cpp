@@ -73,6 +73,22 @@ TEST_F(GameProcessEvent, PlainFunctionIsStoredOncePerListButInEachList) {
     EXPECT_EQ(host->log, (std::vector<std::string>{"f", "host", "f", "g"}));
 }
 
+// A thread of the game may run a frame the instant the per-frame call is patched: by then the
+// handler that asked for the hook is in its list, and the host's function is known.
+TEST_F(GameProcessEvent, AFrameRunTheMomentTheCallIsPatchedRunsTheFirstHandler) {
+    int frames_at_patch = 0;
+    os::stand_in::current().after_flush = [&](const os::stand_in::flush_call& flush) {
+        if (flush.address != test_host::per_frame_call_site + 1) return; // the CALL is whole now
+        ++frames_at_patch;
+        host->run_frame();
+    };
+    add_post([] { log_word("post"); });
+    os::stand_in::current().after_flush = nullptr;
+
+    EXPECT_EQ(frames_at_patch, 1);
+    EXPECT_EQ(host->log, (std::vector<std::string>{"host", "post"}));
+}
+
 TEST_F(GameProcessEvent, ClosuresAreNeverFoldedAndRunOncePerEntry) {
     const handler closure = [] { log_word("c"); };
     add_post(closure);

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -115,13 +116,14 @@ void write_sample(test_host::plugin_dir& dir) {
     dir.write_settings(sample_settings());
 }
 
+// The starter file sets none of lines 3 to 14: the game keeps its own values and rows.
 const std::vector<std::string> sample_summary = {
     "settings file {dir}aimingSets.dat: read",
-    "line 5, a value in the game's aim-camera code: set to 0.3  [0x521632]",
     "live reload (line 1): off (0)",
-    "values of lines 3 to 9: 1.6 0.55 0.3 0.35 0.8 6 8",
-    "aim rows (lines 11 to 14): 1 0.9 0.8 0 0 1.2 0.25 / 1 0.85 0.7 0.05 0 1.1 0.25 / "
-    "1 0.8 0.6 0.1 0 1 0.2 / 1 0.75 0.5 0.15 0 0.9 0.2",
+    "values of lines 3 to 9: - - - - - - - (-: the line sets nothing, the game keeps its own "
+    "value)",
+    "aim rows (lines 11 to 14): 10 11 12 13 14 15 16 / 20 21 22 23 24 25 26 / "
+    "30 31 32 33 34 35 36 / 40 41 42 43 44 45 46",
     "weapon offsets (4 entries): the default (-1): 0.4 0 0.1; weapon 22: 0.5 0.2 0.1; weapon 25: "
     "0.6 -0.3 0.2",
     "weapon types that keep the game's own aim (offset 0 0 0): 31",
@@ -135,9 +137,26 @@ std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> 
 }
 
 const std::string loaded = "corvane 1.0.0, loaded from {dir}corvane.dll";
+// The test host's own values (test_host::game_line_value and game_row_value), as the log gives
+// them before the file's are written.
+const std::vector<std::string> game_values = {
+    "the game's own values, before corvane changes any (to set one back, write its numbers after "
+    "the label on its line of the settings file):",
+    "line 3, an aim-camera value of the game: 3.25",
+    "line 4, an aim-camera value of the game: 4.25",
+    "line 5, a value in the game's aim-camera code: 5.25",
+    "line 6, an aim-camera value of the game: 6.25",
+    "line 7, an aim-camera value of the game: 7.25",
+    "line 8, an aim-camera value of the game: 8.25",
+    "line 9, an aim-camera value of the game: 9.25",
+    "line 11, aim row 0 of the game (7 values): 10 11 12 13 14 15 16",
+    "line 12, aim row 1 of the game (7 values): 20 21 22 23 24 25 26",
+    "line 13, aim row 2 of the game (7 values): 30 31 32 33 34 35 36",
+    "line 14, aim row 3 of the game (7 values): 40 41 42 43 44 45 46",
+};
 const std::string aim_redirected = "aim call at 0x527A95: now calls corvane";
 const std::vector<std::string> frame_hooked = {
-    "game build 1001: keys Z and X and live reload are on",
+    "game build 1001: keys Z and X and live reload work on this build",
     "per-frame call at 0x53E981: now calls corvane after the game's own frame work",
 };
 const std::vector<std::string> both_back = {
@@ -176,7 +195,6 @@ const std::vector<std::string> settings_faults = {
     "line 3: longer than 511 characters: only its first 511 are read, the rest is skipped",
     "line 4: the first word, '2.5', is a number, so it is read as the label and the line sets "
     "nothing",
-    "line 5, note: no number after the label: the game's aim-camera code keeps its own value",
     "line 11: only 3 of 7 values: values 4 to 7 of row 0 stay as the game has them",
     "line 17: weapon type 22 was already given on line 16: this line changes nothing (the first "
     "entry wins)",
@@ -204,19 +222,23 @@ const std::vector<std::string> frame_left_alone_at_unload = {
 const std::string build_off = ": keys Z and X and live reload are off on this build; the weapon "
                               "offsets and the values of the settings file still apply";
 
+// Where another build of the game has other code than the call of its aim camera.
+const std::array<std::uint8_t, 5> other_code_at_aim_site = {0x8B, 0x45, 0x08, 0x89, 0xC1};
+
 // A module directory of 247 characters: "aimingSets.dat" behind it passes 260 characters,
 // "corvane.log" does not.
 const std::string deep_dir = "/tmp/" + std::string(241, 'd') + "/";
 
 const start_up_case start_up_cases[] = {
     {"sample_file", test_host::build_1001, write_sample,
-     joined({{loaded, aim_redirected}, sample_summary, frame_hooked, both_back})},
+     joined({{loaded, aim_redirected}, game_values, sample_summary, frame_hooked, both_back})},
     {"faulty_file", test_host::build_1001,
      [](test_host::plugin_dir& dir) { dir.write_settings(faulty_settings); },
-     joined({{loaded, aim_redirected}, settings_faults, frame_hooked, both_back})},
+     joined({{loaded, aim_redirected}, game_values, settings_faults, frame_hooked, both_back})},
     {"missing_file", test_host::build_1001, nothing,
-     joined({{loaded, aim_redirected,
-              "settings file {dir}aimingSets.dat: not read: not found; the game keeps its own "
+     joined({{loaded, aim_redirected},
+             game_values,
+             {"settings file {dir}aimingSets.dat: not read: not found; the game keeps its own "
               "values (is it named exactly aimingSets.dat? Windows may hide an ending such as "
               ".txt)"},
              frame_hooked,
@@ -226,8 +248,9 @@ const start_up_case start_up_cases[] = {
          std::filesystem::create_directory(os::stand_in::utf8(plugin::plugin_dir_path()) +
                                            "aimingSets.dat");
      },
-     joined({{loaded, aim_redirected,
-              "settings file {dir}aimingSets.dat: not read: it is there but cannot be opened "
+     joined({{loaded, aim_redirected},
+             game_values,
+             {"settings file {dir}aimingSets.dat: not read: it is there but cannot be opened "
               "(another program may hold it, or it is a folder); the game keeps its own values"},
              frame_hooked,
              both_back})},
@@ -243,6 +266,7 @@ const start_up_case start_up_cases[] = {
      joined({{"corvane 1.0.0: it could not find its own file, so it looks for its settings "
               "beside the game's executable, {dir}game.exe",
               aim_redirected},
+             game_values,
              sample_summary,
              frame_hooked,
              both_back})},
@@ -252,28 +276,51 @@ const start_up_case start_up_cases[] = {
          os_state.module_paths[os_state.plugin_module] =
              os::stand_in::utf16(deep_dir + "corvane.dll");
      },
-     joined({{loaded, aim_redirected,
-              "settings file {dir}aimingSets.dat: not read: its path would be longer than 260 "
+     joined({{loaded, aim_redirected},
+             game_values,
+             {"settings file {dir}aimingSets.dat: not read: its path would be longer than 260 "
               "characters; the game keeps its own values"},
              frame_hooked,
              both_back})},
     {"unrecognised_build", build_other, write_sample,
      joined({{loaded, aim_redirected},
+             game_values,
              sample_summary,
              {"game build not recognised (0x83EC8B55 at 0x401000)" + build_off},
              frame_left_alone_at_unload})},
+    {"unrecognised_build_whose_aim_call_differs",
+     build_other,
+     [](test_host::plugin_dir& dir) {
+         write_sample(dir);
+         test_host::write(0x527A95, other_code_at_aim_site);
+     },
+     {loaded,
+      "game build not recognised (0x83EC8B55 at 0x401000): this game build is not one corvane "
+      "knows, so corvane changed nothing in this game: at 0x527A95, where the builds corvane "
+      "knows call the game's aim camera, this one holds 8B 45 08 89 C1",
+      "corvane is unloaded; it changed nothing in this game"}},
     {"build_1011", test_host::build_1011, write_sample,
      joined({{loaded, aim_redirected},
+             game_values,
              sample_summary,
              {"game build 1011 (0x00000000 at 0x401000)" + build_off},
              frame_left_alone_at_unload})},
     {"refused_protection", test_host::build_1001,
      [](test_host::plugin_dir& dir) {
-         write_sample(dir);
+         std::string sample = sample_settings();
+         const std::size_t label = sample.find("aim_code_value_521632");
+         sample.insert(sample.find('\n', label), " 0.3"); // line 5 goes into the game's code
+         dir.write_settings(sample);
          os::stand_in::current().fail_protect_switch = true;
      },
-     joined({{loaded, aim_redirected + refused, sample_summary[0], sample_summary[1] + refused},
-             {sample_summary.begin() + 2, sample_summary.end()},
+     joined({{loaded, aim_redirected + refused},
+             game_values,
+             {sample_summary[0],
+              "line 5, a value in the game's aim-camera code: set to 0.3  [0x521632]" + refused,
+              sample_summary[1],
+              "values of lines 3 to 9: - - 0.3 - - - - (-: the line sets nothing, the game keeps "
+              "its own value)"},
+             {sample_summary.begin() + 3, sample_summary.end()},
              {frame_hooked[0], frame_hooked[1] + refused,
               "unloading: the aim call at 0x527A95: its own bytes were put back" + refused},
              both_back})},
@@ -532,16 +579,112 @@ TEST_F(ModuleLog, AFolderNamedInAnyScriptHoldsTheSettingsAndTheLog) {
     const std::vector<std::string> lines = lines_of(os_state.files.at(folder + "corvane.log"));
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[0], "corvane 1.0.0, loaded from " + folder + "corvane.dll");
-    EXPECT_EQ(lines[2], "settings file " + folder + "aimingSets.dat: read");
+    EXPECT_NE(
+        std::find(lines.begin(), lines.end(), "settings file " + folder + "aimingSets.dat: read"),
+        lines.end());
     EXPECT_EQ(lines.back(),
               "line 3, an aim-camera value of the game: changed from 1.5 to 2.5  [0x8CC4B4]");
 }
 
+// --- the weapon in hand ------------------------------------------------------------------------
+
+// One step of play: the weapon type in hand, how often the game aims with it, how many frames
+// run, and the lines the log gains.
+struct hand_step {
+    std::int32_t type;
+    int aims;
+    int frames;
+    std::vector<std::string> new_lines;
+};
+
+struct hand_case {
+    const char* name;
+    std::vector<std::string> weapons; // lines 16 on
+    std::vector<hand_step> steps;
+};
+
+void PrintTo(const hand_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class WeaponInHand : public ModuleLog, public ::testing::WithParamInterface<hand_case> {};
+
+TEST_P(WeaponInHand, IsLoggedOncePerChangeWithWhatCorvaneDoesForIt) {
+    tuned_file file;
+    file.weapons = GetParam().weapons;
+    dir->write_settings(file.text());
+    load_module();
+    frames->run_frame();
+    std::vector<std::string> expected = log_lines();
+    int step_number = 0;
+    for (const hand_step& step : GetParam().steps) {
+        SCOPED_TRACE(::testing::Message() << "step " << ++step_number);
+        aim->player.set_weapon(2, step.type);
+        for (int i = 0; i < step.aims; ++i) {
+            int object = 0;
+            float target[3] = {};
+            aim->call_aim_site(&object, target, 0, 0, 0);
+        }
+        for (int i = 0; i < step.frames; ++i)
+            frames->run_frame();
+        expected.insert(expected.end(), step.new_lines.begin(), step.new_lines.end());
+        EXPECT_EQ(log_lines(), expected);
+    }
+}
+
+const std::vector<std::string> with_default = {"22 0.5 0.25 0.125", "-1 0.25 0 1", "31 0 0 0"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WeaponInHand,
+    ::testing::Values(
+        hand_case{"a_type_without_a_line_then_the_same_then_others",
+                  with_default,
+                  {{40,
+                    1,
+                    1,
+                    {"aiming with weapon type 40: no line of its own: the default (-1) "
+                     "from line 17 gives it 0.25 0 1"}},
+                   {40, 3, 5, {}},
+                   {40, 0, 3, {}},
+                   {31,
+                    2,
+                    2,
+                    {"aiming with weapon type 31: line 18 gives it 0 0 0, the game's "
+                     "own aim"}},
+                   {22, 1, 1, {"aiming with weapon type 22: line 16 gives it 0.5 0.25 0.125"}},
+                   {40,
+                    1,
+                    1,
+                    {"aiming with weapon type 40: no line of its own: the default (-1) "
+                     "from line 17 gives it 0.25 0 1"}}}},
+        hand_case{"no_line_and_no_default",
+                  {"22 0.5 0.25 0.125"},
+                  {{40,
+                    1,
+                    2,
+                    {"aiming with weapon type 40: no line and no default: the game's "
+                     "own aim"}}}},
+        hand_case{"frames_without_an_aim_log_nothing", with_default, {{22, 0, 4, {}}}},
+        // Two changes between frames: the frame logs the type in hand then, once.
+        hand_case{"two_types_between_two_frames",
+                  with_default,
+                  {{31, 1, 0, {}},
+                   {22, 1, 1, {"aiming with weapon type 22: line 16 gives it 0.5 0.25 0.125"}}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // --- the log's own limits --------------------------------------------------------------------
 
-TEST_F(ModuleLog, StopsBelowOneMebibyteWithOneLastLine) {
+const std::string limit_line = "corvane.log has reached its limit of 1 MiB: nothing more is "
+                               "written to it until the game loads corvane again; corvane goes "
+                               "on working";
+
+TEST_F(ModuleLog, StopsBelowOneMebibyteWithOneLastLineAndStillEndsWithTheUnloadReport) {
+    constexpr std::uint32_t site = 0x600000;
+    const std::vector<std::uint8_t> own = {0xE8, 0x11, 0x22, 0x33, 0x44};
+    const test_host::bytes_patch host_code(site, own);
     const std::string path = "/game/corvane.log";
     plugin::open_module_log(os::stand_in::utf16(path).c_str());
+    plugin::note_call_site("aim call", site, site, own);
     const std::string text(100, 'a');
     for (int i = 0; i < 12000; ++i)
         plugin::log_line("%s %d", text.c_str(), i);
@@ -549,19 +692,84 @@ TEST_F(ModuleLog, StopsBelowOneMebibyteWithOneLastLine) {
     auto& os_state = os::stand_in::current();
     const std::string& log = os_state.files.at(path);
     EXPECT_LE(log.size(), plugin::log_size_limit);
-    EXPECT_GT(log.size(), plugin::log_size_limit - 300) << "stopped well before the limit";
+    EXPECT_GT(log.size(), plugin::log_size_limit - 2048) << "stopped well before the limit";
     const std::vector<std::string> lines = lines_of(log);
     ASSERT_GT(lines.size(), 2u);
     for (std::size_t i = 0; i + 1 < lines.size(); ++i)
         ASSERT_EQ(lines[i], text + " " + std::to_string(i)) << "lines are written whole, in order";
-    EXPECT_EQ(lines.back(), "corvane.log has reached its limit of 1 MiB: nothing more is written "
-                            "to it until the game loads corvane again; corvane goes on working");
+    EXPECT_EQ(lines.back(), limit_line);
 
     const int appends = os_state.appends;
     plugin::log_line("after the limit");
-    injector::run_teardowns(); // the unload report has no room either
     EXPECT_EQ(os_state.appends, appends);
+
+    // What matters after a crash on exit is still written, in the room kept for it.
+    injector::run_teardowns();
+    const std::vector<std::string> end = lines_of(log);
+    ASSERT_GE(end.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(end.end() - 3, end.end()),
+              (std::vector<std::string>{
+                  limit_line, "unloading: the aim call at 0x600000 has its own bytes back",
+                  "corvane is unloaded; the values it wrote into the game stay until the game "
+                  "restarts"}));
+    EXPECT_LE(log.size(), plugin::log_size_limit);
     EXPECT_EQ(os_state.open_files(), 0);
+}
+
+// The room kept below the limit holds the longest ending: the limit's line and an unload report
+// of four call sites at their longest, with the clock at its widest. Whatever length the last
+// line that fits has, the finished log stays within the limit.
+TEST_F(ModuleLog, NoLengthOfTheLastLineThatFitsTakesTheFinishedLogPastItsLimit) {
+    constexpr std::uint32_t site = 0x600000;
+    const std::vector<std::uint8_t> own = {0xE8, 0x11, 0x22, 0x33, 0x44};
+    const test_host::bytes_patch host_code(site, own);
+    const std::string path = "/game/corvane.log";
+    const std::u16string wide_path = os::stand_in::utf16(path);
+    const std::string what(300, 'w'); // makes every unload line longer than it may be
+    const std::string filler(100, 'f');
+    auto& os_state = os::stand_in::current();
+
+    // A fresh log with four call sites noted and the clock past a million seconds.
+    auto open = [&] {
+        os_state.milliseconds = 0;
+        plugin::open_module_log(wide_path.c_str());
+        for (int i = 0; i < 4; ++i)
+            plugin::note_call_site(what.c_str(), site, site, own);
+        os_state.milliseconds = 4'000'000'000u;
+    };
+    // How many filler lines fit.
+    open();
+    int fillers = 0;
+    while (plugin::module_log_open()) {
+        plugin::log_line("%s", filler.c_str());
+        ++fillers;
+    }
+    --fillers; // the last one did not fit
+    injector::run_teardowns();
+
+    int lengths_tried = 0;
+    for (std::size_t length = 0;; ++length) {
+        open();
+        for (int i = 0; i < fillers; ++i)
+            plugin::log_line("%s", filler.c_str());
+        plugin::log_line("%s", std::string(length, 'l').c_str());
+        if (!plugin::module_log_open()) {
+            injector::run_teardowns();
+            break; // this length no longer fits
+        }
+        plugin::log_line("%s", filler.c_str()); // one line too many
+        ASSERT_FALSE(plugin::module_log_open());
+        injector::run_teardowns();
+        ++lengths_tried;
+
+        const std::string& log = os_state.files.at(path);
+        ASSERT_LE(log.size(), plugin::log_size_limit) << "last line of " << length << " characters";
+        const std::string ending = "corvane is unloaded; the values it wrote into the game stay "
+                                   "until the game restarts\r\n";
+        ASSERT_EQ(log.compare(log.size() - ending.size(), ending.size(), ending), 0)
+            << "last line of " << length << " characters";
+    }
+    EXPECT_GT(lengths_tried, 0);
 }
 
 TEST_F(ModuleLog, UnloadSaysWhenACallSiteStillHoldsTheModulesBytes) {

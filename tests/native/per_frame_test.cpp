@@ -5,8 +5,10 @@
 #include "platform/os.h"
 #include "platform/os_stand_in.h"
 #include "plugin/aim_hook.h"
+#include "plugin/module_log.h"
 #include "plugin/per_frame.h"
 #include "plugin/settings.h"
+#include "plugin/weapon_in_hand.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +27,7 @@ class PerFrame : public ::testing::Test {
         ASSERT_TRUE(test_host::map_host_image());
         test_host::reset_platform();
         test_host::reset_module();
+        plugin::note_start_up_finished(); // as after start-up: frames come only then
     }
     void TearDown() override {
         test_host::reset_module();
@@ -83,15 +86,11 @@ INSTANTIATE_TEST_SUITE_P(
         key_case{"other_keys_change_nothing", 1, {{{0x41, 0x59, 0x10}, 1, z_then_x}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A settings load writes the float in the aim camera's code, the one protected write it makes:
-// counting those counts loads.
+// Each settings load opens the file once: counting opens counts loads.
 int loads_since(std::size_t& seen) {
-    const auto& calls = os::stand_in::current().protect_calls;
-    int loads = 0;
-    for (; seen < calls.size(); ++seen)
-        if (calls[seen].address == 0x521632 &&
-            calls[seen].new_protection == os::page_execute_readwrite)
-            ++loads;
+    const auto opens = static_cast<std::size_t>(os::stand_in::current().opens_for_reading);
+    const int loads = static_cast<int>(opens - seen);
+    seen = opens;
     return loads;
 }
 
@@ -125,6 +124,34 @@ INSTANTIATE_TEST_SUITE_P(Flags, PerFrameReload, ::testing::Values(1, 2, -1, INT_
                                         ? "minus" + std::to_string(-(long long)info.param)
                                         : std::to_string(info.param);
                          });
+
+// A frame can come on the game's thread while start-up, on the loading thread, is still at
+// work: until start-up has finished, the handler polls no key, reads nothing and logs nothing.
+TEST_F(PerFrame, BeforeStartUpHasFinishedAFrameDoesNothing) {
+    const test_host::plugin_dir dir;
+    dir.write_settings(settings_with_reload(1));
+    plugin::open_module_log(u"/game/corvane.log");
+    plugin::load_aiming_settings();
+    plugin::weapon_in_hand.type = 22;
+    auto& os_state = os::stand_in::current();
+    const std::string log = os_state.files.at("/game/corvane.log");
+    const int opens = os_state.opens_for_reading;
+    os_state.keys_down = {key_x};
+    plugin::forget_start_up_finished();
+
+    plugin::per_frame_handler();
+    EXPECT_TRUE(os_state.key_queries.empty());
+    EXPECT_EQ(plugin::aim_mode, 0);
+    EXPECT_EQ(os_state.opens_for_reading, opens);
+    EXPECT_EQ(os_state.files.at("/game/corvane.log"), log);
+
+    plugin::note_start_up_finished();
+    plugin::per_frame_handler();
+    EXPECT_EQ(os_state.key_queries, (std::vector<int>{key_z, key_x}));
+    EXPECT_EQ(plugin::aim_mode, 1);
+    EXPECT_EQ(os_state.opens_for_reading, opens + 1);
+    EXPECT_NE(os_state.files.at("/game/corvane.log"), log) << "the weapon in hand is logged";
+}
 
 TEST_F(PerFrame, FrameWhoseLoadReadsZeroIsTheLastToLoad) {
     const test_host::plugin_dir dir;

@@ -1,6 +1,8 @@
 // Protected access and kept bytes, observed through the recording OS stand-in: which protection
 // calls each access makes, in which order, and what a failing call changes (nothing but the
 // calls themselves).
+#include "host_image.h"
+
 #include "injector/hooking.h"
 #include "injector/protect.h"
 #include "platform/os_stand_in.h"
@@ -211,6 +213,24 @@ TEST_F(ProtectedAccess, SizeZeroNeitherProtectsNorCopies) {
     EXPECT_EQ(std::vector<std::uint8_t>(target.begin(), target.end()), untouched);
     EXPECT_TRUE(flushes().empty());
     EXPECT_TRUE(calls().empty());
+}
+
+// Pages of the game's code are read+execute, as Windows maps them: a protected write lands while
+// its own protection change holds, and the page is read+execute again afterwards, so that a
+// write outside a granted change faults (the stand-in changes the protection for real).
+TEST_F(ProtectedAccess, ReadOnlyCodeTakesAWriteOnlyWhileItsProtectionChangeHolds) {
+    ASSERT_TRUE(test_host::map_host_image());
+    constexpr std::uint32_t code = 0x600000;
+    const test_host::bytes_patch kept(code + 0x10, {0, 0, 0, 0});
+    os::stand_in::current().reported_old_protection = 0x20; // PAGE_EXECUTE_READ
+    os::stand_in::guard_code_pages(code, code + 0x1000);
+
+    EXPECT_EQ(injector::protected_write_value<std::uint32_t>(code + 0x10, 0x12345678),
+              patch_status::done);
+    EXPECT_EQ(test_host::read<std::uint32_t>(code + 0x10), 0x12345678u);
+    EXPECT_DEATH(test_host::write<std::uint32_t>(code + 0x10, 0), "")
+        << "a plain write into a code page must fault";
+    os::stand_in::unguard_code_pages(); // before `kept` puts its bytes back
 }
 
 TEST_F(ProtectedAccess, GuardReportsWhetherTheSwitchSucceeded) {

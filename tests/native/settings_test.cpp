@@ -188,6 +188,30 @@ TEST_F(Settings, EveryValueReachesItsHostAddress) {
     EXPECT_EQ(protect_calls(), expected);
 }
 
+// The game's program loaded away from 0x400000: line 5's number goes into the code where it lies
+// in this process, the data values stay where the game keeps its data.
+TEST_F(Settings, CodeConstantLandsWhereTheMovedProgramHasItsCode) {
+    constexpr std::uint32_t moved_base = 0x410000;
+    constexpr std::uint32_t moved_constant = addr::aim_code_constant + (moved_base - 0x400000);
+    // A header whose entry point names no known executable, where the moved program begins.
+    const test_host::bytes_patch header_offset(moved_base + 0x3C, {0x80, 0, 0, 0});
+    const test_host::bytes_patch entry_point(moved_base + 0x80 + 0x28, {0x34, 0x12, 0, 0});
+    const test_host::bytes_patch moved_place(moved_constant, {0, 0, 0, 0});
+    os::stand_in::current().process_module = test_host::at(moved_base);
+    write_file(join(full_lines()));
+
+    plugin::load_aiming_settings();
+
+    EXPECT_EQ(host_float(moved_constant), 5.5f);
+    EXPECT_EQ(host_float(addr::aim_code_constant), sentinel) << "nothing at the usual place";
+    EXPECT_EQ(host_float(addr::aim_value_line3), 3.5f);
+    const std::vector<stand_in_protect> expected = {
+        {moved_constant, 4, os::page_execute_readwrite},
+        {moved_constant, 4, os::stand_in::current().reported_old_protection},
+    };
+    EXPECT_EQ(protect_calls(), expected);
+}
+
 TEST_F(Settings, CodeConstantIsStoredEvenWhenUnprotectingFails) {
     os::stand_in::current().fail_protect_switch = true;
     write_file(join(full_lines()));
@@ -519,8 +543,9 @@ TEST_F(Settings, FileThatVanishesOrBecomesADirectoryChangesNothing) {
     EXPECT_TRUE(os::stand_in::current().error_boxes.empty());
 }
 
-// The file shipped beside the DLL: 31 lines and then only comments, every valued line complete (its
-// trailing comments ignored) or a blank, unused weapon slot, no reload, and the weapon lines meant.
+// The file shipped beside the DLL: 31 lines and then only comments; lines 3 to 14 labels alone,
+// so the game keeps its own values; the weapon lines complete (their trailing comments ignored)
+// or a blank, unused slot; no reload; and the weapon lines meant.
 TEST_F(Settings, ShippedSampleReadsAsIntended) {
     const fs::path sample = fs::path(CORVANE_SOURCE_DIR) / "aimingSets.dat";
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(sample.c_str(), "rb"),
@@ -530,9 +555,10 @@ TEST_F(Settings, ShippedSampleReadsAsIntended) {
     char line[plugin::line_buffer_size];
     for (const plugin::settings_position& position : plugin::settings_positions) {
         ASSERT_EQ(reader.read_line(line), plugin::line_read::read) << "line " << position.line;
-        const int wanted = position.kind == plugin::line_kind::weapon && plugin::is_blank_line(line)
-                               ? 0
-                               : plugin::values_wanted(position.kind);
+        const bool valued =
+            position.kind == plugin::line_kind::reload_flag ||
+            (position.kind == plugin::line_kind::weapon && !plugin::is_blank_line(line));
+        const int wanted = valued ? plugin::values_wanted(position.kind) : 0;
         EXPECT_EQ(plugin::parse_settings_line(position.kind, line).count, wanted)
             << "line " << position.line << ": " << line;
     }
@@ -541,6 +567,7 @@ TEST_F(Settings, ShippedSampleReadsAsIntended) {
         EXPECT_TRUE(plugin::is_named_comment(line)) << line;
 
     fs::copy_file(sample, dir + "/aimingSets.dat");
+    plugin::take_game_aim_rows(); // as start-up does
     plugin::load_aiming_settings();
 
     EXPECT_EQ(plugin::reload_each_frame, 0);
@@ -548,7 +575,11 @@ TEST_F(Settings, ShippedSampleReadsAsIntended) {
                                              {22, {0.5f, 0.2f, 0.1f}},
                                              {25, {0.6f, -0.3f, 0.2f}},
                                              {31, {0, 0, 0}}}));
-    EXPECT_EQ(host_float(addr::aim_code_constant), 0.3f);
+    for (const auto& [line, address] : host_float_lines)
+        EXPECT_EQ(host_float(address), sentinel) << "line " << line;
+    EXPECT_EQ(host_float(addr::aim_code_constant), sentinel);
+    for (int r = 0; r < 4; ++r)
+        EXPECT_EQ(host_row(r), filled_row(sentinel)) << "row " << r;
 }
 
 // --- finding the directory ------------------------------------------------------------------

@@ -67,10 +67,13 @@ class StartUp : public test_host::module_setting {
   protected:
     void SetUp() override { lay_out(build_1001); }
 
+    // The host laid out, its code pages then read+execute as the game's are: a write into them
+    // outside a protection change the module asked for faults, as it does in the game.
     void lay_out(const build_bytes& b) {
         ASSERT_NO_FATAL_FAILURE(module_setting::lay_out(b));
         dir->write_settings(settings_text);
         aim->player.set_weapon(1, 22);
+        os::stand_in::guard_code_pages(test_host::image_begin, test_host::code_end);
     }
 
     // What loading the DLL does: its two static objects, in order.
@@ -270,12 +273,35 @@ TEST_F(StartUp, EveryWriteIntoTheGamesCodeIsFlushed) {
                                 }));
 
     os_state.flushes.clear();
-    frames->run_frame(); // a reload writes line 5's value again
+    dir->write_settings(settings_with(5, "line5 9.5").replace(0, 8, "reload 1"));
+    frames->run_frame(); // a reload writes line 5's new value
     EXPECT_EQ(os_state.flushes, (std::vector<flush_call>{{0x521632, 4}}));
+    EXPECT_EQ(test_host::read<float>(0x521632), 9.5f);
 
     os_state.flushes.clear();
     injector::run_teardowns();
     EXPECT_EQ(os_state.flushes, (std::vector<flush_call>{{per_frame_site, 5}, {aim_call_site, 5}}));
+}
+
+// While reloading, line 5's value is compared with what the game's code holds (code pages are
+// readable) and written only when it differs: a frame that changes nothing pays no protection
+// change, no write and no flush.
+TEST_F(StartUp, LineFiveUnchangedAcrossReloadsCostsNoProtectionChangeAndNoFlush) {
+    auto& os_state = os::stand_in::current();
+    dir->write_settings(std::string(settings_text).replace(0, 8, "reload 1"));
+    load_module();
+    ASSERT_EQ(test_host::read<float>(0x521632), 3.5f);
+    os_state.protect_calls.clear();
+    os_state.flushes.clear();
+    const int opens = os_state.opens_for_reading;
+
+    for (int frame = 0; frame < 3; ++frame)
+        frames->run_frame();
+
+    EXPECT_EQ(os_state.opens_for_reading, opens + 3) << "every frame read the file";
+    EXPECT_TRUE(os_state.protect_calls.empty());
+    EXPECT_TRUE(os_state.flushes.empty());
+    EXPECT_EQ(test_host::read<float>(0x521632), 3.5f);
 }
 
 TEST_F(StartUp, LoadingAgainAfterAnUnloadHooksAndRunsAsTheFirstTime) {
@@ -332,6 +358,121 @@ INSTANTIATE_TEST_SUITE_P(Builds, StartUpWithoutFrameHook,
                          ::testing::Values(build_1011, build_unknown),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// --- a game whose code is not laid out as corvane knows it ---------------------------------
+
+// What the aim call site holds on a build that is not 1001 or 1002.
+struct foreign_site_case {
+    const char* name;
+    build_bytes build;
+    std::vector<std::uint8_t> site_bytes; // empty: the site cannot be read
+};
+
+void PrintTo(const foreign_site_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+constexpr std::uint32_t aim_camera = 0x521500;
+
+class StartUpOnForeignCode : public StartUp,
+                             public ::testing::WithParamInterface<foreign_site_case> {
+  protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(StartUp::lay_out(GetParam().build));
+        os::stand_in::unguard_code_pages();
+        if (GetParam().site_bytes.empty()) {
+            os::stand_in::current().unreadable_from = aim_call_site;
+            os::stand_in::current().unreadable_to = aim_call_site + 5;
+        } else {
+            site = std::make_unique<test_host::bytes_patch>(aim_call_site, GetParam().site_bytes);
+        }
+        os::stand_in::guard_code_pages(test_host::image_begin, test_host::code_end);
+    }
+    void TearDown() override {
+        test_host::reset_module(); // the module's teardowns, then the site's own bytes back
+        os::stand_in::unguard_code_pages();
+        site.reset();
+        take_down();
+    }
+    std::unique_ptr<test_host::bytes_patch> site;
+};
+
+// Nothing of the game changes: no patch, no value, no per-frame hook; the settings file is not
+// even read. The module still loads and unloads.
+TEST_P(StartUpOnForeignCode, ChangesNothingInTheGame) {
+    const std::vector<std::uint8_t> code_before = test_host::read_bytes(aim_call_site, 5);
+    const std::vector<std::uint8_t> data_before =
+        test_host::read_bytes(0x8CC4A0, 0x8CC530 - 0x8CC4A0);
+    const float code_value_before = test_host::read<float>(0x521632);
+    auto& os_state = os::stand_in::current();
+    os_state.protect_calls.clear();
+
+    load_module();
+
+    EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), code_before);
+    EXPECT_EQ(frames->site_bytes(), frames->original_call_bytes());
+    EXPECT_EQ(test_host::read_bytes(0x8CC4A0, 0x8CC530 - 0x8CC4A0), data_before)
+        << "lines 3 to 9 and the rows";
+    EXPECT_EQ(test_host::read<float>(0x521632), code_value_before) << "line 5";
+    EXPECT_TRUE(os_state.flushes.empty()) << "nothing was written into the game's code";
+    for (const auto& call : os_state.protect_calls)
+        EXPECT_NE(call.address, 0x521632u) << "line 5's place was not even touched";
+    EXPECT_EQ(os_state.opens_for_reading, 0);
+    EXPECT_TRUE(plugin::weapon_offset_list()->empty());
+
+    frames->run_frame();
+    EXPECT_EQ(frames->log, (std::vector<std::string>{"host"}));
+    EXPECT_TRUE(os_state.key_queries.empty());
+
+    injector::run_teardowns();
+    EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), code_before);
+    EXPECT_EQ(frames->site_bytes(), frames->original_call_bytes());
+    EXPECT_EQ(plugin::weapon_offset_list(), nullptr);
+}
+
+std::vector<std::uint8_t> call_of(std::uint32_t target) {
+    return test_host::rel32_instruction(0xE8, aim_call_site, test_host::at(target));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sites, StartUpOnForeignCode,
+    ::testing::Values(foreign_site_case{"unknown_build_other_code",
+                                        build_unknown,
+                                        {0x8B, 0x45, 0x08, 0x89, 0xC1}},
+                      foreign_site_case{"b1011_calling_another_function", build_1011,
+                                        call_of(aim_camera + 0x40)},
+                      foreign_site_case{"b3200_jumping_to_the_aim_camera", build_3200,
+                                        test_host::rel32_instruction(0xE9, aim_call_site,
+                                                                     test_host::at(aim_camera))},
+                      foreign_site_case{"unknown_build_site_unreadable", build_unknown, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// On builds 1001 and 1002 corvane redirects the aim call whatever the site holds, as it always
+// has: another plug-in may have redirected it first, and its bytes come back at unload.
+class StartUpAfterAnotherPlugin : public StartUp,
+                                  public ::testing::WithParamInterface<build_bytes> {
+  protected:
+    void SetUp() override { lay_out(GetParam()); }
+};
+
+TEST_P(StartUpAfterAnotherPlugin, StillRedirectsTheAimCallAndGivesTheOtherPluginItsBytesBack) {
+    os::stand_in::unguard_code_pages();
+    const std::vector<std::uint8_t> other_plugin = call_of(0x7E0000);
+    const test_host::bytes_patch redirected(aim_call_site, other_plugin);
+    os::stand_in::guard_code_pages(test_host::image_begin, test_host::code_end);
+
+    load_module();
+    EXPECT_EQ(injector::read_branch_target(aim_call_site), address_of_aim_hook());
+    expect_settings_applied();
+
+    injector::run_teardowns();
+    EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), other_plugin);
+    os::stand_in::unguard_code_pages(); // before `redirected` puts the host's call back
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, StartUpAfterAnotherPlugin,
+                         ::testing::Values(build_1001, build_1002),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace
 
 namespace {
@@ -339,6 +480,8 @@ namespace {
 // Faults the OS can hand the module at load, in a running host and at unload. Whatever fails,
 // the module must neither crash nor leave a call site pointing into it after unload.
 TEST_F(StartUp, EveryProtectionChangeFailingStillPatchesRunsAndRestores) {
+    // Refused changes leave the module writing all the same, which only writable pages survive.
+    os::stand_in::unguard_code_pages();
     auto& os_state = os::stand_in::current();
     os_state.fail_protect_switch = true;
     os_state.fail_protect_restore = true;

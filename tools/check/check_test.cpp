@@ -23,14 +23,44 @@ namespace {
 using namespace check_test;
 using check::warning_code;
 
-// The starter file as its 31 lines, which the cases below edit one line at a time.
+// The starter file as its 31 lines, with numbers after the labels of lines 3 to 14 (the starter
+// leaves those to the game), which the cases below edit one line at a time.
 std::vector<std::string> template_lines() {
+    const std::pair<int, const char*> numbers[] = {
+        {3, "1.6"},
+        {4, "0.55"},
+        {5, "0.3"},
+        {6, "0.35"},
+        {7, "0.8"},
+        {8, "6.0"},
+        {9, "8.0"},
+        {11, "1.0 0.9 0.8 0.0 0.0 1.2 0.25"},
+        {12, "1.0 0.85 0.7 0.05 0.0 1.1 0.25"},
+        {13, "1.0 0.8 0.6 0.1 0.0 1.0 0.2"},
+        {14, "1.0 0.75 0.5 0.15 0.0 0.9 0.2"},
+    };
     std::vector<std::string> lines;
     std::istringstream in(check::settings_template());
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     lines.resize(plugin::settings_line_count); // its commented named lines follow
+    for (const auto& [line, text] : numbers)
+        lines.at(line - 1) += std::string(" ") + text;
     return lines;
+}
+
+// The starter file itself, as --template writes it.
+std::string starter_file() {
+    return check::settings_template();
+}
+
+// Line `number` of the starter file as it is: what a hint offers to paste back.
+std::string starter_line(int number) {
+    std::istringstream in(check::settings_template());
+    std::string line;
+    for (int n = 0; n < number; ++n)
+        std::getline(in, line);
+    return line;
 }
 
 std::string join(const std::vector<std::string>& lines, const char* end = "\n") {
@@ -107,9 +137,22 @@ void PrintTo(const file_case& c, std::ostream* os) {
 std::vector<file_case> file_cases() {
     const std::string long_tail(600, 'x');
     return {
-        {"starter_file", join(template_lines()), {}},
-        {"starter_file_with_its_commented_named_lines", check::settings_template(), {}},
-        {"starter_file_with_crlf", join(template_lines(), "\r\n"), {}},
+        {"starter_file",
+         starter_file(),
+         {},
+         {{3, warning_code::value_left_alone, "the game keeps its own value"},
+          {4, warning_code::value_left_alone, "the game keeps its own value"},
+          {5, warning_code::value_left_alone, "the game's aim-camera code keeps its own value"},
+          {6, warning_code::value_left_alone, "the game keeps its own value"},
+          {7, warning_code::value_left_alone, "the game keeps its own value"},
+          {8, warning_code::value_left_alone, "the game keeps its own value"},
+          {9, warning_code::value_left_alone, "the game keeps its own value"},
+          {11, warning_code::value_left_alone, "row 0 stays as the game has it"},
+          {12, warning_code::value_left_alone, "row 1 stays as the game has it"},
+          {13, warning_code::value_left_alone, "row 2 stays as the game has it"},
+          {14, warning_code::value_left_alone, "row 3 stays as the game has it"}}},
+        {"every_value_given", join(template_lines()), {}},
+        {"every_value_given_with_crlf", join(template_lines(), "\r\n"), {}},
         {"number_taken_as_label",
          edited({{3, "0.5"}}),
          {{3, warning_code::number_as_label, "'0.5', is a number"}}},
@@ -626,7 +669,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {"setup.exe", "MZ"}},
                     0,
                     {"/aimingSets.dat ", "result clean", "game: ", "/game.exe ",
-                     "build 1001: keys Z and X and live reload are on."},
+                     "build 1001: keys Z and X and live reload work on this build."},
                     {"setup.exe", "There is no"}},
         beside_case{"saved_as_txt",
                     {{"aimingSets.dat.txt", "SAMPLE"}},
@@ -657,7 +700,7 @@ INSTANTIATE_TEST_SUITE_P(
 // From Explorer the console window is the checker's alone and closes with it: the report ends
 // by asking for Enter, and the checker waits for it. From a prompt it never waits.
 TEST_F(check_files, waits_for_enter_only_in_a_console_window_of_its_own) {
-    const std::string file = write(check::settings_template());
+    const std::string file = write(join(template_lines()));
     for (const unsigned programs : {0u, 1u, 2u}) {
         SCOPED_TRACE(programs);
         const pretend_surroundings around(dir_.string(), programs);
@@ -861,9 +904,9 @@ INSTANTIATE_TEST_SUITE_P(
         hint_case{"missing_line_is_shown_to_paste_back", without_lines(2), 2, "line_shifted",
                   "the starter file has there: " + check::quoted(template_lines()[1])},
         hint_case{"two_missing_lines_are_shown", without_lines(3, 2), 3, "line_shifted",
-                  check::quoted(template_lines()[2]) + ", " + check::quoted(template_lines()[3])},
+                  check::quoted(starter_line(3)) + ", " + check::quoted(starter_line(4))},
         hint_case{"file_ending_early_shows_the_next_line", first_lines(13), 14, "past_end",
-                  check::quoted(template_lines()[13])}),
+                  check::quoted(starter_line(14))}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --svg and --template create their file, or write nothing: whatever lies under the name (the

@@ -1,13 +1,17 @@
 #include "tools/check/game_build.h"
 
 #include "injector/host_address.h"
+#include "plugin/code_bytes.h"
 #include "plugin/game_build_words.h"
+#include "plugin/host.h"
 #include "runtime/game_process_event.h"
 #include "runtime/game_version.h"
 #include "tools/check/check_text.h"
 #include "tools/check/surroundings.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -103,20 +107,20 @@ class program_layout {
         return true;
     }
 
-    // Where the four bytes at `host_address` come from once the program is loaded.
-    probe_place place_of(std::uint32_t host_address) const {
+    // Where the `size` bytes at `host_address` come from once the program is loaded.
+    probe_place place_of(std::uint32_t host_address, std::uint32_t size = 4) const {
         const std::uint64_t at = std::uint64_t{host_address} - host_base;
         probe_place place;
         for (const section& s : sections_) {
             if (at < s.address || at >= std::uint64_t{s.address} + s.memory_size) continue;
             place.rewritable = (s.flags & section_executes) && (s.flags & section_writable);
-            if (at + 4 > std::uint64_t{s.address} + s.file_size) {
+            if (at + size > std::uint64_t{s.address} + s.file_size) {
                 place.unanswered = unanswered_reason::filled_when_run;
                 return place;
             }
             const std::uint64_t offset = s.file_offset + (at - s.address);
             place.offset = static_cast<std::uint32_t>(offset);
-            if (offset + 4 > file_size_) place.unanswered = unanswered_reason::cut_short;
+            if (offset + size > file_size_) place.unanswered = unanswered_reason::cut_short;
             return place;
         }
         place.unanswered = unanswered_reason::outside_the_image;
@@ -145,6 +149,21 @@ class program_layout {
     std::uint32_t section_alignment_ = 0;
     std::vector<section> sections_;
 };
+
+// Whether corvane will leave this game alone: its aim call site, read from the file, holds
+// other bytes than the call the builds corvane knows hold there. A site the file cannot answer
+// (as the program's code there is filled in when it runs) leaves the answer to corvane.log.
+void look_at_aim_call(game_build& build, const program_layout& layout) {
+    namespace a = plugin::host_addresses;
+    const probe_place place = layout.place_of(a::aim_call_site, sizeof build.aim_site_bytes);
+    unsigned char bytes[sizeof build.aim_site_bytes];
+    if (place.unanswered != unanswered_reason::none || place.rewritable ||
+        !layout.read_at(place.offset, bytes, sizeof bytes))
+        return;
+    std::copy(std::begin(bytes), std::end(bytes), build.aim_site_bytes);
+    build.changes_nothing = !plugin::changes_this_game(build.code, build.aim_site_bytes,
+                                                       a::aim_call_site, a::aim_camera);
+}
 
 game_build cannot_tell(game_build build, unanswered_reason reason, std::uint32_t address = 0) {
     build.verdict = build_verdict::cannot_tell;
@@ -191,6 +210,7 @@ game_build identify_game_build(const std::string& path) {
             build.verdict = runtime::builds_with_frame_hook(probe.code)
                                 ? build_verdict::keys_and_reload
                                 : build_verdict::settings_only;
+            look_at_aim_call(build, layout);
             return build;
         }
         if (place.rewritable && !rewritable_miss) rewritable_miss = probe.host_address;
@@ -198,6 +218,7 @@ game_build identify_game_build(const std::string& path) {
     if (rewritable_miss)
         return cannot_tell(build, unanswered_reason::filled_when_run, rewritable_miss);
     build.verdict = build_verdict::not_recognised;
+    look_at_aim_call(build, layout);
     return build;
 }
 
@@ -271,24 +292,30 @@ const char* unanswered_reason_name(unanswered_reason reason) {
 std::string game_build_text(const game_build& build) {
     std::string text = "game: " + build.file + "\n  ";
     const std::string code = std::to_string(build.code);
+    const std::string works = build.changes_nothing ? plugin::left_alone_words(true)
+                                                    : plugin::game_build_words(build.code);
     switch (build.verdict) {
     case build_verdict::keys_and_reload:
     case build_verdict::settings_only:
-        text += "build " + code + ": " + plugin::game_build_words(build.code) + ".";
+        text += "build " + code + ": " + works + ".";
         break;
     case build_verdict::not_recognised:
-        text += std::string("a build the module does not recognise: ") +
-                plugin::game_build_words(0) + ".";
+        text += "a build the module does not recognise: " + works + ".";
         break;
     case build_verdict::cannot_tell:
         text += "cannot tell which build this is: " + std::string(reason_words(build.reason)) + ".";
         break;
     }
+    std::string where;
     if (build.verdict == build_verdict::not_recognised && build.first_probe_read)
-        text += "  [" + hex_address(runtime::version_probes[0].host_address) + ": " +
-                four_bytes(build.first_probe_value) + "]";
+        where = hex_address(runtime::version_probes[0].host_address) + ": " +
+                four_bytes(build.first_probe_value);
     else if (build.probe_address != 0)
-        text += "  [" + hex_address(build.probe_address) + "]";
+        where = hex_address(build.probe_address);
+    if (build.changes_nothing)
+        where += "; " + hex_address(plugin::host_addresses::aim_call_site) + ": " +
+                 plugin::text_of_bytes(build.aim_site_bytes).text;
+    if (!where.empty()) text += "  [" + where + "]";
     return text + "\n";
 }
 

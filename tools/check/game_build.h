@@ -1,9 +1,10 @@
 // Which build of the game an executable on disk is, told before the game starts.
 //
 // The module tells the build at start-up from a few bytes of the game's code in memory; whether
-// the Z and X keys and live reload work depends on the answer. This reads the same bytes from
-// the executable file, through its section table, so a player learns the answer without
-// starting the game. The file is only ever opened for reading.
+// the Z and X keys and live reload work depends on the answer, and on a build other than 1001
+// and 1002 whether it changes the game at all depends on the five bytes of its aim call. This
+// reads the same bytes from the executable file, through its section table, so a player learns
+// the answer without starting the game. The file is only ever opened for reading.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +40,11 @@ struct game_build {
     std::uint32_t probe_address = 0;     // the probe that matched, or that could not be answered
     bool first_probe_read = false;       // whether the file answers the first probe
     std::uint32_t first_probe_value = 0; // the four bytes it holds there, little-endian
+    // On a build other than 1001 and 1002 whose aim call site the file holds: whether those five
+    // bytes are not the call corvane knows, so that corvane will change nothing in this game,
+    // and the bytes.
+    bool changes_nothing = false;
+    std::uint8_t aim_site_bytes[5] = {};
 };
 
 // Reads the executable at `path` (never writes it) and tells its build.

@@ -22,6 +22,17 @@ test_section upper_probes_with(std::vector<std::pair<std::uint32_t, std::uint32_
     return {0x424000, 0x36000, 0x36000, data_section, std::move(values)};
 }
 
+// The section of the game's code that holds its aim call site (0x527A95), with these five bytes
+// there.
+test_section aim_site_with(std::vector<std::uint8_t> bytes) {
+    const std::uint32_t first =
+        bytes[0] | bytes[1] << 8 | bytes[2] << 16 | std::uint32_t{bytes[3]} << 24;
+    return {0x127000, 0x1000, 0x1000, code_section, {{0x527A95, first}, {0x527A99, bytes[4]}}};
+}
+// The call the builds corvane knows hold there: a CALL of the aim camera at 0x521500.
+const std::vector<std::uint8_t> known_aim_call = {0xE8, 0x66, 0x9A, 0xFF, 0xFF};
+const std::vector<std::uint8_t> other_aim_code = {0x8B, 0x45, 0x08, 0x89, 0xC1};
+
 using game_build_files = test_folder;
 
 struct build_case {
@@ -38,7 +49,7 @@ std::vector<build_case> build_cases() {
     return {
         {"build_1001", program_bytes({{code_with(value_1001)}}), build_verdict::keys_and_reload,
          1001, unanswered_reason::none, 0x401000,
-         "build 1001: keys Z and X and live reload are on."},
+         "build 1001: keys Z and X and live reload work on this build."},
         {"build_1002", program_bytes({{code_with(value_1002)}}), build_verdict::keys_and_reload,
          1002, unanswered_reason::none, 0x401000, "build 1002"},
         {"build_1011_known_without_keys",
@@ -63,6 +74,31 @@ std::vector<build_case> build_cases() {
          "a build the module does not recognise: keys Z and X and live reload are off on this "
          "build; the weapon offsets and the values of the settings file still apply.  [0x401000: "
          "FF 55 8B EC]"},
+        // On a build other than 1001 and 1002, the aim call decides whether corvane changes the
+        // game at all.
+        {"build_1011_with_the_known_aim_call",
+         program_bytes({{code_with(other_code), aim_site_with(known_aim_call),
+                         upper_probes_with({{0x8245BC, value_11xx}})}}),
+         build_verdict::settings_only, 1011, unanswered_reason::none, 0x8245BC,
+         "build 1011: keys Z and X and live reload are off on this build; the weapon offsets and "
+         "the values of the settings file still apply.  [0x8245BC]\n"},
+        {"build_1011_with_other_code_at_the_aim_call",
+         program_bytes({{code_with(other_code), aim_site_with(other_aim_code),
+                         upper_probes_with({{0x8245BC, value_11xx}})}}),
+         build_verdict::settings_only, 1011, unanswered_reason::none, 0x8245BC,
+         "build 1011: this game build is not one corvane knows, so corvane will change nothing in "
+         "this game.  [0x8245BC; 0x527A95: 8B 45 08 89 C1]"},
+        {"unknown_build_jumping_where_the_aim_call_is",
+         program_bytes({{code_with(other_code), aim_site_with({0xE9, 0x66, 0x9A, 0xFF, 0xFF}),
+                         upper_probes_with({})}}),
+         build_verdict::not_recognised, 0, unanswered_reason::none, 0,
+         "a build the module does not recognise: this game build is not one corvane knows, so "
+         "corvane will change nothing in this game.  [0x401000: FF 55 8B EC; 0x527A95: E9 66 9A "
+         "FF FF]"},
+        {"build_1001_whatever_its_aim_call_holds",
+         program_bytes({{code_with(value_1001), aim_site_with(other_aim_code)}}),
+         build_verdict::keys_and_reload, 1001, unanswered_reason::none, 0x401000,
+         "build 1001: keys Z and X and live reload work on this build.  [0x401000]\n"},
         {"not_an_executable", "reload_every_frame 0\nnot a program at all\n",
          build_verdict::cannot_tell, 0, unanswered_reason::not_a_program, 0,
          "cannot tell which build this is: it is not a Windows program."},

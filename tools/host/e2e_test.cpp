@@ -156,6 +156,10 @@ void assert_sites_original(const simulated_host& host) {
         EXPECT_EQ(host.page_protection(site), static_cast<std::uint32_t>(PAGE_EXECUTE_READ));
 }
 
+bool has_line(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
 // --- every build ---------------------------------------------------------------------------
 
 class every_build : public corvane_e2e, public ::testing::WithParamInterface<host_build> {
@@ -229,6 +233,49 @@ INSTANTIATE_TEST_SUITE_P(builds, every_build,
                          [](const auto& info) {
                              return std::string("build_") + sim::build_name(info.param);
                          });
+
+// --- a game whose code corvane does not know --------------------------------------------------
+
+// A build that is not 1001 or 1002 and holds other code at the aim call site: the module loads
+// and unloads, changes not one byte of the game, and its log says why.
+TEST_F(corvane_e2e, a_build_with_other_code_at_the_aim_call_is_left_exactly_as_it_was) {
+    host = std::make_unique<simulated_host>(host_build::other_code);
+    const std::vector<std::uint8_t> code_before =
+        host->read_bytes(address::image_begin, address::data_begin - address::image_begin);
+    const std::vector<std::uint8_t> data_before =
+        host->read_bytes(address::data_begin, address::image_end - address::data_begin);
+    host.reset();
+    ASSERT_NO_FATAL_FAILURE(start(host_build::other_code, settings_file{}.text()));
+
+    EXPECT_EQ(host->bytes_at(address::aim_call_site), simulated_host::other_code_aim_site_bytes());
+    EXPECT_EQ(host->read_bytes(address::image_begin, address::data_begin - address::image_begin),
+              code_before)
+        << "the aim call, line 5's value and the per-frame call, byte for byte";
+    EXPECT_EQ(host->read_bytes(address::data_begin, address::image_end - address::data_begin),
+              data_before)
+        << "lines 3 to 9 and the rows, byte for byte";
+    for (std::uint32_t code :
+         {address::aim_call_site, address::frame_call_site, address::aim_code_constant})
+        EXPECT_EQ(host->page_protection(code), static_cast<std::uint32_t>(PAGE_EXECUTE_READ));
+    ASSERT_NO_FATAL_FAILURE(frames(3));
+    EXPECT_TRUE(sim::key_polls().empty());
+
+    const std::vector<std::string> at_load = module->log_lines();
+    EXPECT_TRUE(has_line(at_load, "game build not recognised (0x83EC8B55 at 0x401000): this game "
+                                  "build is not one corvane knows, so corvane changed nothing in "
+                                  "this game: at 0x527A95, where the builds corvane knows call "
+                                  "the game's aim camera, this one holds B8 A0 E7 A3 0C"))
+        << ::testing::PrintToString(at_load);
+
+    ASSERT_TRUE(module->unload());
+    EXPECT_EQ(host->read_bytes(address::image_begin, address::data_begin - address::image_begin),
+              code_before);
+    EXPECT_EQ(host->read_bytes(address::data_begin, address::image_end - address::data_begin),
+              data_before);
+    const std::vector<std::string> at_unload = module->log_lines();
+    ASSERT_FALSE(at_unload.empty());
+    EXPECT_EQ(at_unload.back(), "corvane is unloaded; it changed nothing in this game");
+}
 
 // --- settings reaching the host ------------------------------------------------------------
 
@@ -670,10 +717,6 @@ TEST_F(corvane_e2e, retuning_weapon_22_and_the_default_while_frames_run) {
 
 // --- corvane.log ---------------------------------------------------------------------------
 
-bool has_line(const std::vector<std::string>& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
 TEST_F(corvane_e2e, the_log_tells_what_load_edits_and_unload_did) {
     settings_file file;
     ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, file.text()));
@@ -686,7 +729,7 @@ TEST_F(corvane_e2e, the_log_tells_what_load_edits_and_unload_did) {
              std::string("line 21: weapon type 22 was already given on line 16: this line changes "
                          "nothing (the first entry wins)"),
              std::string("live reload (line 1): on, the file is read again on every frame (1)"),
-             std::string("game build 1001: keys Z and X and live reload are on"),
+             std::string("game build 1001: keys Z and X and live reload work on this build"),
              std::string("per-frame call at 0x53E981: now calls corvane after the game's own "
                          "frame work"),
          })

@@ -143,6 +143,8 @@ const char* build_name(host_build build) {
         return "1011";
     case host_build::unknown:
         return "unknown";
+    case host_build::other_code:
+        return "other_code";
     }
     return "?";
 }
@@ -209,13 +211,15 @@ void simulated_host::lay_image() {
         put(address::build_probe_1011, {0xBF, 0x94, 0x00, 0x00});
         break;
     case host_build::unknown:
+    case host_build::other_code:
         put(address::build_probe, other_prologue);
         break;
     }
 
     // The two host-like callers around the call sites.
     put(aim_caller, aim_caller_head);
-    put(address::aim_call_site, original_aim_site_bytes());
+    put(address::aim_call_site,
+        build_ == host_build::other_code ? other_code_aim_site_bytes() : original_aim_site_bytes());
     put(address::aim_call_site + 5, caller_tail);
     put(frame_caller, frame_caller_head);
     put(address::frame_call_site, original_frame_site_bytes());
@@ -250,6 +254,10 @@ void simulated_host::lay_image() {
 
 std::vector<std::uint8_t> simulated_host::original_aim_site_bytes() {
     return rel32(0xE8, address::aim_call_site, address::aim_camera);
+}
+
+std::vector<std::uint8_t> simulated_host::other_code_aim_site_bytes() {
+    return joined({{0xB8}, word_bytes(camera_result)});
 }
 
 std::vector<std::uint8_t> simulated_host::original_frame_site_bytes() {

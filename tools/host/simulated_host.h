@@ -52,8 +52,10 @@ inline constexpr value_slot value_slots[] = {
 inline constexpr int aim_row_count = 4;
 inline constexpr int aim_row_length = 7;
 
-// Which build the host claims to be, through the bytes the module probes.
-enum class host_build { b1001, b1002, b1011, unknown };
+// Which build the host claims to be, through the bytes the module probes. `other_code`: a build
+// corvane does not know whose aim call site holds other code than the call of the aim camera
+// (another release, a patched or packed program); `unknown` holds the expected call there.
+enum class host_build { b1001, b1002, b1011, unknown, other_code };
 const char* build_name(host_build build);
 
 // What the host's aim camera function received on one call.
@@ -115,8 +117,12 @@ class simulated_host {
     // Where the relative CALL or JMP at `address` leads.
     std::uint32_t branch_target(std::uint32_t address) const;
     std::uint32_t page_protection(std::uint32_t address) const;
-    // The bytes the host's own code holds at its two call sites.
+    // The bytes the host's own code holds at its two call sites (the aim call site's on every
+    // build but other_code).
     static std::vector<std::uint8_t> original_aim_site_bytes();
+    // What other_code holds at the aim call site instead: mov eax, imm32, which the host-like
+    // caller survives (it reports the unbalanced stack).
+    static std::vector<std::uint8_t> other_code_aim_site_bytes();
     static std::vector<std::uint8_t> original_frame_site_bytes();
     // The object the host makes its aim camera call on.
     static const void* camera();
