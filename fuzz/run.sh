@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Fuzzes the settings loader and the settings checker for SECONDS in all (default 60), half each:
-#   settings_fuzz  the module's loader applied to a test host; seeds in fuzz/corpus/, the corpus
-#                  it grows in fuzz/corpus-run/
-#   check_fuzz     the whole of corvane-check (reports, JSON, picture); seeds in
-#                  fuzz/check_corpus/ and fuzz/corpus/, the corpus it grows in
-#                  build/fuzz/check-corpus-run/
-# Builds both with clang, libFuzzer, AddressSanitizer and UBSan (i386) when a source changed.
-# Exits 0 when both runs found nothing; non-zero on a crash, a sanitizer report, a stray write into
-# the host image, a checker fault (JSON that does not parse, a layout that disagrees with the
+# Fuzzes the settings loader and the settings checker for SECONDS in all (default 60): half for
+# the loader, a third for the checker's reports and a sixth for the checker's check:
+#   settings_fuzz        the module's loader applied to a test host; seeds in fuzz/corpus/, the
+#                        corpus it grows in fuzz/corpus-run/
+#   check_reports_fuzz   corvane-check's check turned into the text report, JSON and picture
+#   check_fuzz           corvane-check's check alone, and its layout of each line against the
+#                        module's parser: many times faster an input than the reports, so it goes
+#                        deepest in the least time
+# Both checker targets take their seeds from fuzz/check_corpus/ and fuzz/corpus/ and grow their
+# corpora in build/fuzz/check-reports-corpus-run/ and build/fuzz/check-corpus-run/.
+# Builds them with clang, libFuzzer, AddressSanitizer and UBSan (i386) when a source changed.
+# Exits 0 when every run found nothing; non-zero on a crash, a sanitizer report, a stray write
+# into the host image, a checker fault (JSON that does not parse, a layout that disagrees with the
 # parser), a timeout or a build failure. Findings are saved in build/fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,8 +23,18 @@ case $seconds in
   exit 2
   ;;
 esac
-first=$((seconds / 2))
-second=$((seconds - first))
+loader=$((seconds / 2))
+reports=$((seconds / 3))
+check=$((seconds - loader - reports))
+# A run of 0 s would never end (libFuzzer's 0 means no limit).
+[ "$loader" -ge 1 ] || loader=1
+[ "$reports" -ge 1 ] || reports=1
+
+# AddressSanitizer records where every block was allocated and freed; the checker allocates a
+# great deal, and the full record (30 calls deep) took about a sixth of its time. Eight calls
+# still name the code that allocated a block a report is about; replaying the saved input
+# without this setting gives the full record.
+export ASAN_OPTIONS=malloc_context_size=8${ASAN_OPTIONS:+:$ASAN_OPTIONS}
 
 for tool in clang++ make; do
   command -v $tool >/dev/null || {
@@ -29,12 +43,14 @@ for tool in clang++ make; do
   }
 done
 
-echo "==> building build/fuzz/settings_fuzz and build/fuzz/check_fuzz"
-if ! make -s -f fuzz/Makefile -j "$(nproc 2>/dev/null || echo 2)" build/fuzz/settings_fuzz build/fuzz/check_fuzz; then
+targets=(settings_fuzz check_reports_fuzz check_fuzz)
+echo "==> building ${targets[*]/#/build/fuzz/}"
+if ! make -s -f fuzz/Makefile -j "$(nproc 2>/dev/null || echo 2)" "${targets[@]/#/build/fuzz/}"; then
   echo "fuzz: FAILED: a fuzz target did not build" >&2
   exit 1
 fi
-mkdir -p fuzz/corpus-run build/fuzz/check-corpus-run build/fuzz/findings
+mkdir -p fuzz/corpus-run build/fuzz/check-reports-corpus-run build/fuzz/check-corpus-run \
+  build/fuzz/findings
 
 # run NAME WHAT SECONDS CORPUS... : one target's run, its one-line verdict; non-zero on a finding.
 run() {
@@ -53,16 +69,19 @@ run() {
     echo "fuzz: $name PASSED: ${runs} inputs in ${time} s (${rate} exec/s), nothing found"
     return 0
   fi
-  grep -E 'ERROR|SUMMARY|changed outside|vector set|check_fuzz:|Test unit written|deadly signal' "$log" | head -n 20 || true
+  grep -E 'ERROR|SUMMARY|changed outside|vector set|check_(reports_)?fuzz:|Test unit written|deadly signal' "$log" | head -n 20 || true
   echo "fuzz: $name FAILED (exit status $status): see $log; findings in build/fuzz/findings/" >&2
   [ "$status" = 0 ] && status=1 # finished without its final statistics
   return "$status"
 }
 
 failed=0
-run settings_fuzz "the settings loader" "$first" fuzz/corpus-run fuzz/corpus || failed=$?
-run check_fuzz "the settings checker" "$second" build/fuzz/check-corpus-run fuzz/check_corpus fuzz/corpus || failed=$?
+run settings_fuzz "the settings loader" "$loader" fuzz/corpus-run fuzz/corpus || failed=$?
+run check_reports_fuzz "the settings checker's reports" "$reports" build/fuzz/check-reports-corpus-run \
+  fuzz/check_corpus fuzz/corpus || failed=$?
+run check_fuzz "the settings checker's check" "$check" build/fuzz/check-corpus-run \
+  fuzz/check_corpus fuzz/corpus || failed=$?
 if [ "$failed" = 0 ]; then
-  echo "fuzz: PASSED: both targets, $seconds s in all"
+  echo "fuzz: PASSED: all three targets, $seconds s in all"
 fi
 exit "$failed"

@@ -343,6 +343,14 @@ std::vector<file_case> file_cases() {
         {"control_characters_are_not_text",
          std::string(200, '\x01') + "\n\x02\x03\x04\x05 1\n",
          {{1, warning_code::not_text, "not a text file"}}},
+        {"lines_indented_with_many_tabs_are_still_text",
+         [] {
+             std::string text;
+             for (const std::string& line : template_lines())
+                 text += "\t\t\t\t\t\t\t\t\t\t\t\t" + line + "\n";
+             return text;
+         }(),
+         {}},
         {"a_stray_control_character_is_still_text",
          edited({{17, template_lines()[16] + " \x01"}}),
          {}},

@@ -7,6 +7,7 @@
 #include "tools/check/line_warnings.h"
 #include "tools/check/surroundings.h"
 
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -42,21 +43,29 @@ namespace {
 // Counts what tells a text file from another kind: NUL bytes, which no editor writes into
 // text, and control characters, which only a program, a picture or an archive is full of.
 struct byte_counts {
-    std::size_t total = 0, nul = 0, control = 0;
+    enum byte_kind : unsigned char { text, nul, control };
+    std::size_t total = 0;
+    std::size_t of_kind[3] = {};
+
+    // Every byte of every line passes here: one look-up each, no test.
+    static constexpr std::array<byte_kind, 256> kinds = [] {
+        std::array<byte_kind, 256> table{};
+        for (unsigned c = 0; c < 256; ++c)
+            table[c] = c == 0                                                           ? nul
+                       : (c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c == 0x7F ? control
+                                                                                        : text;
+        return table;
+    }();
 
     void add(const char* line, std::size_t length) {
         total += length;
-        for (std::size_t i = 0; i < length; ++i) {
-            const unsigned char c = static_cast<unsigned char>(line[i]);
-            if (c == 0)
-                ++nul;
-            else if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c == 0x7F)
-                ++control;
-        }
+        for (std::size_t i = 0; i < length; ++i)
+            ++of_kind[kinds[static_cast<unsigned char>(line[i])]];
     }
+    bool any_nul() const { return of_kind[nul] > 0; }
     // A quarter of the bytes is far beyond any text: a stray control character is one in
     // thousands.
-    bool not_text() const { return nul > 0 || control * 4 > total; }
+    bool not_text() const { return any_nul() || of_kind[control] * 4 > total; }
 };
 
 // A file that is not text gets one finding that says so, in place of a finding for each of
@@ -67,7 +76,7 @@ void say_not_text(check_result& result, const byte_counts& bytes) {
     result.warnings.push_back(
         {1, warning_code::not_text,
          std::string("this is not a text file: it holds ") +
-             (bytes.nul ? "NUL bytes" : "many characters no editor shows") +
+             (bytes.any_nul() ? "NUL bytes" : "many characters no editor shows") +
              ", as a program, a picture or an archive does. corvane reads it as text anyway "
              "and takes whatever numbers it finds, as shown above",
          "take aimingSets.dat from the zip again, or write a fresh one with corvane-check "
@@ -134,6 +143,7 @@ check_result check_settings_stream(plugin::settings_reader& reader, const std::s
     char buffer[plugin::line_buffer_size];
     byte_counts bytes;
     int first_missing = 0;
+    result.positions.reserve(plugin::settings_line_count);
     for (const plugin::settings_position& position : plugin::settings_positions) {
         position_report report;
         report.position = &position;
@@ -156,7 +166,7 @@ check_result check_settings_stream(plugin::settings_reader& reader, const std::s
             if (position.kind == line_kind::reload_flag && report.values.count >= 1)
                 result.reload_each_frame = report.values.integer;
         }
-        result.positions.push_back(report);
+        result.positions.push_back(std::move(report));
         checker.check(result.positions.back(), got, buffer);
     }
     std::vector<std::string> after_line_31; // as read, without their line ends

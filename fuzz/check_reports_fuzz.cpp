@@ -1,0 +1,50 @@
+// Fuzz target: arbitrary bytes as a settings file, checked by corvane-check and then turned into
+// everything it shows: the text report, the JSON report and the aim-point picture. The check on
+// its own, and the agreement of its layout with the module's parser, is fuzz/check_fuzz.cpp's
+// job; this one goes after what the reports may crash on or write wrongly.
+//
+// Stops (and so fails the run) on any crash or sanitizer report, on a JSON report that does not
+// parse, on a picture that is not closed, and on a line of the named lines' part of the report
+// wider than 80 columns.
+#include "plugin/settings_reader.h"
+#include "tools/check/check_text.h"
+#include "tools/check/settings_check.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+bool json_parses(const std::string& text); // fuzz/json_parses.cpp
+
+namespace {
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "check_reports_fuzz: %s\n", what);
+    std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    plugin::settings_reader reader(data, size);
+    const check::check_result result = check::check_settings_stream(reader, "fuzz.dat");
+    if (!result.readable) fail("bytes in memory could not be read");
+
+    // The named lines' part of the report fits 80 columns whatever the lines hold.
+    const std::string named = check::named_lines_text(result);
+    for (std::size_t at = 0, end; at < named.size(); at = end + 1) {
+        end = named.find('\n', at);
+        if (end == std::string::npos) end = named.size();
+        if (check::columns(named.substr(at, end - at)) > 80)
+            fail("a line of the named lines' report is wider than 80 columns");
+    }
+
+    // The text report is made for what it may crash on; its words are the checker tests' job.
+    static_cast<void>(check::text_report(result));
+    const std::string json = check::json_report(result);
+    if (!json_parses(json)) fail("the JSON report does not parse");
+    const std::string svg = check::aim_points_svg(result);
+    if (svg.find("</svg>") == std::string::npos) fail("the picture is not closed");
+    return 0;
+}
