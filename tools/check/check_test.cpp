@@ -615,6 +615,9 @@ INSTANTIATE_TEST_SUITE_P(
                      ""},
         command_case{"two_files", {"FILE", "FILE"}, 2, "", "one settings file"},
         command_case{"unknown_option", {"--frobnicate", "FILE"}, 2, "", "unknown option"},
+        command_case{"svg_without_its_name", {"--svg"}, 2, "", "--svg needs a file name after it"},
+        command_case{
+            "game_without_its_name", {"--game"}, 2, "", "--game needs a file name after it"},
         command_case{"svg_into_missing_folder",
                      {"--svg", "/nonexistent/out.svg", "FILE"},
                      2,
@@ -1035,6 +1038,13 @@ TEST_F(check_files, every_line_fits_80_columns) {
         for (std::string line; std::getline(lines, line);)
             EXPECT_LE(check::columns(line), 80u) << line;
     }
+    // So does the usage, which a forgotten name or a mistyped option shows.
+    std::string out, err;
+    EXPECT_EQ(check::run_check_command({"--svg"}, out, err), 2);
+    ASSERT_NE(err.find("usage:"), std::string::npos) << err;
+    std::istringstream lines(err);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_LE(check::columns(line), 80u) << line;
 }
 
 } // namespace

@@ -16,17 +16,17 @@ namespace {
 
 constexpr const char usage[] =
     "usage: corvane-check [--json] [--svg OUT.svg] [--game GAME.exe] [FILE]\n"
-    "       corvane-check --template FILE\n"
+    "       corvane-check --template [FILE]\n"
     "       corvane-check --version\n"
-    "Tells what corvane will do with each line of the settings file FILE. Without FILE it\n"
-    "checks aimingSets.dat in its own folder, and the game's program beside it.\n"
+    "Tells what corvane will do with each line of the settings file FILE. Without\n"
+    "FILE it checks aimingSets.dat in its own folder, and the game's program there.\n"
     "  --json           the report as JSON, for tools\n"
-    "  --svg OUT.svg    also draw the weapons' aim points around the player into OUT.svg\n"
-    "  --game GAME.exe  also tell which build of the game GAME.exe is, and what works on it\n"
-    "  --template FILE  write a complete starter settings file to FILE (never over a file)\n"
+    "  --svg OUT.svg    also draw the weapons' aim points around the player\n"
+    "  --game GAME.exe  also tell which build of the game GAME.exe is, and what works\n"
+    "  --template FILE  write a starter settings file to FILE (never over a file)\n"
     "  --version        print the version of corvane this checker belongs to\n"
-    "Exit status: 0 the file reads cleanly (notes or not), 1 it has warnings, 2 it cannot be\n"
-    "read or is not where corvane looks.\n";
+    "Exit status: 0 the file reads cleanly (notes or not), 1 it has warnings, 2 it\n"
+    "cannot be read or is not where corvane looks.\n";
 
 constexpr const char press_enter[] = "\nPress Enter to close this window.\n";
 
@@ -163,6 +163,10 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
             r.svg_path = args[++i];
         } else if (arg == "--game" && has_value) {
             r.game_path = args[++i];
+        } else if (arg == "--svg" || arg == "--game") {
+            err += "corvane-check: " + arg + " needs a file name after it (" + arg +
+                   (arg == "--svg" ? " aim.svg" : " game.exe") + ")\n" + usage;
+            return 2;
         } else if (arg.size() > 1 && arg[0] == '-') {
             err += "corvane-check: unknown option '" + arg + "'\n" + usage;
             return 2;
