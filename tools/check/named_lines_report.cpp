@@ -194,8 +194,10 @@ bool by_line(const check_warning& a, const check_warning& b) {
 // the first (which the caller has begun).
 std::string wrapped(const std::string& text, std::size_t indent, std::size_t width) {
     std::string out;
-    for (const std::string& piece : wrap_words(text, width - indent))
-        out += (out.empty() ? "" : "\n" + std::string(indent, ' ')) + piece;
+    for (const std::string& piece : wrap_words(text, width - indent)) {
+        if (!out.empty()) out.append("\n").append(indent, ' ');
+        out += piece;
+    }
     return out + "\n";
 }
 
