@@ -224,6 +224,7 @@ void handler_frame(benchmark::State& state, bool with_pad) {
     if (with_pad && !named.offer(plugin::named_first_line, "pad_toggle A"))
         return bench::fail(state, "pad_toggle A was not read");
     plugin::set_aim_key_settings(named.values());
+    plugin::note_start_up_finished(); // as start-up's last step does: the handler waits for it
     auto& os_state = os::stand_in::current();
     os_state.key_queries.reserve(1024);
     volatile auto handler = &plugin::per_frame_handler;

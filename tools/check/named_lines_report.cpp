@@ -175,15 +175,23 @@ void offer(plugin::named_reading& reading, int line_number, const std::string& t
 // A weapon line whose first word is a setting's name misspelt: a named line meant here, which
 // the weapon-line warning alone would not explain.
 void suggest_on_weapon_line(const position_report& report, check_result& result) {
+    // Only a weapon line already warned about gets a suggestion, so the names are compared for
+    // those alone, not for every weapon line of every file.
+    check_warning* const incomplete = [&]() -> check_warning* {
+        for (check_warning& warning : result.warnings)
+            if (warning.line == report.position->line &&
+                warning.code == warning_code::weapon_incomplete &&
+                warning.named == named_code::none)
+                return &warning;
+        return nullptr;
+    }();
+    if (!incomplete) return;
     const std::size_t begin = skip_blanks(report.text, 0);
     const std::string word = report.text.substr(begin, word_end(report.text, begin) - begin);
     const std::string meant = closest_name(word, setting_names());
     if (meant.empty()) return;
-    for (check_warning& warning : result.warnings)
-        if (warning.line == report.position->line &&
-            warning.code == warning_code::weapon_incomplete && warning.named == named_code::none)
-            warning.hint = "did you mean " + quoted(meant) +
-                           "? A named line among the weapon lines is read as one";
+    incomplete->hint =
+        "did you mean " + quoted(meant) + "? A named line among the weapon lines is read as one";
 }
 
 bool by_line(const check_warning& a, const check_warning& b) {
