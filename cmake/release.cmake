@@ -27,10 +27,8 @@ endfunction()
 target_link_options(corvane PRIVATE -Wl,-Map,${CMAKE_BINARY_DIR}/corvane.map)
 
 # Link-time optimisation for the DLL: its own code shrinks by about a tenth (7 KiB when
-# measured). The DLL compiles the module's sources itself, so that the static libraries stay
-# ordinary objects for the checker (GCC 12 fails on the checker's code with it, and an
-# optimised and a plain copy of one library do not link together).
-target_sources(corvane PRIVATE ${corvane_core_sources} ${corvane_os_sources})
+# measured). The DLL compiles the module's sources itself (CMakeLists.txt), so the static
+# libraries stay ordinary objects for the checker (GCC 12 fails on the checker's code with it).
 set_property(TARGET corvane PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
 # The module's own code is compiled for the least size (-Oz: short forms for constants and calls
 # where -Os takes faster ones) and keeps no frame pointer (MinGW's i686 compiler keeps one even
