@@ -22,23 +22,8 @@ constexpr std::size_t list_indent = 11;    // "  line 12  " before a finding's s
 constexpr std::size_t hint_indent = 17;    // "           hint: "
 constexpr std::size_t summary_indent = 22; // "  reload every frame  "
 
-std::string pad(const std::string& text, std::size_t width) {
-    const std::size_t used = columns(text);
-    return text + std::string(used < width ? width - used : 0, ' ');
-}
-
 std::string right(const std::string& text, std::size_t width) {
     return std::string(text.size() < width ? width - text.size() : 0, ' ') + text;
-}
-
-// `first` then `text`, broken to fit the report's width, its later lines indented by `indent`.
-std::string hanging(const std::string& first, const std::string& text, std::size_t indent) {
-    const std::vector<std::string> pieces =
-        wrap_words(text, report_width - columns(first), report_width - indent);
-    std::string out = first + pieces[0] + "\n";
-    for (std::size_t i = 1; i < pieces.size(); ++i)
-        out += std::string(indent, ' ') + pieces[i] + "\n";
-    return out;
 }
 
 // What a position sets, short enough for its column; the game's address follows.
@@ -85,7 +70,7 @@ void append_summary(std::string& out, const check_result& result) {
         }
     }
     const auto row = [&out](const char* what, const std::string& text) {
-        out += hanging("  " + pad(what, summary_indent - 2), text, summary_indent);
+        out += hanging("  " + padded(what, summary_indent - 2), text, summary_indent);
     };
     out += "\nsummary:\n";
     row("lines read",
@@ -145,17 +130,17 @@ std::string text_report(const check_result& result) {
         sets_width = std::max(sets_width, columns(short_setting(position)));
     const std::size_t takes_at = number_width + gap + sets_width + gap + text_width + gap;
     const std::size_t takes_width = report_width - takes_at;
-    out += "line" + std::string(gap, ' ') + pad("sets", sets_width + gap) +
-           pad("text", text_width + gap) + "corvane takes\n";
+    out += "line" + std::string(gap, ' ') + padded("sets", sets_width + gap) +
+           padded("text", text_width + gap) + "corvane takes\n";
     for (const position_report& report : result.positions) {
         const std::string text = report.state == line_state::past_end
                                      ? std::string("(past the end)")
                                      : for_display(report.text, text_width);
         const std::vector<std::string> takes = wrap_words(report.takes, takes_width);
-        std::string row = right(std::to_string(report.position->line), number_width) +
-                          std::string(gap, ' ') + pad(short_setting(*report.position), sets_width) +
-                          std::string(gap, ' ') + pad(text, text_width) + std::string(gap, ' ') +
-                          takes[0];
+        std::string row =
+            right(std::to_string(report.position->line), number_width) + std::string(gap, ' ') +
+            padded(short_setting(*report.position), sets_width) + std::string(gap, ' ') +
+            padded(text, text_width) + std::string(gap, ' ') + takes[0];
         while (!row.empty() && row.back() == ' ')
             row.pop_back();
         out += row + "\n";
@@ -166,7 +151,7 @@ std::string text_report(const check_result& result) {
     const auto list = [&out](const char* heading, const std::vector<check_warning>& findings) {
         out += heading;
         for (const check_warning& finding : findings) {
-            out += hanging("  line " + pad(std::to_string(finding.line), list_indent - 7),
+            out += hanging("  line " + padded(std::to_string(finding.line), list_indent - 7),
                            finding.message, list_indent);
             if (!finding.hint.empty())
                 out += hanging(std::string(list_indent, ' ') + "hint: ", finding.hint, hint_indent);

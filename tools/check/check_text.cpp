@@ -154,4 +154,18 @@ std::string wrap_lines(const std::string& text, std::size_t width) {
     return out;
 }
 
+std::string padded(const std::string& text, std::size_t width) {
+    const std::size_t used = columns(text);
+    return text + std::string(used < width ? width - used : 0, ' ');
+}
+
+std::string hanging(const std::string& first, const std::string& text, std::size_t indent) {
+    const std::vector<std::string> pieces =
+        wrap_words(text, report_width - columns(first), report_width - indent);
+    std::string out = first + pieces[0] + "\n";
+    for (std::size_t i = 1; i < pieces.size(); ++i)
+        out.append(indent, ' ').append(pieces[i]).append("\n");
+    return out;
+}
+
 } // namespace check

@@ -198,22 +198,6 @@ bool by_line(const check_warning& a, const check_warning& b) {
     return a.line < b.line;
 }
 
-// `text` broken at blanks into lines of at most `width` columns, each after `indent` blanks but
-// the first (which the caller has begun).
-std::string wrapped(const std::string& text, std::size_t indent, std::size_t width) {
-    std::string out;
-    for (const std::string& piece : wrap_words(text, width - indent)) {
-        if (!out.empty()) out.append("\n").append(indent, ' ');
-        out += piece;
-    }
-    return out + "\n";
-}
-
-std::string padded(const std::string& text, std::size_t width) {
-    const std::size_t used = columns(text);
-    return text + std::string(used < width ? width - used : 0, ' ');
-}
-
 } // namespace
 
 const char* named_code_name(named_code code) {
@@ -309,16 +293,15 @@ std::string named_lines_text(const check_result& result) {
         const std::string head = "  line " + padded(std::to_string(line.read.line), 2) + "  ";
         const std::string written =
             line.read.value_length ? line.name() + " " + line.value() : line.name();
-        out += head + for_display(written, report_width - line_indent) + "\n" +
-               std::string(line_indent, ' ');
+        out += head + for_display(written, report_width - line_indent) + "\n";
+        const std::string indent(line_indent, ' ');
         if (line.counts())
-            out += wrapped(std::string("sets ") + line.read.row->description, line_indent,
-                           report_width);
+            out += hanging(indent, std::string("sets ") + line.read.row->description, line_indent);
         else if (line.read.problem == named_problem::repeat)
-            out += "sets nothing: line " + std::to_string(line.read.earlier_line) +
+            out += indent + "sets nothing: line " + std::to_string(line.read.earlier_line) +
                    " already set " + line.read.row->name + "\n";
         else
-            out += "sets nothing: see the warnings below\n";
+            out += indent + "sets nothing: see the warnings below\n";
     }
     out += "\nnamed settings in effect:\n";
     for (const plugin::named_setting_row& row : plugin::named_settings_table) {
