@@ -10,6 +10,9 @@
 # Both checker targets take their seeds from fuzz/check_corpus/ and fuzz/corpus/ and grow their
 # corpora in build/fuzz/check-reports-corpus-run/ and build/fuzz/check-corpus-run/.
 # Builds them with clang, libFuzzer, AddressSanitizer and UBSan (i386) when a source changed.
+# With CORVANE_I386_WAY=emulated (./dev sets it where i386 programs run only under qemu, which
+# cannot start AddressSanitizer) the settings loader's target is the i386 one with UBSan alone,
+# and the checker's two are built for x86-64 with both sanitizers.
 # Exits 0 when every run found nothing; non-zero on a crash, a sanitizer report, a stray write
 # into the host image, a checker fault (JSON that does not parse, a layout that disagrees with the
 # parser), a timeout or a build failure. Findings are saved in build/fuzz/findings/.
@@ -43,12 +46,25 @@ for tool in clang++ make; do
   }
 done
 
-targets=(settings_fuzz check_reports_fuzz check_fuzz)
-echo "==> building ${targets[*]/#/build/fuzz/}"
-if ! make -s -f fuzz/Makefile -j "$(nproc 2>/dev/null || echo 2)" "${targets[@]/#/build/fuzz/}"; then
-  echo "fuzz: FAILED: a fuzz target did not build" >&2
-  exit 1
+# Where each target is built, and how: folder, then make's settings.
+declare -A target_dir=([settings_fuzz]=build/fuzz [check_reports_fuzz]=build/fuzz [check_fuzz]=build/fuzz)
+declare -A build_settings=()
+if [ "${CORVANE_I386_WAY:-native}" = emulated ]; then
+  target_dir=([settings_fuzz]=build/fuzz-i386-ubsan [check_reports_fuzz]=build/fuzz-x64
+    [check_fuzz]=build/fuzz-x64)
+  build_settings=([build/fuzz-i386-ubsan]="sanitizers=undefined" [build/fuzz-x64]="bits=64")
+  echo "==> i386 programs run through qemu here: the settings loader's target has UBSan alone (i386), the checker's have AddressSanitizer and UBSan (x86-64)"
 fi
+for target in settings_fuzz check_reports_fuzz check_fuzz; do
+  dir=${target_dir[$target]}
+  echo "==> building $dir/$target"
+  # shellcheck disable=SC2086 # the settings are words for make
+  if ! make -s -f fuzz/Makefile -j "$(nproc 2>/dev/null || echo 2)" out="$dir" \
+    ${build_settings[$dir]:-} "$dir/$target"; then
+    echo "fuzz: FAILED: $target did not build" >&2
+    exit 1
+  fi
+done
 mkdir -p fuzz/corpus-run build/fuzz/check-reports-corpus-run build/fuzz/check-corpus-run \
   build/fuzz/findings
 
@@ -58,7 +74,7 @@ run() {
   shift 3
   local log=build/fuzz/last-$name.log status=0
   echo "==> fuzzing $what for $time s (log: $log)"
-  build/fuzz/$name -max_total_time="$time" -timeout=10 -max_len=20000 \
+  "${target_dir[$name]}/$name" -max_total_time="$time" -timeout=10 -max_len=20000 \
     -dict=fuzz/settings.dict -print_final_stats=1 -artifact_prefix=build/fuzz/findings/$name- \
     "$@" >"$log" 2>&1 || status=$?
   local runs rate

@@ -501,10 +501,19 @@ void set_key(int key, bool down) {
 }
 
 std::size_t private_bytes() {
-    PROCESS_MEMORY_COUNTERS counters{};
-    counters.cb = sizeof counters;
-    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
-    return counters.PagefileUsage;
+    // Windows counts a process's private bytes as the memory committed to it alone; so does this,
+    // region by region, as the process sees its address space. Wine's own figure
+    // (PagefileUsage) is the anonymous memory of the Unix process instead, which under an i386
+    // emulator holds the emulator's translated code too, and grows with every load of the DLL.
+    std::size_t total = 0;
+    MEMORY_BASIC_INFORMATION region;
+    for (const char* at = nullptr; VirtualQuery(at, &region, sizeof region) == sizeof region;) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+        const char* const next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
+        if (next <= at) break;
+        at = next;
+    }
+    return total;
 }
 
 std::string windows_path(const std::string& path) {

@@ -208,7 +208,8 @@ void set_keys(bool z_down, bool x_down);
 // Sets one key (or mouse button) by its virtual-key code, the same way.
 void set_key(int key, bool down);
 
-// The process's private bytes (PagefileUsage: Wine leaves PrivateUsage at 0).
+// The process's private bytes: the memory committed to it alone, as it sees its address space
+// (Wine leaves PrivateUsage at 0, and its PagefileUsage counts an i386 emulator's memory too).
 std::size_t private_bytes();
 
 // A path Windows calls understand: a Unix path becomes one on drive Z:.
