@@ -502,7 +502,7 @@ TEST_F(check_files, describes_what_each_line_sets) {
     for (const check::offset_entry& entry : result.offsets)
         types.push_back(entry.weapon_type);
     EXPECT_EQ(types, (std::vector<std::int32_t>{-1, 22, 31}));
-    EXPECT_FLOAT_EQ(result.offsets[1].x_in_x_mode(), -1.5f);
+    EXPECT_FLOAT_EQ(result.offsets[1].x_mirrored(result.mirror_factor()), -1.5f);
     EXPECT_TRUE(result.offsets[2].leaves_aim_alone());
 }
 
@@ -842,6 +842,67 @@ TEST_F(check_files, svg_has_one_mark_per_entry_in_each_view) {
         "assert 'inf or nan' in notes and 'weapon type 41' in notes, notes\n";
     const std::string script_file = write(script, "check_svg.py");
     EXPECT_EQ(std::system(("python3 " + script_file + " " + svg).c_str()), 0);
+}
+
+// The picture and the JSON follow the file's own other shoulder: its factor (one that moves the
+// point less than the normal mode's too, which the plot must still hold) and its keys.
+TEST_F(check_files, picture_and_json_follow_mirror_factor_and_keys) {
+    struct mirror_case {
+        const char* lines; // after line 31
+        float factor;
+        const char* normal;   // what the picture says of the normal mode
+        const char* mirrored; // and of the other shoulder
+    };
+    const mirror_case cases[] = {
+        {"", -3.0f, "(key Z)", "(key X: x times -3)"},
+        {"mirror_factor -2\nkey_mirrored M\n", -2.0f, "(key Z)", "(key M: x times -2)"},
+        {"mirror_factor 0.5\nkey_mirrored none\nkey_toggle Q\nkey_normal F5\n", 0.5f,
+         "(key F5, or Q to swap)", "(Q to swap: x times 0.5)"},
+    };
+    const std::regex circle("<circle cx=\"([-0-9.]+)\"[^>]*class=\"([a-z -]+)\"( "
+                            "data-weapon-type=\"22\")?");
+    for (const mirror_case& c : cases) {
+        SCOPED_TRACE(c.lines);
+        const std::string file = write(join(template_lines()) + c.lines);
+        const std::string svg_path = (dir_ / "aim.svg").string();
+        fs::remove(svg_path);
+        std::string out, err;
+        ASSERT_EQ(check::run_check_command({"--svg", svg_path, file}, out, err), 0) << err << out;
+        const std::string svg = read(svg_path);
+        EXPECT_NE(svg.find(c.normal), std::string::npos) << svg;
+        EXPECT_NE(svg.find(c.mirrored), std::string::npos) << svg;
+        // Type 22 lies at x 0.5: its other-shoulder point at 0.5 times the factor, measured
+        // from the player, and every point on the x axis's drawn span.
+        std::smatch axis;
+        ASSERT_TRUE(std::regex_search(
+            svg, axis,
+            std::regex(
+                "<line x1=\"([-0-9.]+)\" y1=\"[^\"]*\" x2=\"([-0-9.]+)\"[^>]*class=\"axis\"")));
+        const double left = std::stod(axis[1]), right = std::stod(axis[2]);
+        double player = 0, normal = 0, mirrored = 0;
+        int found = 0;
+        for (std::sregex_iterator it(svg.begin(), svg.end(), circle), end; it != end; ++it) {
+            const double x = std::stod((*it)[1]);
+            const std::string kind = (*it)[2];
+            if (kind == "mark" || kind == "x-mode") {
+                EXPECT_GT(x, left) << kind;
+                EXPECT_LT(x, right) << kind;
+            }
+            if (kind == "player" && found == 0) player = x, ++found;
+            if ((*it)[3].matched && kind == "mark" && found == 1) normal = x, ++found;
+            if ((*it)[3].matched && kind == "x-mode" && found == 2) mirrored = x, ++found;
+        }
+        ASSERT_EQ(found, 3) << svg;
+        EXPECT_NEAR((mirrored - player) / (normal - player), c.factor, 0.01);
+
+        out.clear();
+        ASSERT_EQ(check::run_check_command({"--json", file}, out, err), 0) << err;
+        // The second entry is type 22's.
+        const std::string key = "\"x_mode_offset\": [";
+        const std::size_t at = out.find(key, out.find(key) + 1);
+        ASSERT_NE(at, std::string::npos) << out;
+        EXPECT_FLOAT_EQ(std::strtof(out.c_str() + at + key.size(), nullptr), 0.5f * c.factor);
+    }
 }
 
 // The hint each line gets. Words after the last value of a line are the player's own comment,
