@@ -606,8 +606,9 @@ INSTANTIATE_TEST_SUITE_P(
                      "",
                      "already exists and is left as it is"},
         command_case{"template_with_more", {"--template", "--json"}, 2, "", "takes nothing else"},
+        // No corvane.dll in this folder: the file is checked all the same, but not passed.
         command_case{
-            "no_arguments_checks_its_own_folder", {}, 1, "'010' is read as weapon type 8", ""},
+            "no_arguments_checks_its_own_folder", {}, 2, "'010' is read as weapon type 8", ""},
         command_case{"game_program_that_is_not_one",
                      {"--game", "FILE", "FILE"},
                      1,
@@ -683,7 +684,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "build 1001: keys Z and X and live reload work on this build."},
                     {"setup.exe", "There is no"}},
         beside_case{"saved_as_txt",
-                    {{"aimingSets.dat.txt", "SAMPLE"}},
+                    {{"aimingSets.dat.txt", "SAMPLE"}, {"corvane.dll", "MZ"}},
                     2,
                     {"There is no aimingSets.dat in ",
                      "Found aimingSets.dat.txt: corvane looks for aimingSets.dat exactly",
@@ -695,17 +696,50 @@ INSTANTIATE_TEST_SUITE_P(
                      "corvane will not read aimingSets.dat.txt until it is renamed to "
                      "aimingSets.dat."},
                     {"clean"}},
-        beside_case{"nothing",
-                    {},
-                    2,
-                    {"There is no aimingSets.dat in ",
-                     "write a starter file with: corvane-check --template aimingSets.dat",
-                     "game: no program beside corvane-check"}},
+        beside_case{
+            "nothing",
+            {},
+            2,
+            {"There is no corvane.dll beside corvane-check or in a folder directly below it",
+             "There is no aimingSets.dat in ",
+             "write a starter file with: corvane-check --template aimingSets.dat",
+             "game: no program beside corvane-check"}},
         beside_case{"only_programs_the_module_does_not_know",
-                    {{"aimingSets.dat", "SAMPLE"}, {"setup.exe", "MZ"}},
+                    {{"aimingSets.dat", "SAMPLE"}, {"setup.exe", "MZ"}, {"corvane.dll", "MZ"}},
                     0,
                     {"result clean", "/setup.exe cannot tell which build this is: "
-                                     "it is not a Windows program."}}),
+                                     "it is not a Windows program."}},
+        // The checker in the game's folder, corvane in a loader's folder below it: the settings
+        // beside corvane are the ones checked and named.
+        beside_case{"module_in_a_folder_below",
+                    {{"game.exe", "GAME"},
+                     {"aimingSets.dat", "not the one corvane reads"},
+                     {"plugins/corvane.dll", "MZ"},
+                     {"plugins/aimingSets.dat", "SAMPLE"}},
+                    0,
+                    {"Found corvane.dll in the folder plugins below corvane-check: checking the "
+                     "aimingSets.dat in that folder",
+                     "corvane-check: ", "/plugins/aimingSets.dat", "result clean",
+                     "/game.exe build 1001"},
+                    {"There is no"}},
+        beside_case{"module_below_and_settings_beside_the_checker",
+                    {{"aimingSets.dat", "SAMPLE"}, {"plugins/CORVANE.DLL", "MZ"}},
+                    2,
+                    {"Found corvane.dll in the folder plugins below corvane-check",
+                     "There is no aimingSets.dat in ", "/plugins",
+                     "The aimingSets.dat beside corvane-check is not the one corvane reads: "
+                     "move it into plugins."},
+                    {"clean"}},
+        beside_case{"no_module_anywhere",
+                    {{"aimingSets.dat", "SAMPLE"}, {"plugins/readme.txt", "a loader's"}},
+                    2,
+                    {"There is no corvane.dll beside corvane-check or in a folder directly below "
+                     "it. corvane reads aimingSets.dat from the folder that holds corvane.dll",
+                     "/aimingSets.dat",
+                     "result not read: corvane will not read this file until it lies beside "
+                     "corvane.dll",
+                     "corvane will not read aimingSets.dat until it lies beside corvane.dll."},
+                    {"clean"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // From Explorer the console window is the checker's alone and closes with it: the report ends

@@ -216,16 +216,27 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
             return 2;
         }
         if (r.game_path.empty()) builds = builds_beside(folder);
-        const std::vector<settings_candidate> found = look_for_settings(folder);
+        // corvane reads the settings beside itself: find it first, and check the file there.
+        const module_place module = find_module(folder);
+        const std::string module_words = wrap_lines(module_place_text(module), report_width);
+        const std::vector<settings_candidate> found = look_for_settings(module.folder);
         if (found.empty()) {
             check_result missing;
-            missing.file = path_in(folder, plugin::settings_file_name);
+            missing.file = path_in(module.folder, plugin::settings_file_name);
             missing.error = "not found";
             if (r.json) {
                 out += json_report(missing, builds);
                 return missing.exit_status();
             }
-            out += wrap_lines(missing_settings_text(folder, found), report_width);
+            out += module_words + (module_words.empty() ? "" : "\n");
+            out += wrap_lines(missing_settings_text(module.folder, found), report_width);
+            if (!module.below.empty() &&
+                kind_of_path(path_in(folder, plugin::settings_file_name)) == path_kind::file)
+                out += wrap_lines("  The " + std::string(plugin::settings_file_name) +
+                                      " beside corvane-check is not the one corvane reads: move "
+                                      "it into " +
+                                      module.below + ".\n",
+                                  report_width);
             out += builds_text(builds, true);
             return missing.exit_status();
         }
@@ -238,14 +249,24 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
                 out += json_report(result, builds);
                 return result.exit_status();
             }
-            out += wrap_lines(missing_settings_text(folder, found), report_width);
+            out += module_words + (module_words.empty() ? "" : "\n");
+            out += wrap_lines(missing_settings_text(module.folder, found), report_width);
             out += "\n" +
                    wrap_lines("What corvane would make of " + found[0].shown + " as " +
-                                  plugin::settings_file_name + " beside corvane.dll:\n",
+                                  plugin::settings_file_name + " beside " +
+                                  plugin::module_file_name + ":\n",
                               report_width) +
                    "\n";
             closing =
                 "corvane will not read " + found[0].shown + " until " + result.not_read_until + ".";
+        } else if (!module.found) {
+            // No corvane here to read it: what it holds, but never "clean".
+            result.not_read_until = not_read_without_module();
+            closing =
+                "corvane will not read " + found[0].shown + " until " + result.not_read_until + ".";
+            if (!r.json) out += module_words + "\n";
+        } else if (!r.json && !module_words.empty()) {
+            out += module_words + "\n";
         }
     } else {
         result = check_settings_file(r.file);
