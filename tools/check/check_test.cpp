@@ -1069,6 +1069,106 @@ TEST_F(check_files, svg_and_template_write_only_new_files) {
     }
 }
 
+// --svg and --template refuse, before anything is written, a name that Windows would turn into
+// another file or a device, and the names of corvane's own files in any capitals; each refusal
+// says why in its own words. Names close to those are written.
+TEST_F(check_files, names_refused_before_writing) {
+    struct name_case {
+        const char* option;
+        const char* name;
+        const char* says; // nullptr: written
+    };
+    const name_case cases[] = {
+        {"--svg", "corvane.dll:x", "has a colon after the drive part"},
+        {"--template", "notes.txt:hidden", "has a colon after the drive part"},
+        {"--svg", "aimingSets.dat.",
+         "ends in a dot or a blank, which Windows drops from a name: "
+         "it would write 'aimingSets.dat' instead"},
+        {"--template", "aimingSets.dat ", "it would write 'aimingSets.dat' instead"},
+        {"--svg", "aim.svg. .", "it would write 'aim.svg' instead"},
+        {"--svg", "NUL", "is the name of a Windows device (nul)"},
+        {"--svg", "con.svg", "is the name of a Windows device (con)"},
+        {"--template", "Com1.dat", "is the name of a Windows device (com1)"},
+        {"--template", "lpt9 .txt", "is the name of a Windows device (lpt9)"},
+        {"--svg", "aux.tar.gz", "is the name of a Windows device (aux)"},
+        {"--template", "CORVANE.DLL",
+         "ends in .dll, and --template never writes a file ending in "
+         ".dll, .exe or .log"},
+        {"--template", "Corvane.Log", "ends in .log"},
+        {"--template", "corvane-check.EXE", "ends in .exe"},
+        {"--svg", "AIMINGSETS.DAT", "ends in .dat, and --svg never writes a file ending in .dat"},
+        {"--svg", "console.svg", nullptr},
+        {"--svg", "com10.svg", nullptr},
+        {"--svg", "nullish.svg", nullptr},
+        {"--template", "aimingSets.dat", nullptr},
+        {"--template", "lpt.dat", nullptr},
+    };
+    const std::string settings = check::settings_template();
+    for (const name_case& c : cases) {
+        SCOPED_TRACE(std::string(c.option) + " '" + c.name + "'");
+        fs::remove_all(dir_);
+        fs::create_directory(dir_);
+        const std::string checked = write(settings, "checked/aimingSets.dat");
+        std::vector<std::string> args = {c.option, (dir_ / c.name).string()};
+        if (args[0] == "--svg") args.push_back(checked);
+        std::string out, err;
+        const int status = check::run_check_command(args, out, err);
+        std::vector<std::string> made;
+        for (const auto& entry : fs::directory_iterator(dir_))
+            made.push_back(entry.path().filename().string());
+        if (c.says) {
+            EXPECT_EQ(status, 2) << out;
+            EXPECT_NE(flat(err).find(flat("nothing was written: '" + (dir_ / c.name).string())),
+                      std::string::npos)
+                << err;
+            EXPECT_NE(flat(err).find(c.says), std::string::npos) << err;
+            EXPECT_EQ(made, std::vector<std::string>{"checked"});
+        } else {
+            EXPECT_EQ(status, 0) << err;
+            EXPECT_EQ(made.size(), 2u);
+        }
+    }
+}
+
+// A write that fails says the real reason; a file that could not be filled is removed again,
+// and only that one: a file that was there before stays as it was.
+TEST_F(check_files, a_failed_write_says_why_and_leaves_nothing_of_its_own) {
+    const std::string settings = write(check::settings_template(), "game/aimingSets.dat");
+    const std::string mine = write("my own picture", "mine.svg");
+    const std::string long_name = (dir_ / (std::string(300, 'a') + ".svg")).string();
+    struct failure_case {
+        const char* option;
+        std::string path;
+        std::size_t room; // bytes the disk takes
+        std::string says;
+    };
+    const failure_case cases[] = {
+        {"--svg", (dir_ / "aim.svg").string(), 100, "the disk is full"},
+        {"--template", (dir_ / "fresh.dat").string(), 0, "the disk is full"},
+        {"--svg", long_name, SIZE_MAX, "is not a name the system allows for a file"},
+        {"--template", (dir_ / "none" / "fresh.dat").string(), SIZE_MAX,
+         "the folder of '" + (dir_ / "none" / "fresh.dat").string() + "' does not exist"},
+        {"--svg", mine, 0, "already exists and is left as it is"},
+    };
+    for (const failure_case& c : cases) {
+        SCOPED_TRACE(c.path);
+        pretend_surroundings around((dir_ / "game").string());
+        around.fill_disk_after(c.room);
+        std::vector<std::string> args = {c.option, c.path};
+        if (args[0] == "--svg") args.push_back(settings);
+        std::string out, err;
+        EXPECT_EQ(check::run_check_command(args, out, err), 2);
+        EXPECT_NE(flat(err).find(c.says), std::string::npos) << err;
+        EXPECT_EQ(flat(err).find("Choose a folder you can write to"), std::string::npos) << err;
+        EXPECT_EQ(read(mine), "my own picture");
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator(dir_))
+            left.push_back(entry.path().filename().string());
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"game", "mine.svg"}));
+    }
+}
+
 // Double-clicked beside a settings file that corvane will not read under its name or where it
 // lies: what the file would do is shown, but the run fails and its last words say why.
 TEST_F(check_files, a_misnamed_file_is_never_called_clean) {

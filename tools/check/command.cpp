@@ -6,6 +6,7 @@
 #include "tools/check/check_text.h"
 #include "tools/check/files_beside.h"
 #include "tools/check/game_build.h"
+#include "tools/check/new_file.h"
 #include "tools/check/surroundings.h"
 
 #include <cstdio>
@@ -29,68 +30,6 @@ constexpr const char usage[] =
     "cannot be read or is not where corvane looks.\n";
 
 constexpr const char press_enter[] = "\nPress Enter to close this window.\n";
-
-// Plain words for a file that was not written, and where to go next: one wording for --svg
-// and --template.
-std::string not_written_text(const std::string& path, write_failure failure) {
-    const std::string name = quoted(path);
-    switch (failure) {
-    case write_failure::exists:
-        return "nothing was written: " + name + " already exists and is left as it is " +
-               "(corvane-check never writes over a file). Name a new file, or move that one " +
-               "away first.";
-    case write_failure::folder_missing:
-        return "nothing was written: the folder of " + name + " does not exist. Check its " +
-               "name, or choose a folder that exists, such as Documents.";
-    case write_failure::not_allowed:
-        return "nothing was written: the folder of " + name + " is read-only or protected. " +
-               "Choose a folder you can write to, such as Documents.";
-    case write_failure::disk_full:
-        return "nothing was written to " + name + ": the disk is full. Free some space, or " +
-               "choose a folder on another disk.";
-    case write_failure::none:
-    case write_failure::other:
-        break;
-    }
-    return "nothing was written to " + name + ". Choose a folder you can write to, such as " +
-           "Documents.";
-}
-
-bool write_new(const std::string& path, const std::string& content, std::string& err) {
-    const write_failure failure = write_new_file(path, content);
-    if (failure == write_failure::none) return true;
-    err += wrap_lines("corvane-check: " + not_written_text(path, failure) + "\n", report_width);
-    return false;
-}
-
-// Names the picture is never written to, whatever the folder holds: settings, programs, corvane
-// itself and its log. A forgotten picture name puts the settings file's name in its place.
-constexpr const char* never_a_picture[] = {".dat", ".dll", ".exe", ".log"};
-
-const char* kept_ending(const std::string& path) {
-    const std::string folded = lower_ascii(path);
-    for (const char* ending : never_a_picture) {
-        const std::size_t n = std::char_traits<char>::length(ending);
-        if (folded.size() >= n && folded.compare(folded.size() - n, n, ending) == 0) return ending;
-    }
-    return nullptr;
-}
-
-// The starter file as Windows editors write it: CR LF line ends and no byte-order mark.
-std::string with_windows_line_ends(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        if (c == '\n') out += '\r';
-        out += c;
-    }
-    return out;
-}
-
-int write_template(const std::string& path, std::string& out, std::string& err) {
-    if (!write_new(path, with_windows_line_ends(settings_template()), err)) return 2;
-    out += "wrote a starter settings file to " + path + "\n";
-    return 0;
-}
 
 // Why a named file cannot be read, in plain words: `what` names it ("the settings file").
 std::string unreadable_text(const std::string& path, const char* what, const std::string& error) {
@@ -182,17 +121,17 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
             err += "corvane-check: --template takes nothing else\n" + std::string(usage);
             return 2;
         }
-        if (!r.template_file.empty()) return write_template(r.template_file, out, err);
+        if (!r.template_file.empty()) return write_starter_file(r.template_file, out, err);
         out += settings_template();
         return 0;
     }
-    if (const char* ending = r.svg_path.empty() ? nullptr : kept_ending(r.svg_path)) {
-        err += wrap_lines("corvane-check: nothing was written: " + quoted(r.svg_path) +
-                              " ends in " + ending + ", and --svg never writes a file ending in " +
-                              ".dat, .dll, .exe or .log (settings, programs, corvane's log). " +
-                              "Give the picture a name of its own: --svg aim.svg\n",
-                          report_width);
-        return 2;
+    // A refused picture name is said before anything is checked.
+    if (!r.svg_path.empty()) {
+        if (const std::string why = refused_name(r.svg_path, new_file_kind::picture);
+            !why.empty()) {
+            err += wrap_lines("corvane-check: nothing was written: " + why + "\n", report_width);
+            return 2;
+        }
     }
 
     std::vector<game_build> builds;
@@ -282,7 +221,7 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
     }
     out += r.json ? json_report(result, builds) : text_report(result) + builds_text(builds, beside);
     if (!r.svg_path.empty()) {
-        if (!write_new(r.svg_path, aim_points_svg(result), err)) return 2;
+        if (!write_new(r.svg_path, aim_points_svg(result), new_file_kind::picture, err)) return 2;
         if (!r.json) out += "\naim points drawn in " + r.svg_path + "\n";
     }
     if (!closing.empty() && !r.json) out += '\n' + wrap_lines(closing + "\n", report_width);

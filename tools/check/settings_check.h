@@ -109,6 +109,10 @@ std::string aim_points_svg(const check_result& result);
 // A complete starter settings file that checks cleanly.
 const char* settings_template();
 
+// Writes the starter file, with Windows line ends, to the new file `path` (--template FILE):
+// the exit status, with what it did in `out` or why it wrote nothing in `err`.
+int write_starter_file(const std::string& path, std::string& out, std::string& err);
+
 // Line `line` (1 to 31) of the starter file, without its line end: what a player can paste back
 // where a line is missing.
 std::string starter_line(int line);
