@@ -1,5 +1,5 @@
 // The report for people: an aligned table of the 31 positions, the warnings, the notes and a
-// summary, all within a console window's 80 columns: long cells and sentences go on at word
+// summary, all within the report's width (check_text.h): long cells and sentences go on at word
 // boundaries on the lines below, under their own column.
 #include "tools/check/check_text.h"
 #include "tools/check/settings_check.h"

@@ -23,7 +23,7 @@ constexpr const char usage[] =
     "FILE it checks aimingSets.dat in its own folder, and the game's program there.\n"
     "  --json           the report as JSON, for tools\n"
     "  --svg OUT.svg    also draw the weapons' aim points around the player\n"
-    "  --game GAME.exe  also tell which build of the game GAME.exe is, and what works\n"
+    "  --game GAME.exe  also tell which build of the game it is, and what works\n"
     "  --template FILE  write a starter settings file to FILE (never over a file)\n"
     "  --version        print the version of corvane this checker belongs to\n"
     "Exit status: 0 the file reads cleanly (notes or not), 1 it has warnings, 2 it\n"
