@@ -147,10 +147,10 @@ std::vector<file_case> file_cases() {
           {7, warning_code::value_left_alone, "the game keeps its own value"},
           {8, warning_code::value_left_alone, "the game keeps its own value"},
           {9, warning_code::value_left_alone, "the game keeps its own value"},
-          {11, warning_code::value_left_alone, "row 0 stays as the game has it"},
-          {12, warning_code::value_left_alone, "row 1 stays as the game has it"},
-          {13, warning_code::value_left_alone, "row 2 stays as the game has it"},
-          {14, warning_code::value_left_alone, "row 3 stays as the game has it"}}},
+          {11, warning_code::value_left_alone, "the row stays as the game has it"},
+          {12, warning_code::value_left_alone, "the row stays as the game has it"},
+          {13, warning_code::value_left_alone, "the row stays as the game has it"},
+          {14, warning_code::value_left_alone, "the row stays as the game has it"}}},
         {"every_value_given", join(template_lines()), {}},
         {"every_value_given_with_crlf", join(template_lines(), "\r\n"), {}},
         {"number_taken_as_label",
@@ -178,10 +178,10 @@ std::vector<file_case> file_cases() {
         {"row_label_alone_leaves_the_games_row",
          edited({{13, "aim_row_2"}}),
          {},
-         {{13, warning_code::value_left_alone, "row 2 stays as the game has it"}}},
+         {{13, warning_code::value_left_alone, "the row stays as the game has it"}}},
         {"row_label_then_a_word",
          edited({{13, "aim row 2"}}),
-         {{13, warning_code::missing_values, "row 2 stays as the game has it"}}},
+         {{13, warning_code::missing_values, "the row stays as the game has it"}}},
         {"decimal_comma",
          edited({{6, "value 1,5"}}),
          {{6, warning_code::partly_read, "'1,5' is read as 1; the rest, ',5', is ignored"}}},
@@ -1067,6 +1067,58 @@ TEST_F(check_files, svg_and_template_write_only_new_files) {
             }
         }
     }
+}
+
+// A run of identical notes is said once, naming its lines; a note that differs in a word, or
+// stands between, keeps its own entry. The summary counts what the report shows.
+TEST_F(check_files, identical_notes_in_a_run_are_said_once) {
+    struct fold_case {
+        std::string content;
+        std::vector<std::string> entries; // the notes' first lines, in order
+        const char* counted;
+    };
+    const std::string hint = " hint: fine if you mean to keep the game's own value; else add a "
+                             "number";
+    const fold_case cases[] = {
+        {starter_file(),
+         {"lines 3 and 4 no number after the label: the game keeps its own value" + hint,
+          "line 5 no number after the label: the game's aim-camera code keeps its own value" + hint,
+          "lines 6 to 9 no number after the label: the game keeps its own value" + hint,
+          "lines 11 to 14 no values after the label: the row stays as the game has it" + hint},
+         "clean: corvane reads this file as shown, 4 notes"},
+        {edited({{3, "a"}, {4, "b"}, {6, "c"}, {7, "d"}, {8, "e"}, {12, "r"}}),
+         {"lines 3, 4 and 6 to 8 no number after the label: the game keeps its own value" + hint,
+          "line 12 no values after the label: the row stays as the game has it" + hint},
+         "clean: corvane reads this file as shown, 2 notes"},
+    };
+    for (const fold_case& c : cases) {
+        std::string out, err;
+        EXPECT_EQ(check::run_check_command({write(c.content)}, out, err), 0) << err;
+        const std::size_t from = out.find("notes (no need to act):\n");
+        const std::size_t to = out.find("\nsummary:");
+        ASSERT_NE(from, std::string::npos) << out;
+        std::vector<std::string> entries;
+        std::istringstream lines(out.substr(from, to - from));
+        std::string line;
+        std::getline(lines, line);
+        while (std::getline(lines, line)) {
+            if (line.rfind("  line", 0) == 0)
+                entries.push_back(line);
+            else if (!entries.empty())
+                entries.back() += line;
+        }
+        for (std::string& entry : entries)
+            entry = flat(entry);
+        EXPECT_EQ(entries, c.entries) << out;
+        EXPECT_NE(flat(out).find(c.counted), std::string::npos) << out;
+    }
+    // The JSON keeps every note, for tools.
+    std::string out, err;
+    EXPECT_EQ(check::run_check_command({"--json", write(starter_file())}, out, err), 0);
+    std::size_t codes = 0;
+    for (std::size_t at = 0; (at = out.find("\"value_left_alone\"", at)) != std::string::npos; ++at)
+        ++codes;
+    EXPECT_EQ(codes, 11u);
 }
 
 // --svg and --template refuse, before anything is written, a name that Windows would turn into
