@@ -1,4 +1,5 @@
-// The command line of corvane-check.
+// The command line of corvane-check: what it was asked, what it looks at, and what it prints
+// in which order. Writing files is new_file.h's job, the starter file settings_template.cpp's.
 #include "tools/check/settings_check.h"
 
 #include "corvane/version.h"
@@ -30,20 +31,6 @@ constexpr const char usage[] =
     "cannot be read or is not where corvane looks.\n";
 
 constexpr const char press_enter[] = "\nPress Enter to close this window.\n";
-
-// Why a named file cannot be read, in plain words: `what` names it ("the settings file").
-std::string unreadable_text(const std::string& path, const char* what, const std::string& error) {
-    switch (kind_of_path(path)) {
-    case path_kind::missing:
-        return std::string(what) + " " + quoted(path) +
-               " was not found. Check the name and the folder it is in.";
-    case path_kind::folder:
-        return quoted(path) + " is a folder, not " + what + ". Name " + what + " in it.";
-    case path_kind::file:
-        break;
-    }
-    return "cannot read " + quoted(path) + ": " + error;
-}
 
 // What the command was asked to do.
 struct request {

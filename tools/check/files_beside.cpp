@@ -231,6 +231,19 @@ std::string missing_settings_text(const std::string& folder,
     return text;
 }
 
+std::string unreadable_text(const std::string& path, const char* what, const std::string& error) {
+    switch (kind_of_path(path)) {
+    case path_kind::missing:
+        return std::string(what) + " " + quoted(path) +
+               " was not found. Check the name and the folder it is in.";
+    case path_kind::folder:
+        return quoted(path) + " is a folder, not " + what + ". Name " + what + " in it.";
+    case path_kind::file:
+        break;
+    }
+    return "cannot read " + quoted(path) + ": " + error;
+}
+
 std::vector<std::string> programs_in(const std::string& folder) {
     std::vector<std::string> programs;
     for (const fs::directory_entry& entry : entries_of(path_of(folder))) {

@@ -55,6 +55,10 @@ std::string not_read_without_module();
 enum class path_kind { missing, folder, file };
 path_kind kind_of_path(const std::string& path);
 
+// Why a file named on the command line cannot be read, in plain words: `what` names it ("the
+// settings file"), `error` is the system's word for a file that is there.
+std::string unreadable_text(const std::string& path, const char* what, const std::string& error);
+
 // Plain words for a folder without the exact name: what was found instead, and what to do.
 std::string missing_settings_text(const std::string& folder,
                                   const std::vector<settings_candidate>& found);
