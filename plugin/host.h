@@ -1,35 +1,18 @@
 // What the module knows of the host game: fixed host addresses, the host's functions in their
 // own calling forms, and the player record's fields by offset.
 //
-// Every host fact is declared here once, by name. Host function calls and host data accesses
-// use these addresses as they stand; code patches translate them (injector/host_address.h).
+// Every host fact is declared here once, by name (the addresses in plugin/host_addresses.h). Host
+// function calls and host data accesses use these addresses as they stand; code patches
+// translate them (injector/host_address.h).
 #pragma once
 
 #include "platform/os.h"
+#include "plugin/host_addresses.h"
 
 #include <cstdint>
 #include <cstring>
 
 namespace plugin {
-
-namespace host_addresses {
-// Host functions.
-inline constexpr std::uint32_t find_player = 0x56E210;
-inline constexpr std::uint32_t aim_camera = 0x521500;
-inline constexpr std::uint32_t transform_offset = 0x5334F0;
-inline constexpr std::uint32_t vector_set = 0x411B50;
-// Host code.
-inline constexpr std::uint32_t aim_call_site = 0x527A95;     // 5-byte CALL of aim_camera
-inline constexpr std::uint32_t aim_code_constant = 0x521632; // float inside aim_camera's code
-// Host data.
-inline constexpr std::uint32_t aim_value_line3 = 0x8CC4B4;
-inline constexpr std::uint32_t aim_value_line4 = 0x8CC4B8;
-inline constexpr std::uint32_t aim_value_line6 = 0x8CC4B0;
-inline constexpr std::uint32_t aim_value_line7 = 0x8CC4AC;
-inline constexpr std::uint32_t aim_value_line8 = 0x8CC4A8;
-inline constexpr std::uint32_t aim_value_line9 = 0x8CC4A0;
-inline constexpr std::uint32_t aim_rows = 0x8CC4C0; // 4 rows of 7 floats, 112 bytes
-} // namespace host_addresses
 
 // The player record, known only by the offsets of the fields the module reads.
 struct host_player;

@@ -416,4 +416,13 @@ named_line_text describe_named_line(const named_line& read, const char* text) no
     return out;
 }
 
+bool named_walk::weapon_line(int line, const char* text, named_line* read) noexcept {
+    return line >= named_among_weapons && line < named_first_line &&
+           reading_.offer(line, text, read);
+}
+
+bool named_walk::next_line(const char* text, named_line* read) noexcept {
+    return reading_.offer(next_++, text, read);
+}
+
 } // namespace plugin

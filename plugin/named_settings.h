@@ -200,4 +200,29 @@ class named_reading {
     named_values values_;
 };
 
+// Why it exists: the one walk over a file's named lines, for the module's load and the checker
+// alike. The weapon lines (16 to 31) are offered as their positions are read, then the lines
+// after line 31, one by one, up to line 95, where the walk stops. The one rule among the weapon
+// lines: a line read as a named line adds no weapon, and its weapon slot stays unused.
+class named_walk {
+  public:
+    // Offers position `line` of the 31 with its text. True when it is read as a named line:
+    // then it adds no weapon, and the caller leaves that slot unused.
+    bool weapon_line(int line, const char* text, named_line* read = nullptr) noexcept;
+
+    // Whether the walk takes another line after line 31: false once line 95 is behind it.
+    bool wants_more() const noexcept { return next_ <= named_last_line; }
+    // The number of the line next_line takes.
+    int next_line_number() const noexcept { return next_; }
+    // Offers the next line after line 31 (the caller has asked wants_more). True when it is read
+    // as a named line.
+    bool next_line(const char* text, named_line* read = nullptr) noexcept;
+
+    const named_values& values() const noexcept { return reading_.values(); }
+
+  private:
+    named_reading reading_;
+    int next_ = named_first_line;
+};
+
 } // namespace plugin

@@ -95,14 +95,6 @@ void apply_settings_line(const settings_position& position, const line_values& v
     }
 }
 
-// Reads line `line` when it is a named line, and tells the log what it set or why not.
-bool offer_named_line(named_reading& named, int line, const char* text) noexcept {
-    named_line read;
-    if (!named.offer(line, text, &read)) return false;
-    log_named_line(read, text);
-    return true;
-}
-
 // Copies aim_row_table into the host's aim rows.
 void copy_aim_rows_to_host() noexcept {
     write_host_bytes(host_addresses::aim_rows, aim_row_table, sizeof aim_row_table);
@@ -204,13 +196,15 @@ void load_aiming_settings_from(settings_reader& reader) {
     begin_weapon_offset_load();
     begin_weapon_lines();
     log_settings_load_begins();
-    named_reading named;
+    named_walk named;
+    named_line named_read;
     log_named_load_begins();
     for (const settings_position& position : settings_positions) {
         const line_read read = reader.read_line(line);
         line_values values;
-        if (read != line_read::absent && offer_named_line(named, position.line, line)) {
-            line[0] = '\0'; // a named line among the weapon lines: an unused weapon slot
+        if (read != line_read::absent && named.weapon_line(position.line, line, &named_read)) {
+            log_named_line(named_read, line);
+            line[0] = '\0'; // it adds no weapon: an unused weapon slot
         } else if (read != line_read::absent) {
             values = parse_settings_line(position.kind, line);
             apply_settings_line(position, values);
@@ -219,10 +213,8 @@ void load_aiming_settings_from(settings_reader& reader) {
         if (position.line == last_row_line) copy_aim_rows_to_host();
     }
     log_settings_load_ends();
-    for (int l = named_first_line; l <= named_last_line; ++l) {
-        if (reader.read_line(line) == line_read::absent) break;
-        offer_named_line(named, l, line);
-    }
+    while (named.wants_more() && reader.read_line(line) != line_read::absent)
+        if (named.next_line(line, &named_read)) log_named_line(named_read, line);
     set_aim_key_settings(named.values());
     log_named_load_ends(named.values());
 }

@@ -14,6 +14,8 @@ namespace plugin {
 inline constexpr int path_buffer_size = os::max_path + 1; // 260 characters and a terminator
 inline constexpr const char settings_file_name[] = "aimingSets.dat";
 inline constexpr const char log_file_name[] = "corvane.log";
+// The module's own file, as the build names it; the settings checker looks for it.
+inline constexpr const char module_file_name[] = "corvane.dll";
 // The module's own directory with its trailing separator. Found on the first call, which shows
 // the error box if the module's handle cannot be had and then uses the executable's directory.
 // A module path without any separator is kept whole; one too long for 260 characters leaves

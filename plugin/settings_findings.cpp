@@ -108,8 +108,7 @@ void say_missing_values(settings_finding& finding, const settings_position& posi
         break;
     case line_kind::aim_row:
         if (count == 0)
-            say(finding, "no values after the label: row %d stays as the game has it",
-                position.row);
+            say(finding, "no values after the label: the row stays as the game has it");
         else if (count == values_wanted(line_kind::aim_row) - 1)
             say(finding, "only %d of 7 values: value 7 of row %d stays as the game has it", count,
                 position.row);

@@ -1,6 +1,6 @@
 #include "plugin/settings_parser.h"
 
-#include "plugin/host.h"
+#include "plugin/host_addresses.h"
 
 #include <charconv>
 #include <cstddef>

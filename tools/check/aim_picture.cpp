@@ -92,9 +92,9 @@ range upward_range(const std::vector<const offset_entry*>& entries, char axis, d
 class view {
   public:
     view(std::string& out, double top, char second_axis, double x_extent, range upward,
-         double scale, double step)
+         double scale, double step, float mirror_factor)
         : out_(out), top_(top), second_(second_axis), x_extent_(x_extent), upward_(upward),
-          scale_(scale), step_(step) {
+          scale_(scale), step_(step), mirror_factor_(mirror_factor) {
         plot_top_ = top + 34;
         origin_x_ = (plot_left + plot_right) / 2;
         origin_y_ = plot_top_ + upward.high * scale;
@@ -151,7 +151,7 @@ class view {
     void draw_entry(const offset_entry& entry) {
         const double up = second_ == 'y' ? entry.y : entry.z;
         const double x = screen_x(entry.x), y = screen_y(up);
-        const double moved = screen_x(entry.x_in_x_mode());
+        const double moved = screen_x(entry.x_mirrored(mirror_factor_));
         const std::string type = std::to_string(entry.weapon_type);
         if (entry.x != 0.0f)
             out_ += "<line x1=\"" + number(x) + "\" y1=\"" + number(y) + "\" x2=\"" +
@@ -237,6 +237,7 @@ class view {
     double x_extent_;
     range upward_;
     double scale_, step_;
+    float mirror_factor_;
     double plot_top_, plot_bottom_, origin_x_, origin_y_;
     std::vector<box> taken_;
     std::vector<pending_label> labels_;
@@ -252,6 +253,11 @@ std::string type_list(const std::vector<const offset_entry*>& entries) {
 } // namespace
 
 std::string aim_points_svg(const check_result& result) {
+    const float factor = result.mirror_factor();
+    // Either mode's point may lie farther out: the factor ranges from -10 to 10.
+    const auto farther_x = [factor](const offset_entry& entry) {
+        return std::max(std::fabs(double(entry.x)), std::fabs(double(entry.x_mirrored(factor))));
+    };
     std::vector<const offset_entry*> drawn, alone, broken;
     double farthest = 0;
     for (const offset_entry& entry : result.offsets) {
@@ -261,7 +267,7 @@ std::string aim_points_svg(const check_result& result) {
             alone.push_back(&entry);
         } else {
             drawn.push_back(&entry);
-            for (double v : {double(entry.x_in_x_mode()), double(entry.y), double(entry.z)})
+            for (double v : {farther_x(entry), double(entry.y), double(entry.z)})
                 farthest = std::max(farthest, std::fabs(v));
         }
     }
@@ -269,7 +275,7 @@ std::string aim_points_svg(const check_result& result) {
     const double step = grid_step(farthest);
     double x_extent = 0;
     for (const offset_entry* entry : drawn)
-        x_extent = std::max(x_extent, std::fabs(double(entry->x_in_x_mode())));
+        x_extent = std::max(x_extent, farther_x(*entry));
     x_extent = (std::ceil(x_extent / step - 1e-9) + 1) * step;
     const range upward_y = upward_range(drawn, 'y', step),
                 upward_z = upward_range(drawn, 'z', step);
@@ -288,7 +294,7 @@ std::string aim_points_svg(const check_result& result) {
     std::string body;
     double top = 72;
     for (char axis : {'y', 'z'}) {
-        view v(body, top, axis, x_extent, axis == 'y' ? upward_y : upward_z, scale, step);
+        view v(body, top, axis, x_extent, axis == 'y' ? upward_y : upward_z, scale, step, factor);
         v.draw_frame();
         for (const offset_entry* entry : drawn)
             v.draw_entry(*entry);
@@ -300,10 +306,12 @@ std::string aim_points_svg(const check_result& result) {
     body += "<g id=\"legend\">\n";
     body += "<circle cx=\"40\" cy=\"" + number(y - 4) + "\" r=\"6\" fill=\"" + normal_colour +
             "\"/><text x=\"54\" y=\"" + number(y) +
-            "\">weapon type: its aim point in the normal mode (key Z)</text>\n";
+            "\">weapon type: its aim point in the normal mode (" +
+            xml_text(result.mode_keys(false)) + ")</text>\n";
     body += "<circle cx=\"520\" cy=\"" + number(y - 4) + "\" r=\"4.5\" fill=\"" + x_mode_colour +
-            "\"/><text x=\"532\" y=\"" + number(y) +
-            "\">where the X mode moves it (key X: x times -3.0)</text>\n";
+            "\"/><text x=\"532\" y=\"" + number(y) + "\">where the other shoulder moves it (" +
+            xml_text(result.mode_keys(true)) + ": x times " + xml_text(format_float(factor)) +
+            ")</text>\n";
     y += 24;
     body += "<rect x=\"34\" y=\"" + number(y - 10) + "\" width=\"12\" height=\"12\" fill=\"" +
             default_colour + "\"/><text x=\"54\" y=\"" + number(y) +
@@ -342,7 +350,8 @@ std::string aim_points_svg(const check_result& result) {
            xml_text(result.file) + "</text>\n";
     out += "<text x=\"20\" y=\"52\" fill=\"#444\">Offsets in the player character's own frame, "
            "the same scale in both views, one grid step = " +
-           label_number(step) + ". In the X mode the x value is multiplied by -3.0.</text>\n";
+           label_number(step) + ". On the other shoulder the x value is multiplied by " +
+           xml_text(format_float(factor)) + ".</text>\n";
     return out + body + "</svg>\n";
 }
 

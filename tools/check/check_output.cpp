@@ -1,11 +1,13 @@
 // The report for people: an aligned table of the 31 positions, the warnings, the notes and a
-// summary, all within a console window's 80 columns: long cells and sentences go on at word
+// summary, all within the report's width (check_text.h): long cells and sentences go on at word
 // boundaries on the lines below, under their own column.
 #include "tools/check/check_text.h"
 #include "tools/check/settings_check.h"
 
 #include <cmath>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 namespace check {
 
@@ -52,12 +54,58 @@ std::string short_setting(const plugin::settings_position& position) {
     return position.host_address ? name + " " + hex_address(position.host_address) : name;
 }
 
+// Findings as a player reads them: a run of identical ones (the same finding, sentence and
+// hint on lines one after another in the list) said once, with the lines it is about.
+struct finding_run {
+    const check_warning* finding;
+    std::vector<int> lines;
+};
+
+std::vector<finding_run> runs_of(const std::vector<check_warning>& findings) {
+    std::vector<finding_run> runs;
+    for (const check_warning& finding : findings) {
+        if (!runs.empty()) {
+            const check_warning& last = *runs.back().finding;
+            if (finding_name(last) == std::string_view(finding_name(finding)) &&
+                last.message == finding.message && last.hint == finding.hint) {
+                runs.back().lines.push_back(finding.line);
+                continue;
+            }
+        }
+        runs.push_back({&finding, {finding.line}});
+    }
+    return runs;
+}
+
+// "line 3", "lines 3 and 4", "lines 6 to 9", "lines 3, 4 and 6 to 9" for lines in order.
+std::string lines_named(const std::vector<int>& lines) {
+    std::vector<std::string> spans;
+    for (std::size_t i = 0; i < lines.size();) {
+        std::size_t end = i;
+        while (end + 1 < lines.size() && lines[end + 1] == lines[end] + 1)
+            ++end;
+        if (end - i >= 2) {
+            spans.push_back(std::to_string(lines[i]) + " to " + std::to_string(lines[end]));
+        } else {
+            for (std::size_t j = i; j <= end; ++j)
+                spans.push_back(std::to_string(lines[j]));
+        }
+        i = end + 1;
+    }
+    std::string text = lines.size() == 1 ? "line " : "lines ";
+    for (std::size_t i = 0; i < spans.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == spans.size() ? " and " : ", ") + spans[i];
+    return text;
+}
+
 std::string entry_name(const offset_entry& entry) {
     return entry.weapon_type == -1 ? std::string("-1 (default)")
                                    : std::to_string(entry.weapon_type);
 }
 
-void append_summary(std::string& out, const check_result& result) {
+// `warnings` and `notes`: how many the report shows, a run of identical ones counted once.
+void append_summary(std::string& out, const check_result& result, std::size_t warnings,
+                    std::size_t notes) {
     int values_set = 0, values_total = 0, row_values_set = 0;
     for (const position_report& report : result.positions) {
         const line_kind kind = report.position->kind;
@@ -106,8 +154,7 @@ void append_summary(std::string& out, const check_result& result) {
     if (!result.offsets.empty())
         row("other weapons", any_default ? "use the default (-1) entry"
                                          : "no default (-1) entry: their aim is left alone");
-    const std::size_t n = result.warnings.size();
-    const std::size_t notes = result.notes.size();
+    const std::size_t n = warnings;
     const std::string counts =
         (n == 0 ? std::string() : std::to_string(n) + (n == 1 ? " warning" : " warnings")) +
         (n == 0 || notes == 0 ? "" : ", ") +
@@ -148,21 +195,28 @@ std::string text_report(const check_result& result) {
             out += std::string(takes_at, ' ') + takes[i] + "\n";
     }
     out += named_lines_text(result);
-    const auto list = [&out](const char* heading, const std::vector<check_warning>& findings) {
+    const auto list = [&out](const char* heading, const std::vector<finding_run>& runs) {
         out += heading;
-        for (const check_warning& finding : findings) {
-            out += hanging("  line " + padded(std::to_string(finding.line), list_indent - 7),
-                           finding.message, list_indent);
-            if (!finding.hint.empty())
-                out += hanging(std::string(list_indent, ' ') + "hint: ", finding.hint, hint_indent);
+        for (const finding_run& run : runs) {
+            const std::string lines = "  " + lines_named(run.lines) + " ";
+            // Lines that do not fit before the sentence's column stand on a line of their own.
+            if (lines.size() > list_indent) out += lines.substr(0, lines.size() - 1) + "\n";
+            out += hanging(lines.size() > list_indent ? std::string(list_indent, ' ')
+                                                      : padded(lines, list_indent),
+                           run.finding->message, list_indent);
+            if (!run.finding->hint.empty())
+                out += hanging(std::string(list_indent, ' ') + "hint: ", run.finding->hint,
+                               hint_indent);
         }
     };
-    if (result.warnings.empty())
+    const std::vector<finding_run> warnings = runs_of(result.warnings);
+    const std::vector<finding_run> notes = runs_of(result.notes);
+    if (warnings.empty())
         out += "\nno warnings\n";
     else
-        list("\nwarnings:\n", result.warnings);
-    if (!result.notes.empty()) list("\nnotes (no need to act):\n", result.notes);
-    append_summary(out, result);
+        list("\nwarnings:\n", warnings);
+    if (!notes.empty()) list("\nnotes (no need to act):\n", notes);
+    append_summary(out, result, warnings.size(), notes.size());
     return out;
 }
 

@@ -1,4 +1,5 @@
-// The command line of corvane-check.
+// The command line of corvane-check: what it was asked, what it looks at, and what it prints
+// in which order. Writing files is new_file.h's job, the starter file settings_template.cpp's.
 #include "tools/check/settings_check.h"
 
 #include "corvane/version.h"
@@ -6,6 +7,7 @@
 #include "tools/check/check_text.h"
 #include "tools/check/files_beside.h"
 #include "tools/check/game_build.h"
+#include "tools/check/new_file.h"
 #include "tools/check/surroundings.h"
 
 #include <cstdio>
@@ -22,89 +24,13 @@ constexpr const char usage[] =
     "FILE it checks aimingSets.dat in its own folder, and the game's program there.\n"
     "  --json           the report as JSON, for tools\n"
     "  --svg OUT.svg    also draw the weapons' aim points around the player\n"
-    "  --game GAME.exe  also tell which build of the game GAME.exe is, and what works\n"
+    "  --game GAME.exe  also tell which build of the game it is, and what works\n"
     "  --template FILE  write a starter settings file to FILE (never over a file)\n"
     "  --version        print the version of corvane this checker belongs to\n"
     "Exit status: 0 the file reads cleanly (notes or not), 1 it has warnings, 2 it\n"
     "cannot be read or is not where corvane looks.\n";
 
 constexpr const char press_enter[] = "\nPress Enter to close this window.\n";
-
-// Plain words for a file that was not written, and where to go next: one wording for --svg
-// and --template.
-std::string not_written_text(const std::string& path, write_failure failure) {
-    const std::string name = quoted(path);
-    switch (failure) {
-    case write_failure::exists:
-        return "nothing was written: " + name + " already exists and is left as it is " +
-               "(corvane-check never writes over a file). Name a new file, or move that one " +
-               "away first.";
-    case write_failure::folder_missing:
-        return "nothing was written: the folder of " + name + " does not exist. Check its " +
-               "name, or choose a folder that exists, such as Documents.";
-    case write_failure::not_allowed:
-        return "nothing was written: the folder of " + name + " is read-only or protected. " +
-               "Choose a folder you can write to, such as Documents.";
-    case write_failure::disk_full:
-        return "nothing was written to " + name + ": the disk is full. Free some space, or " +
-               "choose a folder on another disk.";
-    case write_failure::none:
-    case write_failure::other:
-        break;
-    }
-    return "nothing was written to " + name + ". Choose a folder you can write to, such as " +
-           "Documents.";
-}
-
-bool write_new(const std::string& path, const std::string& content, std::string& err) {
-    const write_failure failure = write_new_file(path, content);
-    if (failure == write_failure::none) return true;
-    err += wrap_lines("corvane-check: " + not_written_text(path, failure) + "\n", report_width);
-    return false;
-}
-
-// Names the picture is never written to, whatever the folder holds: settings, programs, corvane
-// itself and its log. A forgotten picture name puts the settings file's name in its place.
-constexpr const char* never_a_picture[] = {".dat", ".dll", ".exe", ".log"};
-
-const char* kept_ending(const std::string& path) {
-    const std::string folded = lower_ascii(path);
-    for (const char* ending : never_a_picture) {
-        const std::size_t n = std::char_traits<char>::length(ending);
-        if (folded.size() >= n && folded.compare(folded.size() - n, n, ending) == 0) return ending;
-    }
-    return nullptr;
-}
-
-// The starter file as Windows editors write it: CR LF line ends and no byte-order mark.
-std::string with_windows_line_ends(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        if (c == '\n') out += '\r';
-        out += c;
-    }
-    return out;
-}
-
-int write_template(const std::string& path, std::string& out, std::string& err) {
-    if (!write_new(path, with_windows_line_ends(settings_template()), err)) return 2;
-    out += "wrote a starter settings file to " + path + "\n";
-    return 0;
-}
-
-// Why a named file cannot be read, in plain words: `what` names it ("the settings file").
-std::string unreadable_text(const std::string& path, const char* what, const std::string& error) {
-    switch (kind_of_path(path)) {
-    case path_kind::missing:
-        return std::string(what) + " " + quoted(path) +
-               " was not found. Check the name and the folder it is in.";
-    case path_kind::folder:
-        return quoted(path) + " is a folder, not " + what + ". Name " + what + " in it.";
-    case path_kind::file:
-        break;
-    }
-    return "cannot read " + quoted(path) + ": " + error;
-}
 
 // What the command was asked to do.
 struct request {
@@ -182,17 +108,17 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
             err += "corvane-check: --template takes nothing else\n" + std::string(usage);
             return 2;
         }
-        if (!r.template_file.empty()) return write_template(r.template_file, out, err);
+        if (!r.template_file.empty()) return write_starter_file(r.template_file, out, err);
         out += settings_template();
         return 0;
     }
-    if (const char* ending = r.svg_path.empty() ? nullptr : kept_ending(r.svg_path)) {
-        err += wrap_lines("corvane-check: nothing was written: " + quoted(r.svg_path) +
-                              " ends in " + ending + ", and --svg never writes a file ending in " +
-                              ".dat, .dll, .exe or .log (settings, programs, corvane's log). " +
-                              "Give the picture a name of its own: --svg aim.svg\n",
-                          report_width);
-        return 2;
+    // A refused picture name is said before anything is checked.
+    if (!r.svg_path.empty()) {
+        if (const std::string why = refused_name(r.svg_path, new_file_kind::picture);
+            !why.empty()) {
+            err += wrap_lines("corvane-check: nothing was written: " + why + "\n", report_width);
+            return 2;
+        }
     }
 
     std::vector<game_build> builds;
@@ -216,16 +142,27 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
             return 2;
         }
         if (r.game_path.empty()) builds = builds_beside(folder);
-        const std::vector<settings_candidate> found = look_for_settings(folder);
+        // corvane reads the settings beside itself: find it first, and check the file there.
+        const module_place module = find_module(folder);
+        const std::string module_words = wrap_lines(module_place_text(module), report_width);
+        const std::vector<settings_candidate> found = look_for_settings(module.folder);
         if (found.empty()) {
             check_result missing;
-            missing.file = path_in(folder, plugin::settings_file_name);
+            missing.file = path_in(module.folder, plugin::settings_file_name);
             missing.error = "not found";
             if (r.json) {
                 out += json_report(missing, builds);
                 return missing.exit_status();
             }
-            out += wrap_lines(missing_settings_text(folder, found), report_width);
+            out += module_words + (module_words.empty() ? "" : "\n");
+            out += wrap_lines(missing_settings_text(module.folder, found), report_width);
+            if (!module.below.empty() &&
+                kind_of_path(path_in(folder, plugin::settings_file_name)) == path_kind::file)
+                out += wrap_lines("  The " + std::string(plugin::settings_file_name) +
+                                      " beside corvane-check is not the one corvane reads: move "
+                                      "it into " +
+                                      module.below + ".\n",
+                                  report_width);
             out += builds_text(builds, true);
             return missing.exit_status();
         }
@@ -238,14 +175,24 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
                 out += json_report(result, builds);
                 return result.exit_status();
             }
-            out += wrap_lines(missing_settings_text(folder, found), report_width);
+            out += module_words + (module_words.empty() ? "" : "\n");
+            out += wrap_lines(missing_settings_text(module.folder, found), report_width);
             out += "\n" +
                    wrap_lines("What corvane would make of " + found[0].shown + " as " +
-                                  plugin::settings_file_name + " beside corvane.dll:\n",
+                                  plugin::settings_file_name + " beside " +
+                                  plugin::module_file_name + ":\n",
                               report_width) +
                    "\n";
             closing =
                 "corvane will not read " + found[0].shown + " until " + result.not_read_until + ".";
+        } else if (!module.found) {
+            // No corvane here to read it: what it holds, but never "clean".
+            result.not_read_until = not_read_without_module();
+            closing =
+                "corvane will not read " + found[0].shown + " until " + result.not_read_until + ".";
+            if (!r.json) out += module_words + "\n";
+        } else if (!r.json && !module_words.empty()) {
+            out += module_words + "\n";
         }
     } else {
         result = check_settings_file(r.file);
@@ -261,7 +208,7 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
     }
     out += r.json ? json_report(result, builds) : text_report(result) + builds_text(builds, beside);
     if (!r.svg_path.empty()) {
-        if (!write_new(r.svg_path, aim_points_svg(result), err)) return 2;
+        if (!write_new(r.svg_path, aim_points_svg(result), new_file_kind::picture, err)) return 2;
         if (!r.json) out += "\naim points drawn in " + r.svg_path + "\n";
     }
     if (!closing.empty() && !r.json) out += '\n' + wrap_lines(closing + "\n", report_width);

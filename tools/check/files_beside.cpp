@@ -71,9 +71,19 @@ bool near_settings_name(const std::string& name, settings_found_as& how) {
         how = settings_found_as::other_case;
         return true;
     }
-    const std::string wanted_stem = folded_wanted.substr(0, folded_wanted.find('.'));
+    const std::size_t dot = folded_wanted.find('.');
+    const std::string wanted_stem = folded_wanted.substr(0, dot);
+    const std::string wanted_extension = folded_wanted.substr(dot); // ".dat"
     const std::string stem = without_copy_marks(folded.substr(0, folded.find('.')));
     if (stem.empty() || edit_distance(stem, wanted_stem) > near_miss_letters) return false;
+    // Only an extension an editor or a slip gives the settings file: none, its own, ".txt",
+    // or its own with more after it ("aimingSets.dat.txt"). A picture, a backup or a program
+    // of that name is some other file.
+    const std::string extension =
+        folded.find('.') == std::string::npos ? std::string() : folded.substr(folded.find('.'));
+    if (!extension.empty() && extension != wanted_extension && extension != ".txt" &&
+        extension.compare(0, wanted_extension.size() + 1, wanted_extension + ".") != 0)
+        return false;
     how = settings_found_as::other_name;
     return true;
 }
@@ -101,6 +111,41 @@ bool is_folder(const fs::directory_entry& entry) {
 
 } // namespace
 
+module_place find_module(const std::string& folder) {
+    const std::string wanted = lower_ascii(plugin::module_file_name);
+    const auto holds_module = [&wanted](const fs::path& where) {
+        for (const fs::directory_entry& entry : entries_of(where))
+            if (is_file(entry) && lower_ascii(utf8_of(entry.path().filename())) == wanted)
+                return true;
+        return false;
+    };
+    const fs::path base = path_of(folder);
+    if (holds_module(base)) return {true, folder, {}};
+    for (const fs::directory_entry& entry : entries_of(base))
+        if (is_folder(entry) && holds_module(entry.path()))
+            return {true, utf8_of(entry.path()), utf8_of(entry.path().filename())};
+    return {false, folder, {}};
+}
+
+std::string module_place_text(const module_place& place) {
+    const std::string module = plugin::module_file_name, name = plugin::settings_file_name;
+    if (!place.found)
+        return "There is no " + module +
+               " beside corvane-check or in a folder directly below "
+               "it. corvane reads " +
+               name + " from the folder that holds " + module +
+               ": put corvane-check in that folder and start it again.\n";
+    if (place.below.empty()) return {};
+    return "Found " + module + " in the folder " + place.below +
+           " below corvane-check: "
+           "checking the " +
+           name + " in that folder, the one corvane reads.\n";
+}
+
+std::string not_read_without_module() {
+    return std::string("it lies beside ") + plugin::module_file_name;
+}
+
 std::string path_in(const std::string& folder, const std::string& name) {
     return utf8_of(path_of(folder) / path_of(name));
 }
@@ -109,7 +154,7 @@ std::string not_read_until(const settings_candidate& found) {
     const std::string name = plugin::settings_file_name;
     if (found.how != settings_found_as::in_subfolder) return "it is renamed to " + name;
     const std::string file = utf8_of(path_of(found.path).filename());
-    return "it is moved up into the folder that holds corvane.dll" +
+    return std::string("it is moved up into the folder that holds ") + plugin::module_file_name +
            (file == name ? std::string() : " and renamed to " + name);
 }
 
@@ -169,8 +214,8 @@ std::string missing_settings_text(const std::string& folder,
                     "in Explorer's View menu to see the whole name).\n";
             break;
         case settings_found_as::in_subfolder:
-            text += "it is in a folder below, and corvane only looks in the folder that holds "
-                    "corvane.dll. Move it up into that folder" +
+            text += "it is in a folder below, and corvane only looks in the folder that holds " +
+                    std::string(plugin::module_file_name) + ". Move it up into that folder" +
                     (utf8_of(path_of(candidate.path).filename()) == name
                          ? std::string(".\n")
                          : " and rename it to " + name + ".\n");
@@ -178,11 +223,25 @@ std::string missing_settings_text(const std::string& folder,
         }
     }
     if (found.empty())
-        text += "  corvane reads its settings from " + name +
-                " in the folder that holds corvane.dll. Put your file there, or write a starter "
+        text += "  corvane reads its settings from " + name + " in the folder that holds " +
+                plugin::module_file_name +
+                ". Put your file there, or write a starter "
                 "file with:\n    corvane-check --template " +
                 name + "\n";
     return text;
+}
+
+std::string unreadable_text(const std::string& path, const char* what, const std::string& error) {
+    switch (kind_of_path(path)) {
+    case path_kind::missing:
+        return std::string(what) + " " + quoted(path) +
+               " was not found. Check the name and the folder it is in.";
+    case path_kind::folder:
+        return quoted(path) + " is a folder, not " + what + ". Name " + what + " in it.";
+    case path_kind::file:
+        break;
+    }
+    return "cannot read " + quoted(path) + ": " + error;
 }
 
 std::vector<std::string> programs_in(const std::string& folder) {

@@ -23,6 +23,19 @@ struct settings_candidate {
     settings_found_as how = settings_found_as::exact;
 };
 
+// Where corvane.dll lies, seen from the checker's own folder: beside it, or else in a folder
+// directly below it (a loader's plug-ins folder), the first in name order.
+struct module_place {
+    bool found = false;
+    std::string folder; // the folder that holds it, UTF-8; the checker's own when not found
+    std::string below;  // the folder below's name, as the player sees it; empty when beside
+};
+module_place find_module(const std::string& folder);
+
+// Plain words for a module found in a folder below, or not found at all; empty when it lies
+// beside the checker.
+std::string module_place_text(const module_place& place);
+
 // The settings file in `folder`: the exact name alone when it is there as a file; otherwise
 // every near miss in the folder and in the folders right below it, in name order.
 std::vector<settings_candidate> look_for_settings(const std::string& folder);
@@ -34,10 +47,17 @@ std::string path_in(const std::string& folder, const std::string& name);
 // "it is renamed to aimingSets.dat", "it is moved up into the folder that holds corvane.dll".
 std::string not_read_until(const settings_candidate& found);
 
+// The same for a file checked where no corvane.dll was found.
+std::string not_read_without_module();
+
 // What a name given on the command line is, so a player is told "not found" or "a folder"
 // rather than a system's message.
 enum class path_kind { missing, folder, file };
 path_kind kind_of_path(const std::string& path);
+
+// Why a file named on the command line cannot be read, in plain words: `what` names it ("the
+// settings file"), `error` is the system's word for a file that is there.
+std::string unreadable_text(const std::string& path, const char* what, const std::string& error);
 
 // Plain words for a folder without the exact name: what was found instead, and what to do.
 std::string missing_settings_text(const std::string& folder,

@@ -67,6 +67,12 @@ TEST_F(folder_beside, finds_the_settings_file_or_says_what_lies_there_instead) {
           {"aimingSets.dat.dat", settings_found_as::other_name},
           {"aimnigSets.dat", settings_found_as::other_name}},
          "Found aimingSets (1).dat: corvane looks for aimingSets.dat exactly"},
+        // Other extensions are other files: a picture, a backup, a program of that name.
+        {"other_extensions_are_other_files",
+         {"aimingSets.svg", "aimingSets.png", "aimingSets.bak", "aimingSets.exe",
+          "aimingSets.txt.bak", "aimingSets.data", "aimingSets.dat.bak"},
+         {{"aimingSets.dat.bak", settings_found_as::other_name}},
+         "Found aimingSets.dat.bak"},
         {"other_capitals",
          {"AIMINGSETS.DAT"},
          {{"AIMINGSETS.DAT", settings_found_as::other_case}},

@@ -3,7 +3,7 @@
 #include "injector/host_address.h"
 #include "plugin/code_bytes.h"
 #include "plugin/game_build_words.h"
-#include "plugin/host.h"
+#include "plugin/host_addresses.h"
 #include "runtime/game_process_event.h"
 #include "runtime/game_version.h"
 #include "tools/check/check_text.h"

@@ -75,12 +75,13 @@ json line_json(const position_report& report) {
     return line;
 }
 
-json offset_json(const offset_entry& entry) {
+json offset_json(const offset_entry& entry, float mirror_factor) {
     return {{"line", entry.line},
             {"weapon_type", entry.weapon_type},
             {"default", entry.weapon_type == -1},
             {"offset", {number(entry.x), number(entry.y), number(entry.z)}},
-            {"x_mode_offset", {number(entry.x_in_x_mode()), number(entry.y), number(entry.z)}},
+            {"x_mode_offset",
+             {number(entry.x_mirrored(mirror_factor)), number(entry.y), number(entry.z)}},
             {"leaves_aim_alone", entry.leaves_aim_alone()}};
 }
 
@@ -169,7 +170,7 @@ std::string json_report(const check_result& result, const std::vector<game_build
             lines.push_back(line_json(report));
         json& offsets = doc["weapon_offsets"] = json::array();
         for (const offset_entry& entry : result.offsets)
-            offsets.push_back(offset_json(entry));
+            offsets.push_back(offset_json(entry, result.mirror_factor()));
         json& named = doc["named_lines"] = json::array();
         for (const named_line_report& line : result.named.lines)
             named.push_back(named_line_json(line, result));

@@ -147,7 +147,8 @@ void add_findings(const named_line_report& line, check_result& result) {
         result.warnings.push_back({at, warning_code{}, module_sentence(line), hint_for(line),
                                    code_of(line.read.problem)});
     if (at < plugin::named_first_line) {
-        // The weapon-line reading of this line adds no entry; that is expected here, not news.
+        // A named line among the weapon lines adds no weapon: its weapon-line reading's finding
+        // is expected here, not news.
         std::erase_if(result.warnings, [at](const check_warning& w) {
             return w.line == at && w.named == named_code::none &&
                    w.code == warning_code::weapon_incomplete;
@@ -162,10 +163,10 @@ void add_findings(const named_line_report& line, check_result& result) {
     }
 }
 
-void offer(plugin::named_reading& reading, int line_number, const std::string& text,
-           check_result& result) {
+// A line the walk read as a named line, with its findings.
+void add_named_line(const plugin::named_line& read, const std::string& text, check_result& result) {
     named_line_report line;
-    if (!reading.offer(line_number, text.c_str(), &line.read)) return;
+    line.read = read;
     line.text = text;
     line.suggestion = suggestion_for(line);
     add_findings(line, result);
@@ -247,28 +248,29 @@ std::string closest_name(const std::string& word, const std::vector<std::string>
 
 void check_named_lines(const std::vector<std::string>& after_line_31, check_result& result) {
     named_lines_check& named = result.named;
-    plugin::named_reading reading;
+    plugin::named_walk walk;
+    plugin::named_line read;
     for (const position_report& report : result.positions) {
         if (report.state == line_state::past_end ||
             report.position->line < plugin::named_among_weapons)
             continue;
-        if (plugin::is_named_line(report.position->line, report.text.c_str()))
-            offer(reading, report.position->line, report.text, result);
+        if (walk.weapon_line(report.position->line, report.text.c_str(), &read))
+            add_named_line(read, report.text, result);
         else
             suggest_on_weapon_line(report, result);
     }
     int line = plugin::settings_line_count;
     for (const std::string& text : after_line_31) {
         ++line;
-        if (line <= plugin::named_last_line) {
-            offer(reading, line, text, result);
+        if (walk.wants_more()) {
+            if (walk.next_line(text.c_str(), &read)) add_named_line(read, text, result);
         } else if (plugin::is_named_line(plugin::named_last_line, text.c_str())) {
             // Past the last line read: what would be a named line a line earlier.
             if (!named.first_past_limit) named.first_past_limit = line;
             ++named.lines_past_limit;
         }
     }
-    named.in_effect = reading.values();
+    named.in_effect = walk.values();
     result.extra_lines = named.lines_past_limit;
     if (named.lines_past_limit)
         result.warnings.push_back(

@@ -57,7 +57,7 @@ struct named_lines_check {
 void check_named_lines(const std::vector<std::string>& after_line_31, check_result& result);
 
 // The named lines' part of the text report: each named line with what it sets, then the
-// settings in effect. Lines of at most 80 columns; empty for a file without named lines.
+// settings in effect. Lines of the report's width at most; empty for a file without named lines.
 std::string named_lines_text(const check_result& result);
 
 // The one of `names` that `word` is most likely a slip for (letters compared in any case), or

@@ -38,6 +38,27 @@ int check_result::exit_status() const {
     return warnings.empty() ? 0 : 1;
 }
 
+float check_result::mirror_factor() const {
+    return named.in_effect[plugin::named_setting::mirror_factor].number;
+}
+
+std::string check_result::mode_keys(bool mirrored) const {
+    using plugin::named_setting;
+    std::string words;
+    const auto add = [&words](const std::string& part) {
+        words += (words.empty() ? "" : ", or ") + part;
+    };
+    const int held =
+        named.in_effect[mirrored ? named_setting::key_mirrored : named_setting::key_normal].whole;
+    if (held != 0) add(std::string("key ") + plugin::key_display_name(held).text);
+    if (const int key = named.in_effect[named_setting::key_toggle].whole)
+        add(std::string(plugin::key_display_name(key).text) + " to swap");
+    if (const int bit = named.in_effect[named_setting::pad_toggle].whole)
+        add(std::string(plugin::pad_display_name(static_cast<std::uint32_t>(bit)).text) +
+            " to swap");
+    return words.empty() ? "no key chosen" : words;
+}
+
 namespace {
 
 // Counts what tells a text file from another kind: NUL bytes, which no editor writes into

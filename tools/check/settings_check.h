@@ -37,7 +37,8 @@ struct offset_entry {
     float x = 0, y = 0, z = 0;
     bool leaves_aim_alone() const; // a zero offset: the aim hook leaves the aim as it is
     bool finite() const;
-    float x_in_x_mode() const { return x * -3.0f; }
+    // The sideways part on the other shoulder: x times the file's mirror_factor.
+    float x_mirrored(float factor) const { return x * factor; }
 };
 
 // The kinds of finding, shared with the module's log (plugin/settings_findings.h).
@@ -81,6 +82,12 @@ struct check_result {
     // 0: reads cleanly (notes or not); 1: read, with warnings; 2: could not be read, or corvane
     // will not read it where it lies.
     int exit_status() const;
+
+    // The aim modes as this file's named lines give them (or as corvane comes): what the
+    // sideways part is multiplied by on the other shoulder, and the keys that choose a mode, in
+    // words ("key Z"; "key M, or Q to swap" for the other shoulder).
+    float mirror_factor() const;
+    std::string mode_keys(bool mirrored) const;
 };
 
 // Checks the settings file at `path`, read through the module's own reader.
@@ -101,6 +108,10 @@ std::string aim_points_svg(const check_result& result);
 
 // A complete starter settings file that checks cleanly.
 const char* settings_template();
+
+// Writes the starter file, with Windows line ends, to the new file `path` (--template FILE):
+// the exit status, with what it did in `out` or why it wrote nothing in `err`.
+int write_starter_file(const std::string& path, std::string& out, std::string& err);
 
 // Line `line` (1 to 31) of the starter file, without its line end: what a player can paste back
 // where a line is missing.

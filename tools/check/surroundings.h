@@ -3,6 +3,7 @@
 // otherwise close before the report can be read. Tests put their own answers in.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,6 +16,9 @@ struct surroundings {
     std::string (*program_folder)();   // UTF-8, with no trailing separator; empty if unknown
     unsigned (*programs_on_console)(); // 1: nothing else shares the console window
     void (*wait_for_enter)();
+    // How many bytes of a new file the disk takes before it is full; the system's answer is
+    // "as many as it has" (SIZE_MAX), a test's a small number, so that a write fails part-way.
+    std::size_t (*room_on_disk)();
 };
 
 // The system's answers, or the ones a test put in.
@@ -31,10 +35,11 @@ const surroundings& system_surroundings();
 std::FILE* open_utf8(const std::string& path, const char* mode);
 
 // Why a new file was not written. The player is told which, in words of their own
-// (write_failure_text in command.cpp), so they know where to go next.
+// (tools/check/new_file.h), so they know where to go next.
 enum class write_failure {
     none,           // written
     exists,         // a file (or folder) of that name is there: it is left as it is
+    invalid_name,   // the system allows no file of that name (a character, or too long)
     folder_missing, // the folder the name points into does not exist
     not_allowed,    // the folder is read-only or protected
     disk_full,      // the disk is full (what was created is removed again)

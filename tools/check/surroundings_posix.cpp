@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -29,7 +31,11 @@ unsigned programs_on_console() {
 
 void wait_for_enter() {}
 
-const surroundings posix = {program_folder, programs_on_console, wait_for_enter};
+std::size_t room_on_disk() {
+    return SIZE_MAX; // the disk says when it is full
+}
+
+const surroundings posix = {program_folder, programs_on_console, wait_for_enter, room_on_disk};
 
 } // namespace
 
@@ -51,6 +57,10 @@ write_failure write_new_file(const std::string& path, const std::string& content
         case ENOENT:
         case ENOTDIR:
             return write_failure::folder_missing;
+        case ENAMETOOLONG:
+        case EINVAL:
+        case EILSEQ:
+            return write_failure::invalid_name;
         case EACCES:
         case EPERM:
         case EROFS:
@@ -62,10 +72,16 @@ write_failure write_new_file(const std::string& path, const std::string& content
             return write_failure::other;
         }
     }
+    const std::size_t room = current_surroundings().room_on_disk();
     std::size_t done = 0;
     int error = 0;
     while (done < content.size()) {
-        const ssize_t n = ::write(file, content.data() + done, content.size() - done);
+        if (done >= room) {
+            error = ENOSPC;
+            break;
+        }
+        const ssize_t n =
+            ::write(file, content.data() + done, std::min(content.size(), room) - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             error = n < 0 ? errno : ENOSPC;

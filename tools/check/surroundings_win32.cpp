@@ -5,6 +5,8 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -47,6 +49,11 @@ write_failure failure_of(DWORD error, const std::wstring& path) {
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
         return write_failure::exists;
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_DIRECTORY:
+        return write_failure::invalid_name;
     case ERROR_PATH_NOT_FOUND:
     case ERROR_FILE_NOT_FOUND:
     case ERROR_INVALID_DRIVE:
@@ -78,7 +85,11 @@ void wait_for_enter() {
     }
 }
 
-const surroundings windows = {program_folder, programs_on_console, wait_for_enter};
+std::size_t room_on_disk() {
+    return SIZE_MAX; // the disk says when it is full
+}
+
+const surroundings windows = {program_folder, programs_on_console, wait_for_enter, room_on_disk};
 
 } // namespace
 
@@ -95,11 +106,16 @@ write_failure write_new_file(const std::string& path, const std::string& content
     const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return failure_of(GetLastError(), name);
+    const std::size_t room = current_surroundings().room_on_disk();
     DWORD error = ERROR_SUCCESS;
     std::size_t done = 0;
     while (done < content.size()) {
+        if (done >= room) {
+            error = ERROR_DISK_FULL;
+            break;
+        }
         DWORD written = 0;
-        const std::size_t left = content.size() - done;
+        const std::size_t left = std::min(content.size(), room) - done;
         const DWORD want = static_cast<DWORD>(left < (1u << 20) ? left : (1u << 20));
         if (!WriteFile(file, content.data() + done, want, &written, nullptr) || written == 0) {
             error = GetLastError();

@@ -1,5 +1,6 @@
 #include "tools/check/test_support.h"
 
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <unistd.h>
@@ -33,11 +34,13 @@ namespace {
 std::string pretend_folder;
 unsigned pretend_programs = 0;
 int pretend_waits = 0;
+std::size_t pretend_room = SIZE_MAX;
 
 const check::surroundings pretend = {
     [] { return pretend_folder; },
     [] { return pretend_programs; },
     [] { ++pretend_waits; },
+    [] { return pretend_room; },
 };
 
 } // namespace
@@ -46,7 +49,12 @@ pretend_surroundings::pretend_surroundings(std::string folder, unsigned programs
     pretend_folder = std::move(folder);
     pretend_programs = programs;
     pretend_waits = 0;
+    pretend_room = SIZE_MAX;
     check::set_surroundings_for_tests(&pretend);
+}
+
+void pretend_surroundings::fill_disk_after(std::size_t bytes) {
+    pretend_room = bytes;
 }
 
 pretend_surroundings::~pretend_surroundings() {

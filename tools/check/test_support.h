@@ -39,6 +39,8 @@ class pretend_surroundings {
     pretend_surroundings& operator=(const pretend_surroundings&) = delete;
 
     int waits() const;
+    // The disk is full once a new file holds `bytes` bytes.
+    void fill_disk_after(std::size_t bytes);
 };
 
 // Section flags of a Windows program.
