@@ -29,6 +29,12 @@ const char* moved_program_words(std::uintptr_t base, char (&out)[160]) noexcept 
     return out;
 }
 
+const char* movable_program_words() noexcept {
+    return "Windows may load this game's program at another place in memory than its usual "
+           "one; it rarely does, but where it does, corvane changes nothing in the game, and "
+           "corvane.log says so";
+}
+
 const char* left_alone_words(bool before_the_game_runs) noexcept {
     return before_the_game_runs
                ? "this game build is not one corvane knows, so corvane will change nothing in "

@@ -30,6 +30,9 @@ constexpr bool program_at_its_usual_place(std::uintptr_t base) noexcept {
 // On a program that lies elsewhere (`base`): the log's line, in `out`.
 const char* moved_program_words(std::uintptr_t base, char (&out)[160]) noexcept;
 
+// On a program that Windows may move (the checker, before the game runs).
+const char* movable_program_words() noexcept;
+
 // On a game corvane does not change: what it did (the log, after start-up) or will do (the
 // checker, before the game runs).
 const char* left_alone_words(bool before_the_game_runs) noexcept;
