@@ -305,6 +305,18 @@ TEST_F(StartUp, LineFiveUnchangedAcrossReloadsCostsNoProtectionChangeAndNoFlush)
     EXPECT_EQ(test_host::read<float>(0x521632), 3.5f);
 }
 
+// Line 5 is compared by its bytes: -0 equals 0 as a number but is another value to write, and
+// a reload from 0 to -0 writes it (a comparison of numbers would leave 0 in the game's code).
+TEST_F(StartUp, LineFiveFromZeroToMinusZeroIsWritten) {
+    dir->write_settings(settings_with(5, "line5 0").replace(0, 8, "reload 1"));
+    load_module();
+    ASSERT_EQ(test_host::read<std::uint32_t>(0x521632), 0u);
+    dir->write_settings(settings_with(5, "line5 -0").replace(0, 8, "reload 1"));
+    frames->run_frame();
+    EXPECT_EQ(test_host::read<std::uint32_t>(0x521632), 0x80000000u);
+    EXPECT_EQ(os::stand_in::current().flushes.back().address, 0x521632u);
+}
+
 TEST_F(StartUp, LoadingAgainAfterAnUnloadHooksAndRunsAsTheFirstTime) {
     load_module();
     frames->run_frame();
