@@ -139,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {}},
         toggle_case{"key_and_pad_pressed_in_one_frame_swap_once",
                     {"key_toggle Q", "pad_toggle A"},
-                    {{{key_q}, pad_a, 1}, {{}, 0, 1}},
+                    {{{key_q}, pad_a, 1}, {{}, pad_a, 1}, {{}, 0, 1}, {{key_q}, pad_a, 0}},
                     {}},
         toggle_case{"own_mirrored_key_replaces_x",
                     {"key_mirrored M"},
