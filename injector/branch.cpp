@@ -16,8 +16,10 @@ std::uint32_t relative_displacement(std::uintptr_t site, std::uintptr_t target) 
     return static_cast<std::uint32_t>(target) - (static_cast<std::uint32_t>(site) + 5u);
 }
 
-std::uintptr_t read_branch_target(std::uintptr_t address) noexcept {
-    const auto opcode = protected_read_value<std::uint8_t>(address);
+namespace {
+
+// Where the branch at `address`, whose first byte is `opcode`, leads (see read_branch_target).
+std::uintptr_t branch_target(std::uintptr_t address, std::uint8_t opcode) noexcept {
     switch (opcode) {
     case call_rel32:
     case jmp_rel32:
@@ -36,12 +38,23 @@ std::uintptr_t read_branch_target(std::uintptr_t address) noexcept {
     }
 }
 
+} // namespace
+
+std::uintptr_t read_branch_target(std::uintptr_t address) noexcept {
+    return branch_target(address, protected_read_value<std::uint8_t>(address));
+}
+
 call_write write_call(std::uintptr_t site, std::uintptr_t target) noexcept {
-    const std::uintptr_t previous = read_branch_target(site);
-    const patch_status opcode = protected_write_value<std::uint8_t>(site, call_rel32);
+    const auto opcode = protected_read_value<std::uint8_t>(site);
+    const std::uintptr_t previous = branch_target(site, opcode);
+    // Where the site is a CALL already, only its target changes, in one store of four bytes: a
+    // thread of the game running the site meanwhile calls the old target or the new one.
+    const patch_status opcode_written = opcode == call_rel32
+                                            ? patch_status::done
+                                            : protected_write_value<std::uint8_t>(site, call_rel32);
     const patch_status displacement =
         protected_write_value<std::uint32_t>(site + 1, relative_displacement(site, target));
-    return {previous, worse(opcode, displacement)};
+    return {previous, worse(opcode_written, displacement)};
 }
 
 } // namespace injector

@@ -44,8 +44,9 @@ struct [[nodiscard]] call_write {
     patch_status status;
 };
 
-// Writes a 5-byte CALL to `target` at `site` (opcode, then displacement, as two accesses, each
-// followed by an instruction-cache flush) and returns where the site led before.
+// Writes a 5-byte CALL to `target` at `site` and returns where the site led before. The opcode
+// is written only where the site is not a CALL already; then the displacement, in one store.
+// Each write is its own access, followed by an instruction-cache flush.
 call_write write_call(std::uintptr_t site, std::uintptr_t target) noexcept;
 
 } // namespace injector

@@ -14,6 +14,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <list>
 #include <memory>
@@ -50,12 +51,18 @@ template <std::size_t bufsize> class scoped_basic : public scoped_base {
     // Whoever needs to know how the restore went calls restore_bytes before this.
     ~scoped_basic() override { static_cast<void>(scoped_basic::restore_bytes()); }
 
-    // Puts the kept bytes back, if any are held; nothing held is `done`.
+    // Puts the kept bytes back, if any are held; nothing held is `done`. Where five bytes are
+    // put back over an instruction with the same first byte (a CALL whose target was changed),
+    // only the four after it are written, in one store.
     patch_status restore_bytes() override {
         if (!holds_bytes) return patch_status::done;
-        const patch_status status = protected_write(address, kept_bytes, size, unprotect);
         holds_bytes = false;
-        return status;
+        std::uint8_t first;
+        std::memcpy(&first, address, sizeof first); // code is readable as it stands
+        if (size == 5 && first == kept_bytes[0])
+            return protected_write(static_cast<std::uint8_t*>(address) + 1, kept_bytes + 1, 4,
+                                   unprotect);
+        return protected_write(address, kept_bytes, size, unprotect);
     }
 
     // Puts back what was kept before (through the virtual table, so an override runs), then
@@ -258,22 +265,25 @@ class function_hooker_manager : protected patch_kind {
         }
     }
 
-    // Takes `hooker`'s entry out; with the last one gone the site gets its bytes back.
+    // Takes `hooker`'s entry out; the last one goes with the site's bytes put back first, so
+    // the game stops calling in before the list it would walk changes.
     patch_status remove(const hooker_base* hooker) noexcept {
         for (auto it = hookers.begin(); it != hookers.end(); ++it) {
             if (it->hooker != hooker) continue;
+            if (hookers.size() == 1 && site_patched) return restore_bytes();
             hookers.erase(it);
-            return hookers.empty() ? restore_bytes() : patch_status::done;
+            return patch_status::done;
         }
         return patch_status::done;
     }
 
-    // Unpatches the site: drops every entry and writes the saved five bytes back.
+    // Unpatches the site: writes the saved five bytes back, then drops every entry.
     patch_status restore_bytes() override {
         if (!site_patched) return patch_status::done;
         site_patched = false;
+        const patch_status status = patch_kind::restore_bytes();
         hookers.clear();
-        return patch_kind::restore_bytes();
+        return status;
     }
 
     bool is_site_patched() const noexcept { return site_patched; }

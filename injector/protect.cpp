@@ -37,11 +37,28 @@ patch_status protected_read(const void* address, void* buffer, std::uint32_t siz
     return guard.end();
 }
 
+namespace {
+
+// Four bytes go in one store, so that a thread that runs or reads them meanwhile finds either
+// all the old ones or all the new ones (on x86 a 4-byte store is whole, aligned or not, unless it
+// straddles a cache line).
+void copy_into(void* address, const void* buffer, std::uint32_t size) noexcept {
+    if (size != 4) {
+        std::memcpy(address, buffer, size);
+        return;
+    }
+    std::uint32_t word;
+    std::memcpy(&word, buffer, sizeof word);
+    asm volatile("movl %1, (%0)" : : "r"(address), "r"(word) : "memory");
+}
+
+} // namespace
+
 patch_status protected_write(void* address, const void* buffer, std::uint32_t size,
                              bool unprotect) noexcept {
     unprotect_guard guard(address, unprotect ? size : 0);
     if (size == 0) return guard.end();
-    std::memcpy(address, buffer, size);
+    copy_into(address, buffer, size);
     os::flush_instruction_cache(address, size);
     return guard.end();
 }

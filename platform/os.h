@@ -85,7 +85,8 @@ struct gamepad_state {
 };
 inline constexpr int gamepad_slots = 4; // XInput's controller slots, 0 to 3
 
-// LoadLibraryW of xinput1_4.dll, then xinput1_3.dll, then xinput9_1_0.dll, and
+// LoadLibraryW of xinput1_4.dll, then xinput1_3.dll, then xinput9_1_0.dll, each by its full path
+// in the system folder, and
 // GetProcAddress(XInputGetState) in the first that loads. True once one gives it; the library
 // stays loaded, and later calls answer at once with the first call's answer.
 bool load_gamepad_library() noexcept;

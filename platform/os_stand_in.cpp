@@ -171,6 +171,7 @@ bool load_gamepad_library() noexcept {
 bool read_gamepad(int slot, gamepad_state* state) noexcept {
     auto& s = stand_in::current();
     ++s.pad_queries;
+    s.pad_slots_asked.push_back(slot);
     if (!s.gamepad_library_present || slot != s.pad_slot) return false;
     *state = s.pad;
     return true;

@@ -80,6 +80,7 @@ struct state {
     int pad_slot = -1;
     gamepad_state pad;
     int pad_queries = 0;
+    std::vector<int> pad_slots_asked; // every slot asked, in order
 
     std::vector<error_box> error_boxes;
 

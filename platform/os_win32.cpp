@@ -73,8 +73,18 @@ bool gamepad_load_tried = false;
 bool load_gamepad_library() noexcept {
     if (gamepad_load_tried) return gamepad_get_state != nullptr;
     gamepad_load_tried = true;
+    // From the system folder by its full path: a file of the same name in the game's folder (or
+    // anywhere else Windows would look first) is never loaded into the game.
+    wchar_t path[MAX_PATH + 20];
+    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return false;
+    path[length] = L'\\';
     for (const wchar_t* name : gamepad_libraries) {
-        const HMODULE library = LoadLibraryW(name);
+        std::size_t at = length + 1;
+        for (const wchar_t* c = name; *c; ++c)
+            path[at++] = *c;
+        path[at] = L'\0';
+        const HMODULE library = LoadLibraryW(path);
         if (!library) continue;
         // Through void (*)(), the one function type any other may be cast from without a warning.
         gamepad_get_state = reinterpret_cast<xinput_get_state>(

@@ -20,6 +20,7 @@ struct key_memory {
     bool pad_library_tried = false;
     bool pad_library = false;
     int pad_slot = -1;         // the connected controller's slot, -1: none found
+    int pad_next_slot = 0;     // the slot to ask next while none is found
     bool pad_searched = false; // the slots were asked at least once
     std::uint32_t pad_searched_ms = 0;
     aim_swing swing;
@@ -45,8 +46,8 @@ std::uint32_t pad_bits(const os::gamepad_state& state) noexcept {
     return bits;
 }
 
-// The buttons of the first connected controller (0 when none is), asking empty slots again at
-// most once a second.
+// The buttons of the controller found (0 while none is). With none found, one slot is asked a
+// second, each in turn: asking an empty slot can take a long while, so a frame asks one at most.
 std::uint32_t read_pad(std::uint32_t now) noexcept {
     if (!memory.pad_library_tried) {
         memory.pad_library_tried = true;
@@ -57,7 +58,8 @@ std::uint32_t read_pad(std::uint32_t now) noexcept {
     os::gamepad_state state;
     if (memory.pad_slot >= 0) {
         if (os::read_gamepad(memory.pad_slot, &state)) return pad_bits(state);
-        memory.pad_slot = -1; // unplugged: look again a second from now
+        memory.pad_next_slot = memory.pad_slot; // unplugged: that slot is asked first,
+        memory.pad_slot = -1;                   // a second from now
         memory.pad_searched = true;
         memory.pad_searched_ms = now;
         return 0;
@@ -65,12 +67,11 @@ std::uint32_t read_pad(std::uint32_t now) noexcept {
     if (memory.pad_searched && now - memory.pad_searched_ms < empty_slots_asked_every_ms) return 0;
     memory.pad_searched = true;
     memory.pad_searched_ms = now;
-    for (int slot = 0; slot < os::gamepad_slots; ++slot) {
-        if (!os::read_gamepad(slot, &state)) continue;
-        memory.pad_slot = slot;
-        return pad_bits(state);
-    }
-    return 0;
+    const int slot = memory.pad_next_slot;
+    memory.pad_next_slot = (slot + 1) % os::gamepad_slots;
+    if (!os::read_gamepad(slot, &state)) return 0;
+    memory.pad_slot = slot;
+    return pad_bits(state);
 }
 
 } // namespace

@@ -19,6 +19,20 @@ const char* game_build_words(std::int32_t code) noexcept;
 bool changes_this_game(std::int32_t code, const std::uint8_t (&site_bytes)[5], std::uintptr_t site,
                        std::uintptr_t aim_camera) noexcept;
 
+// Whether the game's program lies where corvane knows the places of its code and values, at
+// 0x400000. A program that Windows moved elsewhere has every one of them elsewhere too, and some
+// are called and written at their fixed places: corvane changes nothing in such a game, on any
+// build.
+constexpr bool program_at_its_usual_place(std::uintptr_t base) noexcept {
+    return base == 0x400000;
+}
+
+// On a program that lies elsewhere (`base`): the log's line, in `out`.
+const char* moved_program_words(std::uintptr_t base, char (&out)[160]) noexcept;
+
+// On a program that Windows may move (the checker, before the game runs).
+const char* movable_program_words() noexcept;
+
 // On a game corvane does not change: what it did (the log, after start-up) or will do (the
 // checker, before the game runs).
 const char* left_alone_words(bool before_the_game_runs) noexcept;

@@ -61,10 +61,11 @@ void game_process_event::add_handler(handler_list& list, const handler& h) {
     if (!hook_attempted) {
         hook_attempted = true;
         if (builds_with_frame_hook(identify_game_version())) {
-            per_frame_hooker hooker;
+            // The hooker is kept first and installed where it is kept: the call goes live with
+            // its hook list final, never to be rearranged under a frame the game runs meanwhile.
+            per_frame_hooker& hooker = injector::retain_hooker(per_frame_hooker());
             hook_status = hooker.install(
                 [this](per_frame_hooker::next_type next) { return event_hook(std::move(next)); });
-            injector::retain_hooker(hooker);
         }
     }
 }

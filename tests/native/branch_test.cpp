@@ -140,8 +140,8 @@ TEST_P(WriteCall, ReturnsTheOldDestinationAndReplacesExactlyFiveBytes) {
     EXPECT_EQ(test_host::read_bytes(site, held.size()), expected);
 
     std::vector<access> accesses = c.read_accesses;
-    accesses.push_back({0, 1}); // the opcode
-    accesses.push_back({1, 4}); // then the displacement
+    if (c.bytes[0] != 0xE8) accesses.push_back({0, 1}); // the opcode, where it was not a CALL
+    accesses.push_back({1, 4});                         // then the displacement, in one write
     EXPECT_EQ(os::stand_in::current().protect_calls, expected_calls(site, accesses));
 }
 

@@ -264,11 +264,11 @@ TEST_F(StartUp, EveryWriteIntoTheGamesCodeIsFlushed) {
     auto& os_state = os::stand_in::current();
     dir->write_settings(std::string(settings_text).replace(0, 8, "reload 1"));
     load_module();
+    // Both sites are CALLs already: only their targets change, each in one four-byte write, so a
+    // thread of the game that runs a site meanwhile never meets half a target.
     EXPECT_EQ(os_state.flushes, (std::vector<flush_call>{
-                                    {aim_call_site, 1},     // the aim call's opcode
-                                    {aim_call_site + 1, 4}, // and its displacement
+                                    {aim_call_site + 1, 4}, // the aim call's target
                                     {0x521632, 4},          // line 5's value inside the code
-                                    {per_frame_site, 1},
                                     {per_frame_site + 1, 4},
                                 }));
 
@@ -280,7 +280,8 @@ TEST_F(StartUp, EveryWriteIntoTheGamesCodeIsFlushed) {
 
     os_state.flushes.clear();
     injector::run_teardowns();
-    EXPECT_EQ(os_state.flushes, (std::vector<flush_call>{{per_frame_site, 5}, {aim_call_site, 5}}));
+    EXPECT_EQ(os_state.flushes,
+              (std::vector<flush_call>{{per_frame_site + 1, 4}, {aim_call_site + 1, 4}}));
 }
 
 // While reloading, line 5's value is compared with what the game's code holds (code pages are
@@ -302,6 +303,18 @@ TEST_F(StartUp, LineFiveUnchangedAcrossReloadsCostsNoProtectionChangeAndNoFlush)
     EXPECT_TRUE(os_state.protect_calls.empty());
     EXPECT_TRUE(os_state.flushes.empty());
     EXPECT_EQ(test_host::read<float>(0x521632), 3.5f);
+}
+
+// Line 5 is compared by its bytes: -0 equals 0 as a number but is another value to write, and
+// a reload from 0 to -0 writes it (a comparison of numbers would leave 0 in the game's code).
+TEST_F(StartUp, LineFiveFromZeroToMinusZeroIsWritten) {
+    dir->write_settings(settings_with(5, "line5 0").replace(0, 8, "reload 1"));
+    load_module();
+    ASSERT_EQ(test_host::read<std::uint32_t>(0x521632), 0u);
+    dir->write_settings(settings_with(5, "line5 -0").replace(0, 8, "reload 1"));
+    frames->run_frame();
+    EXPECT_EQ(test_host::read<std::uint32_t>(0x521632), 0x80000000u);
+    EXPECT_EQ(os::stand_in::current().flushes.back().address, 0x521632u);
 }
 
 TEST_F(StartUp, LoadingAgainAfterAnUnloadHooksAndRunsAsTheFirstTime) {
@@ -445,6 +458,82 @@ INSTANTIATE_TEST_SUITE_P(
                                                                      test_host::at(aim_camera))},
                       foreign_site_case{"unknown_build_site_unreadable", build_unknown, {}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// --- a game whose program Windows moved away from 0x400000 --------------------------------
+
+constexpr std::uint32_t moved_base = 0x410000;
+constexpr std::uint32_t moved(std::uint32_t host_address) {
+    return host_address - 0x400000 + moved_base;
+}
+
+// The moved program as corvane would find it: build 1001's probe bytes, or an unknown build
+// whose aim call (where the program lies) calls its aim camera, as the check of unknown builds
+// wants. Either way corvane must change nothing: some of what it writes and calls would be
+// taken at the fixed places.
+class StartUpOnAMovedProgram : public StartUp, public ::testing::WithParamInterface<build_bytes> {
+  protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(StartUp::lay_out(build_unknown));
+        os::stand_in::unguard_code_pages();
+        const build_bytes& b = GetParam();
+        if (!b.bytes.empty())
+            moved_parts.push_back(
+                std::make_unique<test_host::bytes_patch>(moved(b.address), b.bytes));
+        moved_parts.push_back(std::make_unique<test_host::bytes_patch>(
+            moved(aim_call_site), test_host::rel32_instruction(0xE8, moved(aim_call_site),
+                                                               test_host::at(moved(aim_camera)))));
+        os::stand_in::guard_code_pages(test_host::image_begin, test_host::code_end);
+        os::stand_in::current().process_module = test_host::at(moved_base);
+    }
+    void TearDown() override {
+        test_host::reset_module();
+        os::stand_in::unguard_code_pages();
+        moved_parts.clear();
+        take_down();
+    }
+    static std::string log_text() {
+        const auto& files = os::stand_in::current().files;
+        const auto found = files.find(os::stand_in::utf8(plugin::log_file_path()));
+        return found == files.end() ? std::string() : found->second;
+    }
+    std::vector<std::unique_ptr<test_host::bytes_patch>> moved_parts;
+};
+
+TEST_P(StartUpOnAMovedProgram, ChangesWritesAndCallsNothingAndSaysWhereTheProgramIs) {
+    const std::vector<std::uint8_t> sites_before[] = {
+        test_host::read_bytes(aim_call_site, 5), test_host::read_bytes(moved(aim_call_site), 5),
+        frames->site_bytes(), test_host::read_bytes(moved(per_frame_site), 5)};
+    const std::vector<std::uint8_t> data_before =
+        test_host::read_bytes(0x8CC4A0, 0x8CC530 - 0x8CC4A0);
+    auto& os_state = os::stand_in::current();
+    os_state.protect_calls.clear();
+
+    load_module();
+
+    const std::vector<std::uint8_t> sites_after[] = {
+        test_host::read_bytes(aim_call_site, 5), test_host::read_bytes(moved(aim_call_site), 5),
+        frames->site_bytes(), test_host::read_bytes(moved(per_frame_site), 5)};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(sites_after[i], sites_before[i]) << "site " << i;
+    EXPECT_EQ(test_host::read_bytes(0x8CC4A0, 0x8CC530 - 0x8CC4A0), data_before);
+    EXPECT_TRUE(os_state.protect_calls.empty());
+    EXPECT_TRUE(os_state.flushes.empty());
+    EXPECT_EQ(os_state.opens_for_reading, 0) << "the settings file is not even read";
+    EXPECT_TRUE(aim->calls.vector_sets.empty()) << "no function of the game is called";
+    EXPECT_TRUE(aim_offsets().empty()) << "the game's aim camera runs as the game's own";
+    EXPECT_TRUE(aim->calls.find_player_args.empty());
+    EXPECT_NE(log_text().find("the game's program lies at 0x00410000, not at 0x00400000"),
+              std::string::npos)
+        << log_text();
+
+    injector::run_teardowns();
+    EXPECT_EQ(test_host::read_bytes(moved(aim_call_site), 5), sites_before[1]);
+    EXPECT_EQ(frames->site_bytes(), sites_before[2]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, StartUpOnAMovedProgram,
+                         ::testing::Values(build_1001, build_unknown),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // On builds 1001 and 1002 corvane redirects the aim call whatever the site holds, as it always
 // has: another plug-in may have redirected it first, and its bytes come back at unload.

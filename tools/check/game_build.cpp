@@ -84,6 +84,7 @@ class program_layout {
             return fail(reason, unanswered_reason::cut_short);
         if (little_endian(optional, 2) != 0x10B) return fail(reason, unanswered_reason::not_32_bit);
         section_alignment_ = little_endian(optional + 32, 4);
+        can_move_ = read_can_move(pe, optional_size, little_endian(header + 22, 2));
 
         const std::uint64_t table = std::uint64_t{pe} + 24 + optional_size;
         for (std::uint32_t i = 0; i < section_count; ++i) {
@@ -133,7 +134,27 @@ class program_layout {
                std::fread(bytes, 1, size, file_) == size;
     }
 
+    bool can_move() const { return can_move_; }
+
   private:
+    // Whether Windows may place the program elsewhere than its preferred base: the header's
+    // dynamic-base flag, and relocations that are neither stripped nor empty.
+    bool read_can_move(std::uint32_t pe, std::uint32_t optional_size,
+                       std::uint32_t characteristics) const {
+        constexpr std::uint32_t relocations_stripped = 0x0001, dynamic_base = 0x0040;
+        constexpr std::uint32_t relocations_entry = 96 + 5 * 8; // in the optional header
+        unsigned char flags[2], entry[8], count[4];
+        if (characteristics & relocations_stripped) return false;
+        if (optional_size < relocations_entry + sizeof entry) return false;
+        if (!read_at(pe + 24 + 70, flags, sizeof flags) ||
+            !(little_endian(flags, 2) & dynamic_base))
+            return false;
+        if (!read_at(pe + 24 + 92, count, sizeof count) || little_endian(count, 4) <= 5)
+            return false;
+        return read_at(pe + 24 + relocations_entry, entry, sizeof entry) &&
+               little_endian(entry + 4, 4) != 0;
+    }
+
     static bool fail(unanswered_reason& reason, unanswered_reason why) {
         reason = why;
         return false;
@@ -147,6 +168,7 @@ class program_layout {
     std::FILE* file_ = nullptr;
     std::uint64_t file_size_ = 0;
     std::uint32_t section_alignment_ = 0;
+    bool can_move_ = false;
     std::vector<section> sections_;
 };
 
@@ -183,6 +205,7 @@ game_build identify_game_build(const std::string& path) {
     program_layout layout;
     unanswered_reason reason{};
     if (!layout.read(file.get(), reason)) return cannot_tell(build, reason);
+    build.can_move = layout.can_move();
 
     // The module's probes, in its order: the first that matches names the build, so a probe the
     // file cannot answer stops the reading just where the module would go on in memory. Code the
@@ -316,6 +339,8 @@ std::string game_build_text(const game_build& build) {
         where += "; " + hex_address(plugin::host_addresses::aim_call_site) + ": " +
                  plugin::text_of_bytes(build.aim_site_bytes).text;
     if (!where.empty()) text += "  [" + where + "]";
+    if (build.can_move && !build.changes_nothing)
+        text += std::string("\n  note: ") + plugin::movable_program_words();
     return text + "\n";
 }
 

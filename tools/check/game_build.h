@@ -45,6 +45,9 @@ struct game_build {
     // and the bytes.
     bool changes_nothing = false;
     std::uint8_t aim_site_bytes[5] = {};
+    // Whether the program asks Windows to place it anywhere and carries what Windows needs to
+    // move it: where Windows does, corvane changes nothing in the game.
+    bool can_move = false;
 };
 
 // Reads the executable at `path` (never writes it) and tells its build.

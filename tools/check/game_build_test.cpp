@@ -179,6 +179,28 @@ TEST_F(game_build_files, tells_the_build_from_the_bytes_the_module_reads) {
     }
 }
 
+// A program that Windows may move (its dynamic-base flag and relocations to move it with) gets a
+// note: where it is moved, corvane changes nothing. Either part alone cannot move it.
+TEST_F(game_build_files, a_program_windows_may_move_gets_a_note) {
+    struct move_case {
+        bool dynamic_base;
+        std::uint32_t relocations_size;
+        bool note;
+    };
+    for (const move_case c : {move_case{true, 0x200, true}, move_case{true, 0, false},
+                              move_case{false, 0x200, false}}) {
+        SCOPED_TRACE(std::to_string(c.dynamic_base) + " " + std::to_string(c.relocations_size));
+        test_program program{{code_with(value_1001)}};
+        program.dynamic_base = c.dynamic_base;
+        program.relocations_size = c.relocations_size;
+        const check::game_build build = check::identify_game_build(write(program_bytes(program)));
+        EXPECT_EQ(build.code, 1001);
+        EXPECT_EQ(build.can_move, c.note);
+        const std::string text = check::game_build_text(build);
+        EXPECT_EQ(text.find("another place in memory") != std::string::npos, c.note) << text;
+    }
+}
+
 TEST_F(game_build_files, never_changes_the_file) {
     const std::string bytes = program_bytes({{code_with(value_1001)}});
     const std::string path = write(bytes);

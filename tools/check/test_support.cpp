@@ -84,6 +84,9 @@ std::string program_bytes(const test_program& program) {
     put(bytes, 0x98 + 28, 0x400000); // preferred base
     put(bytes, 0x98 + 32, 0x1000);   // section alignment
     put(bytes, 0x98 + 60, 0x400);    // size of the headers
+    if (program.dynamic_base) put(bytes, 0x98 + 70, 0x0040, 2);
+    put(bytes, 0x98 + 92, 16);                                   // entries of the data directory
+    put(bytes, 0x98 + 96 + 5 * 8 + 4, program.relocations_size); // the relocations' entry
     std::size_t file_offset = 0x400;
     for (std::size_t i = 0; i < program.sections.size(); ++i) {
         const test_section& s = program.sections[i];

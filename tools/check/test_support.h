@@ -70,6 +70,10 @@ struct test_program {
     std::uint16_t machine = 0x14C;        // i386
     std::uint16_t optional_magic = 0x10B; // 32-bit
     std::size_t cut_to = 0;               // 0: the whole file
+    // Whether the program may be placed anywhere (its header's dynamic-base flag), and the size
+    // of its relocations (0: none), which Windows needs to move it.
+    bool dynamic_base = false;
+    std::uint32_t relocations_size = 0;
 };
 
 // Little-endian `value` at `at`, growing `bytes` as needed.
