@@ -108,8 +108,8 @@ void log_game_build(const runtime::game_process_event& event) {
                        runtime::per_frame_hooker::site_manager()->kept_site_bytes());
         return;
     }
-    log_line("game build %" PRId32 ", but its per-frame call could not be changed, so keys Z "
-             "and X and live reload are off",
+    log_line("game build %" PRId32 ", but its per-frame call could not be changed, so the keys "
+             "and live reload are off",
              code);
     log_patch(what, now_calls_corvane, *event.hook_status);
     note_call_site(frame_call, runtime::per_frame_call_site, site, {});

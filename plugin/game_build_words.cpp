@@ -10,8 +10,8 @@ namespace plugin {
 
 const char* game_build_words(std::int32_t code) noexcept {
     return runtime::builds_with_frame_hook(code)
-               ? "keys Z and X and live reload work on this build"
-               : "keys Z and X and live reload are off on this build; the weapon offsets and the "
+               ? "the keys and live reload work on this build"
+               : "the keys and live reload are off on this build; the weapon offsets and the "
                  "values of the settings file still apply";
 }
 

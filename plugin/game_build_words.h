@@ -7,7 +7,7 @@
 
 namespace plugin {
 
-// For a build code (0: not recognised): whether keys Z and X and live reload work, and what
+// For a build code (0: not recognised): whether the keys and live reload work, and what
 // applies when they do not.
 const char* game_build_words(std::int32_t code) noexcept;
 

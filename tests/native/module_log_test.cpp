@@ -156,7 +156,7 @@ const std::vector<std::string> game_values = {
 };
 const std::string aim_redirected = "aim call at 0x527A95: now calls corvane";
 const std::vector<std::string> frame_hooked = {
-    "game build 1001: keys Z and X and live reload work on this build",
+    "game build 1001: the keys and live reload work on this build",
     "per-frame call at 0x53E981: now calls corvane after the game's own frame work",
 };
 const std::vector<std::string> both_back = {
@@ -219,7 +219,7 @@ const std::vector<std::string> frame_left_alone_at_unload = {
     "corvane is unloaded; the values it wrote into the game stay until the game restarts",
 };
 
-const std::string build_off = ": keys Z and X and live reload are off on this build; the weapon "
+const std::string build_off = ": the keys and live reload are off on this build; the weapon "
                               "offsets and the values of the settings file still apply";
 
 // Where another build of the game has other code than the call of its aim camera.

@@ -49,13 +49,13 @@ std::vector<build_case> build_cases() {
     return {
         {"build_1001", program_bytes({{code_with(value_1001)}}), build_verdict::keys_and_reload,
          1001, unanswered_reason::none, 0x401000,
-         "build 1001: keys Z and X and live reload work on this build."},
+         "build 1001: the keys and live reload work on this build."},
         {"build_1002", program_bytes({{code_with(value_1002)}}), build_verdict::keys_and_reload,
          1002, unanswered_reason::none, 0x401000, "build 1002"},
         {"build_1011_known_without_keys",
          program_bytes({{code_with(other_code), upper_probes_with({{0x8245BC, value_11xx}})}}),
          build_verdict::settings_only, 1011, unanswered_reason::none, 0x8245BC,
-         "build 1011: keys Z and X and live reload are off on this build; the weapon offsets and "
+         "build 1011: the keys and live reload are off on this build; the weapon offsets and "
          "the values of the settings file still apply."},
         {"build_3210_the_last_probe",
          program_bytes({{code_with(other_code), upper_probes_with({{0x858C61, value_32xx}})}}),
@@ -71,7 +71,7 @@ std::vector<build_case> build_cases() {
          unanswered_reason::filled_when_run, 0x401000, "packed or protected"},
         {"unknown_build", program_bytes({{code_with(other_code), upper_probes_with({})}}),
          build_verdict::not_recognised, 0, unanswered_reason::none, 0,
-         "a build the module does not recognise: keys Z and X and live reload are off on this "
+         "a build the module does not recognise: the keys and live reload are off on this "
          "build; the weapon offsets and the values of the settings file still apply.  [0x401000: "
          "FF 55 8B EC]"},
         // On a build other than 1001 and 1002, the aim call decides whether corvane changes the
@@ -80,7 +80,7 @@ std::vector<build_case> build_cases() {
          program_bytes({{code_with(other_code), aim_site_with(known_aim_call),
                          upper_probes_with({{0x8245BC, value_11xx}})}}),
          build_verdict::settings_only, 1011, unanswered_reason::none, 0x8245BC,
-         "build 1011: keys Z and X and live reload are off on this build; the weapon offsets and "
+         "build 1011: the keys and live reload are off on this build; the weapon offsets and "
          "the values of the settings file still apply.  [0x8245BC]\n"},
         {"build_1011_with_other_code_at_the_aim_call",
          program_bytes({{code_with(other_code), aim_site_with(other_aim_code),
@@ -98,7 +98,7 @@ std::vector<build_case> build_cases() {
         {"build_1001_whatever_its_aim_call_holds",
          program_bytes({{code_with(value_1001), aim_site_with(other_aim_code)}}),
          build_verdict::keys_and_reload, 1001, unanswered_reason::none, 0x401000,
-         "build 1001: keys Z and X and live reload work on this build.  [0x401000]\n"},
+         "build 1001: the keys and live reload work on this build.  [0x401000]\n"},
         {"not_an_executable", "reload_every_frame 0\nnot a program at all\n",
          build_verdict::cannot_tell, 0, unanswered_reason::not_a_program, 0,
          "cannot tell which build this is: it is not a Windows program."},

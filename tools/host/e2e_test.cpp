@@ -729,7 +729,7 @@ TEST_F(corvane_e2e, the_log_tells_what_load_edits_and_unload_did) {
              std::string("line 21: weapon type 22 was already given on line 16: this line changes "
                          "nothing (the first entry wins)"),
              std::string("live reload (line 1): on, the file is read again on every frame (1)"),
-             std::string("game build 1001: keys Z and X and live reload work on this build"),
+             std::string("game build 1001: the keys and live reload work on this build"),
              std::string("per-frame call at 0x53E981: now calls corvane after the game's own "
                          "frame work"),
          })
@@ -760,7 +760,7 @@ TEST_F(corvane_e2e, the_log_tells_what_load_edits_and_unload_did) {
 TEST_F(corvane_e2e, the_log_says_when_keys_and_reload_are_off_on_an_unknown_build) {
     ASSERT_NO_FATAL_FAILURE(start(host_build::unknown, settings_file{}.text()));
     EXPECT_TRUE(has_line(module->log_lines(),
-                         "game build not recognised (0x83EC8B55 at 0x401000): keys Z and X and "
+                         "game build not recognised (0x83EC8B55 at 0x401000): the keys and "
                          "live reload are off on this build; the weapon offsets and the values "
                          "of the settings file still apply"));
 }
