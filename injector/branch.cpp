@@ -16,10 +16,8 @@ std::uint32_t relative_displacement(std::uintptr_t site, std::uintptr_t target) 
     return static_cast<std::uint32_t>(target) - (static_cast<std::uint32_t>(site) + 5u);
 }
 
-namespace {
-
-// Where the branch at `address`, whose first byte is `opcode`, leads (see read_branch_target).
-std::uintptr_t branch_target(std::uintptr_t address, std::uint8_t opcode) noexcept {
+std::uintptr_t read_branch_target(std::uintptr_t address) noexcept {
+    const auto opcode = protected_read_value<std::uint8_t>(address);
     switch (opcode) {
     case call_rel32:
     case jmp_rel32:
@@ -38,15 +36,10 @@ std::uintptr_t branch_target(std::uintptr_t address, std::uint8_t opcode) noexce
     }
 }
 
-} // namespace
-
-std::uintptr_t read_branch_target(std::uintptr_t address) noexcept {
-    return branch_target(address, protected_read_value<std::uint8_t>(address));
-}
-
 call_write write_call(std::uintptr_t site, std::uintptr_t target) noexcept {
-    const auto opcode = protected_read_value<std::uint8_t>(site);
-    const std::uintptr_t previous = branch_target(site, opcode);
+    const std::uintptr_t previous = read_branch_target(site);
+    std::uint8_t opcode;
+    std::memcpy(&opcode, reinterpret_cast<const void*>(site), sizeof opcode); // code is readable
     // Where the site is a CALL already, only its target changes, in one store of four bytes: a
     // thread of the game running the site meanwhile calls the old target or the new one.
     const patch_status opcode_written = opcode == call_rel32

@@ -68,7 +68,7 @@ std::uint32_t read_pad(std::uint32_t now) noexcept {
     memory.pad_searched = true;
     memory.pad_searched_ms = now;
     const int slot = memory.pad_next_slot;
-    memory.pad_next_slot = (slot + 1) % os::gamepad_slots;
+    memory.pad_next_slot = slot + 1 == os::gamepad_slots ? 0 : slot + 1;
     if (!os::read_gamepad(slot, &state)) return 0;
     memory.pad_slot = slot;
     return pad_bits(state);

@@ -136,22 +136,8 @@ bool game_is_known(std::int32_t code, std::uintptr_t site) {
 bool program_in_its_place() {
     const std::uintptr_t base = injector::host_module_base();
     if (program_at_its_usual_place(base)) return true;
-    char words[160];
-    log_line("%s", moved_program_words(base, words));
+    log_line(moved_program_format, static_cast<unsigned>(base));
     return false;
-}
-
-// Start-up proper, in a game whose program lies where corvane knows it.
-void start_in_a_game_in_its_place() {
-    const std::int32_t code = runtime::identify_game_version();
-    const std::uintptr_t site = injector::host_code_address(host_addresses::aim_call_site);
-    if (!game_is_known(code, site)) return;
-    redirect_aim_call(site);
-    take_game_aim_rows();
-    log_game_values();
-    load_aiming_settings();
-    register_per_frame_handler();
-    log_game_build(runtime::game_process_event::instance());
 }
 
 } // namespace
@@ -160,7 +146,18 @@ void start_aiming_plugin() noexcept {
     try {
         open_module_log(log_file_path());
         log_module_loaded();
-        if (program_in_its_place()) start_in_a_game_in_its_place();
+        if (program_in_its_place()) {
+            const std::int32_t code = runtime::identify_game_version();
+            const std::uintptr_t site = injector::host_code_address(host_addresses::aim_call_site);
+            if (game_is_known(code, site)) {
+                redirect_aim_call(site);
+                take_game_aim_rows();
+                log_game_values();
+                load_aiming_settings();
+                register_per_frame_handler();
+                log_game_build(runtime::game_process_event::instance());
+            }
+        }
     } catch (...) {
         // Out of memory at load: whatever was set up stays consistent and is undone at unload.
         log_line("start-up stopped early: the game is out of memory; what corvane set up so far "

@@ -3,8 +3,6 @@
 #include "injector/branch.h"
 #include "runtime/game_process_event.h"
 
-#include <cinttypes>
-#include <cstdio>
 
 namespace plugin {
 
@@ -19,14 +17,6 @@ bool changes_this_game(std::int32_t code, const std::uint8_t (&site_bytes)[5], s
                        std::uintptr_t aim_camera) noexcept {
     return runtime::builds_with_frame_hook(code) ||
            injector::relative_call_target(site_bytes, site) == aim_camera;
-}
-
-const char* moved_program_words(std::uintptr_t base, char (&out)[160]) noexcept {
-    std::snprintf(out, sizeof out,
-                  "the game's program lies at 0x%08" PRIXPTR ", not at 0x00400000 where corvane "
-                  "knows its code and values, so corvane changed nothing in this game",
-                  base);
-    return out;
 }
 
 const char* movable_program_words() noexcept {

@@ -27,8 +27,10 @@ constexpr bool program_at_its_usual_place(std::uintptr_t base) noexcept {
     return base == 0x400000;
 }
 
-// On a program that lies elsewhere (`base`): the log's line, in `out`.
-const char* moved_program_words(std::uintptr_t base, char (&out)[160]) noexcept;
+// On a program that lies elsewhere: the log's line, for printf with the program's base.
+inline constexpr char moved_program_format[] =
+    "the game's program lies at 0x%08X, not at 0x00400000 where corvane knows its code and "
+    "values, so corvane changed nothing in this game";
 
 // On a program that Windows may move (the checker, before the game runs).
 const char* movable_program_words() noexcept;
