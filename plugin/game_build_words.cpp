@@ -3,7 +3,6 @@
 #include "injector/branch.h"
 #include "runtime/game_process_event.h"
 
-
 namespace plugin {
 
 const char* game_build_words(std::int32_t code) noexcept {

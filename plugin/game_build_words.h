@@ -3,6 +3,8 @@
 // never disagree; and the one rule both use to decide whether corvane changes a game at all.
 #pragma once
 
+#include "injector/host_address.h"
+
 #include <cstdint>
 
 namespace plugin {
@@ -20,11 +22,11 @@ bool changes_this_game(std::int32_t code, const std::uint8_t (&site_bytes)[5], s
                        std::uintptr_t aim_camera) noexcept;
 
 // Whether the game's program lies where corvane knows the places of its code and values, at
-// 0x400000. A program that Windows moved elsewhere has every one of them elsewhere too, and some
-// are called and written at their fixed places: corvane changes nothing in such a game, on any
-// build.
+// its preferred base. A program that Windows moved elsewhere has every one of them elsewhere too,
+// and some are called and written at their fixed places: corvane changes nothing in such a game, on
+// any build.
 constexpr bool program_at_its_usual_place(std::uintptr_t base) noexcept {
-    return base == 0x400000;
+    return base == injector::host_preferred_base;
 }
 
 // On a program that lies elsewhere: the log's line, for printf with the program's base.

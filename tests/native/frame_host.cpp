@@ -3,6 +3,7 @@
 #include "platform/os.h"
 #include "platform/os_stand_in.h"
 #include "plugin/host.h"
+#include "plugin/settings.h"
 #include "plugin/settings_parser.h"
 
 #include <gtest/gtest.h>
@@ -145,6 +146,14 @@ void module_setting::take_down() {
     build.reset();
     frames.reset();
     aim.reset();
+}
+
+std::string module_log_text() {
+    const char16_t* path = plugin::log_file_path();
+    if (!path) return {};
+    const auto& files = os::stand_in::current().files;
+    const auto found = files.find(os::stand_in::utf8(path));
+    return found == files.end() ? std::string() : found->second;
 }
 
 } // namespace test_host

@@ -93,6 +93,10 @@ class plugin_dir {
     std::vector<std::unique_ptr<bytes_patch>> kept_;
 };
 
+// What the module wrote into corvane.log so far, as the OS stand-in holds it; empty before the
+// log is opened.
+std::string module_log_text();
+
 // The game's own aim rows as the test host holds them before the module starts: row r, value i
 // is 10 * (r + 1) + i, so every value is told apart from any a settings file gives.
 inline constexpr float game_row_value(int row, int value) {

@@ -58,15 +58,7 @@ class ModuleLog : public test_host::module_setting {
         plugin::start_aiming_plugin();
     }
 
-    static std::string log_path() {
-        const char16_t* path = plugin::log_file_path();
-        return path ? os::stand_in::utf8(path) : "";
-    }
-    static std::string log_text() {
-        const auto& files = os::stand_in::current().files;
-        const auto found = files.find(log_path());
-        return found == files.end() ? std::string() : found->second;
-    }
+    static std::string log_text() { return test_host::module_log_text(); }
     static std::vector<std::string> log_lines() { return lines_of(log_text()); }
 };
 

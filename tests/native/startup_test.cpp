@@ -491,18 +491,17 @@ class StartUpOnAMovedProgram : public StartUp, public ::testing::WithParamInterf
         moved_parts.clear();
         take_down();
     }
-    static std::string log_text() {
-        const auto& files = os::stand_in::current().files;
-        const auto found = files.find(os::stand_in::utf8(plugin::log_file_path()));
-        return found == files.end() ? std::string() : found->second;
-    }
     std::vector<std::unique_ptr<test_host::bytes_patch>> moved_parts;
 };
 
 TEST_P(StartUpOnAMovedProgram, ChangesWritesAndCallsNothingAndSaysWhereTheProgramIs) {
-    const std::vector<std::uint8_t> sites_before[] = {
-        test_host::read_bytes(aim_call_site, 5), test_host::read_bytes(moved(aim_call_site), 5),
-        frames->site_bytes(), test_host::read_bytes(moved(per_frame_site), 5)};
+    // Both call sites, where the program's fixed places put them and where it lies.
+    const auto sites = [this] {
+        return std::vector<std::vector<std::uint8_t>>{
+            test_host::read_bytes(aim_call_site, 5), test_host::read_bytes(moved(aim_call_site), 5),
+            frames->site_bytes(), test_host::read_bytes(moved(per_frame_site), 5)};
+    };
+    const std::vector<std::vector<std::uint8_t>> sites_before = sites();
     const std::vector<std::uint8_t> data_before =
         test_host::read_bytes(0x8CC4A0, 0x8CC530 - 0x8CC4A0);
     auto& os_state = os::stand_in::current();
@@ -510,11 +509,7 @@ TEST_P(StartUpOnAMovedProgram, ChangesWritesAndCallsNothingAndSaysWhereTheProgra
 
     load_module();
 
-    const std::vector<std::uint8_t> sites_after[] = {
-        test_host::read_bytes(aim_call_site, 5), test_host::read_bytes(moved(aim_call_site), 5),
-        frames->site_bytes(), test_host::read_bytes(moved(per_frame_site), 5)};
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(sites_after[i], sites_before[i]) << "site " << i;
+    EXPECT_EQ(sites(), sites_before);
     EXPECT_EQ(test_host::read_bytes(0x8CC4A0, 0x8CC530 - 0x8CC4A0), data_before);
     EXPECT_TRUE(os_state.protect_calls.empty());
     EXPECT_TRUE(os_state.flushes.empty());
@@ -522,13 +517,13 @@ TEST_P(StartUpOnAMovedProgram, ChangesWritesAndCallsNothingAndSaysWhereTheProgra
     EXPECT_TRUE(aim->calls.vector_sets.empty()) << "no function of the game is called";
     EXPECT_TRUE(aim_offsets().empty()) << "the game's aim camera runs as the game's own";
     EXPECT_TRUE(aim->calls.find_player_args.empty());
-    EXPECT_NE(log_text().find("the game's program lies at 0x00410000, not at 0x00400000"),
+    const std::string log = test_host::module_log_text();
+    EXPECT_NE(log.find("the game's program lies at 0x00410000, not at 0x00400000"),
               std::string::npos)
-        << log_text();
+        << log;
 
     injector::run_teardowns();
-    EXPECT_EQ(test_host::read_bytes(moved(aim_call_site), 5), sites_before[1]);
-    EXPECT_EQ(frames->site_bytes(), sites_before[2]);
+    EXPECT_EQ(sites(), sites_before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, StartUpOnAMovedProgram,

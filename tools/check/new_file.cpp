@@ -35,11 +35,6 @@ bool is_drive_letter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-bool ends_with(const std::string& text, std::string_view ending) {
-    return text.size() >= ending.size() &&
-           text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
-}
-
 // The device a file name stands for ("nul" for "NUL.svg" or "nul .txt"), or empty.
 std::string device_of(const std::string& name) {
     std::string stem = lower_ascii(name.substr(0, name.find('.')));
@@ -106,7 +101,7 @@ std::string refused_name(const std::string& path, new_file_kind kind) {
     const std::string folded = lower_ascii(name);
     const bool picture = kind == new_file_kind::picture;
     for (std::string_view ending : never_endings) {
-        if (ends_with(folded, ending) && (picture || !settings_ending(ending)))
+        if (folded.ends_with(ending) && (picture || !settings_ending(ending)))
             return shown + " ends in " + std::string(ending) + ", and " + option_of(kind) +
                    " never writes a file ending in " +
                    (picture ? ".dat, .dll, .exe or .log (settings, programs, corvane's log)."

@@ -1,5 +1,7 @@
 #include "tools/check/surroundings.h"
 
+#include <cstdint>
+
 namespace check {
 
 namespace {
@@ -8,6 +10,10 @@ const surroundings* test_answers = nullptr;
 
 const surroundings& current_surroundings() {
     return test_answers ? *test_answers : system_surroundings();
+}
+
+std::size_t unlimited_room() {
+    return SIZE_MAX;
 }
 
 void set_surroundings_for_tests(const surroundings* answers) {

@@ -21,6 +21,9 @@ struct surroundings {
     std::size_t (*room_on_disk)();
 };
 
+// The system's room_on_disk: no limit of its own, the disk says when it is full.
+std::size_t unlimited_room();
+
 // The system's answers, or the ones a test put in.
 const surroundings& current_surroundings();
 
