@@ -36,6 +36,16 @@ std::uintptr_t read_branch_target(std::uintptr_t address) noexcept {
     }
 }
 
+std::array<std::uint8_t, 6> indirect_jump(std::uintptr_t cell) noexcept {
+    const auto address = static_cast<std::uint32_t>(cell);
+    return {group_ff,
+            jmp_indirect,
+            static_cast<std::uint8_t>(address),
+            static_cast<std::uint8_t>(address >> 8),
+            static_cast<std::uint8_t>(address >> 16),
+            static_cast<std::uint8_t>(address >> 24)};
+}
+
 call_write write_call(std::uintptr_t site, std::uintptr_t target) noexcept {
     const std::uintptr_t previous = read_branch_target(site);
     std::uint8_t opcode;

@@ -7,6 +7,7 @@
 
 #include "injector/protect.h"
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -37,6 +38,9 @@ inline std::uintptr_t relative_call_target(const std::uint8_t (&bytes)[5],
     std::memcpy(&rel32, bytes + 1, sizeof rel32);
     return rel32_target(site, rel32);
 }
+
+// The six bytes of a JMP through the pointer cell at `cell` (FF 25 and the cell's address).
+std::array<std::uint8_t, 6> indirect_jump(std::uintptr_t cell) noexcept;
 
 // What write_call did: where the site led before, and how the two writes went.
 struct [[nodiscard]] call_write {

@@ -91,8 +91,26 @@ template <std::size_t bufsize> class scoped_basic : public scoped_base {
     bool unprotect = false;
 };
 
-// A restorable patch of one 5-byte CALL.
-class scoped_call : public scoped_basic<5> {};
+// A restorable patch of one 5-byte CALL that leads straight to its target.
+class scoped_call : public scoped_basic<5> {
+  public:
+    // Keeps the five bytes at `site` and makes its CALL lead to `target`. `previous` is known
+    // before the site can reach the target. A site with nothing to call is left as it is
+    // (`not_a_call`).
+    patch_status attach(std::uintptr_t site, std::uintptr_t target) {
+        const std::uintptr_t before = read_branch_target(site);
+        if (before == 0) return patch_status::not_a_call;
+        previous_ = before;
+        const patch_status saved = save_bytes(reinterpret_cast<void*>(site), 5, true);
+        return worse(saved, write_call(site, target).status);
+    }
+    // What the site called before attach.
+    std::uintptr_t previous() const noexcept { return previous_; }
+    std::span<const std::uint8_t> original() const noexcept { return kept(); }
+
+  private:
+    std::uintptr_t previous_ = 0;
+};
 
 template <class patch_kind, class hooker_base, class R, class... Args>
 class function_hooker_manager;
@@ -227,19 +245,16 @@ class function_hooker_manager : protected patch_kind {
 
     // Registers the hook, then patches the site on first use. A site from which no call
     // destination can be read is left untouched (`not_a_call`): a trampoline there would call
-    // null. The hook stays registered either way. The host function is known before the site
-    // is written: a thread of the host may run the site the moment the CALL is whole.
+    // null. The hook stays registered either way. The host function (the patch's `previous`) is
+    // known before the site is written: a thread of the host may run the site the moment the
+    // CALL is whole.
     patch_status attach(const hooker_base* hooker, hook_type hook, std::uintptr_t trampoline) {
         put_hook(hooker, std::move(hook));
         if (site_patched) return patch_status::done;
-        const std::uintptr_t site = host_code_address(hooker_base::call_site_address);
-        const std::uintptr_t previous = read_branch_target(site);
-        if (previous == 0) return patch_status::not_a_call;
-        host_function = reinterpret_cast<host_function_type>(previous);
-        const patch_status saved = this->save_bytes(reinterpret_cast<void*>(site), 5, true);
-        const call_write written = write_call(site, trampoline);
-        site_patched = true;
-        return worse(saved, written.status);
+        const patch_status status =
+            patch_kind::attach(host_code_address(hooker_base::call_site_address), trampoline);
+        site_patched = was_made(status);
+        return status;
     }
 
     // Adds an entry for `hooker`, or replaces its hook in place.
@@ -288,9 +303,13 @@ class function_hooker_manager : protected patch_kind {
 
     bool is_site_patched() const noexcept { return site_patched; }
     // The five bytes the site held before it was patched.
-    std::span<const std::uint8_t> kept_site_bytes() const noexcept { return patch_kind::kept(); }
+    std::span<const std::uint8_t> kept_site_bytes() const noexcept {
+        return patch_kind::original();
+    }
     std::size_t hook_count() const noexcept { return hookers.size(); }
-    host_function_type host_function_address() const noexcept { return host_function; }
+    host_function_type host_function_address() const noexcept {
+        return reinterpret_cast<host_function_type>(patch_kind::previous());
+    }
 
     // One execution of the site: the chain of hooks, newest first, ending in the host function.
     // With two or more hooks each runs on a copy taken for this execution, so state a hook
@@ -317,7 +336,7 @@ class function_hooker_manager : protected patch_kind {
     }
 
     R call_host(host_call_record<R>& record, Args... args) const {
-        return record.call(host_function, args...);
+        return record.call(host_function_address(), args...);
     }
 
   private:
@@ -332,7 +351,9 @@ class function_hooker_manager : protected patch_kind {
     struct call_host_function {
         function_hooker_manager* manager;
         host_call_record<R>* record;
-        R operator()(Args... args) const { return record->call(manager->host_function, args...); }
+        R operator()(Args... args) const {
+            return record->call(manager->host_function_address(), args...);
+        }
     };
 
     // The hooks of one execution, oldest first, and the end of the chain.
@@ -352,7 +373,6 @@ class function_hooker_manager : protected patch_kind {
         }
     };
 
-    host_function_type host_function = nullptr;
     std::list<entry> hookers;
     bool site_patched = false;
 };

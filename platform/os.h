@@ -59,6 +59,14 @@ std::int16_t key_state(int virtual_key) noexcept;
 // MessageBoxA(GetActiveWindow(), text, caption, MB_ICONERROR).
 void show_error_box(const char* text, const char* caption) noexcept;
 
+// VirtualAlloc(MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE): `size` bytes of memory, zeroed,
+// that the process may run, owned by the process rather than by any module; null when Windows
+// gives none.
+void* allocate_code_memory(std::uint32_t size) noexcept;
+
+// VirtualFree(MEM_RELEASE) of what allocate_code_memory gave.
+void free_code_memory(void* memory) noexcept;
+
 // FlushInstructionCache(GetCurrentProcess(), address, size): after code is written, so that the
 // processor runs the new bytes.
 void flush_instruction_cache(const void* address, std::uint32_t size) noexcept;

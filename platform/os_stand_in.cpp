@@ -56,7 +56,9 @@ void protect_code_pages(std::uintptr_t address, std::uint32_t size, int prot) {
 
 void reset() {
     unguard_code_pages();
+    auto code_memory = std::move(current().code_memory);
     current() = state{};
+    current().code_memory = std::move(code_memory);
 }
 
 void unguard_code_pages() {
@@ -185,6 +187,25 @@ void flush_instruction_cache(const void* address, std::uint32_t size) noexcept {
     auto& s = stand_in::current();
     s.flushes.push_back({reinterpret_cast<std::uintptr_t>(address), size});
     if (s.after_flush) s.after_flush(s.flushes.back());
+}
+
+void* allocate_code_memory(std::uint32_t size) noexcept {
+    auto& s = stand_in::current();
+    if (s.refuse_code_memory) return nullptr;
+    void* const memory =
+        mmap(nullptr, size, PROT_READ | PROT_WRITE | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) return nullptr;
+    s.code_memory.push_back({memory, size});
+    return memory;
+}
+
+void free_code_memory(void* memory) noexcept {
+    auto& blocks = stand_in::current().code_memory;
+    const auto it = std::find_if(blocks.begin(), blocks.end(),
+                                 [memory](const auto& block) { return block.first == memory; });
+    if (it == blocks.end()) return; // not given out here, or given back already: a test sees it
+    munmap(memory, it->second);
+    blocks.erase(it);
 }
 
 file* create_file(const char16_t* path) noexcept {

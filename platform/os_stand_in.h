@@ -82,6 +82,12 @@ struct state {
     int pad_queries = 0;
     std::vector<int> pad_slots_asked; // every slot asked, in order
 
+    // VirtualAlloc of code memory: the blocks given out and not given back (address, size), kept
+    // across reset() like the memory itself, since the game's code may still lead into them; and
+    // whether Windows gives none.
+    std::vector<std::pair<void*, std::uint32_t>> code_memory;
+    bool refuse_code_memory = false;
+
     std::vector<error_box> error_boxes;
 
     std::vector<flush_call> flushes;

@@ -113,6 +113,14 @@ void flush_instruction_cache(const void* address, std::uint32_t size) noexcept {
     FlushInstructionCache(GetCurrentProcess(), address, size);
 }
 
+void* allocate_code_memory(std::uint32_t size) noexcept {
+    return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE);
+}
+
+void free_code_memory(void* memory) noexcept {
+    VirtualFree(memory, 0, MEM_RELEASE);
+}
+
 file* create_file(const char16_t* path) noexcept {
     const HANDLE handle =
         CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr,

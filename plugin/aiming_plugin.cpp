@@ -4,6 +4,7 @@
 #include "injector/branch.h"
 #include "injector/hooking.h"
 #include "injector/host_address.h"
+#include "injector/resident.h"
 #include "injector/teardown.h"
 #include "platform/utf16_text.h"
 #include "plugin/aim_hook.h"
@@ -28,9 +29,9 @@ constexpr char aim_call[] = "aim call";
 constexpr char frame_call[] = "per-frame call";
 constexpr char now_calls_corvane[] = "now calls corvane";
 
-// The five bytes that stood at the aim call site, so that unloading never leaves the host
-// calling into a module that is gone.
-injector::scoped_call* aim_site_bytes = nullptr;
+// The aim call site's patch: through a resident jump, so that unloading never leaves the host
+// calling into a module that is gone, whichever plug-in on the site unloads first.
+injector::resident_call* aim_site_bytes = nullptr;
 std::uintptr_t aim_site = 0;
 
 // "aim call at 0x527A95" in `out`.
@@ -54,16 +55,14 @@ void restore_aim_call_site() noexcept {
 
 void redirect_aim_call(std::uintptr_t site) {
     aim_site = site;
-    aim_site_bytes = new injector::scoped_call();
+    aim_site_bytes = new injector::resident_call();
     injector::register_teardown(&restore_aim_call_site);
-    const injector::patch_status saved =
-        aim_site_bytes->save_bytes(reinterpret_cast<void*>(site), 5, true);
-    const injector::call_write written =
-        injector::write_call(site, reinterpret_cast<std::uintptr_t>(&aim_weapon_hook));
+    const injector::patch_status status =
+        aim_site_bytes->attach(site, reinterpret_cast<std::uintptr_t>(&aim_weapon_hook));
     char what[96];
     log_patch(site_words(aim_call, host_addresses::aim_call_site, site, what), now_calls_corvane,
-              injector::worse(saved, written.status));
-    note_call_site(aim_call, host_addresses::aim_call_site, site, aim_site_bytes->kept());
+              status);
+    note_call_site(aim_call, host_addresses::aim_call_site, site, aim_site_bytes->original());
 }
 
 void log_module_loaded() {

@@ -1,5 +1,7 @@
 #include "plugin/module_log.h"
 
+#include "injector/branch.h"
+#include "injector/resident.h"
 #include "injector/teardown.h"
 #include "platform/os.h"
 #include "plugin/code_bytes.h"
@@ -124,8 +126,19 @@ void report_call_sites() noexcept {
                               where.text);
             continue;
         }
-        write_unload_line("unloading: the %s at %s still holds %s instead of its own %s: the game "
-                          "must not run it again before it restarts",
+        std::uint8_t call[5] = {};
+        std::copy_n(now, site.size, call);
+        if (injector::is_unused_resident_entry(
+                injector::relative_call_target(call, site.address))) {
+            write_unload_line("unloading: the %s at %s could not get its own bytes back, but it "
+                              "now leads straight to the game's own code through a few bytes "
+                              "corvane leaves in the game's memory",
+                              site.what, where.text);
+            continue;
+        }
+        write_unload_line("unloading: the %s at %s was left to another plug-in that changed it "
+                          "after corvane: it holds %s, not its own %s; nothing there leads into "
+                          "corvane any more",
                           site.what, where.text, text_of_bytes({now, site.size}).text,
                           text_of_bytes({site.original, site.size}).text);
     }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "injector/hooking.h"
+#include "injector/resident.h"
 
 #include <cstdint>
 #include <functional>
@@ -23,10 +24,11 @@ constexpr bool builds_with_frame_hook(std::int32_t game_version_code) noexcept {
     return game_version_code == 1001 || game_version_code == 1002;
 }
 
-// The hooked per-frame call: no arguments, a pointer-sized result passed through untouched.
+// The hooked per-frame call: no arguments, a pointer-sized result passed through untouched. The
+// site calls a resident jump, so that it stays safe whichever plug-in on it unloads first.
 inline constexpr std::uint32_t per_frame_call_site = 0x53E981;
 using per_frame_hooker =
-    injector::function_hooker<injector::scoped_call, per_frame_call_site, void*()>;
+    injector::function_hooker<injector::resident_call, per_frame_call_site, void*()>;
 
 class game_process_event {
   public:

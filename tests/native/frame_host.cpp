@@ -1,5 +1,6 @@
 #include "frame_host.h"
 
+#include "injector/branch.h"
 #include "platform/os.h"
 #include "platform/os_stand_in.h"
 #include "plugin/host.h"
@@ -71,6 +72,15 @@ void frame_host::call_other_host_function() {
 
 std::vector<std::uint8_t> frame_host::original_call_bytes() const {
     return rel32_instruction(0xE8, site_, at(host_per_frame));
+}
+
+std::uintptr_t call_destination(std::uintptr_t site) {
+    const std::uintptr_t called = injector::read_branch_target(site);
+    if (called == 0) return 0;
+    std::uint8_t jump[2];
+    std::memcpy(jump, reinterpret_cast<const void*>(called), sizeof jump);
+    const bool through_cell = jump[0] == 0xFF && jump[1] == 0x25;
+    return through_cell ? injector::read_branch_target(called) : called;
 }
 
 std::vector<std::uint8_t> frame_host::site_bytes() const {

@@ -46,6 +46,10 @@ inline const build_bytes build_1011{"b1011", 0x8245BC, {0xBF, 0x94, 0x00, 0x00}}
 inline const build_bytes build_3200{"b3200", 0x858D51, {0x33, 0xF6, 0x39, 0x35}};
 inline const build_bytes build_unknown{"unknown", 0x401000, {}};
 
+// Where the CALL at `site` leads in the end: where the module patched it, through the resident
+// jump it calls (a JMP through a cell) to what that cell holds.
+std::uintptr_t call_destination(std::uintptr_t site);
+
 class frame_host {
   public:
     explicit frame_host(std::uint32_t call_site = per_frame_call_site);

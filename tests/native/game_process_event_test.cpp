@@ -136,7 +136,7 @@ TEST_P(GameProcessEventHooked, EachExecutionRunsPreHostPostAndPassesTheHostResul
     add_post([] { log_word("post"); });
     add_pre([] { log_word("pre"); });
 
-    EXPECT_EQ(injector::read_branch_target(test_host::per_frame_call_site),
+    EXPECT_EQ(test_host::call_destination(test_host::per_frame_call_site),
               reinterpret_cast<std::uintptr_t>(&runtime::per_frame_hooker::site_trampoline));
     EXPECT_EQ(host->run_frame(), reinterpret_cast<void*>(test_host::per_frame_result));
 

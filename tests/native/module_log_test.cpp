@@ -4,6 +4,7 @@
 #include "allocation_count.h"
 #include "frame_host.h"
 
+#include "injector/resident.h"
 #include "injector/teardown.h"
 #include "platform/os_stand_in.h"
 #include "plugin/aiming_plugin.h"
@@ -764,22 +765,38 @@ TEST_F(ModuleLog, NoLengthOfTheLastLineThatFitsTakesTheFinishedLogPastItsLimit) 
     EXPECT_GT(lengths_tried, 0);
 }
 
-TEST_F(ModuleLog, UnloadSaysWhenACallSiteStillHoldsTheModulesBytes) {
+// A site that does not hold its own bytes at unload: left to a plug-in that changed it after
+// corvane, or still calling the resident jump corvane leaves behind, which leads to the game.
+TEST_F(ModuleLog, UnloadSaysWhatACallSiteWithoutItsOwnBytesLeadsTo) {
     constexpr std::uint32_t site = 0x600000;
     const std::vector<std::uint8_t> own = {0xE8, 0x11, 0x22, 0x33, 0x44};
     const test_host::bytes_patch host_code(site, own);
     const std::string path = "/game/corvane.log";
     plugin::open_module_log(os::stand_in::utf16(path).c_str());
     plugin::note_call_site("test call", site, site, own);
-    const test_host::bytes_patch still_patched(site, {0xE8, 0xAA, 0xBB, 0xCC, 0xDD});
+    plugin::note_call_site("left call", site + 5, site + 5, own);
+
+    // The first site: another plug-in's call. The second: a jump that no module uses any more,
+    // as corvane leaves it behind when the site's bytes cannot be written back.
+    const test_host::bytes_patch other_plugin(site, {0xE8, 0xAA, 0xBB, 0xCC, 0xDD});
+    const test_host::bytes_patch second_site(site + 5, own);
+    injector::resident_call left;
+    ASSERT_EQ(left.attach(site + 5, 0x7E0000), injector::patch_status::done);
+    injector::scoped_call after;
+    ASSERT_EQ(after.attach(site + 5, 0x7E0010), injector::patch_status::done);
+    ASSERT_EQ(left.release(), injector::patch_status::done);        // left to `after`
+    ASSERT_EQ(after.restore_bytes(), injector::patch_status::done); // calls the left jump again
 
     injector::run_teardowns();
 
     const std::vector<std::string> lines = lines_of(os::stand_in::current().files.at(path));
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.front(), "unloading: the test call at 0x600000 still holds E8 AA BB CC DD "
-                             "instead of its own E8 11 22 33 44: the game must not run it again "
-                             "before it restarts");
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "unloading: the test call at 0x600000 was left to another plug-in that "
+                        "changed it after corvane: it holds E8 AA BB CC DD, not its own E8 11 22 "
+                        "33 44; nothing there leads into corvane any more");
+    EXPECT_EQ(lines[1], "unloading: the left call at 0x600005 could not get its own bytes back, "
+                        "but it now leads straight to the game's own code through a few bytes "
+                        "corvane leaves in the game's memory");
 }
 
 // Everything a session shows of the module from outside, but its log.

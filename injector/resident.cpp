@@ -1,0 +1,126 @@
+#include "injector/resident.h"
+
+#include "injector/branch.h"
+#include "platform/os.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+namespace injector {
+
+// The memory a resident jump lies in, at the start of its own allocation. Every copy of the
+// module lays it out alike, so each recognises the others' jumps.
+struct resident_jump {
+    char mark[8];                // resident_mark: a jump this kind of module made
+    std::uint32_t leads_to;      // the cell the jump goes through: a hook, or `home`
+    std::uint32_t home;          // where it leads when no module uses it
+    std::uint8_t original[5];    // the site's bytes before any such module changed it
+    std::uint8_t unused[3];      //
+    std::uint8_t instruction[6]; // JMP [leads_to]: the entry the site calls
+};
+
+namespace {
+
+constexpr char resident_mark[8] = {'c', 'o', 'r', 'v', 'a', 'n', 'e', '\1'};
+// Windows gives memory in whole pages, so a jump's entry lies this far into a page.
+constexpr std::uintptr_t page_size = 0x1000;
+constexpr std::uintptr_t entry_offset = offsetof(resident_jump, instruction);
+static_assert(offsetof(resident_jump, leads_to) % 4 == 0, "the cell is read and written whole");
+
+std::uintptr_t entry_of(const resident_jump* jump) noexcept {
+    return reinterpret_cast<std::uintptr_t>(jump) + entry_offset;
+}
+
+// The cell is data that threads of the game read on every call; it changes in one store.
+std::uint32_t cell(resident_jump* jump) noexcept {
+    return std::atomic_ref<std::uint32_t>(jump->leads_to).load();
+}
+void lead(resident_jump* jump, std::uintptr_t to) noexcept {
+    std::atomic_ref<std::uint32_t>(jump->leads_to).store(static_cast<std::uint32_t>(to));
+}
+
+// The resident jump whose entry is `address`, made by any copy of the module; null for anything
+// else.
+resident_jump* resident_jump_at(std::uintptr_t address) noexcept {
+    if (address % page_size != entry_offset) return nullptr;
+    auto* const jump = reinterpret_cast<resident_jump*>(address - entry_offset);
+    if (!os::is_readable(jump, sizeof *jump)) return nullptr;
+    const auto instruction = indirect_jump(reinterpret_cast<std::uintptr_t>(&jump->leads_to));
+    if (std::memcmp(jump->mark, resident_mark, sizeof resident_mark) != 0 ||
+        std::memcmp(jump->instruction, instruction.data(), instruction.size()) != 0)
+        return nullptr;
+    return jump;
+}
+
+} // namespace
+
+bool is_unused_resident_entry(std::uintptr_t address) noexcept {
+    resident_jump* const jump = resident_jump_at(address);
+    return jump && cell(jump) == jump->home;
+}
+
+std::uintptr_t resident_call::entry() const noexcept {
+    return jump_ ? entry_of(jump_) : 0;
+}
+
+patch_status resident_call::attach(std::uintptr_t site, std::uintptr_t hook) {
+    static_cast<void>(release());
+    const std::uintptr_t before = read_branch_target(site);
+    if (before == 0) return patch_status::not_a_call;
+    const patch_status saved = save_bytes(reinterpret_cast<void*>(site), 5, true);
+
+    resident_jump* jump = resident_jump_at(before);
+    if (is_unused_resident_entry(before)) {
+        // Left behind by an earlier load and called by nobody else: the site leads there already.
+        std::memcpy(kept_bytes, jump->original, sizeof jump->original);
+        previous_ = jump->home;
+        jump_ = jump;
+        lead(jump, hook);
+        return saved;
+    }
+
+    jump = static_cast<resident_jump*>(os::allocate_code_memory(page_size));
+    if (!jump) {
+        holds_bytes = false;
+        throw std::bad_alloc();
+    }
+    std::memcpy(jump->mark, resident_mark, sizeof resident_mark);
+    jump->leads_to = static_cast<std::uint32_t>(hook);
+    jump->home = static_cast<std::uint32_t>(before);
+    std::memcpy(jump->original, kept_bytes, sizeof jump->original);
+    const auto instruction = indirect_jump(reinterpret_cast<std::uintptr_t>(&jump->leads_to));
+    std::memcpy(jump->instruction, instruction.data(), instruction.size());
+    os::flush_instruction_cache(jump, sizeof *jump);
+    previous_ = before;
+
+    const call_write written = write_call(site, entry_of(jump));
+    if (!was_made(written.status)) {
+        holds_bytes = false;
+        os::free_code_memory(jump);
+        return worse(saved, written.status);
+    }
+    jump_ = jump;
+    return worse(saved, written.status);
+}
+
+patch_status resident_call::release() noexcept {
+    resident_jump* const jump = jump_;
+    if (!jump) return patch_status::done;
+    jump_ = nullptr;
+    lead(jump, jump->home);
+
+    std::uint8_t now[5];
+    std::memcpy(now, address, sizeof now); // code is readable as it stands
+    if (relative_call_target(now, reinterpret_cast<std::uintptr_t>(address)) != entry_of(jump)) {
+        // Changed since by another plug-in, which may still call the jump: both stay as they are.
+        holds_bytes = false;
+        return patch_status::done;
+    }
+    const patch_status status = scoped_basic::restore_bytes();
+    if (was_made(status)) os::free_code_memory(jump);
+    return status;
+}
+
+} // namespace injector

@@ -1,0 +1,65 @@
+// Call sites that stay safe after the module is gone.
+//
+// Another plug-in that hooks a call site after the module keeps the module's CALL among the bytes
+// it will put back, and a plug-in that hooked first keeps its own. Whichever unloads first, the
+// game must never be left calling into a module that is gone, and no plug-in may silently undo
+// another's hook. So a site the module patches this way calls a resident jump: a few bytes of
+// executable memory owned by the process, not by the module, that jump through a cell. While the
+// module is loaded the cell leads to its hook; at unload it leads back to what the site called
+// before, and the site gets its own bytes back only while it still calls the resident jump.
+// Otherwise the site is left to whoever changed it since, and the jump stays where it is for them.
+//
+// A resident jump that no module uses any more is taken over by the next load that finds the
+// site calling it, so load after load reuses it instead of leaving memory behind. Its memory is
+// given back once the site no longer leads into it.
+#pragma once
+
+#include "injector/hooking.h"
+
+#include <cstdint>
+#include <span>
+
+namespace injector {
+
+struct resident_jump;
+
+// One CALL site routed through a resident jump. Not copied: the site has one owner.
+class resident_call : public scoped_basic<5> {
+  public:
+    resident_call() = default;
+    resident_call(const resident_call&) = delete;
+    resident_call& operator=(const resident_call&) = delete;
+    ~resident_call() override { static_cast<void>(release()); }
+
+    // Makes the CALL at `site` lead to `hook`, letting go of any site held before. Where the site
+    // calls a resident jump that no loaded module uses, that jump is taken over and the site is
+    // not written. Otherwise a new resident jump is made whole first, and only then is the site's
+    // CALL changed; where that write is not made, the new jump is given back. `previous` is known
+    // before the site can reach the hook. A site with nothing to call is left as it is
+    // (`not_a_call`). Throws std::bad_alloc when Windows gives no memory.
+    patch_status attach(std::uintptr_t site, std::uintptr_t hook);
+
+    // Leads the resident jump back to `previous`; then, where the site still calls it, puts the
+    // site's own bytes back and gives the jump's memory back once that write is made. A site that
+    // calls something else now is left as it is, and so is the jump. Nothing held is `done`.
+    patch_status release() noexcept;
+    patch_status restore_bytes() override { return release(); }
+
+    bool attached() const noexcept { return jump_ != nullptr; }
+    // What the hook passes the call on to: what the site called before this module changed it.
+    std::uintptr_t previous() const noexcept { return previous_; }
+    // The address the site's CALL leads to while attached (the resident jump), else 0.
+    std::uintptr_t entry() const noexcept;
+    // The site's own bytes, from before any plug-in that works this way changed it.
+    std::span<const std::uint8_t> original() const noexcept { return kept(); }
+
+  private:
+    resident_jump* jump_ = nullptr;
+    std::uintptr_t previous_ = 0;
+};
+
+// Whether `address` is the entry of a resident jump (made by any copy of the module) that no
+// loaded module uses: a CALL of it reaches what its site called before it was patched.
+bool is_unused_resident_entry(std::uintptr_t address) noexcept;
+
+} // namespace injector
