@@ -173,7 +173,7 @@ TEST_P(every_build, load_redirects_the_aim_call_and_hooks_frames_only_on_1001_an
     ASSERT_NO_FATAL_FAILURE(start(GetParam(), settings_file{}.text()));
 
     EXPECT_EQ(host->bytes_at(address::aim_call_site)[0], 0xE8);
-    EXPECT_TRUE(module->contains(host->branch_target(address::aim_call_site)));
+    EXPECT_TRUE(module->contains(host->call_destination(address::aim_call_site)));
     EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f}));
     EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 10.25f);
     for (std::uint32_t code :
@@ -182,7 +182,7 @@ TEST_P(every_build, load_redirects_the_aim_call_and_hooks_frames_only_on_1001_an
 
     if (hooks_frames()) {
         EXPECT_EQ(host->bytes_at(address::frame_call_site)[0], 0xE8);
-        EXPECT_TRUE(module->contains(host->branch_target(address::frame_call_site)));
+        EXPECT_TRUE(module->contains(host->call_destination(address::frame_call_site)));
     } else {
         EXPECT_EQ(host->bytes_at(address::frame_call_site),
                   simulated_host::original_frame_site_bytes());
@@ -218,8 +218,8 @@ TEST_P(every_build, unload_restores_both_call_sites_and_loading_again_works) {
     second.weapons = {"22 0.25 0 0"};
     ASSERT_TRUE(module->write_settings(second.text()));
     ASSERT_TRUE(module->load());
-    EXPECT_TRUE(module->contains(host->branch_target(address::aim_call_site)));
-    EXPECT_EQ(module->contains(host->branch_target(address::frame_call_site)), hooks_frames());
+    EXPECT_TRUE(module->contains(host->call_destination(address::aim_call_site)));
+    EXPECT_EQ(module->contains(host->call_destination(address::frame_call_site)), hooks_frames());
     EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 5.5f);
     ASSERT_NO_FATAL_FAILURE(frames(2));
     EXPECT_EQ(offset_used(22), (point{0.25f, 0.0f, 0.0f}));
@@ -233,6 +233,76 @@ INSTANTIATE_TEST_SUITE_P(builds, every_build,
                          [](const auto& info) {
                              return std::string("build_") + sim::build_name(info.param);
                          });
+
+// --- two copies of corvane on the same calls ------------------------------------------------
+
+// Two copies of the DLL, each in its own folder with its own offset for weapon 22, loaded one
+// after the other (the second hooks both calls after the first), then unloaded in load order or
+// in reverse. Neither order crashes the game or unhooks the copy that stays: it keeps its offset
+// and its keys until its own unload. What the first to go leaves in memory is used again by the
+// next load, and that load's unload gives the game its own bytes back.
+class two_copies : public corvane_e2e, public ::testing::WithParamInterface<bool> {
+  protected:
+    bool first_goes_first() const { return GetParam(); }
+};
+
+TEST_P(two_copies, unloaded_in_either_order_never_crash_and_never_unhook_the_other) {
+    settings_file first_file, second_file;
+    first_file.weapons = {"22 0.5 0.2 0.1"};
+    second_file.weapons = {"22 0.25 0 0"};
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, first_file.text()));
+    auto second = std::make_unique<sim::plugin_module>(dll_under_test());
+    ASSERT_TRUE(second->ready() && second->write_settings(second_file.text()));
+    ASSERT_TRUE(second->load()) << "LoadLibrary failed: " << GetLastError();
+    ASSERT_NE(second->base(), module->base()) << "the second copy must be a module of its own";
+    ASSERT_NO_FATAL_FAILURE(frames(2));
+    EXPECT_EQ(offset_used(22), (point{0.25f, 0.0f, 0.0f})) << "the newest copy aims";
+
+    std::unique_ptr<sim::plugin_module>& goes = first_goes_first() ? module : second;
+    std::unique_ptr<sim::plugin_module>& stays = first_goes_first() ? second : module;
+    const point stays_offset =
+        first_goes_first() ? point{0.25f, 0.0f, 0.0f} : point{0.5f, 0.2f, 0.1f};
+    ASSERT_TRUE(goes->unload());
+    // The first copy to go leaves the sites that the other changed after it; the last copy
+    // loaded gets its own bytes back.
+    for (const char* site : {"aim call at 0x527A95", "per-frame call at 0x53E981"}) {
+        const std::string left = std::string("unloading: the ") + site +
+                                 " was left to another plug-in that changed it after corvane";
+        const std::string back = std::string("unloading: the ") + site + " has its own bytes back";
+        const std::vector<std::string> lines = goes->log_lines();
+        const bool said_left = std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+            return l.rfind(left, 0) == 0;
+        });
+        EXPECT_EQ(said_left, first_goes_first()) << site;
+        EXPECT_EQ(has_line(lines, back), !first_goes_first()) << site;
+    }
+
+    // The copy that stays still aims, and its keys still switch the mode.
+    ASSERT_NO_FATAL_FAILURE(frames(2));
+    EXPECT_EQ(offset_used(22), stays_offset);
+    sim::set_keys(false, true);
+    ASSERT_NO_FATAL_FAILURE(frames(2));
+    EXPECT_EQ(offset_used(22), (point{-3.0f * stays_offset[0], stays_offset[1], stays_offset[2]}));
+    sim::set_keys(false, false);
+    ASSERT_NO_FATAL_FAILURE(frames(2));
+
+    ASSERT_TRUE(stays->unload());
+    ASSERT_NO_FATAL_FAILURE(frames(2));
+    EXPECT_EQ(offset_used(22), std::nullopt) << "the game's own aim, with no copy loaded";
+
+    // Loading again takes over what the first copy left; its unload puts the game's bytes back.
+    ASSERT_TRUE(module->load());
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f}));
+    ASSERT_TRUE(module->unload());
+    ASSERT_NO_FATAL_FAILURE(assert_sites_original(*host));
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    EXPECT_EQ(offset_used(22), std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(orders, two_copies, ::testing::Bool(), [](const auto& info) {
+    return std::string(info.param ? "in_load_order" : "in_reverse");
+});
 
 // --- a game whose code corvane does not know --------------------------------------------------
 
@@ -772,8 +842,8 @@ TEST_F(corvane_e2e, a_log_that_cannot_be_created_changes_nothing_else) {
     ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, file.text(), [](sim::plugin_module& m) {
         ASSERT_TRUE(CreateDirectoryW(m.path_of(L"corvane.log").c_str(), nullptr));
     }));
-    EXPECT_TRUE(module->contains(host->branch_target(address::aim_call_site)));
-    EXPECT_TRUE(module->contains(host->branch_target(address::frame_call_site)));
+    EXPECT_TRUE(module->contains(host->call_destination(address::aim_call_site)));
+    EXPECT_TRUE(module->contains(host->call_destination(address::frame_call_site)));
     EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 10.25f);
     EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f}));
 

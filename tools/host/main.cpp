@@ -105,8 +105,8 @@ void describe_site(const simulated_host& host, const sim::plugin_module* module,
                    std::uint32_t site) {
     const std::uint32_t target = host.branch_target(site);
     const char* where = "";
-    if (module && module->contains(target))
-        where = "inside corvane.dll";
+    if (module && module->contains(host.call_destination(site)))
+        where = "a jump corvane keeps in memory, into corvane.dll";
     else if (target == address::aim_camera)
         where = "the game's aim camera";
     else if (target == address::frame_function)
@@ -205,9 +205,9 @@ bool load_module_scene(demo_state& demo, const std::string& dll) {
     std::printf("  loaded at 0x%08" PRIX32 "\n", demo.module.base());
     describe_site(demo.host, &demo.module, "aim call", address::aim_call_site);
     describe_site(demo.host, &demo.module, "per-frame call", address::frame_call_site);
-    check(demo.module.contains(demo.host.branch_target(address::aim_call_site)),
+    check(demo.module.contains(demo.host.call_destination(address::aim_call_site)),
           "aim call not redirected");
-    check(demo.module.contains(demo.host.branch_target(address::frame_call_site)),
+    check(demo.module.contains(demo.host.call_destination(address::frame_call_site)),
           "per-frame call not hooked");
     return true;
 }
@@ -453,9 +453,9 @@ const char* const soak_settings = "ReloadEachFrame 1\n"
 std::string soak_cycle(simulated_host& host, sim::plugin_module& module) {
     const point target = {1.0f, 2.0f, 3.0f};
     if (!module.load()) return "LoadLibrary failed";
-    if (!module.contains(host.branch_target(address::aim_call_site)))
+    if (!module.contains(host.call_destination(address::aim_call_site)))
         return "aim call not redirected";
-    if (!module.contains(host.branch_target(address::frame_call_site)))
+    if (!module.contains(host.call_destination(address::frame_call_site)))
         return "per-frame call not hooked";
     host.set_weapon(2, 22);
     for (int frame = 0; frame < 300; ++frame) {

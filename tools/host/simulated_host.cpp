@@ -322,6 +322,19 @@ std::uint32_t simulated_host::branch_target(std::uint32_t address) const {
     return address + 5 + static_cast<std::uint32_t>(rel);
 }
 
+std::uint32_t simulated_host::call_destination(std::uint32_t site) const {
+    const std::uint32_t called = branch_target(site);
+    std::uint8_t jump[6];
+    std::memcpy(jump, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(called)),
+                sizeof jump);
+    if (jump[0] != 0xFF || jump[1] != 0x25) return called;
+    std::uint32_t cell, destination;
+    std::memcpy(&cell, jump + 2, sizeof cell);
+    std::memcpy(&destination, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(cell)),
+                sizeof destination);
+    return destination;
+}
+
 std::uint32_t simulated_host::page_protection(std::uint32_t address) const {
     MEMORY_BASIC_INFORMATION info{};
     if (VirtualQuery(at(address), &info, sizeof info) == 0) return 0;

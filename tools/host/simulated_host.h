@@ -116,6 +116,9 @@ class simulated_host {
     std::vector<std::uint8_t> bytes_at(std::uint32_t address) const; // the five at a call site
     // Where the relative CALL or JMP at `address` leads.
     std::uint32_t branch_target(std::uint32_t address) const;
+    // Where the CALL at `site` leads in the end: where it calls a jump through a pointer cell (as
+    // a site corvane patched does), what that cell holds.
+    std::uint32_t call_destination(std::uint32_t site) const;
     std::uint32_t page_protection(std::uint32_t address) const;
     // The bytes the host's own code holds at its two call sites (the aim call site's on every
     // build but other_code).
