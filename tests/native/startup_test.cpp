@@ -4,6 +4,7 @@
 #include "frame_host.h"
 
 #include "injector/branch.h"
+#include "injector/hooking.h"
 #include "injector/teardown.h"
 #include "platform/os_stand_in.h"
 #include "plugin/aim_hook.h"
@@ -561,6 +562,97 @@ TEST_P(StartUpAfterAnotherPlugin, StillRedirectsTheAimCallAndGivesTheOtherPlugin
     injector::run_teardowns();
     EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), other_plugin);
     os::stand_in::unguard_code_pages(); // before `redirected` puts the host's call back
+}
+
+// A plug-in that hooks both calls after corvane, the plain way: it keeps the five bytes it
+// replaced and writes them back when it goes, whatever stands there then. Its hooks pass every
+// call on to what the site called before it.
+std::uintptr_t later_aim_next = 0;
+std::uintptr_t later_frame_next = 0;
+int later_aim_calls = 0;
+
+void* __thiscall later_aim_hook(void* object, float* target, std::uint32_t f1, std::uint32_t f2,
+                                std::uint32_t f3) {
+    ++later_aim_calls;
+    volatile auto next = reinterpret_cast<plugin::host_aim_camera_fn>(later_aim_next);
+    return next(object, target, f1, f2, f3);
+}
+
+void* later_frame_hook() {
+    test_host::frame_host::current->log.push_back("later");
+    volatile auto next = reinterpret_cast<void* (*)()>(later_frame_next);
+    return next();
+}
+
+struct later_plugin {
+    injector::scoped_call aim, frame;
+    later_plugin() {
+        EXPECT_EQ(aim.attach(aim_call_site, reinterpret_cast<std::uintptr_t>(&later_aim_hook)),
+                  injector::patch_status::done);
+        EXPECT_EQ(frame.attach(per_frame_site, reinterpret_cast<std::uintptr_t>(&later_frame_hook)),
+                  injector::patch_status::done);
+        later_aim_next = aim.previous();
+        later_frame_next = frame.previous();
+    }
+};
+
+// corvane unloads first: it leaves both sites to the later plug-in and says so, and that plug-in
+// goes on working, its calls reaching the game's own functions. Then the later plug-in goes, and
+// the game's calls reach the game through what corvane left. The next load of corvane takes that
+// over, and its unload gives the game its own bytes, and the memory, back.
+TEST_F(StartUp, APluginThatHookedAfterCorvaneKeepsWorkingAndTheGameRunsAfterEveryUnload) {
+    const std::size_t blocks = os::stand_in::current().code_memory.size();
+    load_module();
+    EXPECT_EQ(os::stand_in::current().code_memory.size(), blocks + 2);
+    auto later = std::make_unique<later_plugin>();
+    later_aim_calls = 0;
+    const std::vector<std::array<float, 3>> corvane_aims = {{0.5f, 0.25f, 0.125f}};
+    EXPECT_EQ(aim_offsets(), corvane_aims);
+    frames->log.clear();
+    frames->run_frame();
+    EXPECT_EQ(frames->log, (std::vector<std::string>{"later", "host"}));
+
+    injector::run_teardowns();
+    const std::string log = test_host::module_log_text();
+    for (const char* site : {"aim call at 0x527A95", "per-frame call at 0x53E981"})
+        EXPECT_NE(log.find(std::string("unloading: the ") + site +
+                           " was left to another plug-in that changed it after corvane"),
+                  std::string::npos)
+            << site << " in\n"
+            << log;
+    EXPECT_TRUE(aim_offsets().empty()) << "the game's own aim, through the later plug-in";
+    frames->log.clear();
+    frames->run_frame();
+    EXPECT_EQ(frames->log, (std::vector<std::string>{"later", "host"}));
+    EXPECT_EQ(later_aim_calls, 2);
+
+    later.reset();
+    EXPECT_TRUE(aim_offsets().empty());
+    frames->log.clear();
+    frames->run_frame();
+    EXPECT_EQ(frames->log, (std::vector<std::string>{"host"}));
+
+    test_host::reset_module();
+    load_module();
+    EXPECT_EQ(os::stand_in::current().code_memory.size(), blocks + 2) << "taken over, not new";
+    EXPECT_EQ(aim_offsets(), corvane_aims);
+    injector::run_teardowns();
+    EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), test_host::original_aim_call_bytes());
+    EXPECT_EQ(frames->site_bytes(), frames->original_call_bytes());
+    EXPECT_EQ(os::stand_in::current().code_memory.size(), blocks);
+}
+
+// Where Windows gives no memory for the resident jumps, start-up stops before changing any
+// call and says so; the game runs as it was.
+TEST_F(StartUp, NoMemoryForTheResidentJumpsLeavesTheCallsAsTheyWere) {
+    os::stand_in::current().refuse_code_memory = true;
+    load_module();
+    EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), test_host::original_aim_call_bytes());
+    EXPECT_EQ(frames->site_bytes(), frames->original_call_bytes());
+    EXPECT_TRUE(aim_offsets().empty());
+    EXPECT_NE(test_host::module_log_text().find("start-up stopped early"), std::string::npos);
+    injector::run_teardowns();
+    EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), test_host::original_aim_call_bytes());
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, StartUpAfterAnotherPlugin,
