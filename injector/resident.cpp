@@ -27,6 +27,7 @@ constexpr char resident_mark[8] = {'c', 'o', 'r', 'v', 'a', 'n', 'e', '\1'};
 // Windows gives memory in whole pages, so a jump's entry lies this far into a page.
 constexpr std::uintptr_t page_size = 0x1000;
 constexpr std::uintptr_t entry_offset = offsetof(resident_jump, instruction);
+static_assert(entry_offset == resident_entry_offset);
 static_assert(offsetof(resident_jump, leads_to) % 4 == 0, "the cell is read and written whole");
 
 std::uintptr_t entry_of(const resident_jump* jump) noexcept {
@@ -59,10 +60,6 @@ resident_jump* resident_jump_at(std::uintptr_t address) noexcept {
 bool is_unused_resident_entry(std::uintptr_t address) noexcept {
     resident_jump* const jump = resident_jump_at(address);
     return jump && cell(jump) == jump->home;
-}
-
-std::uintptr_t resident_call::entry() const noexcept {
-    return jump_ ? entry_of(jump_) : 0;
 }
 
 patch_status resident_call::attach(std::uintptr_t site, std::uintptr_t hook) {

@@ -22,6 +22,8 @@
 namespace injector {
 
 struct resident_jump;
+// Where a resident jump's entry lies in its memory.
+inline constexpr std::uintptr_t resident_entry_offset = 24;
 
 // One CALL site routed through a resident jump. Not copied: the site has one owner.
 class resident_call : public scoped_basic<5> {
@@ -49,7 +51,9 @@ class resident_call : public scoped_basic<5> {
     // What the hook passes the call on to: what the site called before this module changed it.
     std::uintptr_t previous() const noexcept { return previous_; }
     // The address the site's CALL leads to while attached (the resident jump), else 0.
-    std::uintptr_t entry() const noexcept;
+    std::uintptr_t entry() const noexcept {
+        return jump_ ? reinterpret_cast<std::uintptr_t>(jump_) + resident_entry_offset : 0;
+    }
     // The site's own bytes, from before any plug-in that works this way changed it.
     std::span<const std::uint8_t> original() const noexcept { return kept(); }
 

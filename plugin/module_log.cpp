@@ -130,15 +130,13 @@ void report_call_sites() noexcept {
         std::copy_n(now, site.size, call);
         if (injector::is_unused_resident_entry(
                 injector::relative_call_target(call, site.address))) {
-            write_unload_line("unloading: the %s at %s could not get its own bytes back, but it "
-                              "now leads straight to the game's own code through a few bytes "
-                              "corvane leaves in the game's memory",
+            write_unload_line("unloading: the %s at %s could not get its own bytes back; it now "
+                              "leads straight to the game's own code",
                               site.what, where.text);
             continue;
         }
         write_unload_line("unloading: the %s at %s was left to another plug-in that changed it "
-                          "after corvane: it holds %s, not its own %s; nothing there leads into "
-                          "corvane any more",
+                          "after corvane (it holds %s, not its own %s)",
                           site.what, where.text, text_of_bytes({now, site.size}).text,
                           text_of_bytes({site.original, site.size}).text);
     }

@@ -177,12 +177,12 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
             }
             out += module_words + (module_words.empty() ? "" : "\n");
             out += wrap_lines(missing_settings_text(module.folder, found), report_width);
-            out += "\n" +
-                   wrap_lines("What corvane would make of " + found[0].shown + " as " +
+            out += '\n';
+            out += wrap_lines("What corvane would make of " + found[0].shown + " as " +
                                   plugin::settings_file_name + " beside " +
                                   plugin::module_file_name + ":\n",
-                              report_width) +
-                   "\n";
+                              report_width);
+            out += '\n';
             closing =
                 "corvane will not read " + found[0].shown + " until " + result.not_read_until + ".";
         } else if (!module.found) {
