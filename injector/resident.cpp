@@ -57,9 +57,9 @@ resident_jump* resident_jump_at(std::uintptr_t address) noexcept {
 
 } // namespace
 
-bool is_unused_resident_entry(std::uintptr_t address) noexcept {
+const std::uint8_t* unused_resident_original(std::uintptr_t address) noexcept {
     resident_jump* const jump = resident_jump_at(address);
-    return jump && cell(jump) == jump->home;
+    return jump && cell(jump) == jump->home ? jump->original : nullptr;
 }
 
 patch_status resident_call::attach(std::uintptr_t site, std::uintptr_t hook) {
@@ -69,7 +69,7 @@ patch_status resident_call::attach(std::uintptr_t site, std::uintptr_t hook) {
     const patch_status saved = save_bytes(reinterpret_cast<void*>(site), 5, true);
 
     resident_jump* jump = resident_jump_at(before);
-    if (is_unused_resident_entry(before)) {
+    if (unused_resident_original(before)) {
         // Left behind by an earlier load and called by nobody else: the site leads there already.
         std::memcpy(kept_bytes, jump->original, sizeof jump->original);
         previous_ = jump->home;

@@ -62,8 +62,9 @@ class resident_call : public scoped_basic<5> {
     std::uintptr_t previous_ = 0;
 };
 
-// Whether `address` is the entry of a resident jump (made by any copy of the module) that no
-// loaded module uses: a CALL of it reaches what its site called before it was patched.
-bool is_unused_resident_entry(std::uintptr_t address) noexcept;
+// Where `address` is the entry of a resident jump (made by any copy of the module) that no
+// loaded module uses, the five bytes its site held before it was patched: a CALL of that entry
+// reaches what they called. Null for any other address.
+const std::uint8_t* unused_resident_original(std::uintptr_t address) noexcept;
 
 } // namespace injector

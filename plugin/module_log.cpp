@@ -128,7 +128,7 @@ void report_call_sites() noexcept {
         }
         std::uint8_t call[5] = {};
         std::copy_n(now, site.size, call);
-        if (injector::is_unused_resident_entry(
+        if (injector::unused_resident_original(
                 injector::relative_call_target(call, site.address))) {
             write_unload_line("unloading: the %s at %s could not get its own bytes back; it now "
                               "leads straight to the game's own code",
