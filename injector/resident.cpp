@@ -17,7 +17,7 @@ struct resident_jump {
     std::uint32_t leads_to;      // the cell the jump goes through: a hook, or `home`
     std::uint32_t home;          // where it leads when no module uses it
     std::uint8_t original[5];    // the site's bytes before any such module changed it
-    std::uint8_t unused[3];      //
+    std::uint8_t padding[3];     // keeps the instruction where resident_entry_offset says
     std::uint8_t instruction[6]; // JMP [leads_to]: the entry the site calls
 };
 
