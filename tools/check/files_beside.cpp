@@ -120,11 +120,17 @@ module_place find_module(const std::string& folder) {
         return false;
     };
     const fs::path base = path_of(folder);
-    if (holds_module(base)) return {true, folder, {}};
-    for (const fs::directory_entry& entry : entries_of(base))
-        if (is_folder(entry) && holds_module(entry.path()))
-            return {true, utf8_of(entry.path()), utf8_of(entry.path().filename())};
-    return {false, folder, {}};
+    module_place place{false, folder, {}, {}};
+    if (holds_module(base)) place.found = true;
+    for (const fs::directory_entry& entry : entries_of(base)) {
+        if (!is_folder(entry) || !holds_module(entry.path())) continue;
+        if (place.found) {
+            place.others.push_back(utf8_of(entry.path().filename()));
+            continue;
+        }
+        place = {true, utf8_of(entry.path()), utf8_of(entry.path().filename()), {}};
+    }
+    return place;
 }
 
 std::string module_place_text(const module_place& place) {
@@ -135,11 +141,20 @@ std::string module_place_text(const module_place& place) {
                "it. corvane reads " +
                name + " from the folder that holds " + module +
                ": put corvane-check in that folder and start it again.\n";
-    if (place.below.empty()) return {};
-    return "Found " + module + " in the folder " + place.below +
-           " below corvane-check: "
-           "checking the " +
-           name + " in that folder, the one corvane reads.\n";
+    std::string text;
+    if (!place.below.empty())
+        text = "Found " + module + " in the folder " + place.below +
+               " below corvane-check: checking the " + name +
+               " in that folder, the one corvane reads.\n";
+    if (place.others.empty()) return text;
+    std::string others;
+    for (const std::string& other : place.others)
+        others += (others.empty() ? "" : ", ") + other;
+    return text + module + " is also in the folder" + (place.others.size() > 1 ? "s " : " ") +
+           others +
+           " below corvane-check. If the game loads plug-ins from there too, two copies of "
+           "corvane run, each with the " +
+           name + " beside it, and the one loaded last decides the aim: keep one copy.\n";
 }
 
 std::string not_read_without_module() {

@@ -24,16 +24,18 @@ struct settings_candidate {
 };
 
 // Where corvane.dll lies, seen from the checker's own folder: beside it, or else in a folder
-// directly below it (a loader's plug-ins folder), the first in name order.
+// directly below it (a loader's plug-ins folder), the first in name order. A second copy in
+// another of those places is named too: a game that loads both runs two copies of corvane.
 struct module_place {
     bool found = false;
     std::string folder; // the folder that holds it, UTF-8; the checker's own when not found
     std::string below;  // the folder below's name, as the player sees it; empty when beside
+    std::vector<std::string> others; // the folders below that hold another copy, by name
 };
 module_place find_module(const std::string& folder);
 
-// Plain words for a module found in a folder below, or not found at all; empty when it lies
-// beside the checker.
+// Plain words for a module found in a folder below, or not found at all, and for other copies;
+// empty when it lies beside the checker alone.
 std::string module_place_text(const module_place& place);
 
 // The settings file in `folder`: the exact name alone when it is there as a file; otherwise
