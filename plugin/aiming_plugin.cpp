@@ -61,9 +61,13 @@ void redirect_aim_call(std::uintptr_t site) {
     const injector::call_write written =
         injector::write_call(site, reinterpret_cast<std::uintptr_t>(&aim_weapon_hook));
     char what[96];
+    const injector::patch_status status = injector::worse(saved, written.status);
     log_patch(site_words(aim_call, host_addresses::aim_call_site, site, what), now_calls_corvane,
-              injector::worse(saved, written.status));
-    note_call_site(aim_call, host_addresses::aim_call_site, site, aim_site_bytes->kept());
+              status);
+    // A call left as it was has nothing to be put back at unload.
+    note_call_site(aim_call, host_addresses::aim_call_site, site,
+                   injector::was_made(status) ? aim_site_bytes->kept()
+                                              : std::span<const std::uint8_t>{});
 }
 
 void log_module_loaded() {
