@@ -667,6 +667,31 @@ INSTANTIATE_TEST_SUITE_P(
                    {22, 1, 1, {"aiming with weapon type 22: line 16 gives it 0.5 0.25 0.125"}}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A reload that moves the weapon lines down (an empty line added above them): a weapon taken in
+// hand afterwards is named by its line in the file as it is now, not by a line it held before.
+TEST_F(ModuleLog, WeaponInHandAfterAReloadIsNamedByItsLineAsTheFileIsNow) {
+    tuned_file file;
+    file.weapons = {"22 0.5 0.25 0.125", "25 0.6 -0.3 0.2"};
+    dir->write_settings(file.text());
+    load_module();
+    const auto aim_with = [&](std::int32_t type) {
+        aim->player.set_weapon(2, type);
+        int object = 0;
+        float target[3] = {};
+        aim->call_aim_site(&object, target, 0, 0, 0);
+        frames->run_frame();
+        return log_lines().back();
+    };
+    EXPECT_EQ(aim_with(25), "aiming with weapon type 25: line 17 gives it 0.6 -0.3 0.2");
+
+    file.weapons.insert(file.weapons.begin(), "");
+    save(file, os::stand_in::utf8(plugin::settings_file_path()));
+    frames->run_frame(); // reads the file again
+
+    EXPECT_EQ(aim_with(22), "aiming with weapon type 22: line 17 gives it 0.5 0.25 0.125");
+    EXPECT_EQ(aim_with(25), "aiming with weapon type 25: line 18 gives it 0.6 -0.3 0.2");
+}
+
 // --- the log's own limits --------------------------------------------------------------------
 
 const std::string limit_line = "corvane.log has reached its limit of 1 MiB: nothing more is "
