@@ -48,16 +48,16 @@ std::array<std::uint8_t, 6> indirect_jump(std::uintptr_t cell) noexcept {
 
 call_write write_call(std::uintptr_t site, std::uintptr_t target) noexcept {
     const std::uintptr_t previous = read_branch_target(site);
-    std::uint8_t opcode;
-    std::memcpy(&opcode, reinterpret_cast<const void*>(site), sizeof opcode); // code is readable
+    std::uint8_t call[5] = {call_rel32};
+    const std::uint32_t rel32 = relative_displacement(site, target);
+    std::memcpy(call + 1, &rel32, sizeof rel32);
     // Where the site is a CALL already, only its target changes, in one store of four bytes: a
     // thread of the game running the site meanwhile calls the old target or the new one.
-    const patch_status opcode_written = opcode == call_rel32
-                                            ? patch_status::done
-                                            : protected_write_value<std::uint8_t>(site, call_rel32);
-    const patch_status displacement =
-        protected_write_value<std::uint32_t>(site + 1, relative_displacement(site, target));
-    return {previous, worse(opcode_written, displacement)};
+    // Elsewhere all five bytes go in one access. Either way a refused protection change leaves
+    // the site exactly as it was, never a CALL opcode in front of the old bytes.
+    const std::uint32_t skip = *reinterpret_cast<const std::uint8_t*>(site) == call_rel32;
+    return {previous, protected_write(reinterpret_cast<std::uint8_t*>(site) + skip, call + skip,
+                                      5 - skip, true)};
 }
 
 } // namespace injector

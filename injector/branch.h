@@ -42,15 +42,16 @@ inline std::uintptr_t relative_call_target(const std::uint8_t (&bytes)[5],
 // The six bytes of a JMP through the pointer cell at `cell` (FF 25 and the cell's address).
 std::array<std::uint8_t, 6> indirect_jump(std::uintptr_t cell) noexcept;
 
-// What write_call did: where the site led before, and how the two writes went.
+// What write_call did: where the site led before, and how the write went.
 struct [[nodiscard]] call_write {
     std::uintptr_t previous; // as read_branch_target gave it before the write
     patch_status status;
 };
 
-// Writes a 5-byte CALL to `target` at `site` and returns where the site led before. The opcode
-// is written only where the site is not a CALL already; then the displacement, in one store.
-// Each write is its own access, followed by an instruction-cache flush.
+// Writes a 5-byte CALL to `target` at `site` and returns where the site led before. Where the
+// site is a CALL already only the displacement is written, in one store; elsewhere the five
+// bytes, in one access. The write is followed by an instruction-cache flush; where Windows
+// refuses to lift the protection nothing is written (`refused`).
 call_write write_call(std::uintptr_t site, std::uintptr_t target) noexcept;
 
 } // namespace injector

@@ -51,18 +51,21 @@ template <std::size_t bufsize> class scoped_basic : public scoped_base {
     // Whoever needs to know how the restore went calls restore_bytes before this.
     ~scoped_basic() override { static_cast<void>(scoped_basic::restore_bytes()); }
 
-    // Puts the kept bytes back, if any are held; nothing held is `done`. Where five bytes are
+    // Puts the kept bytes back, if any are held; nothing held is `done`, and so is a range that
+    // holds them still (a patch whose write was refused): it is left alone. Where five bytes are
     // put back over an instruction with the same first byte (a CALL whose target was changed),
     // only the four after it are written, in one store.
     patch_status restore_bytes() override {
         if (!holds_bytes) return patch_status::done;
         holds_bytes = false;
-        std::uint8_t first;
-        std::memcpy(&first, address, sizeof first); // code is readable as it stands
-        if (size == 5 && first == kept_bytes[0])
-            return protected_write(static_cast<std::uint8_t*>(address) + 1, kept_bytes + 1, 4,
-                                   unprotect);
-        return protected_write(address, kept_bytes, size, unprotect);
+        // Code is readable as it stands.
+        auto* const bytes = static_cast<std::uint8_t*>(address);
+        std::uint32_t same = 0;
+        while (same < size && bytes[same] == kept_bytes[same])
+            ++same;
+        if (same == size) return patch_status::done;
+        const std::uint32_t skip = size == 5 && same != 0;
+        return protected_write(bytes + skip, kept_bytes + skip, size - skip, unprotect);
     }
 
     // Puts back what was kept before (through the virtual table, so an override runs), then

@@ -1,7 +1,6 @@
 #include "injector/host_variant.h"
 
 #include "injector/host_address.h"
-#include "injector/protect.h"
 #include "platform/os.h"
 
 #include <cstring>
@@ -16,30 +15,25 @@ namespace {
 
 bool set_up = false;
 
-// The rows whose jump mark depends on the byte at host address 0x406A20.
-constexpr std::uint32_t jump_probe_address = 0x406A20;
-constexpr std::uint8_t jmp_rel32_opcode = 0xE9;
-
 struct variant_row {
     std::uint32_t entry_key; // AddressOfEntryPoint + 0x400000
     char product;
     char edition;
     std::uint8_t major, minor, revision, build;
     bool alt_distribution;
-    bool tests_jump_mark;
 };
 
 constexpr variant_row variant_table[] = {
-    {0x5C1E70, '3', 0, 1, 0, 0, 0, false, false},   {0x5C2130, '3', 0, 1, 1, 0, 0, false, false},
-    {0x5C6FD0, '3', 0, 1, 1, 0, 0, true, false},    {0x666BA0, 'V', 0, 1, 1, 0, 0, true, false},
-    {0x667BF0, 'V', 0, 1, 0, 0, 0, false, false},   {0x667C40, 'V', 0, 1, 1, 0, 0, false, false},
-    {0x824570, 'S', 'U', 1, 0, 0, 0, false, true},  {0x82457C, 'S', 'U', 1, 0, 0, 0, false, true},
-    {0x8245B0, 'S', 'E', 1, 0, 0, 0, false, true},  {0x8245BC, 'S', 'E', 1, 0, 0, 0, false, true},
-    {0x8252FC, 'S', 'U', 1, 1, 0, 0, false, false}, {0x82533C, 'S', 'E', 1, 1, 0, 0, false, false},
-    {0x85EC4A, 'S', 0, 3, 0, 0, 0, true, false},    {0x9912ED, '3', 0, 1, 1, 0, 0, true, false},
-    {0xA402ED, 'V', 0, 1, 1, 0, 0, true, false},    {0xC965AD, 'I', 'U', 1, 0, 0, 4, false, false},
-    {0xD0AF06, 'E', 'U', 1, 1, 2, 0, false, false}, {0xD0D011, 'I', 'U', 1, 0, 0, 7, false, false},
-    {0xD3C3DB, 'S', 0, 3, 0, 0, 0, true, false},
+    {0x5C1E70, '3', 0, 1, 0, 0, 0, false},   {0x5C2130, '3', 0, 1, 1, 0, 0, false},
+    {0x5C6FD0, '3', 0, 1, 1, 0, 0, true},    {0x666BA0, 'V', 0, 1, 1, 0, 0, true},
+    {0x667BF0, 'V', 0, 1, 0, 0, 0, false},   {0x667C40, 'V', 0, 1, 1, 0, 0, false},
+    {0x824570, 'S', 'U', 1, 0, 0, 0, false}, {0x82457C, 'S', 'U', 1, 0, 0, 0, false},
+    {0x8245B0, 'S', 'E', 1, 0, 0, 0, false}, {0x8245BC, 'S', 'E', 1, 0, 0, 0, false},
+    {0x8252FC, 'S', 'U', 1, 1, 0, 0, false}, {0x82533C, 'S', 'E', 1, 1, 0, 0, false},
+    {0x85EC4A, 'S', 0, 3, 0, 0, 0, true},    {0x9912ED, '3', 0, 1, 1, 0, 0, true},
+    {0xA402ED, 'V', 0, 1, 1, 0, 0, true},    {0xC965AD, 'I', 'U', 1, 0, 0, 4, false},
+    {0xD0AF06, 'E', 'U', 1, 1, 2, 0, false}, {0xD0D011, 'I', 'U', 1, 0, 0, 7, false},
+    {0xD3C3DB, 'S', 0, 3, 0, 0, 0, true},
 };
 
 std::uint32_t read_plain_dword(std::uintptr_t address) {
@@ -74,10 +68,6 @@ bool detect_host_variant() noexcept {
         host_variant.revision = row.revision;
         host_variant.build = row.build;
         host_variant.alt_distribution = row.alt_distribution;
-        if (row.tests_jump_mark) {
-            const auto opcode = protected_read_value<std::uint8_t>(jump_probe_address);
-            host_variant.jump_mark = opcode == jmp_rel32_opcode ? 'H' : 0;
-        }
         return true;
     }
     return false;

@@ -9,14 +9,14 @@
 namespace injector {
 
 // The executable family, edition and version, or all zero for an executable not in the table.
-struct host_variant_record {
+// Two whole words, so that clearing it is two stores.
+struct alignas(4) host_variant_record {
     char product;
     char edition;
     std::uint8_t major;
     std::uint8_t minor;
     std::uint8_t revision;
     std::uint8_t build;
-    char jump_mark;
     bool alt_distribution;
 };
 

@@ -57,10 +57,13 @@ void copy_into(void* address, const void* buffer, std::uint32_t size) noexcept {
 patch_status protected_write(void* address, const void* buffer, std::uint32_t size,
                              bool unprotect) noexcept {
     unprotect_guard guard(address, unprotect ? size : 0);
-    if (size == 0) return guard.end();
-    copy_into(address, buffer, size);
-    os::flush_instruction_cache(address, size);
-    return guard.end();
+    // A switch that was asked for and refused is the guard's `unprotected`: nothing is written.
+    if (size != 0 && (guard.changed() || !unprotect)) {
+        copy_into(address, buffer, size);
+        os::flush_instruction_cache(address, size);
+    }
+    const patch_status status = guard.end();
+    return status == patch_status::unprotected ? patch_status::refused : status;
 }
 
 } // namespace injector

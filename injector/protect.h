@@ -1,9 +1,11 @@
 // Reading and writing host code under a temporary change of page protection.
 //
 // Host code pages are not writable as loaded. Every access here switches exactly the bytes it
-// touches to PAGE_EXECUTE_READWRITE, makes the access whatever the switch's outcome, and puts
-// the old protection back only when the switch succeeded. Writes say how that went; every
-// write is followed by an instruction-cache flush of the bytes written.
+// touches to PAGE_EXECUTE_READWRITE and puts the old protection back only when the switch
+// succeeded. A read is made whatever the switch's outcome (it changes nothing); a write is made
+// only when the switch succeeded, so that code Windows keeps closed is never half changed.
+// Writes say how that went; every write made is followed by an instruction-cache flush of the
+// bytes written.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +19,8 @@ namespace injector {
 enum class [[nodiscard]] patch_status : std::uint8_t{
     done,                 // made as asked
     protection_kept_open, // made, but the old protection could not be put back
-    unprotected,          // the protection change was refused; the bytes were accessed anyway
+    unprotected,          // the protection change was refused; the bytes were read anyway
+    refused,              // the protection change was refused, so nothing was written
     too_large,            // more bytes than the patch can keep: nothing was kept or changed
     not_a_call,           // the site holds no call to chain to, so it was left as it was
 };
@@ -25,7 +28,7 @@ enum class [[nodiscard]] patch_status : std::uint8_t{
 // The worse of two outcomes.
 patch_status worse(patch_status a, patch_status b) noexcept;
 
-// Whether the bytes were written (however the protection went).
+// Whether the bytes were written (however the protection went), or only read.
 inline bool was_made(patch_status status) noexcept {
     return status <= patch_status::unprotected;
 }
@@ -58,7 +61,8 @@ patch_status protected_read(const void* address, void* buffer, std::uint32_t siz
                             bool unprotect) noexcept;
 
 // Copies `size` bytes from `buffer` to `address`, unprotected only when `unprotect` is set, and
-// flushes the instruction cache over them.
+// flushes the instruction cache over them. Where the protection change is refused, nothing is
+// written or flushed (`refused`).
 patch_status protected_write(void* address, const void* buffer, std::uint32_t size,
                              bool unprotect) noexcept;
 

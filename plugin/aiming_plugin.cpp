@@ -63,7 +63,10 @@ void redirect_aim_call(std::uintptr_t site) {
     char what[96];
     log_patch(site_words(aim_call, host_addresses::aim_call_site, site, what), now_calls_corvane,
               status);
-    note_call_site(aim_call, host_addresses::aim_call_site, site, aim_site_bytes->original());
+    // A call left as it was has nothing to be put back at unload.
+    note_call_site(aim_call, host_addresses::aim_call_site, site,
+                   injector::was_made(status) ? aim_site_bytes->original()
+                                              : std::span<const std::uint8_t>{});
 }
 
 void log_module_loaded() {

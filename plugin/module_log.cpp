@@ -241,8 +241,12 @@ void log_patch(const char* what, const char* done, injector::patch_status status
         return;
     case patch_status::unprotected:
         log_line("%s: %s, though Windows refused to lift that memory's write protection first "
-                 "(it was written all the same)",
+                 "(it was read all the same)",
                  what, done);
+        return;
+    case patch_status::refused:
+        log_line("%s: left as it was: Windows refused to lift that memory's write protection",
+                 what);
         return;
     case patch_status::too_large:
         log_line("%s: left as it was: corvane tried to keep more of the game's bytes than it can "

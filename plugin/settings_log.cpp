@@ -294,7 +294,7 @@ void log_host_value(const settings_position& position, float value) noexcept {
 void log_code_value(const settings_position& position, float value, std::uintptr_t address,
                     injector::patch_status status) noexcept {
     if (!memory.in_load) return;
-    note_value(position, value);
+    if (injector::was_made(status)) note_value(position, value); // else the game keeps its own
     if (!first_load() && status == memory.code_status) return;
     memory.code_status = status;
     char done[112];

@@ -276,6 +276,42 @@ TEST_F(AimKeys, AControllerFoundIsAskedEveryFrameUntilUnplugged) {
     EXPECT_EQ(os_state.pad_slots_asked.back(), 2) << "the slot it left is asked first";
 }
 
+// Each trigger by its own name: the one named swaps the mode when pulled, the other never does.
+struct trigger_case {
+    const char* name;
+    const char* setting;
+    std::uint8_t left, right; // how far each trigger is pulled
+    std::uint8_t mode_after;
+};
+
+void PrintTo(const trigger_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class AimKeysTriggers : public AimKeys, public ::testing::WithParamInterface<trigger_case> {};
+
+TEST_P(AimKeysTriggers, OnlyTheNamedTriggerSwaps) {
+    const trigger_case& c = GetParam();
+    use({c.setting});
+    auto& os_state = os::stand_in::current();
+    os_state.pad_slot = 0;
+    os_state.pad.left_trigger = c.left;
+    os_state.pad.right_trigger = c.right;
+    for (std::uint32_t ms = 0; ms <= 64; ms += 16)
+        frame_at(ms);
+    ASSERT_EQ(os_state.pad_slots_asked.front(), 0) << "the controller was asked";
+    EXPECT_EQ(plugin::aim_mode, c.mode_after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AimKeysTriggers,
+    ::testing::Values(
+        trigger_case{"left_named_left_pulled", "pad_toggle LeftTrigger", 255, 0, 1},
+        trigger_case{"left_named_right_pulled", "pad_toggle LeftTrigger", 0, 255, 0},
+        trigger_case{"right_named_right_pulled", "pad_toggle RightTrigger", 0, 255, 1},
+        trigger_case{"right_named_left_pulled", "pad_toggle RightTrigger", 255, 0, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(AimKeys, WithoutAGamepadLibraryTheKeysStillWork) {
     use({"pad_toggle A", "key_toggle Q"});
     auto& os_state = os::stand_in::current();

@@ -140,9 +140,26 @@ TEST_P(WriteCall, ReturnsTheOldDestinationAndReplacesExactlyFiveBytes) {
     EXPECT_EQ(test_host::read_bytes(site, held.size()), expected);
 
     std::vector<access> accesses = c.read_accesses;
-    if (c.bytes[0] != 0xE8) accesses.push_back({0, 1}); // the opcode, where it was not a CALL
-    accesses.push_back({1, 4});                         // then the displacement, in one write
+    // Over a CALL the displacement alone, in one write; elsewhere all five bytes, in one write.
+    accesses.push_back(c.bytes[0] == 0xE8 ? access{1, 4} : access{0, 5});
     EXPECT_EQ(os::stand_in::current().protect_calls, expected_calls(site, accesses));
+}
+
+// Windows refusing to lift the protection leaves every byte of the site as it was (never a CALL
+// opcode in front of the old bytes), and the caller learns that nothing was written.
+TEST_P(WriteCall, RefusedProtectionLeavesTheSiteAsItWas) {
+    const write_case& c = GetParam();
+    std::vector<std::uint8_t> held = c.bytes;
+    held.push_back(0x5A);
+    test_host::bytes_patch bytes(site, held);
+    os::stand_in::current().fail_protect_switch = true;
+
+    const injector::call_write written = injector::write_call(site, c.target);
+    EXPECT_EQ(written.previous, c.previous) << "reads are made all the same";
+    EXPECT_EQ(written.status, injector::patch_status::refused);
+    EXPECT_FALSE(injector::was_made(written.status));
+    EXPECT_EQ(test_host::read_bytes(site, held.size()), held);
+    EXPECT_TRUE(os::stand_in::current().flushes.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(

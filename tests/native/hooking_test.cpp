@@ -256,6 +256,32 @@ INSTANTIATE_TEST_SUITE_P(
                       failure_case{"empty_older_hook", {test_hooker::hook_type(), passes_through}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Windows refusing to lift the protection: the site keeps its own CALL and is not taken as
+// patched, the game's frame runs as before, the last hook's removal puts nothing back, and the
+// next install, once Windows allows it, patches the site.
+TEST_F(CallHooks, RefusedPatchLeavesTheSiteUnpatchedAndTheNextInstallPatchesIt) {
+    auto& os_state = os::stand_in::current();
+    os_state.fail_protect_switch = true;
+    {
+        test_hooker refused;
+        EXPECT_EQ(refused.install(around("never")), injector::patch_status::refused);
+        EXPECT_EQ(host->site_bytes(), host->original_call_bytes());
+        EXPECT_FALSE(manager()->is_site_patched());
+        EXPECT_EQ(host->run_frame(), as_result(test_host::per_frame_result));
+        EXPECT_EQ(host->log, (std::vector<std::string>{"host"}));
+        os_state.protect_calls.clear();
+    }
+    EXPECT_TRUE(os_state.protect_calls.empty()) << "nothing to put back";
+
+    os_state.fail_protect_switch = false;
+    test_hooker allowed;
+    install(allowed, around("hook"));
+    EXPECT_EQ(site_destination(), trampoline());
+    host->log.clear();
+    EXPECT_EQ(host->run_frame(), as_result(test_host::per_frame_result));
+    EXPECT_EQ(host->log, (std::vector<std::string>{"hook", "host", "hook'"}));
+}
+
 class CallHooksSiteWithoutBranch : public CallHooks,
                                    public ::testing::WithParamInterface<std::vector<std::uint8_t>> {
 };

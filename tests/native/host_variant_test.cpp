@@ -1,5 +1,5 @@
-// Host variant detection over a small fake executable header: the entry point picks the row, the
-// code byte at host 0x406A20 sets the jump mark of four rows, and the set-up runs only once.
+// Host variant detection over a small fake executable header: the entry point picks the row, no
+// code of the game is read for it, and the set-up runs only once.
 #include "host_image.h"
 
 #include "injector/host_address.h"
@@ -9,15 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
 using injector::host_variant;
-
-constexpr std::uint32_t jump_probe = 0x406A20;
 
 // The first bytes of an executable as far as detection looks at them: e_lfanew at +0x3C and
 // AddressOfEntryPoint at e_lfanew + 0x28. Everything else is filler that must not matter.
@@ -38,7 +35,6 @@ struct expected_variant {
     char product, edition;
     std::uint8_t major, minor, revision, build;
     bool alt_distribution;
-    bool tests_jump_mark;
 };
 
 struct variant_case {
@@ -58,76 +54,55 @@ class HostVariant : public ::testing::Test {
         injector::forget_host_variant();
     }
     void TearDown() override {
-        probe.reset();
         injector::forget_host_variant();
         os::stand_in::reset();
     }
-
-    void run_with(fake_header& header, std::uint8_t probe_byte) {
-        probe.emplace(jump_probe, std::vector<std::uint8_t>{probe_byte});
-        os::stand_in::current().process_module = header.base();
-        injector::forget_host_variant();
-        injector::ensure_host_variant();
-    }
-
-    std::optional<test_host::bytes_patch> probe;
 };
 
 class HostVariantRows : public HostVariant, public ::testing::WithParamInterface<variant_case> {};
 
-TEST_P(HostVariantRows, EntryPointSelectsTheRowAndTheProbeByteOnlyMarksTestedRows) {
+TEST_P(HostVariantRows, EntryPointSelectsTheRowWithoutReadingTheGamesCode) {
     const variant_case& c = GetParam();
     const expected_variant& e = c.expected;
     fake_header header(0xF8, c.key - 0x400000);
+    os::stand_in::current().process_module = header.base();
+    injector::ensure_host_variant();
 
-    for (std::uint8_t probe_byte : {0xE9, 0xE8, 0x00}) {
-        SCOPED_TRACE(testing::Message() << "byte at 0x406A20: " << int(probe_byte));
-        run_with(header, probe_byte);
-
-        EXPECT_STREQ(injector::plugin_name, "Corvane Plugin");
-        EXPECT_EQ(host_variant.product, e.product);
-        EXPECT_EQ(host_variant.edition, e.edition);
-        EXPECT_EQ(host_variant.major, e.major);
-        EXPECT_EQ(host_variant.minor, e.minor);
-        EXPECT_EQ(host_variant.revision, e.revision);
-        EXPECT_EQ(host_variant.build, e.build);
-        EXPECT_EQ(host_variant.alt_distribution, e.alt_distribution);
-        const char mark = e.tests_jump_mark && probe_byte == 0xE9 ? 'H' : 0;
-        EXPECT_EQ(host_variant.jump_mark, mark);
-
-        // The probe is one protected byte read at 0x406A20 itself, and only for tested rows.
-        using os::stand_in::protect_call;
-        const std::vector<protect_call> probe_read = {{jump_probe, 1, 0x40}, {jump_probe, 1, 0x20}};
-        EXPECT_EQ(os::stand_in::current().protect_calls,
-                  e.tests_jump_mark ? probe_read : std::vector<protect_call>{});
-        EXPECT_EQ(os::stand_in::current().process_module_queries, 1);
-        os::stand_in::current().protect_calls.clear();
-        os::stand_in::current().process_module_queries = 0;
-    }
+    EXPECT_STREQ(injector::plugin_name, "Corvane Plugin");
+    EXPECT_EQ(host_variant.product, e.product);
+    EXPECT_EQ(host_variant.edition, e.edition);
+    EXPECT_EQ(host_variant.major, e.major);
+    EXPECT_EQ(host_variant.minor, e.minor);
+    EXPECT_EQ(host_variant.revision, e.revision);
+    EXPECT_EQ(host_variant.build, e.build);
+    EXPECT_EQ(host_variant.alt_distribution, e.alt_distribution);
+    // Only the header is read, plainly: no protection of the game's code changes.
+    EXPECT_TRUE(os::stand_in::current().protect_calls.empty());
+    EXPECT_EQ(os::stand_in::current().process_module_queries, 1);
 }
 
 // The entry-point table of the executables this module knows.
 INSTANTIATE_TEST_SUITE_P(
     Table, HostVariantRows,
-    ::testing::Values(variant_case{0x5C1E70, {'3', 0, 1, 0, 0, 0, false, false}},
-                      variant_case{0x5C2130, {'3', 0, 1, 1, 0, 0, false, false}},
-                      variant_case{0x5C6FD0, {'3', 0, 1, 1, 0, 0, true, false}},
-                      variant_case{0x666BA0, {'V', 0, 1, 1, 0, 0, true, false}},
-                      variant_case{0x667BF0, {'V', 0, 1, 0, 0, 0, false, false}},
-                      variant_case{0x667C40, {'V', 0, 1, 1, 0, 0, false, false}},
-                      variant_case{0x824570, {'S', 'U', 1, 0, 0, 0, false, true}},
-                      variant_case{0x82457C, {'S', 'U', 1, 0, 0, 0, false, true}},
-                      variant_case{0x8245B0, {'S', 'E', 1, 0, 0, 0, false, true}},
-                      variant_case{0x8245BC, {'S', 'E', 1, 0, 0, 0, false, true}},
-                      variant_case{0x8252FC, {'S', 'U', 1, 1, 0, 0, false, false}},
-                      variant_case{0x82533C, {'S', 'E', 1, 1, 0, 0, false, false}},
-                      variant_case{0x85EC4A, {'S', 0, 3, 0, 0, 0, true, false}},
-                      variant_case{0x9912ED, {'3', 0, 1, 1, 0, 0, true, false}},
-                      variant_case{0xA402ED, {'V', 0, 1, 1, 0, 0, true, false}},
-                      variant_case{0xC965AD, {'I', 'U', 1, 0, 0, 4, false, false}},
-                      variant_case{0xD0AF06, {'E', 'U', 1, 1, 2, 0, false, false}},
-                      variant_case{0xD0D011, {'I', 'U', 1, 0, 0, 7, false, false}},
-                      variant_case{0xD3C3DB, {'S', 0, 3, 0, 0, 0, true, false}},
+    ::testing::Values(variant_case{0x5C1E70, {'3', 0, 1, 0, 0, 0, false}},
+                      variant_case{0x5C2130, {'3', 0, 1, 1, 0, 0, false}},
+                      variant_case{0x5C6FD0, {'3', 0, 1, 1, 0, 0, true}},
+                      variant_case{0x666BA0, {'V', 0, 1, 1, 0, 0, true}},
+                      variant_case{0x667BF0, {'V', 0, 1, 0, 0, 0, false}},
+                      variant_case{0x667C40, {'V', 0, 1, 1, 0, 0, false}},
+                      variant_case{0x824570, {'S', 'U', 1, 0, 0, 0, false}},
+                      variant_case{0x82457C, {'S', 'U', 1, 0, 0, 0, false}},
+                      variant_case{0x8245B0, {'S', 'E', 1, 0, 0, 0, false}},
+                      variant_case{0x8245BC, {'S', 'E', 1, 0, 0, 0, false}},
+                      variant_case{0x8252FC, {'S', 'U', 1, 1, 0, 0, false}},
+                      variant_case{0x82533C, {'S', 'E', 1, 1, 0, 0, false}},
+                      variant_case{0x85EC4A, {'S', 0, 3, 0, 0, 0, true}},
+                      variant_case{0x9912ED, {'3', 0, 1, 1, 0, 0, true}},
+                      variant_case{0xA402ED, {'V', 0, 1, 1, 0, 0, true}},
+                      variant_case{0xC965AD, {'I', 'U', 1, 0, 0, 4, false}},
+                      variant_case{0xD0AF06, {'E', 'U', 1, 1, 2, 0, false}},
+                      variant_case{0xD0D011, {'I', 'U', 1, 0, 0, 7, false}},
+                      variant_case{0xD3C3DB, {'S', 0, 3, 0, 0, 0, true}},
                       // Neighbours of known keys and the empty entry point are unknown.
                       variant_case{0x82533D, {}}, variant_case{0x8245AF, {}},
                       variant_case{0x400000, {}}, variant_case{0x3FFFFF, {}}),
@@ -146,14 +121,12 @@ TEST_F(HostVariant, HeaderAtThePreferredBaseIsReadThere) {
     // The image's first page is mapped too; lay a header there, with a different PE offset.
     fake_header header(0x80, 0x8245B0 - 0x400000);
     test_host::bytes_patch at_base(0x400000, header.bytes());
-    probe.emplace(jump_probe, std::vector<std::uint8_t>{0xE9});
     os::stand_in::current().process_module = test_host::at(0x400000);
 
     injector::ensure_host_variant();
 
     EXPECT_EQ(host_variant.product, 'S');
     EXPECT_EQ(host_variant.edition, 'E');
-    EXPECT_EQ(host_variant.jump_mark, 'H');
 }
 
 TEST_F(HostVariant, UnknownExecutableLeavesEverythingZeroAndIsNotRetried) {
@@ -161,7 +134,7 @@ TEST_F(HostVariant, UnknownExecutableLeavesEverythingZeroAndIsNotRetried) {
     fake_header known(0x100, 0x82533C - 0x400000);
     // Stale values: the set-up clears them even when nothing is found.
     host_variant.product = 'X';
-    host_variant.jump_mark = 'H';
+    host_variant.build = 9;
     os::stand_in::current().process_module = unknown.base();
 
     injector::ensure_host_variant();
@@ -185,15 +158,14 @@ TEST_F(HostVariant, UnknownExecutableLeavesEverythingZeroAndIsNotRetried) {
 TEST_F(HostVariant, KnownRecordIsNotRefreshedAndDetectionClearsStaleFields) {
     fake_header known(0x100, 0x824570 - 0x400000);
     fake_header unknown(0x100, 0x1234);
-    probe.emplace(jump_probe, std::vector<std::uint8_t>{0xE9});
     os::stand_in::current().process_module = known.base();
     injector::ensure_host_variant();
-    ASSERT_EQ(host_variant.jump_mark, 'H');
+    ASSERT_EQ(host_variant.edition, 'U');
 
     os::stand_in::current().process_module = unknown.base();
     injector::ensure_host_variant();
     EXPECT_EQ(host_variant.product, 'S');
-    EXPECT_EQ(host_variant.jump_mark, 'H');
+    EXPECT_EQ(host_variant.edition, 'U');
 
     EXPECT_FALSE(injector::detect_host_variant());
     EXPECT_TRUE(record_is_zero());

@@ -162,17 +162,21 @@ TEST_P(ProtectedAccessForms, SwitchesExactlyTheTouchedBytesThenPutsTheOldProtect
     }
 }
 
-TEST_P(ProtectedAccessForms, FailedSwitchStillCopiesPutsNothingBackAndSaysSo) {
+// A refused switch: a read copies all the same (it changes nothing), a write leaves the bytes
+// as they were and flushes nothing; neither puts a protection back, and both say so.
+TEST_P(ProtectedAccessForms, FailedSwitchReadsButWritesNothingPutsNothingBackAndSaysSo) {
     const access_case& c = GetParam();
     os::stand_in::current().fail_protect_switch = true;
     const std::optional<patch_status> status = c.run(source.data(), target.data());
 
-    EXPECT_EQ(std::vector<std::uint8_t>(target.begin(), target.end()), c.target_after);
+    EXPECT_EQ(std::vector<std::uint8_t>(target.begin(), target.end()),
+              c.on_target ? untouched : c.target_after);
     const auto* start = protected_start(c, source.data(), target.data());
     EXPECT_EQ(calls(), (std::vector<protect_call>{{address_of(start), c.size, rwx}}));
-    EXPECT_EQ(flushes(), flushes_for(c, start));
+    EXPECT_TRUE(flushes().empty());
     if (status) {
-        EXPECT_EQ(*status, patch_status::unprotected);
+        EXPECT_EQ(*status, c.on_target ? patch_status::refused : patch_status::unprotected);
+        EXPECT_EQ(injector::was_made(*status), !c.on_target);
     }
 }
 
@@ -397,6 +401,30 @@ TEST_F(KeptBytes, SaveAndRestoreReportProtectionFailuresAndTheRestoreIsFlushed) 
     EXPECT_EQ(kept.restore_bytes(), patch_status::protection_kept_open);
     EXPECT_EQ(std::vector<std::uint8_t>(target.begin(), target.end()), untouched);
     EXPECT_EQ(flushes(), (std::vector<flush_call>{{address_of(target.data()), 5}}));
+}
+
+// A range that still holds its kept bytes (the patch's own write was refused) is left alone: no
+// protection change, no write. Where the bytes did change and Windows refuses, they stay as they
+// are, and the restore says so; it is not tried again.
+TEST_F(KeptBytes, RestoreWritesNothingOverItsOwnBytesNorWhenRefused) {
+    open_scoped kept;
+    ASSERT_EQ(kept.save_bytes(target.data(), 5, true), patch_status::done);
+    calls().clear();
+    EXPECT_EQ(kept.restore_bytes(), patch_status::done);
+    EXPECT_TRUE(calls().empty());
+    EXPECT_TRUE(flushes().empty());
+    EXPECT_FALSE(kept.holds_bytes);
+
+    ASSERT_EQ(kept.save_bytes(target.data(), 5, true), patch_status::done);
+    target[4] = 0x90; // only the last byte changed: no byte may be taken as put back
+    calls().clear();
+    os::stand_in::current().fail_protect_switch = true;
+    EXPECT_EQ(kept.restore_bytes(), patch_status::refused);
+    EXPECT_EQ(target,
+              (std::array<std::uint8_t, 8>{0xA0, 0xA1, 0xA2, 0xA3, 0x90, 0xA5, 0xA6, 0xA7}));
+    EXPECT_EQ(calls(), (std::vector<protect_call>{{address_of(target.data() + 1), 4, rwx}}));
+    EXPECT_TRUE(flushes().empty());
+    EXPECT_FALSE(kept.holds_bytes);
 }
 
 TEST_F(KeptBytes, DestroyingRestoresOnlyWhenHolding) {

@@ -212,13 +212,22 @@ TEST_F(Settings, CodeConstantLandsWhereTheMovedProgramHasItsCode) {
     EXPECT_EQ(protect_calls(), expected);
 }
 
-TEST_F(Settings, CodeConstantIsStoredEvenWhenUnprotectingFails) {
+// Code that Windows keeps closed is left as it was; the data values are written all the same,
+// and the refused line is asked for again on the next load.
+TEST_F(Settings, CodeConstantIsLeftAsItWasWhenUnprotectingIsRefused) {
     os::stand_in::current().fail_protect_switch = true;
     write_file(join(full_lines()));
     plugin::load_aiming_settings();
-    EXPECT_EQ(host_float(addr::aim_code_constant), 5.5f);
+    EXPECT_EQ(host_float(addr::aim_code_constant), sentinel);
+    EXPECT_EQ(host_float(addr::aim_value_line3), 3.5f);
     // No restore after a failed switch.
-    EXPECT_EQ(protect_calls().size(), 1u);
+    const std::vector<stand_in_protect> refused = {
+        {addr::aim_code_constant, 4, os::page_execute_readwrite}};
+    EXPECT_EQ(protect_calls(), refused);
+
+    os::stand_in::current().fail_protect_switch = false;
+    plugin::load_aiming_settings();
+    EXPECT_EQ(host_float(addr::aim_code_constant), 5.5f);
 }
 
 // One line of the full file replaced, or the file cut or re-encoded, and what must follow.

@@ -679,24 +679,29 @@ namespace {
 
 // Faults the OS can hand the module at load, in a running host and at unload. Whatever fails,
 // the module must neither crash nor leave a call site pointing into it after unload.
-TEST_F(StartUp, EveryProtectionChangeFailingStillPatchesRunsAndRestores) {
-    // Refused changes leave the module writing all the same, which only writable pages survive.
-    os::stand_in::unguard_code_pages();
+TEST_F(StartUp, EveryProtectionChangeRefusedLeavesTheGamesCodeAsItWasAndRuns) {
+    // The code pages stay read+execute: one byte written into them would fault here.
     auto& os_state = os::stand_in::current();
     os_state.fail_protect_switch = true;
     os_state.fail_protect_restore = true;
     os_state.keys_down = {plugin::key_x};
+    const float code_value = test_host::read<float>(0x521632);
 
     load_module();
-    EXPECT_EQ(test_host::call_destination(aim_call_site), address_of_aim_hook());
-    EXPECT_EQ(test_host::call_destination(per_frame_site), address_of_trampoline());
-    expect_settings_applied();
+    EXPECT_EQ(frames->site_bytes(), frames->original_call_bytes());
+    EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), test_host::original_aim_call_bytes());
+    EXPECT_EQ(test_host::read<float>(0x521632), code_value) << "line 5 goes into the code";
+    expect_settings_applied(); // the values the game keeps in its data
+    // The game runs its own frame and aims as it always did: corvane is never called.
     EXPECT_EQ(frames->run_frame(), reinterpret_cast<void*>(test_host::per_frame_result));
-    EXPECT_EQ(aim_offsets(), (std::vector<std::array<float, 3>>{{-1.5f, 0.25f, 0.125f}}));
+    EXPECT_EQ(aim_offsets(), (std::vector<std::array<float, 3>>{}));
 
+    // Nothing was changed, so unloading puts nothing back.
+    const std::size_t calls_at_load = os_state.protect_calls.size();
     injector::run_teardowns();
     EXPECT_EQ(frames->site_bytes(), frames->original_call_bytes());
     EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), test_host::original_aim_call_bytes());
+    EXPECT_EQ(os_state.protect_calls.size(), calls_at_load);
     // A switch that failed is never followed by a restore with a made-up old protection.
     for (const auto& call : os_state.protect_calls)
         EXPECT_EQ(call.new_protection, os::page_execute_readwrite);
