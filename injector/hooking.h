@@ -12,6 +12,7 @@
 #include "injector/teardown.h"
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -31,6 +32,10 @@ namespace injector {
 using assertion_handler = void (*)(const char* expression, const char* file, int line);
 assertion_handler set_assertion_handler(assertion_handler handler) noexcept;
 void report_assertion(const char* expression, const char* file, int line) noexcept;
+
+// How many threads of the game run a site trampoline (and the hooks it runs) at this moment:
+// unloading waits for them to leave before it frees what they use.
+inline std::atomic<int> threads_in_trampolines{0};
 
 // Root of everything that keeps a patch and can undo it.
 class scoped_base {
@@ -384,6 +389,10 @@ template <class patch_kind, std::uintptr_t site_address, class function_pointer,
           class... Args>
 R function_hooker_base<patch_kind, site_address, function_pointer, R, Args...>::site_trampoline(
     Args... args) noexcept {
+    struct counted {
+        counted() noexcept { threads_in_trampolines.fetch_add(1); }
+        ~counted() { threads_in_trampolines.fetch_sub(1); }
+    } const inside;
     manager_type* site = nullptr;
     host_call_record<R> record;
     try {

@@ -57,6 +57,13 @@ resident_jump* resident_jump_at(std::uintptr_t address) noexcept {
 
 } // namespace
 
+void let_threads_leave() noexcept {
+    constexpr std::uint32_t moment = 2, longest = 1000;
+    os::pause_milliseconds(moment);
+    for (std::uint32_t waited = 0; threads_in_trampolines.load() > 0 && waited < longest; ++waited)
+        os::pause_milliseconds(1);
+}
+
 const std::uint8_t* unused_resident_original(std::uintptr_t address) noexcept {
     resident_jump* const jump = resident_jump_at(address);
     return jump && cell(jump) == jump->home ? jump->original : nullptr;
@@ -107,6 +114,7 @@ patch_status resident_call::release() noexcept {
     if (!jump) return patch_status::done;
     jump_ = nullptr;
     lead(jump, jump->home);
+    let_threads_leave();
 
     std::uint8_t now[5];
     std::memcpy(now, address, sizeof now); // code is readable as it stands

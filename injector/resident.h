@@ -41,8 +41,10 @@ class resident_call : public scoped_basic<5> {
     // (`not_a_call`). Throws std::bad_alloc when Windows gives no memory.
     patch_status attach(std::uintptr_t site, std::uintptr_t hook);
 
-    // Leads the resident jump back to `previous`; then, where the site still calls it, puts the
-    // site's own bytes back and gives the jump's memory back once that write is made. A site that
+    // Leads the resident jump back to `previous` and lets the threads of the game that are
+    // still in the hook leave (see let_threads_leave); then, where the site still calls the
+    // jump, puts the site's own bytes back and gives the jump's memory back once that write is
+    // made. A site that
     // calls something else now is left as it is, and so is the jump. Nothing held is `done`.
     patch_status release() noexcept;
     patch_status restore_bytes() override { return release(); }
@@ -61,6 +63,13 @@ class resident_call : public scoped_basic<5> {
     resident_jump* jump_ = nullptr;
     std::uintptr_t previous_ = 0;
 };
+
+// Once a resident jump leads away from the module's hooks: waits a moment, so that a thread
+// of the game that took the jump just before is in its hook or through it, then until no
+// thread is in a site trampoline (threads_in_trampolines), for at most a second. Unloading
+// frees what those threads use. The wait is bounded because unloading runs under Windows'
+// loader lock: a hook that waits for the loader itself would never leave.
+void let_threads_leave() noexcept;
 
 // Where `address` is the entry of a resident jump (made by any copy of the module) that no
 // loaded module uses, the five bytes its site held before it was patched: a CALL of that entry

@@ -103,6 +103,9 @@ bool load_gamepad_library() noexcept;
 // loaded). Asking an empty slot can take long on some systems.
 bool read_gamepad(int slot, gamepad_state* state) noexcept;
 
+// Sleep: lets the calling thread wait `milliseconds`.
+void pause_milliseconds(std::uint32_t milliseconds) noexcept;
+
 // GetTickCount: milliseconds since Windows started, wrapping to 0 after 49.7 days; take the
 // difference of two readings as unsigned and it stays right across the wrap. (GetTickCount64
 // would not wrap, but Windows XP, on which the game runs, does not have it.)

@@ -189,6 +189,12 @@ void flush_instruction_cache(const void* address, std::uint32_t size) noexcept {
     if (s.after_flush) s.after_flush(s.flushes.back());
 }
 
+void pause_milliseconds(std::uint32_t milliseconds) noexcept {
+    auto& s = stand_in::current();
+    s.paused_milliseconds += milliseconds; // the test's time does not pass
+    if (s.during_pause) s.during_pause();
+}
+
 void* allocate_code_memory(std::uint32_t size) noexcept {
     auto& s = stand_in::current();
     if (s.refuse_code_memory) return nullptr;

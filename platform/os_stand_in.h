@@ -88,6 +88,11 @@ struct state {
     std::vector<std::pair<void*, std::uint32_t>> code_memory;
     bool refuse_code_memory = false;
 
+    // Sleep: the milliseconds the module asked to wait, all told (none pass), and a test's look
+    // at that moment, when set: the module waits for threads of the game meanwhile.
+    std::uint32_t paused_milliseconds = 0;
+    std::function<void()> during_pause;
+
     std::vector<error_box> error_boxes;
 
     std::vector<flush_call> flushes;

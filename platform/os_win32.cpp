@@ -138,6 +138,10 @@ void close_file(file* f) noexcept {
     CloseHandle(reinterpret_cast<HANDLE>(f));
 }
 
+void pause_milliseconds(std::uint32_t milliseconds) noexcept {
+    Sleep(milliseconds);
+}
+
 std::uint32_t monotonic_milliseconds() noexcept {
     return GetTickCount();
 }

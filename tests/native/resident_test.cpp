@@ -107,6 +107,53 @@ TEST_F(ResidentCalls, SiteLeadsThroughItsJumpToTheHookAndGetsItsBytesAndMemoryBa
     EXPECT_EQ(call.release(), injector::patch_status::done) << "nothing held any more";
 }
 
+// At release the jump first leads home, then the threads of the game get the time to leave it
+// and the hooks: a moment, then as long as one runs a site trampoline, at most a second. Only
+// then does the site get its bytes back and the memory go.
+struct leaving_case {
+    const char* name;
+    int pauses_inside; // pauses during which a thread stays in a trampoline (-1: it never leaves)
+    std::uint32_t paused;
+};
+
+void PrintTo(const leaving_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ResidentCallsLetThreadsLeave : public ResidentCalls,
+                                     public ::testing::WithParamInterface<leaving_case> {};
+
+TEST_P(ResidentCallsLetThreadsLeave, BeforeTheSiteAndTheMemoryGoBack) {
+    const leaving_case& c = GetParam();
+    injector::resident_call call;
+    ASSERT_EQ(call.attach(test_site, hook_address<0>()), injector::patch_status::done);
+    hook_slots[0].next = call.previous();
+    const std::uintptr_t entry = call.entry();
+    auto& os_state = os::stand_in::current();
+    injector::threads_in_trampolines = c.pauses_inside != 0 ? 1 : 0;
+    int pauses = 0;
+    os_state.during_pause = [&] {
+        ++pauses;
+        EXPECT_EQ(injector::read_branch_target(test_site), entry) << "the site waits its turn";
+        EXPECT_EQ(code_memory_blocks(), blocks_before + 1) << "the memory is still there";
+        EXPECT_EQ(frame(), (words{"host"})) << "a call taking the jump now goes home";
+        if (pauses == c.pauses_inside) injector::threads_in_trampolines = 0;
+    };
+    EXPECT_EQ(call.release(), injector::patch_status::done);
+    os_state.during_pause = nullptr;
+    injector::threads_in_trampolines = 0;
+
+    EXPECT_EQ(os_state.paused_milliseconds, c.paused);
+    EXPECT_EQ(host->site_bytes(), host->original_call_bytes());
+    EXPECT_EQ(code_memory_blocks(), blocks_before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, ResidentCallsLetThreadsLeave,
+                         ::testing::Values(leaving_case{"none_inside", 0, 2},
+                                           leaving_case{"one_leaving_after_a_while", 5, 2 + 4},
+                                           leaving_case{"one_that_never_leaves", -1, 2 + 1000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(ResidentCalls, NoMemoryLeavesTheSiteAsItWas) {
     os::stand_in::current().refuse_code_memory = true;
     injector::resident_call call;
