@@ -55,8 +55,13 @@ resident_jump* resident_jump_at(std::uintptr_t address) noexcept {
     return jump;
 }
 
-} // namespace
+// The resident jump whose entry is `address` when no loaded module uses it (it leads home).
+resident_jump* unused_jump_at(std::uintptr_t address) noexcept {
+    resident_jump* const jump = resident_jump_at(address);
+    return jump && cell(jump) == jump->home ? jump : nullptr;
+}
 
+// Once a jump leads away from the module's hooks (see resident_call::release).
 void let_threads_leave() noexcept {
     constexpr std::uint32_t moment = 2, longest = 1000;
     os::pause_milliseconds(moment);
@@ -64,9 +69,12 @@ void let_threads_leave() noexcept {
         os::pause_milliseconds(1);
 }
 
-const std::uint8_t* unused_resident_original(std::uintptr_t address) noexcept {
-    resident_jump* const jump = resident_jump_at(address);
-    return jump && cell(jump) == jump->home ? jump->original : nullptr;
+} // namespace
+
+const std::uint8_t* unused_resident_original(const std::uint8_t (&site_bytes)[5],
+                                             std::uintptr_t site) noexcept {
+    resident_jump* const jump = unused_jump_at(relative_call_target(site_bytes, site));
+    return jump ? jump->original : nullptr;
 }
 
 patch_status resident_call::attach(std::uintptr_t site, std::uintptr_t hook) {
@@ -75,8 +83,8 @@ patch_status resident_call::attach(std::uintptr_t site, std::uintptr_t hook) {
     if (before == 0) return patch_status::not_a_call;
     const patch_status saved = save_bytes(reinterpret_cast<void*>(site), 5, true);
 
-    resident_jump* jump = resident_jump_at(before);
-    if (unused_resident_original(before)) {
+    resident_jump* jump = unused_jump_at(before);
+    if (jump) {
         // Left behind by an earlier load and called by nobody else: the site leads there already.
         std::memcpy(kept_bytes, jump->original, sizeof jump->original);
         previous_ = jump->home;
@@ -100,12 +108,12 @@ patch_status resident_call::attach(std::uintptr_t site, std::uintptr_t hook) {
     previous_ = before;
 
     const call_write written = write_call(site, entry_of(jump));
-    if (!was_made(written.status)) {
+    if (was_made(written.status)) {
+        jump_ = jump;
+    } else {
         holds_bytes = false;
         os::free_code_memory(jump);
-        return worse(saved, written.status);
     }
-    jump_ = jump;
     return worse(saved, written.status);
 }
 

@@ -42,10 +42,12 @@ class resident_call : public scoped_basic<5> {
     patch_status attach(std::uintptr_t site, std::uintptr_t hook);
 
     // Leads the resident jump back to `previous` and lets the threads of the game that are
-    // still in the hook leave (see let_threads_leave); then, where the site still calls the
-    // jump, puts the site's own bytes back and gives the jump's memory back once that write is
-    // made. A site that
-    // calls something else now is left as it is, and so is the jump. Nothing held is `done`.
+    // still in a hook leave: a moment for one that took the jump just before, then as long as
+    // one runs a site trampoline (threads_in_trampolines), at most a second; unloading runs
+    // under Windows' loader lock, where a hook that waits for the loader would never leave.
+    // Then, where the site still calls the jump, puts the site's own bytes back and gives the
+    // jump's memory back once that write is made. A site that calls something else now is left
+    // as it is, and so is the jump. Nothing held is `done`.
     patch_status release() noexcept;
     patch_status restore_bytes() override { return release(); }
 
@@ -64,16 +66,10 @@ class resident_call : public scoped_basic<5> {
     std::uintptr_t previous_ = 0;
 };
 
-// Once a resident jump leads away from the module's hooks: waits a moment, so that a thread
-// of the game that took the jump just before is in its hook or through it, then until no
-// thread is in a site trampoline (threads_in_trampolines), for at most a second. Unloading
-// frees what those threads use. The wait is bounded because unloading runs under Windows'
-// loader lock: a hook that waits for the loader itself would never leave.
-void let_threads_leave() noexcept;
-
-// Where `address` is the entry of a resident jump (made by any copy of the module) that no
-// loaded module uses, the five bytes its site held before it was patched: a CALL of that entry
-// reaches what they called. Null for any other address.
-const std::uint8_t* unused_resident_original(std::uintptr_t address) noexcept;
+// Where the five bytes `site_bytes`, lying at `site`, call a resident jump (made by any copy of
+// the module) that no loaded module uses: the bytes the site held before it was first patched,
+// which that call stands for. Null for anything else.
+const std::uint8_t* unused_resident_original(const std::uint8_t (&site_bytes)[5],
+                                             std::uintptr_t site) noexcept;
 
 } // namespace injector

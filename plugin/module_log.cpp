@@ -1,6 +1,5 @@
 #include "plugin/module_log.h"
 
-#include "injector/branch.h"
 #include "injector/resident.h"
 #include "injector/teardown.h"
 #include "platform/os.h"
@@ -126,10 +125,7 @@ void report_call_sites() noexcept {
                               where.text);
             continue;
         }
-        std::uint8_t call[5] = {};
-        std::copy_n(now, site.size, call);
-        if (injector::unused_resident_original(
-                injector::relative_call_target(call, site.address))) {
+        if (injector::unused_resident_original(now, site.address)) {
             write_unload_line("unloading: the %s at %s could not get its own bytes back; it now "
                               "leads straight to the game's own code",
                               site.what, where.text);
