@@ -63,7 +63,7 @@ resident_jump* unused_jump_at(std::uintptr_t address) noexcept {
 
 // Once a jump leads away from the module's hooks (see resident_call::release).
 void let_threads_leave() noexcept {
-    constexpr std::uint32_t moment = 2, longest = 1000;
+    constexpr std::uint32_t moment = 20, longest = 1000;
     os::pause_milliseconds(moment);
     for (std::uint32_t waited = 0; threads_in_trampolines.load() > 0 && waited < longest; ++waited)
         os::pause_milliseconds(1);

@@ -42,7 +42,7 @@ class resident_call : public scoped_basic<5> {
     patch_status attach(std::uintptr_t site, std::uintptr_t hook);
 
     // Leads the resident jump back to `previous` and lets the threads of the game that are
-    // still in a hook leave: a moment for one that took the jump just before, then as long as
+    // still in a hook leave: 20 ms for one that took the jump just before, then as long as
     // one runs a site trampoline (threads_in_trampolines), at most a second; unloading runs
     // under Windows' loader lock, where a hook that waits for the loader would never leave.
     // Then, where the site still calls the jump, puts the site's own bytes back and gives the

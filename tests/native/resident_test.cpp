@@ -149,9 +149,9 @@ TEST_P(ResidentCallsLetThreadsLeave, BeforeTheSiteAndTheMemoryGoBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, ResidentCallsLetThreadsLeave,
-                         ::testing::Values(leaving_case{"none_inside", 0, 2},
-                                           leaving_case{"one_leaving_after_a_while", 5, 2 + 4},
-                                           leaving_case{"one_that_never_leaves", -1, 2 + 1000}),
+                         ::testing::Values(leaving_case{"none_inside", 0, 20},
+                                           leaving_case{"one_leaving_after_a_while", 5, 20 + 4},
+                                           leaving_case{"one_that_never_leaves", -1, 20 + 1000}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ResidentCalls, NoMemoryLeavesTheSiteAsItWas) {
