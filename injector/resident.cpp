@@ -61,6 +61,22 @@ resident_jump* unused_jump_at(std::uintptr_t address) noexcept {
     return jump && cell(jump) == jump->home ? jump : nullptr;
 }
 
+// A resident jump no loaded module uses that does just what `site` does now: it leads where the
+// site's bytes `now` lead, and it stands for those very bytes. An earlier load left it when the
+// site got its own bytes back; null where there is none.
+resident_jump* unused_jump_like(std::uintptr_t site, const std::uint8_t (&now)[5]) noexcept {
+    const std::uintptr_t target = read_branch_target(site);
+    for (void* memory = os::next_code_memory(nullptr); memory;
+         memory = os::next_code_memory(memory)) {
+        resident_jump* const jump =
+            unused_jump_at(reinterpret_cast<std::uintptr_t>(memory) + entry_offset);
+        if (jump && jump->home == target &&
+            std::memcmp(jump->original, now, sizeof jump->original) == 0)
+            return jump;
+    }
+    return nullptr;
+}
+
 // Once a jump leads away from the module's hooks (see resident_call::release).
 void let_threads_leave() noexcept {
     constexpr std::uint32_t moment = 20, longest = 1000;
@@ -93,17 +109,24 @@ patch_status resident_call::attach(std::uintptr_t site, std::uintptr_t hook) {
         return saved;
     }
 
-    jump = static_cast<resident_jump*>(os::allocate_code_memory(page_size));
-    if (!jump) {
-        holds_bytes = false;
-        throw std::bad_alloc();
+    // A jump an earlier load left when the site got its bytes back is used again; only where
+    // there is none is memory asked for, and that is given back if the site is not written.
+    jump = unused_jump_like(site, kept_bytes);
+    const bool made = jump == nullptr;
+    if (made) {
+        jump = static_cast<resident_jump*>(os::allocate_code_memory(page_size));
+        if (!jump) {
+            holds_bytes = false;
+            throw std::bad_alloc();
+        }
+        std::memcpy(jump->mark, resident_mark, sizeof resident_mark);
+        jump->leads_to = static_cast<std::uint32_t>(before);
+        jump->home = static_cast<std::uint32_t>(before);
+        std::memcpy(jump->original, kept_bytes, sizeof jump->original);
+        const auto instruction = indirect_jump(reinterpret_cast<std::uintptr_t>(&jump->leads_to));
+        std::memcpy(jump->instruction, instruction.data(), instruction.size());
     }
-    std::memcpy(jump->mark, resident_mark, sizeof resident_mark);
-    jump->leads_to = static_cast<std::uint32_t>(hook);
-    jump->home = static_cast<std::uint32_t>(before);
-    std::memcpy(jump->original, kept_bytes, sizeof jump->original);
-    const auto instruction = indirect_jump(reinterpret_cast<std::uintptr_t>(&jump->leads_to));
-    std::memcpy(jump->instruction, instruction.data(), instruction.size());
+    lead(jump, hook);
     os::flush_instruction_cache(jump, sizeof *jump);
     previous_ = before;
 
@@ -112,7 +135,8 @@ patch_status resident_call::attach(std::uintptr_t site, std::uintptr_t hook) {
         jump_ = jump;
     } else {
         holds_bytes = false;
-        os::free_code_memory(jump);
+        lead(jump, before);
+        if (made) os::free_code_memory(jump);
     }
     return worse(saved, written.status);
 }
@@ -124,6 +148,9 @@ patch_status resident_call::release() noexcept {
     lead(jump, jump->home);
     let_threads_leave();
 
+    // Where the site still calls the jump it gets its own bytes back. The jump itself stays, in
+    // every case: a thread of the game may have taken the site's CALL an instant before and be
+    // about to run it, and the next load finds it again.
     std::uint8_t now[5];
     std::memcpy(now, address, sizeof now); // code is readable as it stands
     if (relative_call_target(now, reinterpret_cast<std::uintptr_t>(address)) != entry_of(jump)) {
@@ -131,9 +158,7 @@ patch_status resident_call::release() noexcept {
         holds_bytes = false;
         return patch_status::done;
     }
-    const patch_status status = scoped_basic::restore_bytes();
-    if (was_made(status)) os::free_code_memory(jump);
-    return status;
+    return scoped_basic::restore_bytes();
 }
 
 } // namespace injector

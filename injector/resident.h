@@ -9,9 +9,11 @@
 // before, and the site gets its own bytes back only while it still calls the resident jump.
 // Otherwise the site is left to whoever changed it since, and the jump stays where it is for them.
 //
-// A resident jump that no module uses any more is taken over by the next load that finds the
-// site calling it, so load after load reuses it instead of leaving memory behind. Its memory is
-// given back once the site no longer leads into it.
+// A resident jump is never given back: a thread of the game may have taken the site's CALL an
+// instant before the unload and run the jump after it. One that no module uses any more is taken
+// over by the next load, which finds it through the site that still calls it, or else among the
+// process's memory when it does just what the site does; so load after load reuses it instead of
+// leaving memory behind.
 #pragma once
 
 #include "injector/hooking.h"
@@ -35,9 +37,10 @@ class resident_call : public scoped_basic<5> {
 
     // Makes the CALL at `site` lead to `hook`, letting go of any site held before. Where the site
     // calls a resident jump that no loaded module uses, that jump is taken over and the site is
-    // not written. Otherwise a new resident jump is made whole first, and only then is the site's
-    // CALL changed; where that write is not made, the new jump is given back. `previous` is known
-    // before the site can reach the hook. A site with nothing to call is left as it is
+    // not written. Otherwise the jump an earlier load left for the site as it is now, or else a
+    // new one, is made to lead to the hook first, and only then is the site's CALL changed; where
+    // that write is not made, the jump leads home again (a new one is given back). `previous` is
+    // known before the site can reach the hook. A site with nothing to call is left as it is
     // (`not_a_call`). Throws std::bad_alloc when Windows gives no memory.
     patch_status attach(std::uintptr_t site, std::uintptr_t hook);
 
@@ -45,9 +48,9 @@ class resident_call : public scoped_basic<5> {
     // still in a hook leave: 20 ms for one that took the jump just before, then as long as
     // one runs a site trampoline (threads_in_trampolines), at most a second; unloading runs
     // under Windows' loader lock, where a hook that waits for the loader would never leave.
-    // Then, where the site still calls the jump, puts the site's own bytes back and gives the
-    // jump's memory back once that write is made. A site that calls something else now is left
-    // as it is, and so is the jump. Nothing held is `done`.
+    // Then, where the site still calls the jump, puts the site's own bytes back. A site that
+    // calls something else now is left as it is. The jump stays in both cases, leading home.
+    // Nothing held is `done`.
     patch_status release() noexcept;
     patch_status restore_bytes() override { return release(); }
 

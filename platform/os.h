@@ -67,6 +67,11 @@ void* allocate_code_memory(std::uint32_t size) noexcept;
 // VirtualFree(MEM_RELEASE) of what allocate_code_memory gave.
 void free_code_memory(void* memory) noexcept;
 
+// VirtualQuery, block by block upward from `after` (from the bottom when null): the start of the
+// next memory of the kind allocate_code_memory gives, whichever module asked for it (committed,
+// private, runnable and writable, from the start of its block); null past the last.
+void* next_code_memory(const void* after) noexcept;
+
 // FlushInstructionCache(GetCurrentProcess(), address, size): after code is written, so that the
 // processor runs the new bytes.
 void flush_instruction_cache(const void* address, std::uint32_t size) noexcept;

@@ -56,9 +56,7 @@ void protect_code_pages(std::uintptr_t address, std::uint32_t size, int prot) {
 
 void reset() {
     unguard_code_pages();
-    auto code_memory = std::move(current().code_memory);
-    current() = state{};
-    current().code_memory = std::move(code_memory);
+    current() = state{}; // code memory given out stays mapped: see state::code_memory
 }
 
 void unguard_code_pages() {
@@ -212,6 +210,13 @@ void free_code_memory(void* memory) noexcept {
     if (it == blocks.end()) return; // not given out here, or given back already: a test sees it
     munmap(memory, it->second);
     blocks.erase(it);
+}
+
+void* next_code_memory(const void* after) noexcept {
+    void* next = nullptr;
+    for (const auto& block : stand_in::current().code_memory)
+        if (block.first > after && (!next || block.first < next)) next = block.first;
+    return next;
 }
 
 file* create_file(const char16_t* path) noexcept {

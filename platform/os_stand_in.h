@@ -82,9 +82,10 @@ struct state {
     int pad_queries = 0;
     std::vector<int> pad_slots_asked; // every slot asked, in order
 
-    // VirtualAlloc of code memory: the blocks given out and not given back (address, size), kept
-    // across reset() like the memory itself, since the game's code may still lead into them; and
-    // whether Windows gives none.
+    // VirtualAlloc of code memory: the blocks given out and not given back (address, size), which
+    // next_code_memory finds; and whether Windows gives none. reset() forgets the blocks, as a
+    // new process would not have them, but leaves their memory mapped: the game's code laid out
+    // by an earlier test may still lead into it.
     std::vector<std::pair<void*, std::uint32_t>> code_memory;
     bool refuse_code_memory = false;
 

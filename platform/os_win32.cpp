@@ -121,6 +121,24 @@ void free_code_memory(void* memory) noexcept {
     VirtualFree(memory, 0, MEM_RELEASE);
 }
 
+void* next_code_memory(const void* after) noexcept {
+    MEMORY_BASIC_INFORMATION info;
+    const char* at = static_cast<const char*>(after);
+    if (at) {
+        if (VirtualQuery(at, &info, sizeof info) == 0) return nullptr;
+        at = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
+    }
+    while (VirtualQuery(at, &info, sizeof info) != 0) {
+        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE &&
+            info.Protect == PAGE_EXECUTE_READWRITE && info.BaseAddress == info.AllocationBase)
+            return info.BaseAddress;
+        const char* const next = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
+        if (next <= at) return nullptr; // the top of the address space
+        at = next;
+    }
+    return nullptr;
+}
+
 file* create_file(const char16_t* path) noexcept {
     const HANDLE handle =
         CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr,

@@ -851,9 +851,13 @@ void PrintTo(const broken_log_case& c, std::ostream* out) {
 class BrokenLog : public ModuleLog, public ::testing::WithParamInterface<broken_log_case> {
   protected:
     // Loads the module, runs frames with X down and a live edit, aims, and unloads.
+    // Both sessions run in one game process: the second finds the resident jumps the first left,
+    // so the calls lead to the same places.
     session_record run_session(const std::function<void(os::stand_in::state&)>& set_up) {
+        auto left_behind = os::stand_in::current().code_memory;
         lay_out(test_host::build_1001);
         auto& os_state = os::stand_in::current();
+        os_state.code_memory = std::move(left_behind);
         set_up(os_state);
         tuned_file file;
         dir->write_settings(file.text());

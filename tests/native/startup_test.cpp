@@ -600,7 +600,8 @@ struct later_plugin {
 // that plug-in goes on working, its calls reaching the game's own functions. Then the later
 // plug-in goes, and the game's calls reach the game through what corvane left. The next load of
 // corvane takes that over (on a build it checks too: what it left stands for the game's own
-// call), and its unload gives the game its own bytes, and the memory, back.
+// call), and its unload gives the game its own bytes back; the load after that finds the jumps
+// that stand for those bytes. No load after the first asks for memory.
 class StartUpWithALaterPlugin : public StartUp, public ::testing::WithParamInterface<build_bytes> {
   protected:
     void SetUp() override { lay_out(GetParam()); }
@@ -643,14 +644,15 @@ TEST_P(StartUpWithALaterPlugin, ItKeepsWorkingAndTheGameRunsAfterEveryUnload) {
     frames->run_frame();
     EXPECT_EQ(frames->log, (std::vector<std::string>{"host"}));
 
-    test_host::reset_module();
-    load_module();
-    EXPECT_EQ(os::stand_in::current().code_memory.size(), blocks + jumps) << "taken over, not new";
-    EXPECT_EQ(aim_offsets(), corvane_aims);
-    injector::run_teardowns();
-    EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), test_host::original_aim_call_bytes());
-    EXPECT_EQ(frames->site_bytes(), frames->original_call_bytes());
-    EXPECT_EQ(os::stand_in::current().code_memory.size(), blocks);
+    for (int load = 0; load < 2; ++load) {
+        test_host::reset_module();
+        load_module();
+        EXPECT_EQ(os::stand_in::current().code_memory.size(), blocks + jumps) << "used again";
+        EXPECT_EQ(aim_offsets(), corvane_aims);
+        injector::run_teardowns();
+        EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), test_host::original_aim_call_bytes());
+        EXPECT_EQ(frames->site_bytes(), frames->original_call_bytes());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, StartUpWithALaterPlugin, ::testing::Values(build_1001, build_1011),

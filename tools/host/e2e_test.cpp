@@ -204,6 +204,7 @@ TEST_P(every_build, unload_restores_both_call_sites_and_loading_again_works) {
     sim::set_keys(false, true); // aim mode 1 where frames are hooked
     ASSERT_NO_FATAL_FAILURE(frames(2));
     sim::set_keys(false, false);
+    const std::uint32_t aim_jump = host->branch_target(address::aim_call_site);
 
     ASSERT_TRUE(module->unload());
     ASSERT_NO_FATAL_FAILURE(assert_sites_original(*host));
@@ -220,6 +221,8 @@ TEST_P(every_build, unload_restores_both_call_sites_and_loading_again_works) {
     ASSERT_TRUE(module->load());
     EXPECT_TRUE(module->contains(host->call_destination(address::aim_call_site)));
     EXPECT_EQ(module->contains(host->call_destination(address::frame_call_site)), hooks_frames());
+    EXPECT_EQ(host->branch_target(address::aim_call_site), aim_jump)
+        << "the jump the first load left in the game's memory is found and used again";
     EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 5.5f);
     ASSERT_NO_FATAL_FAILURE(frames(2));
     EXPECT_EQ(offset_used(22), (point{0.25f, 0.0f, 0.0f}));

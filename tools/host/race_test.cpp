@@ -136,11 +136,10 @@ TEST(race, the_module_loads_again_and_again_while_the_game_runs_frames_and_aims)
 }
 
 // Unloading while the game runs: a frame or an aim already inside corvane when it is unloaded
-// must leave it before what it uses is freed. Without the wait for them, the game crashed under
-// Wine within the first few cycles. With it, an aim can still reach a resident jump after its
-// memory went back (2 runs of 8 under qemu with other tests beside): the jump must outlive the
-// unload. Run it by name with --gtest_also_run_disabled_tests.
-TEST(race, DISABLED_the_module_unloads_again_and_again_while_the_game_runs_frames_and_aims) {
+// must leave it before the module goes, and one that took a call just before the unload must
+// still find the resident jump it called. Without the wait for them, or with the jumps given
+// back at unload, the game crashed under Wine within a few runs.
+TEST(race, the_module_unloads_again_and_again_while_the_game_runs_frames_and_aims) {
     load_and_unload_while_the_game_runs(true);
 }
 
