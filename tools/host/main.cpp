@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -449,14 +450,20 @@ const char* const soak_settings = "ReloadEachFrame 1\n"
                                   "-\n"
                                   "22 0.5 0.2 0.1\n-1 0 1 0\n";
 
+// Where the two call sites lead while the module is loaded: the resident jumps it laid, which
+// every later load must use again rather than ask for more memory.
+using site_jumps = std::array<std::uint32_t, 2>;
+
 // One cycle: load, 300 frames with reloading on and keys toggling, unload. Empty: all well.
-std::string soak_cycle(simulated_host& host, sim::plugin_module& module) {
+std::string soak_cycle(simulated_host& host, sim::plugin_module& module, site_jumps& jumps) {
     const point target = {1.0f, 2.0f, 3.0f};
     if (!module.load()) return "LoadLibrary failed";
     if (!module.contains(host.call_destination(address::aim_call_site)))
         return "aim call not redirected";
     if (!module.contains(host.call_destination(address::frame_call_site)))
         return "per-frame call not hooked";
+    jumps = {host.branch_target(address::aim_call_site),
+             host.branch_target(address::frame_call_site)};
     host.set_weapon(2, 22);
     for (int frame = 0; frame < 300; ++frame) {
         const int phase = (frame / 10) % 4; // none, X, none, Z
@@ -497,8 +504,12 @@ int soak(const std::string& dll, int cycles) {
                 cycles);
     const int report_every = cycles >= 10 ? cycles / 10 : 1;
     long long first = 0, last = 0, widest = 0;
+    site_jumps first_jumps{}, jumps{};
     for (int cycle = 1; cycle <= cycles; ++cycle) {
-        const std::string failure = soak_cycle(host, module);
+        std::string failure = soak_cycle(host, module, jumps);
+        if (cycle == 1) first_jumps = jumps;
+        if (failure.empty() && jumps != first_jumps)
+            failure = "the calls led to other jumps than in cycle 1 (memory asked for again)";
         if (!failure.empty()) {
             std::printf("soak FAILED in cycle %d: %s\n", cycle, failure.c_str());
             return 1;
@@ -518,7 +529,7 @@ int soak(const std::string& dll, int cycles) {
     }
     std::printf("soak passed: %d cycles, %d frames; private bytes %lld KiB after cycle 1, %lld "
                 "KiB after the last, widest difference %+lld KiB (limit %lld KiB); call sites "
-                "restored after every cycle\n",
+                "restored after every cycle, and led to the same jumps in every load\n",
                 cycles, cycles * 300, first / 1024, last / 1024, widest / 1024, limit / 1024);
     return 0;
 }
