@@ -93,6 +93,22 @@ const std::uint8_t* unused_resident_original(const std::uint8_t (&site_bytes)[5]
     return jump ? jump->original : nullptr;
 }
 
+const std::uint8_t* resident_original(const std::uint8_t (&site_bytes)[5],
+                                      std::uintptr_t site) noexcept {
+    // One jump a copy of the module loaded on the site, each over the one before: a handful.
+    constexpr int deepest = 16;
+    const std::uint8_t* original = nullptr;
+    std::uint8_t bytes[5];
+    std::memcpy(bytes, site_bytes, sizeof bytes);
+    for (int depth = 0; depth < deepest; ++depth) {
+        const resident_jump* const jump = resident_jump_at(relative_call_target(bytes, site));
+        if (!jump) break;
+        original = jump->original;
+        std::memcpy(bytes, original, sizeof bytes);
+    }
+    return original;
+}
+
 patch_status resident_call::attach(std::uintptr_t site, std::uintptr_t hook) {
     static_cast<void>(release());
     const std::uintptr_t before = read_branch_target(site);

@@ -75,4 +75,10 @@ class resident_call : public scoped_basic<5> {
 const std::uint8_t* unused_resident_original(const std::uint8_t (&site_bytes)[5],
                                              std::uintptr_t site) noexcept;
 
+// Where the five bytes `site_bytes`, lying at `site`, call a resident jump (made by any copy of
+// the module, in use or not), whose own bytes may call another, and so on: the bytes the site
+// held before the first of them was laid, which the call stands for. Null where they call none.
+const std::uint8_t* resident_original(const std::uint8_t (&site_bytes)[5],
+                                      std::uintptr_t site) noexcept;
+
 } // namespace injector

@@ -123,8 +123,9 @@ void log_game_build(const runtime::game_process_event& event) {
 bool game_is_known(std::int32_t code, std::uintptr_t site) {
     std::uint8_t bytes[5] = {}; // no call where nothing can be read
     const bool readable = read_host_bytes(site, bytes, sizeof bytes);
-    // A call of what an earlier load left behind stands for the bytes the site held before it.
-    if (const std::uint8_t* original = injector::unused_resident_original(bytes, site))
+    // A call of what a copy of corvane laid, still loaded or gone, stands for the bytes the site
+    // held before the first copy changed it.
+    if (const std::uint8_t* original = injector::resident_original(bytes, site))
         std::memcpy(bytes, original, sizeof bytes);
     if (changes_this_game(code, bytes, site,
                           injector::translate_host_address(host_addresses::aim_camera)))

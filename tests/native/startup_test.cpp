@@ -5,6 +5,7 @@
 
 #include "injector/branch.h"
 #include "injector/hooking.h"
+#include "injector/resident.h"
 #include "injector/teardown.h"
 #include "platform/os_stand_in.h"
 #include "plugin/aim_hook.h"
@@ -657,6 +658,76 @@ TEST_P(StartUpWithALaterPlugin, ItKeepsWorkingAndTheGameRunsAfterEveryUnload) {
 
 INSTANTIATE_TEST_SUITE_P(Builds, StartUpWithALaterPlugin, ::testing::Values(build_1001, build_1011),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Copies of corvane loaded before this one, as a test lays them: each a resident call on the aim
+// call whose hook counts its aims and passes them on to what the site called before it.
+int earlier_copy_aims[2] = {};
+std::uintptr_t earlier_copy_next[2] = {};
+
+template <int copy>
+void* __thiscall earlier_copy_hook(void* object, float* target, std::uint32_t f1, std::uint32_t f2,
+                                   std::uint32_t f3) {
+    ++earlier_copy_aims[copy];
+    volatile auto next = reinterpret_cast<plugin::host_aim_camera_fn>(earlier_copy_next[copy]);
+    return next(object, target, f1, f2, f3);
+}
+constexpr std::uintptr_t earlier_copy_hooks[2] = {
+    reinterpret_cast<std::uintptr_t>(&earlier_copy_hook<0>),
+    reinterpret_cast<std::uintptr_t>(&earlier_copy_hook<1>)};
+
+// On a build whose aim call is checked first, a copy of corvane loaded while one or two others
+// are (each over the one before) finds the site calling their jumps: that stands for the game's
+// own call, so it aims, as it would on 1001. Once it is gone the copies before it aim again, and
+// once they are gone too the site holds the game's own bytes.
+struct earlier_copies_case {
+    build_bytes build;
+    int copies;
+};
+
+void PrintTo(const earlier_copies_case& c, std::ostream* out) {
+    *out << c.build.name << "_after_" << c.copies;
+}
+
+class StartUpOverEarlierCopies : public StartUp,
+                                 public ::testing::WithParamInterface<earlier_copies_case> {
+  protected:
+    void SetUp() override { lay_out(GetParam().build); }
+};
+
+TEST_P(StartUpOverEarlierCopies, ItAimsAndLeavesThemWorking) {
+    const int copies = GetParam().copies;
+    std::vector<std::unique_ptr<injector::resident_call>> earlier;
+    for (int copy = 0; copy < copies; ++copy) {
+        auto& call = earlier.emplace_back(std::make_unique<injector::resident_call>());
+        ASSERT_EQ(call->attach(aim_call_site, earlier_copy_hooks[copy]),
+                  injector::patch_status::done);
+        earlier_copy_next[copy] = call->previous();
+    }
+    earlier_copy_aims[0] = earlier_copy_aims[1] = 0;
+
+    load_module();
+    EXPECT_EQ(aim_offsets(), (std::vector<std::array<float, 3>>{{0.5f, 0.25f, 0.125f}}))
+        << test_host::module_log_text();
+    EXPECT_EQ(earlier_copy_aims[0], 0) << "the copy loaded last decides the aim";
+
+    injector::run_teardowns();
+    EXPECT_TRUE(aim_offsets().empty());
+    for (int copy = 0; copy < copies; ++copy)
+        EXPECT_EQ(earlier_copy_aims[copy], 1) << "copy " << copy << " aims again";
+
+    while (!earlier.empty())
+        earlier.pop_back();
+    EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), test_host::original_aim_call_bytes());
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, StartUpOverEarlierCopies,
+                         ::testing::Values(earlier_copies_case{build_1011, 1},
+                                           earlier_copies_case{build_1011, 2},
+                                           earlier_copies_case{build_unknown, 2}),
+                         [](const auto& info) {
+                             return std::string(info.param.build.name) + "_after_" +
+                                    std::to_string(info.param.copies);
+                         });
 
 // Where Windows gives no memory for the resident jumps, start-up stops before changing any
 // call and says so; the game runs as it was.
