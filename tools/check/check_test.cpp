@@ -9,6 +9,7 @@
 #include "tools/check/test_support.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdlib>
@@ -762,6 +763,53 @@ INSTANTIATE_TEST_SUITE_P(
                      "corvane will not read aimingSets.dat until it lies beside corvane.dll."},
                     {"clean"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Double-clicked, the JSON says where corvane.dll was looked for and found, as the text report
+// does: beside the checker, in a folder below (with the other copies), or nowhere. Given a file
+// by name, the checker does not look, and the JSON says nothing of it.
+TEST_F(check_files, json_says_where_corvane_was_found) {
+    using json = nlohmann::json;
+    const struct {
+        const char* name;
+        std::vector<std::string> files;
+        json module; // "folder" as a name below the test folder, "" for the folder itself
+    } layouts[] = {
+        {"beside",
+         {"aimingSets.dat", "corvane.dll"},
+         {{"found", true}, {"folder", ""}, {"below", nullptr}, {"other_copies", json::array()}}},
+        {"below, with another copy",
+         {"plugins/aimingSets.dat", "plugins/corvane.dll", "scripts/corvane.dll"},
+         {{"found", true},
+          {"folder", "plugins"},
+          {"below", "plugins"},
+          {"other_copies", {"scripts"}}}},
+        {"nowhere",
+         {"aimingSets.dat"},
+         {{"found", false},
+          {"folder", nullptr},
+          {"below", nullptr},
+          {"other_copies", json::array()}}},
+    };
+    for (const auto& layout : layouts) {
+        SCOPED_TRACE(layout.name);
+        fs::remove_all(dir_);
+        fs::create_directory(dir_);
+        for (const std::string& name : layout.files)
+            write(name.ends_with(".dll") ? std::string("MZ") : check::settings_template(), name);
+        json want = layout.module;
+        if (want["folder"].is_string()) {
+            const std::string below = want["folder"];
+            want["folder"] = below.empty() ? dir_.string() : check::path_in(dir_.string(), below);
+        }
+        const pretend_surroundings around(dir_.string());
+        std::string out, err;
+        check::run_check_command({"--json"}, out, err);
+        EXPECT_EQ(json::parse(out).value("module", json()), want) << out;
+        out.clear();
+        check::run_check_command({"--json", (dir_ / layout.files[0]).string()}, out, err);
+        EXPECT_FALSE(json::parse(out).contains("module")) << out;
+    }
+}
 
 // From Explorer the console window is the checker's alone and closes with it: the report ends
 // by asking for Enter, and the checker waits for it. From a prompt it never waits.

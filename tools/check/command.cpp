@@ -11,6 +11,7 @@
 #include "tools/check/surroundings.h"
 
 #include <cstdio>
+#include <optional>
 
 namespace check {
 
@@ -132,6 +133,7 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
         builds.push_back(identify_game_build(r.game_path));
     }
     const bool beside = r.file.empty();
+    std::optional<module_place> module; // where corvane.dll lies, when the checker looked
     check_result result;
     std::string closing; // said last, where the player reads it
     if (beside) {
@@ -143,25 +145,25 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
         }
         if (r.game_path.empty()) builds = builds_beside(folder);
         // corvane reads the settings beside itself: find it first, and check the file there.
-        const module_place module = find_module(folder);
-        const std::string module_words = wrap_lines(module_place_text(module), report_width);
-        const std::vector<settings_candidate> found = look_for_settings(module.folder);
+        module = find_module(folder);
+        const std::string module_words = wrap_lines(module_place_text(*module), report_width);
+        const std::vector<settings_candidate> found = look_for_settings(module->folder);
         if (found.empty()) {
             check_result missing;
-            missing.file = path_in(module.folder, plugin::settings_file_name);
+            missing.file = path_in(module->folder, plugin::settings_file_name);
             missing.error = "not found";
             if (r.json) {
-                out += json_report(missing, builds);
+                out += json_report(missing, builds, &*module);
                 return missing.exit_status();
             }
             out += module_words + (module_words.empty() ? "" : "\n");
-            out += wrap_lines(missing_settings_text(module.folder, found), report_width);
-            if (!module.below.empty() &&
+            out += wrap_lines(missing_settings_text(module->folder, found), report_width);
+            if (!module->below.empty() &&
                 kind_of_path(path_in(folder, plugin::settings_file_name)) == path_kind::file)
                 out += wrap_lines("  The " + std::string(plugin::settings_file_name) +
                                       " beside corvane-check is not the one corvane reads: move "
                                       "it into " +
-                                      module.below + ".\n",
+                                      module->below + ".\n",
                                   report_width);
             out += builds_text(builds, true);
             return missing.exit_status();
@@ -172,11 +174,11 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
             // corvane will not read where it lies.
             result.not_read_until = not_read_until(found[0]);
             if (r.json) {
-                out += json_report(result, builds);
+                out += json_report(result, builds, &*module);
                 return result.exit_status();
             }
             out += module_words + (module_words.empty() ? "" : "\n");
-            out += wrap_lines(missing_settings_text(module.folder, found), report_width);
+            out += wrap_lines(missing_settings_text(module->folder, found), report_width);
             out += '\n';
             out += wrap_lines("What corvane would make of " + found[0].shown + " as " +
                                   plugin::settings_file_name + " beside " +
@@ -185,7 +187,7 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
             out += '\n';
             closing =
                 "corvane will not read " + found[0].shown + " until " + result.not_read_until + ".";
-        } else if (!module.found) {
+        } else if (!module->found) {
             // No corvane here to read it: what it holds, but never "clean".
             result.not_read_until = not_read_without_module();
             closing =
@@ -197,16 +199,18 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
     } else {
         result = check_settings_file(r.file);
     }
+    const module_place* const looked = module ? &*module : nullptr;
 
     if (!result.readable) {
         err += wrap_lines(
             "corvane-check: " + unreadable_text(result.file, "the settings file", result.error) +
                 "\n",
             report_width);
-        if (r.json) out += json_report(result, builds);
+        if (r.json) out += json_report(result, builds, looked);
         return result.exit_status();
     }
-    out += r.json ? json_report(result, builds) : text_report(result) + builds_text(builds, beside);
+    out += r.json ? json_report(result, builds, looked)
+                  : text_report(result) + builds_text(builds, beside);
     if (!r.svg_path.empty()) {
         if (!write_new(r.svg_path, aim_points_svg(result), new_file_kind::picture, err)) return 2;
         if (!r.json) out += "\naim points drawn in " + r.svg_path + "\n";

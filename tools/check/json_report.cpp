@@ -1,6 +1,7 @@
 // The report for tools: the same facts as the text report, as one JSON document.
 #include "runtime/game_version.h"
 #include "tools/check/check_text.h"
+#include "tools/check/files_beside.h"
 #include "tools/check/settings_check.h"
 
 #include <nlohmann/json.hpp>
@@ -156,7 +157,8 @@ json game_json(const game_build& build) {
 
 } // namespace
 
-std::string json_report(const check_result& result, const std::vector<game_build>& games) {
+std::string json_report(const check_result& result, const std::vector<game_build>& games,
+                        const module_place* module) {
     json doc = {{"file", result.file}, {"readable", result.readable}};
     if (!result.readable) doc["error"] = result.error;
     if (!result.not_read_until.empty()) doc["not_read_until"] = result.not_read_until;
@@ -182,6 +184,12 @@ std::string json_report(const check_result& result, const std::vector<game_build
         json& list = doc["games"] = json::array();
         for (const game_build& game : games)
             list.push_back(game_json(game));
+    }
+    if (module) {
+        doc["module"] = {{"found", module->found},
+                         {"folder", module->found ? json(module->folder) : json(nullptr)},
+                         {"below", module->below.empty() ? json(nullptr) : json(module->below)},
+                         {"other_copies", module->others}};
     }
     // A line's text is whatever bytes the file holds: bytes that are not UTF-8 come out as
     // U+FFFD, and everything outside ASCII as \u escapes, so the document is always valid.

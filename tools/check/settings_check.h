@@ -99,8 +99,12 @@ check_result check_settings_stream(plugin::settings_reader& reader, const std::s
 // The report for people: a table of the 31 positions, the warnings, the notes and a summary.
 std::string text_report(const check_result& result);
 
-// The same facts as a JSON document, for tools; with the game programs looked at, if any.
-std::string json_report(const check_result& result, const std::vector<game_build>& games = {});
+struct module_place;
+
+// The same facts as a JSON document, for tools; with the game programs looked at, if any, and
+// where corvane.dll was looked for, when it was.
+std::string json_report(const check_result& result, const std::vector<game_build>& games = {},
+                        const module_place* module = nullptr);
 
 // A picture of the aim points around the player character: the x-y and x-z planes, one mark
 // per weapon offset that moves the aim, and where the X mode moves it.
