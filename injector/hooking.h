@@ -113,7 +113,6 @@ class scoped_call : public scoped_basic<5> {
     }
     // What the site called before attach.
     std::uintptr_t previous() const noexcept { return previous_; }
-    std::span<const std::uint8_t> original() const noexcept { return kept(); }
 
   private:
     std::uintptr_t previous_ = 0;
@@ -310,9 +309,7 @@ class function_hooker_manager : protected patch_kind {
 
     bool is_site_patched() const noexcept { return site_patched; }
     // The five bytes the site held before it was patched.
-    std::span<const std::uint8_t> kept_site_bytes() const noexcept {
-        return patch_kind::original();
-    }
+    std::span<const std::uint8_t> kept_site_bytes() const noexcept { return patch_kind::kept(); }
     std::size_t hook_count() const noexcept { return hookers.size(); }
     host_function_type host_function_address() const noexcept {
         return reinterpret_cast<host_function_type>(patch_kind::previous());

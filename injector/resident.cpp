@@ -136,7 +136,6 @@ patch_status resident_call::attach(std::uintptr_t site, std::uintptr_t hook) {
             throw std::bad_alloc();
         }
         std::memcpy(jump->mark, resident_mark, sizeof resident_mark);
-        jump->leads_to = static_cast<std::uint32_t>(before);
         jump->home = static_cast<std::uint32_t>(before);
         std::memcpy(jump->original, kept_bytes, sizeof jump->original);
         const auto instruction = indirect_jump(reinterpret_cast<std::uintptr_t>(&jump->leads_to));

@@ -27,7 +27,8 @@ struct resident_jump;
 // Where a resident jump's entry lies in its memory.
 inline constexpr std::uintptr_t resident_entry_offset = 24;
 
-// One CALL site routed through a resident jump. Not copied: the site has one owner.
+// One CALL site routed through a resident jump. Not copied: the site has one owner. Its kept
+// bytes are the site's own, from before any plug-in that works this way changed it.
 class resident_call : public scoped_basic<5> {
   public:
     resident_call() = default;
@@ -61,8 +62,6 @@ class resident_call : public scoped_basic<5> {
     std::uintptr_t entry() const noexcept {
         return jump_ ? reinterpret_cast<std::uintptr_t>(jump_) + resident_entry_offset : 0;
     }
-    // The site's own bytes, from before any plug-in that works this way changed it.
-    std::span<const std::uint8_t> original() const noexcept { return kept(); }
 
   private:
     resident_jump* jump_ = nullptr;

@@ -65,7 +65,7 @@ void redirect_aim_call(std::uintptr_t site) {
               status);
     // A call left as it was has nothing to be put back at unload.
     note_call_site(aim_call, host_addresses::aim_call_site, site,
-                   injector::was_made(status) ? aim_site_bytes->original()
+                   injector::was_made(status) ? aim_site_bytes->kept()
                                               : std::span<const std::uint8_t>{});
 }
 

@@ -83,6 +83,18 @@ std::uintptr_t call_destination(std::uintptr_t site) {
     return through_cell ? injector::read_branch_target(called) : called;
 }
 
+void spare_site_test::SetUp() {
+    ASSERT_TRUE(map_host_image());
+    reset_platform();
+    reset_module();
+    host = std::make_unique<frame_host>(spare_call_site);
+}
+
+void spare_site_test::TearDown() {
+    reset_module();
+    host.reset();
+}
+
 std::vector<std::uint8_t> frame_host::site_bytes() const {
     return read_bytes(site_, 5);
 }

@@ -80,6 +80,20 @@ class frame_host {
     std::vector<std::unique_ptr<bytes_patch>> patches_;
 };
 
+// A call site of the toolkit's tests alone, away from the host's own sites.
+inline constexpr std::uint32_t spare_call_site = 0x600000;
+
+// A test of patches on the spare call site: the host image mapped, the OS stand-in and the
+// module fresh, and a frame host whose CALL stands at that site; the module's teardowns run
+// before the frame host puts its bytes back.
+class spare_site_test : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::unique_ptr<frame_host> host;
+};
+
 // A temporary directory that the OS stand-in reports as the module's own, for the settings
 // file. Keeps the host bytes that a settings load writes (the aim values and rows, and the float
 // in the aim camera's code) and puts them back when it goes. Make it after reset_platform.

@@ -19,8 +19,7 @@ namespace {
 
 using test_host::frame_host;
 
-// A call site of these tests alone, so the module's own site stays out of the way.
-constexpr std::uint32_t test_site = 0x600000;
+constexpr std::uint32_t test_site = test_host::spare_call_site;
 using test_hooker = injector::function_hooker<injector::scoped_call, test_site, void*()>;
 using next_type = test_hooker::next_type;
 
@@ -44,19 +43,8 @@ void install(test_hooker& hooker, test_hooker::hook_type hook) {
     EXPECT_EQ(hooker.install(std::move(hook)), injector::patch_status::done);
 }
 
-class CallHooks : public ::testing::Test {
+class CallHooks : public test_host::spare_site_test {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(test_host::map_host_image());
-        test_host::reset_platform();
-        test_host::reset_module();
-        host = std::make_unique<frame_host>(test_site);
-    }
-    void TearDown() override {
-        test_host::reset_module();
-        host.reset();
-    }
-
     static std::shared_ptr<test_hooker::manager_type> manager() {
         return test_hooker::site_manager();
     }
@@ -64,8 +52,6 @@ class CallHooks : public ::testing::Test {
     static std::uintptr_t trampoline() {
         return reinterpret_cast<std::uintptr_t>(&test_hooker::site_trampoline);
     }
-
-    std::unique_ptr<frame_host> host;
 };
 
 TEST_F(CallHooks, OneHookRunsAroundTheHostAndItsResultReachesTheCaller) {

@@ -21,7 +21,7 @@ namespace {
 
 using test_host::frame_host;
 
-constexpr std::uint32_t test_site = 0x600000;
+constexpr std::uint32_t test_site = test_host::spare_call_site;
 
 // Three hooks, standing for three plug-ins on the site: each logs its name and passes the call
 // on to what its own patch says the site called before it.
@@ -61,18 +61,11 @@ struct plugin_on_site {
     }
 };
 
-class ResidentCalls : public ::testing::Test {
+class ResidentCalls : public test_host::spare_site_test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(test_host::map_host_image());
-        test_host::reset_platform();
-        test_host::reset_module();
-        host = std::make_unique<frame_host>(test_site);
+        spare_site_test::SetUp();
         blocks_before = code_memory_blocks();
-    }
-    void TearDown() override {
-        test_host::reset_module();
-        host.reset();
     }
 
     static std::size_t code_memory_blocks() { return os::stand_in::current().code_memory.size(); }
@@ -85,7 +78,6 @@ class ResidentCalls : public ::testing::Test {
     }
     using words = std::vector<std::string>;
 
-    std::unique_ptr<frame_host> host;
     std::size_t blocks_before = 0;
 };
 

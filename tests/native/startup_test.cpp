@@ -565,19 +565,29 @@ TEST_P(StartUpAfterAnotherPlugin, StillRedirectsTheAimCallAndGivesTheOtherPlugin
     os::stand_in::unguard_code_pages(); // before `redirected` puts the host's call back
 }
 
+// The aim hooks of other plug-ins on the aim call, as tests lay them: each counts its aims and
+// passes them on to what the site called before it. Slots 0 and 1 are copies of corvane loaded
+// before this one, slot 2 a plug-in loaded after it.
+int other_aims[3] = {};
+std::uintptr_t other_aim_next[3] = {};
+
+template <int slot>
+void* __thiscall other_aim_hook(void* object, float* target, std::uint32_t f1, std::uint32_t f2,
+                                std::uint32_t f3) {
+    ++other_aims[slot];
+    volatile auto next = reinterpret_cast<plugin::host_aim_camera_fn>(other_aim_next[slot]);
+    return next(object, target, f1, f2, f3);
+}
+constexpr std::uintptr_t other_aim_hooks[3] = {
+    reinterpret_cast<std::uintptr_t>(&other_aim_hook<0>),
+    reinterpret_cast<std::uintptr_t>(&other_aim_hook<1>),
+    reinterpret_cast<std::uintptr_t>(&other_aim_hook<2>)};
+constexpr int later_slot = 2;
+
 // A plug-in that hooks both calls after corvane, the plain way: it keeps the five bytes it
 // replaced and writes them back when it goes, whatever stands there then. Its hooks pass every
 // call on to what the site called before it.
-std::uintptr_t later_aim_next = 0;
 std::uintptr_t later_frame_next = 0;
-int later_aim_calls = 0;
-
-void* __thiscall later_aim_hook(void* object, float* target, std::uint32_t f1, std::uint32_t f2,
-                                std::uint32_t f3) {
-    ++later_aim_calls;
-    volatile auto next = reinterpret_cast<plugin::host_aim_camera_fn>(later_aim_next);
-    return next(object, target, f1, f2, f3);
-}
 
 void* later_frame_hook() {
     test_host::frame_host::current->log.push_back("later");
@@ -588,11 +598,11 @@ void* later_frame_hook() {
 struct later_plugin {
     injector::scoped_call aim, frame;
     later_plugin() {
-        EXPECT_EQ(aim.attach(aim_call_site, reinterpret_cast<std::uintptr_t>(&later_aim_hook)),
+        EXPECT_EQ(aim.attach(aim_call_site, other_aim_hooks[later_slot]),
                   injector::patch_status::done);
         EXPECT_EQ(frame.attach(per_frame_site, reinterpret_cast<std::uintptr_t>(&later_frame_hook)),
                   injector::patch_status::done);
-        later_aim_next = aim.previous();
+        other_aim_next[later_slot] = aim.previous();
         later_frame_next = frame.previous();
     }
 };
@@ -615,7 +625,7 @@ TEST_P(StartUpWithALaterPlugin, ItKeepsWorkingAndTheGameRunsAfterEveryUnload) {
     load_module();
     EXPECT_EQ(os::stand_in::current().code_memory.size(), blocks + jumps);
     auto later = std::make_unique<later_plugin>();
-    later_aim_calls = 0;
+    other_aims[later_slot] = 0;
     const std::vector<std::array<float, 3>> corvane_aims = {{0.5f, 0.25f, 0.125f}};
     EXPECT_EQ(aim_offsets(), corvane_aims);
     frames->log.clear();
@@ -637,7 +647,7 @@ TEST_P(StartUpWithALaterPlugin, ItKeepsWorkingAndTheGameRunsAfterEveryUnload) {
     frames->log.clear();
     frames->run_frame();
     EXPECT_EQ(frames->log, (std::vector<std::string>{"later", "host"}));
-    EXPECT_EQ(later_aim_calls, 2);
+    EXPECT_EQ(other_aims[later_slot], 2);
 
     later.reset();
     EXPECT_TRUE(aim_offsets().empty());
@@ -658,22 +668,6 @@ TEST_P(StartUpWithALaterPlugin, ItKeepsWorkingAndTheGameRunsAfterEveryUnload) {
 
 INSTANTIATE_TEST_SUITE_P(Builds, StartUpWithALaterPlugin, ::testing::Values(build_1001, build_1011),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// Copies of corvane loaded before this one, as a test lays them: each a resident call on the aim
-// call whose hook counts its aims and passes them on to what the site called before it.
-int earlier_copy_aims[2] = {};
-std::uintptr_t earlier_copy_next[2] = {};
-
-template <int copy>
-void* __thiscall earlier_copy_hook(void* object, float* target, std::uint32_t f1, std::uint32_t f2,
-                                   std::uint32_t f3) {
-    ++earlier_copy_aims[copy];
-    volatile auto next = reinterpret_cast<plugin::host_aim_camera_fn>(earlier_copy_next[copy]);
-    return next(object, target, f1, f2, f3);
-}
-constexpr std::uintptr_t earlier_copy_hooks[2] = {
-    reinterpret_cast<std::uintptr_t>(&earlier_copy_hook<0>),
-    reinterpret_cast<std::uintptr_t>(&earlier_copy_hook<1>)};
 
 // On a build whose aim call is checked first, a copy of corvane loaded while one or two others
 // are (each over the one before) finds the site calling their jumps: that stands for the game's
@@ -699,21 +693,20 @@ TEST_P(StartUpOverEarlierCopies, ItAimsAndLeavesThemWorking) {
     std::vector<std::unique_ptr<injector::resident_call>> earlier;
     for (int copy = 0; copy < copies; ++copy) {
         auto& call = earlier.emplace_back(std::make_unique<injector::resident_call>());
-        ASSERT_EQ(call->attach(aim_call_site, earlier_copy_hooks[copy]),
-                  injector::patch_status::done);
-        earlier_copy_next[copy] = call->previous();
+        ASSERT_EQ(call->attach(aim_call_site, other_aim_hooks[copy]), injector::patch_status::done);
+        other_aim_next[copy] = call->previous();
     }
-    earlier_copy_aims[0] = earlier_copy_aims[1] = 0;
+    other_aims[0] = other_aims[1] = 0;
 
     load_module();
     EXPECT_EQ(aim_offsets(), (std::vector<std::array<float, 3>>{{0.5f, 0.25f, 0.125f}}))
         << test_host::module_log_text();
-    EXPECT_EQ(earlier_copy_aims[0], 0) << "the copy loaded last decides the aim";
+    EXPECT_EQ(other_aims[0], 0) << "the copy loaded last decides the aim";
 
     injector::run_teardowns();
     EXPECT_TRUE(aim_offsets().empty());
     for (int copy = 0; copy < copies; ++copy)
-        EXPECT_EQ(earlier_copy_aims[copy], 1) << "copy " << copy << " aims again";
+        EXPECT_EQ(other_aims[copy], 1) << "copy " << copy << " aims again";
 
     while (!earlier.empty())
         earlier.pop_back();
