@@ -36,28 +36,41 @@ std::uintptr_t read_branch_target(std::uintptr_t address) noexcept {
     }
 }
 
-std::array<std::uint8_t, 6> indirect_jump(std::uintptr_t cell) noexcept {
+std::array<std::uint8_t, 5> relative_call(std::uintptr_t site, std::uintptr_t target) noexcept {
+    std::array<std::uint8_t, 5> call = {call_rel32};
+    const std::uint32_t rel32 = relative_displacement(site, target);
+    std::memcpy(call.data() + 1, &rel32, sizeof rel32);
+    return call;
+}
+
+namespace {
+// FF 15 or FF 25 and the cell's address.
+std::array<std::uint8_t, 6> through_cell(std::uint8_t modrm, std::uintptr_t cell) noexcept {
+    std::array<std::uint8_t, 6> instruction = {group_ff, modrm};
     const auto address = static_cast<std::uint32_t>(cell);
-    return {group_ff,
-            jmp_indirect,
-            static_cast<std::uint8_t>(address),
-            static_cast<std::uint8_t>(address >> 8),
-            static_cast<std::uint8_t>(address >> 16),
-            static_cast<std::uint8_t>(address >> 24)};
+    std::memcpy(instruction.data() + 2, &address, sizeof address);
+    return instruction;
+}
+} // namespace
+
+std::array<std::uint8_t, 6> indirect_jump(std::uintptr_t cell) noexcept {
+    return through_cell(jmp_indirect, cell);
+}
+
+std::array<std::uint8_t, 6> indirect_call(std::uintptr_t cell) noexcept {
+    return through_cell(call_indirect, cell);
 }
 
 call_write write_call(std::uintptr_t site, std::uintptr_t target) noexcept {
     const std::uintptr_t previous = read_branch_target(site);
-    std::uint8_t call[5] = {call_rel32};
-    const std::uint32_t rel32 = relative_displacement(site, target);
-    std::memcpy(call + 1, &rel32, sizeof rel32);
+    const auto call = relative_call(site, target);
     // Where the site is a CALL already, only its target changes, in one store of four bytes: a
     // thread of the game running the site meanwhile calls the old target or the new one.
     // Elsewhere all five bytes go in one access. Either way a refused protection change leaves
     // the site exactly as it was, never a CALL opcode in front of the old bytes.
     const std::uint32_t skip = *reinterpret_cast<const std::uint8_t*>(site) == call_rel32;
-    return {previous, protected_write(reinterpret_cast<std::uint8_t*>(site) + skip, call + skip,
-                                      5 - skip, true)};
+    return {previous, protected_write(reinterpret_cast<std::uint8_t*>(site) + skip,
+                                      call.data() + skip, 5 - skip, true)};
 }
 
 } // namespace injector

@@ -39,8 +39,14 @@ inline std::uintptr_t relative_call_target(const std::uint8_t (&bytes)[5],
     return rel32_target(site, rel32);
 }
 
+// The five bytes of a relative CALL (E8) at `site` that lands on `target`.
+std::array<std::uint8_t, 5> relative_call(std::uintptr_t site, std::uintptr_t target) noexcept;
+
 // The six bytes of a JMP through the pointer cell at `cell` (FF 25 and the cell's address).
 std::array<std::uint8_t, 6> indirect_jump(std::uintptr_t cell) noexcept;
+
+// The six bytes of a CALL through the pointer cell at `cell` (FF 15 and the cell's address).
+std::array<std::uint8_t, 6> indirect_call(std::uintptr_t cell) noexcept;
 
 // What write_call did: where the site led before, and how the write went.
 struct [[nodiscard]] call_write {

@@ -1,13 +1,16 @@
 // Restorable patches and chained call hooks.
 //
 // A patch keeps the bytes it replaced and puts them back when it is undone or destroyed. On top
-// of that, a call site may carry several independent hooks at once: the first hook redirects the
-// site's CALL to a trampoline, every execution runs the hooks newest first, ending in the
-// function the site called before, and the site gets its bytes back when the last hook goes.
+// of that, a call site may carry several independent hooks at once: the first hook leads the
+// site's CALL to resident code (injector/resident.h) that calls the function the site called
+// before and, around it, the module's share, which runs each hook's part before that function,
+// newest first, and each hook's part after it, oldest first. The site gets its bytes back when
+// the last hook goes.
 #pragma once
 
 #include "injector/branch.h"
 #include "injector/host_address.h"
+#include "platform/os.h" // __cdecl on every compiler
 #include "injector/protect.h"
 #include "injector/teardown.h"
 
@@ -31,10 +34,6 @@ namespace injector {
 using assertion_handler = void (*)(const char* expression, const char* file, int line);
 assertion_handler set_assertion_handler(assertion_handler handler) noexcept;
 void report_assertion(const char* expression, const char* file, int line) noexcept;
-
-// How many threads of the game run a site trampoline (and the hooks it runs) at this moment:
-// unloading waits for them to leave before it frees what they use.
-inline std::atomic<int> threads_in_trampolines{0};
 
 // Root of everything that keeps a patch and can undo it.
 class scoped_base {
@@ -121,37 +120,29 @@ class scoped_call : public scoped_basic<5> {
 template <class patch_kind, class hooker_base, class R, class... Args>
 class function_hooker_manager;
 
-// What one execution of a hooked site learned of the host function: whether it ran, and what it
-// returned, so that a failing hook after `next` still hands the host its result.
-template <class R> struct host_call_record {
-    bool ran = false;
-    R result{};
-    template <class F, class... A> R call(F&& f, A&&... args) {
-        result = f(std::forward<A>(args)...);
-        ran = true;
-        return result;
-    }
-    R fallback() const { return result; }
-};
-template <> struct host_call_record<void> {
-    bool ran = false;
-    template <class F, class... A> void call(F&& f, A&&... args) {
-        f(std::forward<A>(args)...);
-        ran = true;
-    }
-    void fallback() const {}
+// What one hook runs around the hooked call: `before` ahead of the function the site called,
+// `after` once it has returned; either may be empty. Neither sees the call's result nor can skip
+// the call: the resident code makes it itself, so that the module is never on a game thread's
+// stack while the game's own function (or another plug-in's) runs.
+struct call_hook {
+    std::function<void()> before;
+    std::function<void()> after;
 };
 
 // One registration of one hook on a call site. The site, its patch kind and the hooked call's
-// type are template parameters, so every site has its own manager, trampoline and hookers.
+// type are template parameters, so every site has its own manager, share and hookers. The patch
+// kind leads the site to resident code that calls the hooked function itself and the site's
+// share around it (injector::resident_call, whose default kind wraps a call this way).
 template <class patch_kind, std::uintptr_t site_address, class function_pointer, class R,
           class... Args>
 class function_hooker_base : public scoped_base {
+    static_assert(sizeof...(Args) == 0,
+                  "the resident code calls the hooked function without stack arguments");
+
   public:
     static constexpr std::uintptr_t call_site_address = site_address;
     using result_type = R;
-    using next_type = std::function<R(Args...)>;
-    using hook_type = std::function<R(next_type, Args...)>;
+    using hook_type = call_hook;
     using manager_type = function_hooker_manager<patch_kind, function_hooker_base, R, Args...>;
 
     function_hooker_base() : manager(site_manager()) {}
@@ -189,9 +180,10 @@ class function_hooker_base : public scoped_base {
         return *module_reference;
     }
 
-    // What the site's CALL is redirected to. Runs the hooks; no exception reaches the host,
-    // and whatever happens the host function runs exactly once unless a hook chose to skip it.
-    static R site_trampoline(Args... args) noexcept;
+    // The site's share, which the resident code calls before the hooked function (phase 0) and
+    // after it (phase 1): runs the hooks' parts of that phase. No exception reaches the game; a
+    // hook that fails ends its phase, and the game's function runs all the same.
+    static void __cdecl site_share(std::uint32_t phase) noexcept;
 
   protected:
     bool installed = false;
@@ -213,7 +205,7 @@ class function_hooker_base : public scoped_base {
 };
 
 // The hooker for one call site and one hooked call type, e.g.
-// function_hooker<scoped_call, 0x53E981, void*()>.
+// function_hooker<resident_call, 0x53E981, void*()>.
 template <class patch_kind, std::uintptr_t site_address, class function_type> class function_hooker;
 
 template <class patch_kind, std::uintptr_t site_address, class R, class... Args>
@@ -223,7 +215,6 @@ class function_hooker<patch_kind, site_address, R(Args...)>
 
   public:
     using typename base::hook_type;
-    using typename base::next_type;
 
     function_hooker() = default;
     function_hooker(const function_hooker&) = default;
@@ -234,7 +225,7 @@ class function_hooker<patch_kind, site_address, R(Args...)>
     patch_status install(hook_type hook) override {
         this->installed = true;
         return this->manager->attach(this, std::move(hook),
-                                     reinterpret_cast<std::uintptr_t>(&base::site_trampoline));
+                                     reinterpret_cast<std::uintptr_t>(&base::site_share));
     }
 };
 
@@ -243,22 +234,20 @@ template <class patch_kind, class hooker_base, class R, class... Args>
 class function_hooker_manager : protected patch_kind {
   public:
     using host_function_type = R (*)(Args...);
-    using next_type = std::function<R(Args...)>;
-    using hook_type = std::function<R(next_type, Args...)>;
+    using hook_type = call_hook;
 
     function_hooker_manager() = default;
     ~function_hooker_manager() override { hookers.clear(); }
 
-    // Registers the hook, then patches the site on first use. A site from which no call
-    // destination can be read is left untouched (`not_a_call`): a trampoline there would call
-    // null. The hook stays registered either way. The host function (the patch's `previous`) is
-    // known before the site is written: a thread of the host may run the site the moment the
-    // CALL is whole.
-    patch_status attach(const hooker_base* hooker, hook_type hook, std::uintptr_t trampoline) {
+    // Registers the hook, then patches the site on first use. A site that holds no plain CALL
+    // is left untouched (`not_a_call`). The hook stays registered either way. The function the
+    // resident code calls (the patch's `previous`) is known before the site is written: a
+    // thread of the game may run the site the moment the CALL is whole.
+    patch_status attach(const hooker_base* hooker, hook_type hook, std::uintptr_t share) {
         put_hook(hooker, std::move(hook));
         if (site_patched) return patch_status::done;
         const patch_status status =
-            patch_kind::attach(host_code_address(hooker_base::call_site_address), trampoline);
+            patch_kind::attach(host_code_address(hooker_base::call_site_address), share);
         site_patched = was_made(status);
         return status;
     }
@@ -286,8 +275,9 @@ class function_hooker_manager : protected patch_kind {
         }
     }
 
-    // Takes `hooker`'s entry out; the last one goes with the site's bytes put back first, so
-    // the game stops calling in before the list it would walk changes.
+    // Takes `hooker`'s entry out; the last one goes with the site first led home, the threads
+    // inside its hooks waited for and its bytes put back, so no thread of the game walks the
+    // list while it changes.
     patch_status remove(const hooker_base* hooker) noexcept {
         for (auto it = hookers.begin(); it != hookers.end(); ++it) {
             if (it->hooker != hooker) continue;
@@ -298,7 +288,8 @@ class function_hooker_manager : protected patch_kind {
         return patch_status::done;
     }
 
-    // Unpatches the site: writes the saved five bytes back, then drops every entry.
+    // Unpatches the site: leads it home, waits for the threads inside the hooks, writes the saved
+    // five bytes back, then drops every entry.
     patch_status restore_bytes() override {
         if (!site_patched) return patch_status::done;
         site_patched = false;
@@ -311,36 +302,44 @@ class function_hooker_manager : protected patch_kind {
     // The five bytes the site held before it was patched.
     std::span<const std::uint8_t> kept_site_bytes() const noexcept { return patch_kind::kept(); }
     std::size_t hook_count() const noexcept { return hookers.size(); }
+    // What the resident code calls: what the site called before it was patched.
     host_function_type host_function_address() const noexcept {
         return reinterpret_cast<host_function_type>(patch_kind::previous());
     }
+    // Where the site's CALL leads while patched (the resident code), else 0.
+    std::uintptr_t site_entry() const noexcept { return patch_kind::entry(); }
 
-    // One execution of the site: the chain of hooks, newest first, ending in the host function.
-    // With two or more hooks each runs on a copy taken for this execution, so state a hook
-    // changes while it runs is not carried over. The copies live on the stack and every `next`
-    // is a two-word closure, so up to eight hooks cost no allocation; a `next` is valid while
-    // its hook runs.
-    R run(host_call_record<R>& record, Args... args) {
-        const call_host_function host{this, &record};
-        if (hookers.empty()) return host(args...);
-        if (hookers.size() == 1) return hookers.front().hook(next_type(host), args...);
-
-        std::array<hook_type, 8> few;
-        std::vector<hook_type> many;
-        hook_type* copies = few.data();
+    // One phase of one execution of the site: before the hooked function (0), each hook's
+    // `before`, newest first; after it (1), each hook's `after`, oldest first. So a hook added
+    // later runs outside the ones before it, as if it wrapped them. With two or more hooks each
+    // runs on a copy taken for this execution, so state a hook changes while it runs is not
+    // carried over; up to eight copies live on the stack.
+    void run(std::uint32_t phase) {
+        if (hookers.empty()) return;
+        auto part = [phase](const entry& e) -> const std::function<void()>& {
+            return phase == 0 ? e.hook.before : e.hook.after;
+        };
+        if (hookers.size() == 1) {
+            if (const auto& only = part(hookers.front())) only();
+            return;
+        }
+        std::array<std::function<void()>, 8> few;
+        std::vector<std::function<void()>> many;
+        std::function<void()>* copies = few.data();
         if (hookers.size() > few.size()) {
             many.resize(hookers.size());
             copies = many.data();
         }
         std::size_t count = 0;
-        for (const auto& entry : hookers)
-            copies[count++] = entry.hook;
-        const chain links{copies, &host};
-        return chain_link{&links, count}(args...);
-    }
-
-    R call_host(host_call_record<R>& record, Args... args) const {
-        return record.call(host_function_address(), args...);
+        if (phase == 0) {
+            for (auto it = hookers.rbegin(); it != hookers.rend(); ++it)
+                copies[count++] = part(*it);
+        } else {
+            for (const auto& e : hookers)
+                copies[count++] = part(e);
+        }
+        for (std::size_t i = 0; i < count; ++i)
+            if (copies[i]) copies[i]();
     }
 
   private:
@@ -351,53 +350,18 @@ class function_hooker_manager : protected patch_kind {
         hook_type hook;
     };
 
-    // `next` at the end of the chain: calls the host function as the manager knows it now.
-    struct call_host_function {
-        function_hooker_manager* manager;
-        host_call_record<R>* record;
-        R operator()(Args... args) const {
-            return record->call(manager->host_function_address(), args...);
-        }
-    };
-
-    // The hooks of one execution, oldest first, and the end of the chain.
-    struct chain {
-        const hook_type* hooks;
-        const call_host_function* host;
-    };
-
-    // `next` in the middle of the chain: runs the hook below `below` (the newest of the rest),
-    // handing it a fresh `next` for what lies under it; under the oldest lies the host function.
-    struct chain_link {
-        const chain* links;
-        std::size_t below;
-        R operator()(Args... args) const {
-            if (below == 0) return (*links->host)(args...);
-            return links->hooks[below - 1](next_type(chain_link{links, below - 1}), args...);
-        }
-    };
-
     std::list<entry> hookers;
     bool site_patched = false;
 };
 
 template <class patch_kind, std::uintptr_t site_address, class function_pointer, class R,
           class... Args>
-R function_hooker_base<patch_kind, site_address, function_pointer, R, Args...>::site_trampoline(
-    Args... args) noexcept {
-    struct counted {
-        counted() noexcept { threads_in_trampolines.fetch_add(1); }
-        ~counted() { threads_in_trampolines.fetch_sub(1); }
-    } const inside;
-    manager_type* site = nullptr;
-    host_call_record<R> record;
+void function_hooker_base<patch_kind, site_address, function_pointer, R, Args...>::site_share(
+    std::uint32_t phase) noexcept {
     try {
-        site = site_manager().get(); // the reference is dropped at once; the module holds one
-        return site->run(record, args...);
+        site_manager()->run(phase); // the reference is dropped at once; the module holds one
     } catch (...) {
-        // A failing hook must not take the host down: the host's own call still runs once.
-        if (!record.ran && site) return site->call_host(record, args...);
-        return record.fallback();
+        // A failing hook must not take the game down: the resident code calls its function still.
     }
 }
 

@@ -189,7 +189,8 @@ void flush_instruction_cache(const void* address, std::uint32_t size) noexcept {
 
 void pause_milliseconds(std::uint32_t milliseconds) noexcept {
     auto& s = stand_in::current();
-    s.paused_milliseconds += milliseconds; // the test's time does not pass
+    s.paused_milliseconds += milliseconds;
+    s.milliseconds += milliseconds; // GetTickCount moves on as Sleep's time passes
     if (s.during_pause) s.during_pause();
 }
 

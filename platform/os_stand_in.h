@@ -89,8 +89,9 @@ struct state {
     std::vector<std::pair<void*, std::uint32_t>> code_memory;
     bool refuse_code_memory = false;
 
-    // Sleep: the milliseconds the module asked to wait, all told (none pass), and a test's look
-    // at that moment, when set: the module waits for threads of the game meanwhile.
+    // Sleep: the milliseconds the module asked to wait, all told (no real time passes, but the
+    // stand-in's GetTickCount moves on by as much), and a test's look at that moment, when set:
+    // the module waits for threads of the game meanwhile.
     std::uint32_t paused_milliseconds = 0;
     std::function<void()> during_pause;
 

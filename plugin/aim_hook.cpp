@@ -25,26 +25,25 @@ float aim_factor() noexcept {
     return published_aim_factor.load(std::memory_order_relaxed);
 }
 
-void* __thiscall aim_weapon_hook(void* object, float* target, std::uint32_t f1, std::uint32_t f2,
-                                 std::uint32_t f3) noexcept {
+const float* __cdecl aim_weapon_hook(const float* target, float* room) noexcept {
     host_player* const player = host_find_player(-1);
     if (!player || (player_status_flags(player) & player_layout::aim_stands_aside) != 0)
-        return host_aim_camera(object, target, f1, f2, f3);
+        return target;
 
     const std::int32_t weapon_type = player_weapon_type(player);
     weapon_in_hand.type.store(weapon_type, std::memory_order_relaxed);
     const weapon_offset_entry* const entry = find_weapon_offset(weapon_type);
-    if (!entry) return host_aim_camera(object, target, f1, f2, f3);
+    if (!entry) return target;
 
     float offset[3];
     read_weapon_offset(*entry, offset);
-    if (is_zero_offset(offset)) return host_aim_camera(object, target, f1, f2, f3);
+    if (is_zero_offset(offset)) return target;
     const float factor = published_aim_factor.load(std::memory_order_relaxed);
     if (std::bit_cast<std::uint32_t>(factor) != one_bits) offset[0] *= factor; // x * 1 is x
 
-    float point[3] = {};
-    host_transform_offset(player, point, offset);
-    return host_aim_camera(object, point, f1, f2, f3);
+    room[0] = room[1] = room[2] = 0.0f;
+    host_transform_offset(player, room, offset);
+    return room;
 }
 
 } // namespace plugin

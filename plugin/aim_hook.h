@@ -16,11 +16,11 @@ extern std::uint8_t aim_mode;
 void publish_aim_factor(float factor) noexcept;
 float aim_factor() noexcept;
 
-// Has exactly the calling form of the host's aim-camera function (object in ECX, a target
-// pointer and three floats on the stack, 16 bytes removed here), since the host's own CALL
-// reaches it. Looks up the player's weapon and, when an offset applies, aims at the point at
-// that offset; otherwise passes the host's call through unchanged.
-void* __thiscall aim_weapon_hook(void* object, float* target, std::uint32_t f1, std::uint32_t f2,
-                                 std::uint32_t f3) noexcept;
+// The aim hook: the resident code at the host's aim-camera call calls it with the target the
+// host passed and twelve bytes of room, then calls the host's aim camera itself, with the host's
+// object and floats and the target returned here. Looks up the player's weapon and, when an
+// offset applies, fills `room` with the point at that offset and returns it; otherwise returns
+// the host's own target, so the call goes through unchanged.
+const float* __cdecl aim_weapon_hook(const float* target, float* room) noexcept;
 
 } // namespace plugin

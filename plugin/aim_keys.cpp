@@ -17,8 +17,7 @@ struct key_memory {
     bool toggle_key_down = false; // whether it was down then
     std::uint32_t pad_button = 0; // the pad_toggle polled last frame (0: none)
     bool pad_button_down = false;
-    bool pad_library_tried = false;
-    bool pad_library = false;
+    bool pad_library = false;  // loaded at start-up
     int pad_slot = -1;         // the connected controller's slot, -1: none found
     int pad_next_slot = 0;     // the slot to ask next while none is found
     bool pad_searched = false; // the slots were asked at least once
@@ -49,12 +48,10 @@ std::uint32_t pad_bits(const os::gamepad_state& state) noexcept {
 // The buttons of the controller found (0 while none is). With none found, one slot is asked a
 // second, each in turn: asking an empty slot can take a long while, so a frame asks one at most.
 std::uint32_t read_pad(std::uint32_t now) noexcept {
-    if (!memory.pad_library_tried) {
-        memory.pad_library_tried = true;
-        memory.pad_library = os::load_gamepad_library();
-        if (!memory.pad_library) log_gamepad_library_missing();
+    if (!memory.pad_library) {
+        log_gamepad_library_missing(); // once
+        return 0;
     }
-    if (!memory.pad_library) return 0;
     os::gamepad_state state;
     if (memory.pad_slot >= 0) {
         if (os::read_gamepad(memory.pad_slot, &state)) return pad_bits(state);
@@ -130,6 +127,10 @@ void update_aim_keys() noexcept {
     // takes it back to the middle.
     if (memory.factor == memory.swing.to) memory.swing.from = memory.swing.to;
     publish_aim_factor(memory.factor);
+}
+
+void prepare_gamepad() noexcept {
+    memory.pad_library = os::load_gamepad_library();
 }
 
 void forget_aim_keys() noexcept {

@@ -37,10 +37,14 @@ const named_values& aim_key_settings() noexcept;
 // key_normal held: the normal mode; otherwise key_mirrored held: the other one (a key set to
 // none is not asked). key_toggle and pad_toggle swap the mode when pressed, not while held; a
 // held key of either kind wins over a toggle. A toggle key or button held when it is first
-// chosen (at start-up or by a reload) counts as pressed then. The gamepad library is loaded
-// on the first frame with pad_toggle set; the first connected controller counts, and while
-// none is connected the slots are asked again at most once a second.
+// chosen (at start-up or by a reload) counts as pressed then. The gamepad library is the one
+// prepare_gamepad loaded; the first connected controller counts, and while none is connected
+// the slots are asked again at most once a second.
 void update_aim_keys() noexcept;
+
+// Loads the gamepad library, at start-up, before any frame runs: a frame never enters Windows'
+// loader, which an unload holds while it waits for the frame's work to end.
+void prepare_gamepad() noexcept;
 
 // Back to the defaults, the normal mode, no swing and no gamepad found. For test programs only.
 void forget_aim_keys() noexcept;

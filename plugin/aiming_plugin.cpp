@@ -8,6 +8,7 @@
 #include "injector/teardown.h"
 #include "platform/utf16_text.h"
 #include "plugin/aim_hook.h"
+#include "plugin/aim_keys.h"
 #include "plugin/code_bytes.h"
 #include "plugin/game_build_words.h"
 #include "plugin/host.h"
@@ -42,6 +43,24 @@ const char* site_words(const char* what, std::uint32_t host_address, std::uintpt
     return out;
 }
 
+// Where the aim call led to other code than the game's camera before corvane: another copy of
+// corvane, whose aim the one loaded last decides, or another plug-in's hook, which does not run
+// while corvane is loaded, since corvane calls the game's camera itself.
+void log_aim_call_led_elsewhere(const char* what, std::uintptr_t previous) {
+    if (previous == injector::translate_host_address(host_addresses::aim_camera)) return;
+    if (injector::resident_at(previous)) {
+        log_line("%s: it led to another copy of corvane, loaded before this one: this copy's "
+                 "aimingSets.dat decides the aim while it is loaded",
+                 what);
+        return;
+    }
+    log_line("%s: it led to another plug-in's code at 0x%08" PRIXPTR
+             " rather than to the game's aim camera: that plug-in's aim hook does not run while "
+             "corvane is loaded (corvane calls the game's camera itself), and runs again once "
+             "corvane is unloaded",
+             what, previous);
+}
+
 void restore_aim_call_site() noexcept {
     const injector::patch_status status = aim_site_bytes->restore_bytes();
     if (status != injector::patch_status::done) {
@@ -56,17 +75,20 @@ void restore_aim_call_site() noexcept {
 
 void redirect_aim_call(std::uintptr_t site) {
     aim_site = site;
-    aim_site_bytes = new injector::resident_call();
+    aim_site_bytes = new injector::resident_call(injector::resident_kind::retarget);
     injector::register_teardown(&restore_aim_call_site);
+    // The game's camera at its fixed address, whatever the site called before.
     const injector::patch_status status =
-        aim_site_bytes->attach(site, reinterpret_cast<std::uintptr_t>(&aim_weapon_hook));
+        aim_site_bytes->attach(site, reinterpret_cast<std::uintptr_t>(&aim_weapon_hook),
+                               host_addresses::aim_camera);
     char what[96];
-    log_patch(site_words(aim_call, host_addresses::aim_call_site, site, what), now_calls_corvane,
-              status);
+    site_words(aim_call, host_addresses::aim_call_site, site, what);
+    log_patch(what, now_calls_corvane, status, site);
     // A call left as it was has nothing to be put back at unload.
+    const bool made = injector::was_made(status);
     note_call_site(aim_call, host_addresses::aim_call_site, site,
-                   injector::was_made(status) ? aim_site_bytes->kept()
-                                              : std::span<const std::uint8_t>{});
+                   made ? aim_site_bytes->kept() : std::span<const std::uint8_t>{});
+    if (made) log_aim_call_led_elsewhere(what, aim_site_bytes->previous());
 }
 
 void log_module_loaded() {
@@ -106,7 +128,8 @@ void log_game_build(const runtime::game_process_event& event) {
     }
     if (injector::was_made(*event.hook_status)) {
         log_line("game build %" PRId32 ": %s", code, game_build_words(code));
-        log_patch(what, "now calls corvane after the game's own frame work", *event.hook_status);
+        log_patch(what, "now calls corvane after the game's own frame work", *event.hook_status,
+                  site);
         note_call_site(frame_call, runtime::per_frame_call_site, site,
                        runtime::per_frame_hooker::site_manager()->kept_site_bytes());
         return;
@@ -114,7 +137,7 @@ void log_game_build(const runtime::game_process_event& event) {
     log_line("game build %" PRId32 ", but its per-frame call could not be changed, so the keys "
              "and live reload are off",
              code);
-    log_patch(what, now_calls_corvane, *event.hook_status);
+    log_patch(what, now_calls_corvane, *event.hook_status, site);
     note_call_site(frame_call, runtime::per_frame_call_site, site, {});
 }
 
@@ -161,6 +184,8 @@ void start_aiming_plugin() noexcept {
                 take_game_aim_rows();
                 log_game_values();
                 load_aiming_settings();
+                // Before any frame can run: a frame never enters Windows' loader.
+                if (runtime::builds_with_frame_hook(code)) prepare_gamepad();
                 register_per_frame_handler();
                 log_game_build(runtime::game_process_event::instance());
             }

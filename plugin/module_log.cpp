@@ -225,7 +225,8 @@ address_text text_of_address(std::uint32_t host_address, std::uintptr_t address)
     return out;
 }
 
-void log_patch(const char* what, const char* done, injector::patch_status status) noexcept {
+void log_patch(const char* what, const char* done, injector::patch_status status,
+               std::uintptr_t site) noexcept {
     using injector::patch_status;
     switch (status) {
     case patch_status::done:
@@ -249,9 +250,17 @@ void log_patch(const char* what, const char* done, injector::patch_status status
                  "put back",
                  what);
         return;
-    case patch_status::not_a_call:
-        log_line("%s: left as it was: the game's code there is not a call", what);
+    case patch_status::not_a_call: {
+        std::uint8_t holds[5] = {};
+        if (site == 0 || !read_host_bytes(site, holds, sizeof holds)) {
+            log_line("%s: left as it was: the game's code there is not a call", what);
+            return;
+        }
+        log_line("%s: left as it was: it holds %s, not the game's own kind of call (another "
+                 "plug-in may have laid a jump there); corvane changes only that kind",
+                 what, text_of_bytes(holds).text);
         return;
+    }
     }
 }
 

@@ -64,8 +64,11 @@ struct address_text {
 address_text text_of_address(std::uint32_t host_address, std::uintptr_t address) noexcept;
 
 // One change of the game's code: "<what>: <done>" (`what` names the place and its address),
-// and when the patch went less than well, why. A patch that was not made says so instead.
-void log_patch(const char* what, const char* done, injector::patch_status status) noexcept;
+// and when the patch went less than well, why. A patch that was not made says so instead; a call
+// site left alone because it holds other code than a plain CALL names the bytes it holds, read
+// at `site` (when given).
+void log_patch(const char* what, const char* done, injector::patch_status status,
+               std::uintptr_t site = 0) noexcept;
 
 // A call site the module redirected, with the bytes it held before, so that unloading can tell
 // whether it got them back. Empty `original`: the site was left as it was.

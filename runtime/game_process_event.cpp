@@ -65,16 +65,17 @@ void game_process_event::add_handler(handler_list& list, const handler& h) {
             // its hook list final, never to be rearranged under a frame the game runs meanwhile.
             per_frame_hooker& hooker = injector::retain_hooker(per_frame_hooker());
             hook_status = hooker.install(
-                [this](per_frame_hooker::next_type next) { return event_hook(std::move(next)); });
+                {[this] { run_pre_handlers(); }, [this] { run_post_handlers(); }});
         }
     }
 }
 
-void* game_process_event::event_hook(per_frame_hooker::next_type next) {
+void game_process_event::run_pre_handlers() const {
     run_each(pre_handlers);
-    void* const result = next();
+}
+
+void game_process_event::run_post_handlers() const {
     run_each(post_handlers);
-    return result;
 }
 
 } // namespace runtime

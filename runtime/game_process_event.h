@@ -25,7 +25,8 @@ constexpr bool builds_with_frame_hook(std::int32_t game_version_code) noexcept {
 }
 
 // The hooked per-frame call: no arguments, a pointer-sized result passed through untouched. The
-// site calls a resident jump, so that it stays safe whichever plug-in on it unloads first.
+// site calls resident code that calls the game's function itself and the event around it, so
+// that the module is never on the stack while the game's frame runs.
 inline constexpr std::uint32_t per_frame_call_site = 0x53E981;
 using per_frame_hooker =
     injector::function_hooker<injector::resident_call, per_frame_call_site, void*()>;
@@ -42,9 +43,10 @@ class game_process_event {
     // after the handler is in its list.
     void add_handler(handler_list& list, const handler& h);
 
-    // Runs the pre handlers, the host's call (`next`), then the post handlers; returns what the
-    // host returned. The lists are walked live: a handler added during the walk runs too.
-    void* event_hook(per_frame_hooker::next_type next);
+    // What the event's hook runs: the pre handlers before the host's per-frame function, the post
+    // handlers after it. The lists are walked live: a handler added during the walk runs too.
+    void run_pre_handlers() const;
+    void run_post_handlers() const;
 
     bool hook_attempted = false;
     handler_list pre_handlers;

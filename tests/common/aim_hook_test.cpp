@@ -2,6 +2,7 @@
 #include "aim_host.h"
 
 #include "injector/branch.h"
+#include "injector/resident.h"
 #include "plugin/aim_hook.h"
 #include "plugin/aim_keys.h"
 #include "plugin/weapon_offsets.h"
@@ -31,10 +32,7 @@ class AimHook : public ::testing::Test {
         test_host::reset_module();
         host = std::make_unique<aim_host>();
         plugin::create_weapon_offset_list();
-        ASSERT_TRUE(injector::was_made(
-            injector::write_call(aim_call_site,
-                                 reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook))
-                .status));
+        ASSERT_EQ(host->hook_aim_site(), injector::patch_status::done);
         host->player.set_weapon(2, 22);
     }
     void TearDown() override {
@@ -297,10 +295,13 @@ TEST_F(AimHook, ActiveSlotIsAnUnsignedIndex) {
     ASSERT_EQ(host->calls.transforms.size(), 1u);
 }
 
-TEST_F(AimHook, SiteHoldsACallOfTheHook) {
-    const auto target = injector::read_branch_target(aim_call_site);
-    EXPECT_EQ(target, reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook));
+TEST_F(AimHook, SiteCallsResidentCodeThatRunsTheHookAndThenTheGamesCamera) {
     EXPECT_EQ(test_host::read<std::uint8_t>(aim_call_site), 0xE8);
+    const auto resident = injector::resident_at(injector::read_branch_target(aim_call_site));
+    ASSERT_TRUE(resident);
+    EXPECT_EQ(resident->kind, injector::resident_kind::retarget);
+    EXPECT_EQ(resident->share, reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook));
+    EXPECT_EQ(resident->callee, 0x521500u) << "the game's camera at its own address";
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "aim_host.h"
 
+#include "plugin/aim_hook.h"
+
 #include <cstring>
 
 namespace test_host {
@@ -35,7 +37,8 @@ void* __cdecl fake_find_player(std::int32_t which) {
 
 void* __thiscall fake_aim_camera(void* object, float* target, std::uint32_t f1, std::uint32_t f2,
                                  std::uint32_t f3) {
-    aim_calls::camera_call call{object, target, {}, {f1, f2, f3}};
+    if (aim_host::current->during_camera) aim_host::current->during_camera();
+    aim_calls::camera_call call{object, target, {}, {f1, f2, f3}}; // the target read after it
     std::memcpy(call.target_value.data(), target, sizeof(float) * 3);
     aim_host::current->calls.camera.push_back(call);
     return reinterpret_cast<void*>(static_cast<std::uintptr_t>(camera_result));
@@ -88,9 +91,15 @@ aim_host::aim_host() {
 }
 
 aim_host::~aim_host() {
+    static_cast<void>(aim_hook_.release());
     while (!patches_.empty())
         patches_.pop_back(); // newest first
     current = nullptr;
+}
+
+injector::patch_status aim_host::hook_aim_site() {
+    return aim_hook_.attach(aim_call_site, reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook),
+                            host_aim_camera);
 }
 
 std::uint32_t aim_host::call_aim_site(void* object, float* target, std::uint32_t f1,

@@ -4,10 +4,12 @@
 #pragma once
 
 #include "host_image.h"
+#include "injector/resident.h"
 #include "platform/os.h"
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -55,16 +57,25 @@ class aim_host {
     fake_player player;
     bool player_present = true;
     aim_calls calls;
+    // Run inside the camera double before it reads the target, when set: what the game's camera
+    // does while it works.
+    std::function<void()> during_camera;
 
     // Runs the host-like caller: pushes f3, f2, f1, target, sets ECX to object and executes the
     // CALL at 0x527A95. Whatever that CALL reaches, the result comes back here.
     std::uint32_t call_aim_site(void* object, float* target, std::uint32_t f1, std::uint32_t f2,
                                 std::uint32_t f3);
 
+    // Leads the CALL at 0x527A95 to the aim hook as start-up does: through resident code that
+    // calls the hook, then the camera at its host address. Undone when this host goes.
+    injector::patch_status hook_aim_site();
+    const injector::resident_call& aim_hook() const { return aim_hook_; }
+
     static aim_host* current;
 
   private:
     std::vector<std::unique_ptr<bytes_patch>> patches_;
+    injector::resident_call aim_hook_{injector::resident_kind::retarget};
 };
 
 // The 5 bytes the host-like caller holds at 0x527A95: a CALL of host_aim_camera (0x521500).

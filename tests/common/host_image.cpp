@@ -20,6 +20,7 @@ std::vector<std::uint8_t> read_bytes(std::uint32_t host_address, std::size_t siz
 
 #include "injector/host_address.h"
 #include "injector/host_variant.h"
+#include "injector/resident.h"
 #include "injector/teardown.h"
 #include "plugin/aim_keys.h"
 #include "plugin/named_settings_log.h"
@@ -32,7 +33,10 @@ std::vector<std::uint8_t> read_bytes(std::uint32_t host_address, std::size_t siz
 namespace test_host {
 
 void reset_module() {
+    // As the module's own unload: every site leads home first, then the teardowns run.
+    injector::begin_unload(false);
     injector::run_teardowns();
+    injector::forget_unload();
     injector::forget_host_module_base();
     injector::forget_host_variant();
     runtime::forget_game_version();

@@ -29,6 +29,7 @@ class AimKeys : public ::testing::Test {
         ASSERT_TRUE(test_host::map_host_image());
         test_host::reset_platform();
         test_host::reset_module();
+        plugin::prepare_gamepad(); // as start-up does, before any frame
     }
     void TearDown() override {
         test_host::reset_module();
@@ -199,11 +200,16 @@ TEST_F(AimKeys, ALoadReadsNamedLinesWhereTheyMayStand) {
 
 // --- the gamepad ------------------------------------------------------------------------------
 
-TEST_F(AimKeys, NoGamepadIsLoadedOrAskedWithoutPadToggle) {
+// The library is loaded at start-up; a frame never enters the loader, with pad_toggle set or not.
+TEST_F(AimKeys, NoGamepadIsAskedWithoutPadToggleAndNoFrameLoadsItsLibrary) {
     for (std::uint32_t ms = 0; ms < 3000; ms += 16)
         frame_at(ms);
-    EXPECT_EQ(os::stand_in::current().gamepad_library_loads, 0);
     EXPECT_EQ(os::stand_in::current().pad_queries, 0);
+    use({"pad_toggle A"});
+    for (std::uint32_t ms = 3000; ms < 6000; ms += 16)
+        frame_at(ms);
+    EXPECT_GT(os::stand_in::current().pad_queries, 0);
+    EXPECT_EQ(os::stand_in::current().gamepad_library_loads, 1) << "at start-up only";
 }
 
 // An empty slot can take long to answer: with no controller, one slot is asked a second, each
@@ -316,10 +322,13 @@ TEST_F(AimKeys, WithoutAGamepadLibraryTheKeysStillWork) {
     use({"pad_toggle A", "key_toggle Q"});
     auto& os_state = os::stand_in::current();
     os_state.gamepad_library_present = false;
+    plugin::prepare_gamepad(); // start-up finds none
+    const int loads = os_state.gamepad_library_loads;
     os_state.keys_down = {key_q};
     for (std::uint32_t ms = 0; ms < 3000; ms += 16)
         frame_at(ms);
-    EXPECT_EQ(os_state.gamepad_library_loads, 1) << "tried once";
+    EXPECT_EQ(os_state.gamepad_library_loads, loads) << "no frame tries again";
+    EXPECT_EQ(os_state.pad_queries, 0);
     EXPECT_EQ(plugin::aim_mode, 1);
 }
 
@@ -427,10 +436,7 @@ class AimKeysHook : public AimKeys {
         AimKeys::SetUp();
         host = std::make_unique<test_host::aim_host>();
         plugin::create_weapon_offset_list();
-        ASSERT_TRUE(injector::was_made(
-            injector::write_call(0x527A95,
-                                 reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook))
-                .status));
+        ASSERT_EQ(host->hook_aim_site(), injector::patch_status::done);
         host->player.set_weapon(2, 22);
     }
     void TearDown() override {

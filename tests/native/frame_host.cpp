@@ -1,5 +1,7 @@
 #include "frame_host.h"
 
+#include "injector/resident.h"
+
 #include "injector/branch.h"
 #include "platform/os.h"
 #include "platform/os_stand_in.h"
@@ -24,8 +26,10 @@ constexpr std::uint8_t align_stack[] = {0x83, 0xEC, 0x0C};
 constexpr std::uint8_t restore_stack_and_return[] = {0x83, 0xC4, 0x0C, 0xC3};
 
 void* __cdecl fake_per_frame() {
-    frame_host::current->log.push_back("host");
-    ++frame_host::current->host_runs;
+    frame_host* const host = frame_host::current;
+    host->log.push_back("host");
+    ++host->host_runs;
+    if (host->during_host) host->during_host();
     return reinterpret_cast<void*>(per_frame_result);
 }
 
@@ -77,10 +81,9 @@ std::vector<std::uint8_t> frame_host::original_call_bytes() const {
 std::uintptr_t call_destination(std::uintptr_t site) {
     const std::uintptr_t called = injector::read_branch_target(site);
     if (called == 0) return 0;
-    std::uint8_t jump[2];
-    std::memcpy(jump, reinterpret_cast<const void*>(called), sizeof jump);
-    const bool through_cell = jump[0] == 0xFF && jump[1] == 0x25;
-    return through_cell ? injector::read_branch_target(called) : called;
+    const auto resident = injector::resident_at(called);
+    if (!resident) return called;
+    return resident->share != 0 ? resident->share : resident->home;
 }
 
 void spare_site_test::SetUp() {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -46,8 +47,8 @@ inline const build_bytes build_1011{"b1011", 0x8245BC, {0xBF, 0x94, 0x00, 0x00}}
 inline const build_bytes build_3200{"b3200", 0x858D51, {0x33, 0xF6, 0x39, 0x35}};
 inline const build_bytes build_unknown{"unknown", 0x401000, {}};
 
-// Where the CALL at `site` leads in the end: where the module patched it, through the resident
-// jump it calls (a JMP through a cell) to what that cell holds.
+// Where the CALL at `site` leads in the end: where the module patched it, the share its resident
+// code calls (the module's own code), or where that code leads home while it is unused.
 std::uintptr_t call_destination(std::uintptr_t site);
 
 class frame_host {
@@ -72,6 +73,8 @@ class frame_host {
     // under test append their own words, so one vector shows the order of everything.
     std::vector<std::string> log;
     int host_runs = 0;
+    // Run inside the host's per-frame function, when set: what the game's own frame does.
+    std::function<void()> during_host;
 
     static frame_host* current;
 

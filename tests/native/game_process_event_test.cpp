@@ -118,12 +118,15 @@ TEST_F(GameProcessEvent, HandlersAddedDuringTheWalkRunInTheSamePass) {
               (std::vector<std::string>{"p1", "p2", "host", "q", "p1", "p2", "host", "q"}));
 }
 
-TEST_F(GameProcessEvent, FailingPreHandlerStillLetsTheHostRunOnce) {
+// A failing pre handler ends the pre handlers of that frame; the host's function and the post
+// handlers run all the same, each once.
+TEST_F(GameProcessEvent, FailingPreHandlerStillLetsTheHostAndThePostHandlersRunOnce) {
     add_pre([] { throw std::runtime_error("pre"); });
+    add_pre([] { log_word("second pre"); });
     add_post([] { log_word("post"); });
 
     EXPECT_EQ(host->run_frame(), reinterpret_cast<void*>(test_host::per_frame_result));
-    EXPECT_EQ(host->log, (std::vector<std::string>{"host"}));
+    EXPECT_EQ(host->log, (std::vector<std::string>{"host", "post"}));
 }
 
 class GameProcessEventHooked : public GameProcessEvent,
@@ -137,7 +140,7 @@ TEST_P(GameProcessEventHooked, EachExecutionRunsPreHostPostAndPassesTheHostResul
     add_pre([] { log_word("pre"); });
 
     EXPECT_EQ(test_host::call_destination(test_host::per_frame_call_site),
-              reinterpret_cast<std::uintptr_t>(&runtime::per_frame_hooker::site_trampoline));
+              reinterpret_cast<std::uintptr_t>(&runtime::per_frame_hooker::site_share));
     EXPECT_EQ(host->run_frame(), reinterpret_cast<void*>(test_host::per_frame_result));
 
     add_post([] { log_word("later"); }); // from the next execution on

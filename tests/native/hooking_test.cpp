@@ -20,21 +20,19 @@ namespace {
 using test_host::frame_host;
 
 constexpr std::uint32_t test_site = test_host::spare_call_site;
-using test_hooker = injector::function_hooker<injector::scoped_call, test_site, void*()>;
-using next_type = test_hooker::next_type;
+using test_hooker = injector::function_hooker<injector::resident_call, test_site, void*()>;
 
 void* as_result(std::uintptr_t value) {
     return reinterpret_cast<void*>(value);
 }
 
-// A hook that logs `word`, runs the rest of the chain and logs `word` again on the way out.
+void log_word(const std::string& word) {
+    frame_host::current->log.push_back(word);
+}
+
+// A hook that logs `word` before the host's function and `word'` after it.
 test_hooker::hook_type around(std::string word) {
-    return [word](next_type next) {
-        frame_host::current->log.push_back(word);
-        void* const result = next();
-        frame_host::current->log.push_back(word + "'");
-        return result;
-    };
+    return {[word] { log_word(word); }, [word] { log_word(word + "'"); }};
 }
 
 // Installs `hook` with `hooker`; every site these tests patch holds a call, so patching goes
@@ -48,37 +46,22 @@ class CallHooks : public test_host::spare_site_test {
     static std::shared_ptr<test_hooker::manager_type> manager() {
         return test_hooker::site_manager();
     }
-    std::uintptr_t site_destination() const { return injector::read_branch_target(test_site); }
-    static std::uintptr_t trampoline() {
-        return reinterpret_cast<std::uintptr_t>(&test_hooker::site_trampoline);
-    }
+    // Where the site leads in the end: the share its resident code runs.
+    std::uintptr_t site_destination() const { return test_host::call_destination(test_site); }
+    static std::uintptr_t share() { return reinterpret_cast<std::uintptr_t>(&test_hooker::site_share); }
 };
 
-TEST_F(CallHooks, OneHookRunsAroundTheHostAndItsResultReachesTheCaller) {
+TEST_F(CallHooks, OneHookRunsBeforeAndAfterTheHostWhoseResultReachesTheCallerUntouched) {
     test_hooker hooker;
-    void* seen_by_hook = nullptr;
-    install(hooker, [&](next_type next) {
-        frame_host::current->log.push_back("hook");
-        seen_by_hook = next();
-        return as_result(0x1234);
-    });
+    install(hooker, around("hook"));
 
-    EXPECT_EQ(site_destination(), trampoline());
-    EXPECT_EQ(host->run_frame(), as_result(0x1234));
-    EXPECT_EQ(seen_by_hook, as_result(test_host::per_frame_result));
-    EXPECT_EQ(host->log, (std::vector<std::string>{"hook", "host"}));
-}
-
-TEST_F(CallHooks, PassThroughHooksHandTheHostResultBackUnchanged) {
-    test_hooker a, b;
-    install(a, [](next_type next) { return next(); });
-    install(b, [](next_type next) { return next(); });
-
+    EXPECT_EQ(site_destination(), share());
     EXPECT_EQ(host->run_frame(), as_result(test_host::per_frame_result));
+    EXPECT_EQ(host->log, (std::vector<std::string>{"hook", "host", "hook'"}));
     EXPECT_EQ(host->host_runs, 1);
 }
 
-TEST_F(CallHooks, NewestHookRunsFirstAndTheOldestNextCallsTheHost) {
+TEST_F(CallHooks, NewestHookRunsFirstBeforeTheHostAndLastAfterIt) {
     test_hooker a, b, c;
     install(a, around("A"));
     install(b, around("B"));
@@ -93,7 +76,7 @@ TEST_F(CallHooks, NewestHookRunsFirstAndTheOldestNextCallsTheHost) {
     EXPECT_EQ(host->log, two_frames);
 }
 
-TEST_F(CallHooks, MoreHooksThanTheChainKeepsOnTheStackStillRunNewestFirst) {
+TEST_F(CallHooks, MoreHooksThanTheStackKeepsCopiesOfStillRunInOrder) {
     std::vector<std::unique_ptr<test_hooker>> hookers;
     std::vector<std::string> expected, way_out;
     for (int i = 0; i < 11; ++i) {
@@ -110,17 +93,14 @@ TEST_F(CallHooks, MoreHooksThanTheChainKeepsOnTheStackStillRunNewestFirst) {
     EXPECT_EQ(host->log, expected);
 }
 
-TEST_F(CallHooks, HookThatSkipsNextKeepsOlderHooksAndTheHostFromRunning) {
-    test_hooker older, newer;
-    install(older, around("older"));
-    install(newer, [](next_type) {
-        frame_host::current->log.push_back("newer");
-        return as_result(0x77);
-    });
+// Hooks with one part or none: each phase runs what there is.
+TEST_F(CallHooks, AHookMayHaveOnlyOnePart) {
+    test_hooker before_only, after_only;
+    install(before_only, {[] { log_word("before"); }, nullptr});
+    install(after_only, {nullptr, [] { log_word("after"); }});
 
-    EXPECT_EQ(host->run_frame(), as_result(0x77));
-    EXPECT_EQ(host->log, (std::vector<std::string>{"newer"}));
-    EXPECT_EQ(host->host_runs, 0);
+    EXPECT_EQ(host->run_frame(), as_result(test_host::per_frame_result));
+    EXPECT_EQ(host->log, (std::vector<std::string>{"before", "host", "after"}));
 }
 
 TEST_F(CallHooks, InstallingAgainReplacesTheHookInPlaceWithoutTouchingTheSite) {
@@ -148,7 +128,7 @@ TEST_F(CallHooks, CopyTakesOverTheRegistrationAsTheNewestEntry) {
 
     EXPECT_TRUE(copy.is_installed());
     EXPECT_EQ(manager()->hook_count(), 2u);
-    EXPECT_EQ(site_destination(), trampoline());
+    EXPECT_EQ(site_destination(), share());
     host->run_frame();
     EXPECT_EQ(host->log, (std::vector<std::string>{"A", "B", "host", "B'", "A'"}));
 }
@@ -157,7 +137,7 @@ TEST_F(CallHooks, LastHookGoneRestoresTheSiteAndTheNextInstallReadsTheCallAgain)
     {
         test_hooker first;
         install(first, around("first"));
-        EXPECT_EQ(site_destination(), trampoline());
+        EXPECT_EQ(site_destination(), share());
     }
     EXPECT_EQ(host->site_bytes(), host->original_call_bytes());
     EXPECT_FALSE(manager()->is_site_patched());
@@ -184,7 +164,7 @@ TEST_P(CallHooksOneOfTwoRemoved, TheOtherRunsAloneOnAStillPatchedSite) {
 
     (remove_newer ? newer : older).reset();
 
-    EXPECT_EQ(site_destination(), trampoline());
+    EXPECT_EQ(site_destination(), share());
     EXPECT_EQ(manager()->hook_count(), 1u);
     const std::string left = remove_newer ? "older" : "newer";
     EXPECT_EQ(host->run_frame(), as_result(test_host::per_frame_result));
@@ -194,8 +174,8 @@ TEST_P(CallHooksOneOfTwoRemoved, TheOtherRunsAloneOnAStillPatchedSite) {
 INSTANTIATE_TEST_SUITE_P(Which, CallHooksOneOfTwoRemoved, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "newer" : "older"; });
 
-// A failing chain: whatever the hooks do, the host's frame runs exactly once and the caller
-// gets the host's result.
+// Failing hooks: whatever they do, the host's frame runs exactly once and the caller gets the
+// host's result.
 struct failure_case {
     const char* name;
     std::vector<test_hooker::hook_type> hooks; // oldest first
@@ -222,24 +202,18 @@ TEST_P(CallHooksContainFailures, HostRunsOnceAndItsResultIsReturned) {
     EXPECT_EQ(host->host_runs, 2);
 }
 
-const test_hooker::hook_type throws_before_next = [](next_type) -> void* {
-    throw std::runtime_error("before");
-};
-const test_hooker::hook_type throws_after_next = [](next_type next) -> void* {
-    next();
-    throw 42; // not even a std::exception
-};
-const test_hooker::hook_type passes_through = [](next_type next) { return next(); };
+const test_hooker::hook_type throws_before = {[] { throw std::runtime_error("before"); }, nullptr};
+const test_hooker::hook_type throws_after = {nullptr, [] { throw 42; }}; // not a std::exception
+const test_hooker::hook_type logs = around("ok");
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CallHooksContainFailures,
-    ::testing::Values(failure_case{"throws_before_next", {throws_before_next}},
-                      failure_case{"throws_after_next", {throws_after_next}},
+    ::testing::Values(failure_case{"throws_before", {throws_before}},
+                      failure_case{"throws_after", {throws_after}},
                       failure_case{"empty_hook", {test_hooker::hook_type()}},
-                      failure_case{"older_throws_under_newer",
-                                   {throws_before_next, passes_through}},
-                      failure_case{"newer_throws_after_chain", {passes_through, throws_after_next}},
-                      failure_case{"empty_older_hook", {test_hooker::hook_type(), passes_through}}),
+                      failure_case{"older_throws_under_newer", {throws_before, logs}},
+                      failure_case{"newer_throws_after", {logs, throws_after}},
+                      failure_case{"empty_older_hook", {test_hooker::hook_type(), logs}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Windows refusing to lift the protection: the site keeps its own CALL and is not taken as
@@ -262,7 +236,7 @@ TEST_F(CallHooks, RefusedPatchLeavesTheSiteUnpatchedAndTheNextInstallPatchesIt) 
     os_state.fail_protect_switch = false;
     test_hooker allowed;
     install(allowed, around("hook"));
-    EXPECT_EQ(site_destination(), trampoline());
+    EXPECT_EQ(site_destination(), share());
     host->log.clear();
     EXPECT_EQ(host->run_frame(), as_result(test_host::per_frame_result));
     EXPECT_EQ(host->log, (std::vector<std::string>{"hook", "host", "hook'"}));
@@ -272,6 +246,8 @@ class CallHooksSiteWithoutBranch : public CallHooks,
                                    public ::testing::WithParamInterface<std::vector<std::uint8_t>> {
 };
 
+// Only the game's own kind of call is patched: anything else, another plug-in's JMP detour or
+// CALL through a cell included, is left exactly as it is.
 TEST_P(CallHooksSiteWithoutBranch, AttachLeavesTheSiteUntouched) {
     const test_host::bytes_patch no_branch(test_site, GetParam());
     test_hooker hooker;
@@ -284,10 +260,13 @@ TEST_P(CallHooksSiteWithoutBranch, AttachLeavesTheSiteUntouched) {
         EXPECT_NE(call.size, 5u) << "five bytes were saved for a patch";
 }
 
-INSTANTIATE_TEST_SUITE_P(Contents, CallHooksSiteWithoutBranch,
-                         ::testing::Values(std::vector<std::uint8_t>{0x90, 0x90, 0x90, 0x90, 0x90},
-                                           std::vector<std::uint8_t>{0xFF, 0xD0, 0x90, 0x90,
-                                                                     0x90})); // call eax
+INSTANTIATE_TEST_SUITE_P(
+    Contents, CallHooksSiteWithoutBranch,
+    ::testing::Values(std::vector<std::uint8_t>{0x90, 0x90, 0x90, 0x90, 0x90},
+                      std::vector<std::uint8_t>{0xFF, 0xD0, 0x90, 0x90, 0x90},  // call eax
+                      std::vector<std::uint8_t>{0xE9, 0x00, 0x10, 0x00, 0x00},  // jmp detour
+                      std::vector<std::uint8_t>{0xFF, 0x15, 0x00, 0x00, 0x7F},  // call [cell]
+                      std::vector<std::uint8_t>{0xFF, 0x25, 0x00, 0x00, 0x7F})); // jmp [cell]
 
 // What the probe teardown below saw: it runs between the retained hookers' release and the
 // drop of the module's reference to the manager.

@@ -1,6 +1,7 @@
-// Call sites patched through resident jumps, with other plug-ins on the same site, unloaded in
-// every order. The site's CALL is executed for real after each step: a site that led into a
-// module that is gone would run freed memory here too.
+// Call sites patched through resident code, with other plug-ins on the same site, unloaded in
+// every order, and unloaded while a thread of the game is inside the module's share, the game's
+// function or neither. The site's CALL is executed for real after each step: a site that led
+// into a module that is gone would run freed memory here too.
 #include "frame_host.h"
 
 #include "injector/branch.h"
@@ -10,53 +11,64 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
 
 using test_host::frame_host;
+using injector::patch_status;
+using injector::resident_kind;
 
 constexpr std::uint32_t test_site = test_host::spare_call_site;
 
-// Three hooks, standing for three plug-ins on the site: each logs its name and passes the call
-// on to what its own patch says the site called before it.
-struct hook_slot {
-    const char* name;
-    std::uintptr_t next = 0;
-};
-hook_slot hook_slots[] = {{"a"}, {"b"}, {"p"}};
+// Three plug-ins on the site: "a" and "b" the module's way, each a share that logs its name
+// before the game's function; "p" the plain way, a hook the site calls that logs its name and
+// calls what its own patch says the site called before it.
+std::uintptr_t plain_next = 0;
 
-template <int slot> void* hook() {
-    frame_host::current->log.push_back(hook_slots[slot].name);
-    volatile auto next = reinterpret_cast<void* (*)()>(hook_slots[slot].next);
+void log_word(const char* word) {
+    frame_host::current->log.push_back(word);
+}
+
+template <int which> void __cdecl share(std::uint32_t phase) noexcept {
+    if (phase == 0) log_word(which == 0 ? "a" : "b");
+}
+template <int which> std::uintptr_t share_address() {
+    return reinterpret_cast<std::uintptr_t>(&share<which>);
+}
+
+void* __cdecl plain_hook() {
+    log_word("p");
+    volatile auto next = reinterpret_cast<void* (*)()>(plain_next);
     return next();
 }
-template <int slot> std::uintptr_t hook_address() {
-    return reinterpret_cast<std::uintptr_t>(&hook<slot>);
-}
 
-// One plug-in on the site: corvane's way (a resident call), or the plain way of a plug-in that
-// keeps the five bytes it replaced and writes them back when it goes, whatever stands there then.
+// One plug-in on the site: the module's way (a resident call), or the plain way of a plug-in
+// that keeps the five bytes it replaced and writes them back when it goes, whatever stands there.
 struct plugin_on_site {
     std::optional<injector::resident_call> resident;
     std::optional<injector::scoped_call> plain;
 
-    template <int slot> static std::unique_ptr<plugin_on_site> load(bool plain_way) {
+    template <int which> static std::unique_ptr<plugin_on_site> load_resident() {
         auto plugin = std::make_unique<plugin_on_site>();
-        injector::patch_status status;
-        if (plain_way) {
-            status = plugin->plain.emplace().attach(test_site, hook_address<slot>());
-            hook_slots[slot].next = plugin->plain->previous();
-        } else {
-            status = plugin->resident.emplace().attach(test_site, hook_address<slot>());
-            hook_slots[slot].next = plugin->resident->previous();
-        }
-        EXPECT_EQ(status, injector::patch_status::done);
+        EXPECT_EQ(plugin->resident.emplace().attach(test_site, share_address<which>()),
+                  patch_status::done);
+        return plugin;
+    }
+    static std::unique_ptr<plugin_on_site> load_plain() {
+        auto plugin = std::make_unique<plugin_on_site>();
+        EXPECT_EQ(plugin->plain.emplace().attach(test_site,
+                                                 reinterpret_cast<std::uintptr_t>(&plain_hook)),
+                  patch_status::done);
+        plain_next = plugin->plain->previous();
         return plugin;
     }
 };
@@ -81,49 +93,81 @@ class ResidentCalls : public test_host::spare_site_test {
     std::size_t blocks_before = 0;
 };
 
-TEST_F(ResidentCalls, SiteLeadsThroughItsJumpToTheHookAndGetsItsBytesBack) {
+TEST_F(ResidentCalls, SiteRunsTheShareAroundTheGamesFunctionAndGetsItsBytesBack) {
     injector::resident_call call;
-    ASSERT_EQ(call.attach(test_site, hook_address<0>()), injector::patch_status::done);
-    hook_slots[0].next = call.previous();
+    ASSERT_EQ(call.attach(test_site, share_address<0>()), patch_status::done);
 
     EXPECT_EQ(call.previous(), test_host::host_per_frame);
     EXPECT_EQ(injector::read_branch_target(test_site), call.entry());
-    EXPECT_EQ(test_host::call_destination(test_site), hook_address<0>());
+    EXPECT_EQ(test_host::call_destination(test_site), share_address<0>());
     EXPECT_EQ(code_memory_blocks(), blocks_before + 1);
     EXPECT_EQ(frame(), (words{"a", "host"}));
 
     const std::uintptr_t entry = call.entry();
-    EXPECT_EQ(call.release(), injector::patch_status::done);
+    EXPECT_EQ(call.release(), patch_status::done);
     EXPECT_EQ(host->site_bytes(), host->original_call_bytes());
     EXPECT_EQ(frame(), (words{"host"}));
-    EXPECT_EQ(call.release(), injector::patch_status::done) << "nothing held any more";
+    EXPECT_EQ(call.release(), patch_status::done) << "nothing held any more";
+    EXPECT_EQ(os::stand_in::current().paused_milliseconds, 0u) << "nobody inside: no wait";
 
-    // The jump outlives the unload, leading home: a thread of the game that took the site's
+    // The code outlives the unload, leading home: a thread of the game that took the site's
     // CALL just before still finds it and goes on to the game's own function.
     EXPECT_EQ(code_memory_blocks(), blocks_before + 1);
     using entry_fn = void* (*)();
-    volatile auto through_jump = reinterpret_cast<entry_fn>(entry);
-    EXPECT_EQ(through_jump(), reinterpret_cast<void*>(test_host::per_frame_result));
+    volatile auto through_code = reinterpret_cast<entry_fn>(entry);
+    host->log.clear();
+    EXPECT_EQ(through_code(), reinterpret_cast<void*>(test_host::per_frame_result));
+    EXPECT_EQ(host->log, (words{"host"}));
 
-    // Load after load, the site calls that same jump again: no memory is asked for.
+    // Load after load, the site calls that same code again: no memory is asked for.
     for (int load = 0; load < 2; ++load) {
-        ASSERT_EQ(call.attach(test_site, hook_address<0>()), injector::patch_status::done);
+        ASSERT_EQ(call.attach(test_site, share_address<0>()), patch_status::done);
         EXPECT_EQ(call.entry(), entry);
         EXPECT_EQ(call.previous(), test_host::host_per_frame);
         EXPECT_EQ(frame(), (words{"a", "host"}));
-        EXPECT_EQ(call.release(), injector::patch_status::done);
+        EXPECT_EQ(call.release(), patch_status::done);
         EXPECT_EQ(host->site_bytes(), host->original_call_bytes());
     }
     EXPECT_EQ(code_memory_blocks(), blocks_before + 1);
 }
 
-// A jump left behind is used again only for a site that does just what it stands for: the same
-// bytes, leading to the same place. Here it was left by the frame host's site, and another site
-// holds its bytes but leads elsewhere, or leads to the same function with other bytes.
-TEST_F(ResidentCalls, AJumpLeftBehindServesOnlyASiteThatDoesWhatItStandsFor) {
+// Both kinds of call share one allocation: the second site finds the slot the first left free.
+TEST_F(ResidentCalls, BothKindsOfCallShareOneAllocation) {
+    const test_host::aim_host aim;
+    injector::resident_call frame_call;
+    injector::resident_call aim_call(resident_kind::retarget);
+    ASSERT_EQ(frame_call.attach(test_site, share_address<0>()), patch_status::done);
+    ASSERT_EQ(aim_call.attach(0x527A95, share_address<1>(), 0x521500), patch_status::done);
+    EXPECT_EQ(code_memory_blocks(), blocks_before + 1);
+    EXPECT_EQ(frame_call.entry() & ~0xFFFu, aim_call.entry() & ~0xFFFu);
+}
+
+// The new code is flushed to the processor before the site is written to call it.
+TEST_F(ResidentCalls, NewCodeIsFlushedBeforeTheSiteCallsIt) {
+    injector::resident_call call;
+    ASSERT_EQ(call.attach(test_site, share_address<0>()), patch_status::done);
+    const auto& flushes = os::stand_in::current().flushes;
+    const std::uintptr_t block = call.entry() & ~0xFFFu;
+    std::size_t code_flush = flushes.size(), site_flush = flushes.size();
+    for (std::size_t i = 0; i < flushes.size(); ++i) {
+        if (flushes[i].address <= call.entry() && call.entry() < flushes[i].address + flushes[i].size &&
+            flushes[i].address >= block)
+            code_flush = std::min(code_flush, i);
+        if (flushes[i].address >= test_site && flushes[i].address < test_site + 5)
+            site_flush = std::min(site_flush, i);
+    }
+    ASSERT_LT(site_flush, flushes.size()) << "the site's write was flushed";
+    EXPECT_LT(code_flush, site_flush);
+}
+
+// Resident code left behind is used again only for a site that does just what it stands for:
+// the same bytes, leading to the same place. Here it was left by the frame host's site, and
+// another site holds its bytes but leads elsewhere, or leads to the same function with other
+// bytes.
+TEST_F(ResidentCalls, CodeLeftBehindServesOnlyASiteThatDoesWhatItStandsFor) {
     injector::resident_call first;
-    ASSERT_EQ(first.attach(test_site, hook_address<0>()), injector::patch_status::done);
-    ASSERT_EQ(first.release(), injector::patch_status::done);
+    ASSERT_EQ(first.attach(test_site, share_address<0>()), patch_status::done);
+    ASSERT_EQ(first.release(), patch_status::done);
 
     constexpr std::uint32_t other_site = test_site + 0x100;
     const auto* const host_function = test_host::at(test_host::host_per_frame);
@@ -142,104 +186,110 @@ TEST_F(ResidentCalls, AJumpLeftBehindServesOnlyASiteThatDoesWhatItStandsFor) {
         const test_host::bytes_patch laid(other_site, site.bytes);
         const std::size_t blocks = code_memory_blocks();
         injector::resident_call call;
-        ASSERT_EQ(call.attach(other_site, hook_address<1>()), injector::patch_status::done);
+        ASSERT_EQ(call.attach(other_site, share_address<1>()), patch_status::done);
         EXPECT_EQ(call.previous(), site.leads_to);
-        EXPECT_EQ(code_memory_blocks(), blocks + 1) << "a jump of its own";
-        EXPECT_EQ(call.release(), injector::patch_status::done);
+        EXPECT_EQ(code_memory_blocks(), blocks + 1) << "code of its own";
+        EXPECT_EQ(call.release(), patch_status::done);
         EXPECT_EQ(test_host::read_bytes(other_site, 5), site.bytes);
     }
     EXPECT_EQ(frame(), (words{"host"}));
 }
 
-// A site whose write Windows refuses is left as it was, and the jump it would have called goes
-// home again, so the next load still finds it unused.
-TEST_F(ResidentCalls, ARefusedWriteLeavesTheJumpLeftBehindFreeForTheNextLoad) {
+// A site whose write Windows refuses is left as it was: code left behind goes home again, so the
+// next load still finds it unused; new memory is given back.
+TEST_F(ResidentCalls, ARefusedWriteLeavesNothingInUseAndGivesNewMemoryBack) {
+    auto& os_state = os::stand_in::current();
+    os_state.fail_protect_switch = true;
     injector::resident_call call;
-    ASSERT_EQ(call.attach(test_site, hook_address<0>()), injector::patch_status::done);
-    hook_slots[0].next = call.previous();
-    const std::uintptr_t entry = call.entry();
-    ASSERT_EQ(call.release(), injector::patch_status::done);
-
-    os::stand_in::current().fail_protect_switch = true;
-    EXPECT_EQ(call.attach(test_site, hook_address<0>()), injector::patch_status::refused);
+    EXPECT_EQ(call.attach(test_site, share_address<0>()), patch_status::refused);
     EXPECT_FALSE(call.attached());
+    EXPECT_EQ(code_memory_blocks(), blocks_before) << "new memory given back";
+
+    os_state.fail_protect_switch = false;
+    ASSERT_EQ(call.attach(test_site, share_address<0>()), patch_status::done);
+    const std::uintptr_t entry = call.entry();
+    ASSERT_EQ(call.release(), patch_status::done);
+
+    os_state.fail_protect_switch = true;
+    EXPECT_EQ(call.attach(test_site, share_address<0>()), patch_status::refused);
     EXPECT_EQ(host->site_bytes(), host->original_call_bytes());
     EXPECT_EQ(frame(), (words{"host"}));
 
-    os::stand_in::current().fail_protect_switch = false;
-    ASSERT_EQ(call.attach(test_site, hook_address<0>()), injector::patch_status::done);
+    os_state.fail_protect_switch = false;
+    ASSERT_EQ(call.attach(test_site, share_address<0>()), patch_status::done);
     EXPECT_EQ(call.entry(), entry);
     EXPECT_EQ(code_memory_blocks(), blocks_before + 1);
     EXPECT_EQ(frame(), (words{"a", "host"}));
 }
 
-// At release the jump first leads home, then the threads of the game get the time to leave it
-// and the hooks: a moment, then as long as one runs a site trampoline, at most a second. Only
-// then does the site get its bytes back.
-struct leaving_case {
-    const char* name;
-    int pauses_inside; // pauses during which a thread stays in a trampoline (-1: it never leaves)
-    std::uint32_t paused;
-};
-
-void PrintTo(const leaving_case& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class ResidentCallsLetThreadsLeave : public ResidentCalls,
-                                     public ::testing::WithParamInterface<leaving_case> {};
-
-TEST_P(ResidentCallsLetThreadsLeave, BeforeTheSiteGetsItsBytesBack) {
-    const leaving_case& c = GetParam();
-    injector::resident_call call;
-    ASSERT_EQ(call.attach(test_site, hook_address<0>()), injector::patch_status::done);
-    hook_slots[0].next = call.previous();
-    const std::uintptr_t entry = call.entry();
-    auto& os_state = os::stand_in::current();
-    injector::threads_in_trampolines = c.pauses_inside != 0 ? 1 : 0;
-    int pauses = 0;
-    os_state.during_pause = [&] {
-        ++pauses;
-        EXPECT_EQ(injector::read_branch_target(test_site), entry) << "the site waits its turn";
-        EXPECT_EQ(frame(), (words{"host"})) << "a call taking the jump now goes home";
-        if (pauses == c.pauses_inside) injector::threads_in_trampolines = 0;
-    };
-    EXPECT_EQ(call.release(), injector::patch_status::done);
-    os_state.during_pause = nullptr;
-    injector::threads_in_trampolines = 0;
-
-    EXPECT_EQ(os_state.paused_milliseconds, c.paused);
-    EXPECT_EQ(host->site_bytes(), host->original_call_bytes());
-}
-
-INSTANTIATE_TEST_SUITE_P(Threads, ResidentCallsLetThreadsLeave,
-                         ::testing::Values(leaving_case{"none_inside", 0, 20},
-                                           leaving_case{"one_leaving_after_a_while", 5, 20 + 4},
-                                           leaving_case{"one_that_never_leaves", -1, 20 + 1000}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
 TEST_F(ResidentCalls, NoMemoryLeavesTheSiteAsItWas) {
     os::stand_in::current().refuse_code_memory = true;
     injector::resident_call call;
-    EXPECT_THROW(static_cast<void>(call.attach(test_site, hook_address<0>())), std::bad_alloc);
+    EXPECT_THROW(static_cast<void>(call.attach(test_site, share_address<0>())), std::bad_alloc);
     EXPECT_FALSE(call.attached());
     EXPECT_EQ(host->site_bytes(), host->original_call_bytes());
     EXPECT_EQ(frame(), (words{"host"}));
 }
 
-TEST_F(ResidentCalls, ASiteWithNothingToCallIsLeftAlone) {
-    const test_host::bytes_patch not_a_call(test_site, {0x90, 0x90, 0x90, 0x90, 0x90});
+// Memory that carries the mark is resident code only where it holds exactly the code the module
+// lays there; an earlier layout's mark is never taken for this one.
+TEST_F(ResidentCalls, MemoryIsTakenForResidentCodeOnlyWhereItHoldsExactlyThatCode) {
     injector::resident_call call;
-    EXPECT_EQ(call.attach(test_site, hook_address<0>()), injector::patch_status::not_a_call);
-    EXPECT_FALSE(call.attached());
-    EXPECT_EQ(test_host::read_bytes(test_site, 5),
-              (std::vector<std::uint8_t>{0x90, 0x90, 0x90, 0x90, 0x90}));
-    EXPECT_EQ(code_memory_blocks(), blocks_before);
+    ASSERT_EQ(call.attach(test_site, share_address<0>()), patch_status::done);
+    const std::uintptr_t entry = call.entry();
+    const std::uintptr_t offset = entry & 0xFFF;
+    ASSERT_TRUE(injector::resident_at(entry));
+    EXPECT_FALSE(injector::resident_at(entry + 1));
+
+    auto* const copy = static_cast<std::uint8_t*>(os::allocate_code_memory(0x2000));
+    ASSERT_NE(copy, nullptr);
+    const auto* const block = reinterpret_cast<const std::uint8_t*>(entry - offset);
+    const auto copy_entry = reinterpret_cast<std::uintptr_t>(copy) + offset;
+    const struct {
+        const char* name;
+        void (*change)(std::uint8_t* code);
+    } cases[] = {
+        {"its code copied elsewhere (it reads another block's cells)", [](std::uint8_t*) {}},
+        {"the mark alone", [](std::uint8_t* code) { std::memset(code + 8, 0xCC, 0xF8); }},
+        {"an earlier layout", [](std::uint8_t* code) { code[7] = '\1'; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::memcpy(copy, block, 0x2000);
+        c.change(copy);
+        EXPECT_FALSE(injector::resident_at(copy_entry));
+    }
 }
 
-// Plug-in A (corvane's way) loads first, B second; B is another copy of corvane or a plug-in of
-// the plain way. They unload in load order or in reverse. After every step the frame runs, and
-// every plug-in still loaded still runs its hook; none that is gone is ever reached.
+// A copy of the module that finds the site calling resident code another copy still uses chains
+// to it instead of taking it over; the bytes the site held before the first copy are found
+// through every copy laid over it.
+TEST_F(ResidentCalls, CodeInUseIsNeverTakenOverAndTheFirstBytesAreFoundThroughEveryCopy) {
+    const auto game_bytes = host->original_call_bytes();
+    std::vector<std::unique_ptr<injector::resident_call>> copies;
+    for (int n = 1; n <= 4; ++n) {
+        SCOPED_TRACE(n);
+        const std::uintptr_t before = injector::read_branch_target(test_site);
+        auto& call = copies.emplace_back(std::make_unique<injector::resident_call>());
+        ASSERT_EQ(call->attach(test_site, share_address<0>()), patch_status::done);
+        if (n > 1) {
+            EXPECT_EQ(call->previous(), before);
+        }
+        std::uint8_t now[5];
+        std::memcpy(now, test_host::at(test_site), sizeof now);
+        const std::uint8_t* const original = injector::resident_original(now, test_site);
+        ASSERT_NE(original, nullptr);
+        EXPECT_EQ(std::vector<std::uint8_t>(original, original + 5), game_bytes);
+    }
+    EXPECT_EQ(frame(), (words{"a", "a", "a", "a", "host"}));
+    while (!copies.empty())
+        copies.pop_back();
+    EXPECT_EQ(host->site_bytes(), game_bytes);
+}
+
+// Plug-in A (the module's way) loads first, B second; B is another copy of the module or a
+// plug-in of the plain way. They unload in load order or in reverse. After every step the frame
+// runs, and every plug-in still loaded still runs; none that is gone is ever reached.
 struct unload_case {
     const char* name;
     bool second_plain;
@@ -256,8 +306,8 @@ class ResidentCallsInEveryOrder : public ResidentCalls,
 
 TEST_P(ResidentCallsInEveryOrder, NeverCrashNeverUnhookTheOther) {
     const unload_case& c = GetParam();
-    auto first = plugin_on_site::load<0>(false);
-    auto second = c.second_plain ? plugin_on_site::load<2>(true) : plugin_on_site::load<1>(false);
+    auto first = plugin_on_site::load_resident<0>();
+    auto second = c.second_plain ? plugin_on_site::load_plain() : plugin_on_site::load_resident<1>();
     const std::string second_name = c.second_plain ? "p" : "b";
     EXPECT_EQ(frame(), (words{second_name, "a", "host"}));
 
@@ -267,11 +317,11 @@ TEST_P(ResidentCallsInEveryOrder, NeverCrashNeverUnhookTheOther) {
     (c.first_goes_first ? second : first).reset();
     EXPECT_EQ(frame(), (words{"host"}));
 
-    // What stays behind is used again: the next load that finds the site calling a jump no
+    // What stays behind is used again: the next load that finds the site calling code no
     // module uses takes it over, and at its unload the site gets the game's own bytes back. The
-    // load after that finds the jump that stands for those bytes; no load asks for memory.
+    // load after that finds the code that stands for those bytes; no load asks for memory.
     for (int load = 0; load < 2; ++load) {
-        auto again = plugin_on_site::load<1>(false);
+        auto again = plugin_on_site::load_resident<1>();
         EXPECT_EQ(frame(), (words{"b", "host"}));
         again.reset();
         EXPECT_EQ(host->site_bytes(), host->original_call_bytes());
@@ -288,14 +338,189 @@ INSTANTIATE_TEST_SUITE_P(
                       unload_case{"plain_in_reverse", true, false, {"a", "host"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A copy of the module that finds the site calling a jump another copy still uses chains to it
-// instead of taking it over.
-TEST_F(ResidentCalls, AJumpInUseIsNeverTakenOver) {
-    auto first = plugin_on_site::load<0>(false);
-    auto second = plugin_on_site::load<1>(false);
-    EXPECT_NE(second->resident->entry(), first->resident->entry());
-    EXPECT_EQ(second->resident->previous(), first->resident->entry());
-    EXPECT_EQ(code_memory_blocks(), blocks_before + 2);
+// --- Unloading while threads of the game run -------------------------------------------------
+
+// A share that a thread of the game can be held in, as corvane's own work (a key poll, a reload)
+// may take a while.
+std::atomic<int> entered{0};
+std::atomic<bool> hold{false};
+void __cdecl held_share(std::uint32_t phase) noexcept {
+    if (phase != 0) return;
+    entered.fetch_add(1);
+    while (hold.load())
+        std::this_thread::yield();
+}
+
+// At release the code first leads home, then waits while a thread of the game is counted inside
+// the share, until the unload's deadline at the latest; only then does the site get its bytes
+// back. Nobody inside: no wait at all.
+struct leaving_case {
+    const char* name;
+    int pauses_inside; // pauses during which the thread stays in the share (-1: it never leaves)
+    std::uint32_t paused;
+};
+
+void PrintTo(const leaving_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ResidentCallsLetThreadsLeave : public ResidentCalls,
+                                     public ::testing::WithParamInterface<leaving_case> {};
+
+TEST_P(ResidentCallsLetThreadsLeave, BeforeTheSiteGetsItsBytesBack) {
+    const leaving_case& c = GetParam();
+    injector::resident_call call;
+    ASSERT_EQ(call.attach(test_site, reinterpret_cast<std::uintptr_t>(&held_share)),
+              patch_status::done);
+    const std::uintptr_t entry = call.entry();
+    entered = 0;
+    hold = c.pauses_inside != 0;
+    std::thread game([&] {
+        using entry_fn = void* (*)();
+        volatile auto site_caller = reinterpret_cast<entry_fn>(entry);
+        EXPECT_EQ(site_caller(), reinterpret_cast<void*>(test_host::per_frame_result));
+    });
+    if (c.pauses_inside != 0) {
+        while (entered.load() == 0)
+            std::this_thread::yield();
+    } else {
+        game.join();
+    }
+
+    auto& os_state = os::stand_in::current();
+    int pauses = 0;
+    os_state.during_pause = [&] {
+        ++pauses;
+        EXPECT_EQ(injector::read_branch_target(test_site), entry) << "the site waits its turn";
+        EXPECT_EQ(call.threads_inside(), 1);
+        if (pauses != c.pauses_inside) return;
+        hold = false;
+        while (call.threads_inside() != 0) // it leaves the share, counted out, before the next
+            std::this_thread::yield();
+    };
+    EXPECT_EQ(call.release(), patch_status::done);
+    os_state.during_pause = nullptr;
+    hold = false;
+    if (game.joinable()) game.join();
+
+    EXPECT_EQ(os_state.paused_milliseconds, c.paused);
+    EXPECT_EQ(host->site_bytes(), host->original_call_bytes());
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, ResidentCallsLetThreadsLeave,
+                         ::testing::Values(leaving_case{"none_inside", 0, 0},
+                                           leaving_case{"one_leaving_after_a_while", 5, 5},
+                                           leaving_case{"one_that_never_leaves", -1,
+                                                        injector::unload_deadline_ms}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The game's own function runs while nothing of the module is on the stack: a frame function that
+// unloads the module (or is still running when another thread does) returns through the resident
+// code to the game, the unload does not wait for it, and the module's work after the frame no
+// longer runs.
+TEST_F(ResidentCalls, AnUnloadFromInsideTheGamesFunctionDoesNotWaitAndTheFrameReturns) {
+    injector::resident_call call;
+    ASSERT_EQ(call.attach(test_site, reinterpret_cast<std::uintptr_t>(&held_share)),
+              patch_status::done);
+    std::vector<std::uint8_t> site_after_unload;
+    host->during_host = [&] {
+        injector::begin_unload(false);
+        EXPECT_EQ(call.release(), patch_status::done);
+        site_after_unload = host->site_bytes();
+    };
+    entered = 0;
+    EXPECT_EQ(host->run_frame(), reinterpret_cast<void*>(test_host::per_frame_result));
+    host->during_host = nullptr;
+    injector::forget_unload();
+
+    EXPECT_EQ(entered.load(), 1) << "the share ran before the game's function only";
+    EXPECT_EQ(site_after_unload, host->original_call_bytes());
+    EXPECT_EQ(os::stand_in::current().paused_milliseconds, 0u);
+}
+
+// The aim's kind: the camera runs from the resident code, with the point the share chose kept in
+// the resident code's own frame, so an unload while the camera runs neither waits nor takes the
+// point away, and the camera's result reaches the game.
+TEST_F(ResidentCalls, AnUnloadWhileTheCameraRunsLetsTheAimFinishWithItsPoint) {
+    test_host::aim_host aim;
+    auto* const player = &aim.player;
+    player->set_weapon(0, 22);
+    static const float offset_point[3] = {0.5f, 0.25f, 0.125f};
+    struct share_of_test {
+        static const float* __cdecl choose(const float*, float* room) noexcept {
+            std::memcpy(room, offset_point, sizeof offset_point);
+            return room;
+        }
+    };
+    injector::resident_call call(resident_kind::retarget);
+    ASSERT_EQ(call.attach(0x527A95, reinterpret_cast<std::uintptr_t>(&share_of_test::choose),
+                          0x521500),
+              patch_status::done);
+    aim.during_camera = [&] {
+        injector::begin_unload(false);
+        EXPECT_EQ(call.release(), patch_status::done);
+    };
+    float target[3] = {7, 8, 9};
+    EXPECT_EQ(aim.call_aim_site(&aim, target, 1, 2, 3), test_host::camera_result);
+    aim.during_camera = nullptr;
+    injector::forget_unload();
+
+    ASSERT_EQ(aim.calls.camera.size(), 1u);
+    EXPECT_EQ(aim.calls.camera[0].target_value, (std::array<float, 3>{0.5f, 0.25f, 0.125f}));
+    EXPECT_EQ(aim.calls.camera[0].words, (std::array<std::uint32_t, 3>{1, 2, 3}));
+    EXPECT_EQ(os::stand_in::current().paused_milliseconds, 0u);
+    EXPECT_EQ(test_host::read_bytes(0x527A95, 5), test_host::original_aim_call_bytes());
+    // Unloaded, the site is the game's own: the camera gets the game's target.
+    EXPECT_EQ(aim.call_aim_site(&aim, target, 1, 2, 3), test_host::camera_result);
+    EXPECT_EQ(aim.calls.camera[1].target_value, (std::array<float, 3>{7, 8, 9}));
+}
+
+// The unload leads every site home at once and waits within one deadline for all of them: a
+// thread that never leaves one share costs the deadline once, not once a site.
+TEST_F(ResidentCalls, OneDeadlineForTheWholeUnload) {
+    const test_host::aim_host aim;
+    injector::resident_call stuck, other(resident_kind::retarget);
+    ASSERT_EQ(stuck.attach(test_site, reinterpret_cast<std::uintptr_t>(&held_share)),
+              patch_status::done);
+    ASSERT_EQ(other.attach(0x527A95, share_address<1>(), 0x521500), patch_status::done);
+    entered = 0;
+    hold = true;
+    std::thread game([entry = stuck.entry()] {
+        volatile auto site_caller = reinterpret_cast<void* (*)()>(entry);
+        site_caller();
+    });
+    while (entered.load() == 0)
+        std::this_thread::yield();
+
+    injector::begin_unload(false);
+    EXPECT_EQ(injector::resident_at(stuck.entry())->share, 0u) << "led home before any wait";
+    EXPECT_EQ(injector::resident_at(other.entry())->share, 0u) << "led home before any wait";
+    EXPECT_EQ(stuck.release(), patch_status::done);
+    EXPECT_EQ(other.release(), patch_status::done);
+    hold = false;
+    game.join();
+    injector::forget_unload();
+
+    EXPECT_EQ(os::stand_in::current().paused_milliseconds, injector::unload_deadline_ms);
+}
+
+// Windows ends the process: its other threads are gone, so nothing waits and nothing of the game
+// is written; the sites keep calling the resident code, which leads home.
+TEST_F(ResidentCalls, AtTheProcessExitNothingWaitsAndNothingIsWritten) {
+    injector::resident_call call;
+    ASSERT_EQ(call.attach(test_site, share_address<0>()), patch_status::done);
+    const std::uintptr_t entry = call.entry();
+    auto& os_state = os::stand_in::current();
+    os_state.protect_calls.clear();
+
+    injector::begin_unload(true);
+    EXPECT_EQ(call.release(), patch_status::done);
+    injector::forget_unload();
+
+    EXPECT_TRUE(os_state.protect_calls.empty());
+    EXPECT_EQ(os_state.paused_milliseconds, 0u);
+    EXPECT_EQ(injector::read_branch_target(test_site), entry);
+    EXPECT_EQ(frame(), (words{"host"}));
 }
 
 } // namespace

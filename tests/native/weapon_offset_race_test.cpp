@@ -145,10 +145,7 @@ TEST(WeaponOffsetRace, LoaderAndAimHookOnTwoThreads) {
     test_host::reset_platform();
     test_host::reset_module();
     test_host::aim_host host;
-    ASSERT_EQ(injector::write_call(aim_call_site,
-                                   reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook))
-                  .status,
-              injector::patch_status::done);
+    ASSERT_EQ(host.hook_aim_site(), injector::patch_status::done);
     host.calls.camera.reserve(4);
     host.calls.transforms.reserve(4);
     host.calls.find_player_args.reserve(4);
@@ -168,8 +165,9 @@ TEST(WeaponOffsetRace, LoaderAndAimHookOnTwoThreads) {
     while (std::chrono::steady_clock::now() < end) {
         // Each round starts from an empty list, as a freshly loaded module does, so the table
         // is rebuilt again and again while the other thread reads it.
-        test_host::reset_module();
+        test_host::reset_module(); // which leads the aim call home, as an unload does
         plugin::create_weapon_offset_list();
+        ASSERT_EQ(host.hook_aim_site(), injector::patch_status::done);
         handshake.resume();
         for (const std::string& text : files) {
             plugin::settings_reader reader(text.data(), text.size());

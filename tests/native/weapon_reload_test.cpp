@@ -56,10 +56,7 @@ class WeaponReload : public ::testing::Test {
         test_host::reset_module();
         host = std::make_unique<test_host::aim_host>();
         plugin::create_weapon_offset_list();
-        ASSERT_EQ(injector::write_call(aim_call_site,
-                                       reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook))
-                      .status,
-                  injector::patch_status::done);
+        ASSERT_EQ(host->hook_aim_site(), injector::patch_status::done);
         dir = std::make_unique<test_host::plugin_dir>();
     }
     void TearDown() override {

@@ -324,13 +324,21 @@ std::uint32_t simulated_host::branch_target(std::uint32_t address) const {
 
 std::uint32_t simulated_host::call_destination(std::uint32_t site) const {
     const std::uint32_t called = branch_target(site);
-    std::uint8_t jump[6];
-    std::memcpy(jump, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(called)),
-                sizeof jump);
-    if (jump[0] != 0xFF || jump[1] != 0x25) return called;
-    std::uint32_t cell, destination;
-    std::memcpy(&cell, jump + 2, sizeof cell);
-    std::memcpy(&destination, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(cell)),
+    // corvane's resident code begins by asking its cell whether it leads home:
+    //   cmp dword [cell], 0; jne +6; jmp [home]
+    std::uint8_t code[17];
+    std::memcpy(code, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(called)),
+                sizeof code);
+    if (code[0] != 0x83 || code[1] != 0x3D || code[7] != 0x75 || code[9] != 0xFF ||
+        code[10] != 0x25)
+        return called;
+    std::uint32_t cell, home, share, destination;
+    std::memcpy(&cell, code + 2, sizeof cell);
+    std::memcpy(&home, code + 11, sizeof home);
+    std::memcpy(&share, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(cell)),
+                sizeof share);
+    if (share != 0) return share;
+    std::memcpy(&destination, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(home)),
                 sizeof destination);
     return destination;
 }

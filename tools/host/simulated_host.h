@@ -116,8 +116,8 @@ class simulated_host {
     std::vector<std::uint8_t> bytes_at(std::uint32_t address) const; // the five at a call site
     // Where the relative CALL or JMP at `address` leads.
     std::uint32_t branch_target(std::uint32_t address) const;
-    // Where the CALL at `site` leads in the end: where it calls a jump through a pointer cell (as
-    // a site corvane patched does), what that cell holds.
+    // Where the CALL at `site` leads in the end: where it calls corvane's resident code, the
+    // share its cell holds (corvane's own code), or where it leads home while the cell is empty.
     std::uint32_t call_destination(std::uint32_t site) const;
     std::uint32_t page_protection(std::uint32_t address) const;
     // The bytes the host's own code holds at its two call sites (the aim call site's on every
