@@ -68,8 +68,8 @@ void* allocate_code_memory(std::uint32_t size) noexcept;
 void free_code_memory(void* memory) noexcept;
 
 // VirtualQuery, block by block upward from `after` (from the bottom when null): the start of the
-// next memory of the kind allocate_code_memory gives, whichever module asked for it (committed,
-// private, runnable and writable, from the start of its block); null past the last.
+// next memory of the kind allocate_code_memory gives, whichever module asked for it
+// (starts_code_memory in platform/windows_rules.h); null past the last.
 void* next_code_memory(const void* after) noexcept;
 
 // FlushInstructionCache(GetCurrentProcess(), address, size): after code is written, so that the
@@ -98,8 +98,9 @@ struct gamepad_state {
 };
 inline constexpr int gamepad_slots = 4; // XInput's controller slots, 0 to 3
 
-// LoadLibraryW of xinput1_4.dll, then xinput1_3.dll, then xinput9_1_0.dll, each by its full path
-// in the system folder, and
+// LoadLibraryExW(LOAD_WITH_ALTERED_SEARCH_PATH) of xinput1_4.dll, then xinput1_3.dll, then
+// xinput9_1_0.dll, each by its full path in the system folder (so its own dependencies come from
+// there too), and
 // GetProcAddress(XInputGetState) in the first that loads. True once one gives it; the library
 // stays loaded, and later calls answer at once with the first call's answer.
 bool load_gamepad_library() noexcept;

@@ -1,9 +1,13 @@
 // The real Windows services behind os.h.
 #include "platform/os.h"
 
+#include "platform/windows_rules.h"
+
 #include <windows.h>
 // after windows.h, which it needs
 #include <xinput.h>
+
+#include <iterator>
 
 namespace os {
 
@@ -73,18 +77,19 @@ bool gamepad_load_tried = false;
 bool load_gamepad_library() noexcept {
     if (gamepad_load_tried) return gamepad_get_state != nullptr;
     gamepad_load_tried = true;
-    // From the system folder by its full path: a file of the same name in the game's folder (or
-    // anywhere else Windows would look first) is never loaded into the game.
-    wchar_t path[MAX_PATH + 20];
-    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    // From the system folder by its full path, and its own dependencies from there too: a file
+    // of the same name in the game's folder (or anywhere else Windows would look first) is never
+    // loaded into the game.
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return false;
-    path[length] = L'\\';
     for (const wchar_t* name : gamepad_libraries) {
-        std::size_t at = length + 1;
-        for (const wchar_t* c = name; *c; ++c)
-            path[at++] = *c;
-        path[at] = L'\0';
-        const HMODULE library = LoadLibraryW(path);
+        char16_t path[MAX_PATH + 20];
+        if (!library_in_folder(reinterpret_cast<const char16_t*>(folder), length,
+                               reinterpret_cast<const char16_t*>(name), path, std::size(path)))
+            continue;
+        const HMODULE library = LoadLibraryExW(reinterpret_cast<const wchar_t*>(path), nullptr,
+                                               LOAD_WITH_ALTERED_SEARCH_PATH);
         if (!library) continue;
         // Through void (*)(), the one function type any other may be cast from without a warning.
         gamepad_get_state = reinterpret_cast<xinput_get_state>(
@@ -129,8 +134,8 @@ void* next_code_memory(const void* after) noexcept {
         at = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
     }
     while (VirtualQuery(at, &info, sizeof info) != 0) {
-        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE &&
-            info.Protect == PAGE_EXECUTE_READWRITE && info.BaseAddress == info.AllocationBase)
+        if (starts_code_memory({info.State, info.Type, info.Protect, info.BaseAddress,
+                                info.AllocationBase}))
             return info.BaseAddress;
         const char* const next = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
         if (next <= at) return nullptr; // the top of the address space

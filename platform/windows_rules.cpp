@@ -1,0 +1,33 @@
+#include "platform/windows_rules.h"
+
+#include "platform/os.h"
+
+namespace os {
+
+bool starts_code_memory(const memory_block& block) noexcept {
+    constexpr std::uint32_t access = 0xFF; // the PAGE_ value without its modifiers
+    return block.state == mem_commit && block.type == mem_private &&
+           (block.protect & access) == page_execute_readwrite &&
+           (block.protect & page_guard) == 0 && block.base == block.allocation_base;
+}
+
+bool library_in_folder(const char16_t* folder, std::size_t folder_length, const char16_t* name,
+                       char16_t* out, std::size_t out_size) noexcept {
+    if (folder_length == 0) return false;
+    const bool ends_in_backslash = folder[folder_length - 1] == u'\\';
+    std::size_t name_length = 0;
+    while (name[name_length] != u'\0')
+        ++name_length;
+    const std::size_t length = folder_length + (ends_in_backslash ? 0 : 1) + name_length;
+    if (length + 1 > out_size) return false;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < folder_length; ++i)
+        out[at++] = folder[i];
+    if (!ends_in_backslash) out[at++] = u'\\';
+    for (std::size_t i = 0; i < name_length; ++i)
+        out[at++] = name[i];
+    out[at] = u'\0';
+    return true;
+}
+
+} // namespace os

@@ -1,0 +1,70 @@
+// What the Windows door decides, without Windows: which blocks the walk at load takes for the
+// module's kind of memory, and the path a system library is loaded from.
+#include "platform/windows_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+constexpr std::uint32_t mem_reserve = 0x2000, mem_mapped = 0x40000, mem_image = 0x1000000;
+constexpr std::uint32_t page_execute_read = 0x20, page_readwrite = 0x04, page_nocache = 0x200;
+
+const char block_memory[2] = {};
+const void* const start = &block_memory[0];
+const void* const inside = &block_memory[1];
+
+struct block_case {
+    const char* name;
+    os::memory_block block;
+    bool taken;
+};
+
+TEST(StartsCodeMemory, OnlyThePrivateRunnableWritableStartOfAnAllocation) {
+    const block_case cases[] = {
+        {"what allocate_code_memory gives", {os::mem_commit, os::mem_private, 0x40, start, start},
+         true},
+        {"with a modifier that changes no access",
+         {os::mem_commit, os::mem_private, 0x40 | page_nocache, start, start}, true},
+        {"a guard page", {os::mem_commit, os::mem_private, 0x40 | os::page_guard, start, start},
+         false},
+        {"reserved only", {mem_reserve, os::mem_private, 0x40, start, start}, false},
+        {"a file mapped", {os::mem_commit, mem_mapped, 0x40, start, start}, false},
+        {"a module's image", {os::mem_commit, mem_image, 0x40, start, start}, false},
+        {"not writable", {os::mem_commit, os::mem_private, page_execute_read, start, start}, false},
+        {"not runnable", {os::mem_commit, os::mem_private, page_readwrite, start, start}, false},
+        {"inside an allocation", {os::mem_commit, os::mem_private, 0x40, inside, start}, false},
+    };
+    for (const block_case& c : cases)
+        EXPECT_EQ(os::starts_code_memory(c.block), c.taken) << c.name;
+}
+
+struct path_case {
+    const char* name;
+    std::u16string folder;
+    std::size_t out_size;
+    const char16_t* path; // null: refused
+};
+
+TEST(LibraryInFolder, JoinsTheFolderAndTheNameWithOneBackslash) {
+    const std::u16string system = u"C:\\WINDOWS\\system32";
+    const path_case cases[] = {
+        {"the system folder", system, 64, u"C:\\WINDOWS\\system32\\xinput1_4.dll"},
+        {"a drive's root", u"D:\\", 64, u"D:\\xinput1_4.dll"},
+        {"just fits", system, system.size() + 1 + 13 + 1, u"C:\\WINDOWS\\system32\\xinput1_4.dll"},
+        {"one unit short", system, system.size() + 1 + 13, nullptr},
+        {"no folder", u"", 64, nullptr},
+    };
+    for (const path_case& c : cases) {
+        char16_t out[64];
+        const bool joined =
+            os::library_in_folder(c.folder.data(), c.folder.size(), u"xinput1_4.dll", out, c.out_size);
+        EXPECT_EQ(joined, c.path != nullptr) << c.name;
+        if (joined && c.path) {
+            EXPECT_EQ(std::u16string(out), std::u16string(c.path)) << c.name;
+        }
+    }
+}
+
+} // namespace
