@@ -1,19 +1,22 @@
 #!/bin/sh
 # Checks what the DLL promises a plug-in loader: a PE32 image for i386 that exports nothing and
 # imports only system DLLs (the C++ runtime is linked in statically). With --max-bytes N, also
-# that the file is at most N bytes long; with --windows-xp, that it asks for no Windows newer
-# than XP (the game runs on Windows XP SP3 onward): its header names at most Windows 5.1, and it
-# imports only functions known to be on Windows XP SP3 (tests/windows_xp_imports.txt).
+# that the file is at most N bytes long, and with --headroom H besides, that at least H bytes of
+# those N are still free; with --windows-xp, that it asks for no Windows newer than XP (the game
+# runs on Windows XP SP3 onward): its header names at most Windows 5.1, and it imports only
+# functions known to be on Windows XP SP3 (tests/windows_xp_imports.txt).
 # The same holds for corvane-check.exe.
-#   check_dll_facts.sh FILE [--max-bytes N] [--windows-xp]
+#   check_dll_facts.sh FILE [--max-bytes N [--headroom H]] [--windows-xp]
 set -u
 dll=$1
 shift
 max_bytes=
+headroom=0
 windows_xp=
 while [ $# -gt 0 ]; do
   case $1 in
     --max-bytes) max_bytes=$2; shift 2 ;;
+    --headroom) headroom=$2; shift 2 ;;
     --windows-xp) windows_xp=1; shift ;;
     *) echo "unknown option $1"; exit 2 ;;
   esac
@@ -58,8 +61,17 @@ if [ -n "$windows_xp" ]; then
   fi
 fi
 size=$(stat -c %s "$dll")
-if [ -n "$max_bytes" ] && [ "$size" -gt "$max_bytes" ]; then
-  echo "$size bytes: more than the $max_bytes allowed"; status=1
+size_words="$size bytes"
+if [ -n "$max_bytes" ]; then
+  if [ "$size" -le "$max_bytes" ]; then
+    size_words="$size bytes, $((max_bytes - size)) under the $max_bytes allowed"
+  else
+    size_words="$size bytes, $((size - max_bytes)) more than the $max_bytes allowed"
+  fi
+  [ "$headroom" -eq 0 ] || size_words="$size_words, of which at least $headroom must stay free"
+  if [ "$size" -gt "$((max_bytes - headroom))" ]; then
+    echo "$size_words: too large"; status=1
+  fi
 fi
-[ $status -eq 0 ] && echo "PE32 i386; exports: none; imports: $(echo $imports); $size bytes"
+[ $status -eq 0 ] && echo "PE32 i386; exports: none; imports: $(echo $imports); $size_words"
 exit $status
