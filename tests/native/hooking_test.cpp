@@ -8,11 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -215,6 +217,43 @@ INSTANTIATE_TEST_SUITE_P(
                       failure_case{"newer_throws_after", {logs, throws_after}},
                       failure_case{"empty_older_hook", {test_hooker::hook_type(), logs}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The last hook goes only once the site leads home and the threads of the game inside the hooks
+// have left: a thread still running the hook finds it whole, and the entry goes after.
+TEST_F(CallHooks, TheLastHookStaysWholeWhileAThreadOfTheGameRunsIt) {
+    static std::atomic<bool> inside, hold;
+    inside = false;
+    hold = true;
+    std::string seen;
+    auto hooker = std::make_unique<test_hooker>();
+    install(*hooker, {[&seen, word = std::string("the hook, whole")] {
+                          inside = true;
+                          while (hold.load())
+                              std::this_thread::yield();
+                          seen = word;
+                      },
+                      nullptr});
+    std::thread game([this] { host->run_frame(); });
+    while (!inside.load())
+        std::this_thread::yield();
+
+    int pauses = 0;
+    os::stand_in::current().during_pause = [&] {
+        if (++pauses == 1) {
+            EXPECT_EQ(manager()->hook_count(), 1u) << "gone under a running thread";
+        }
+        hold = false;
+    };
+    hooker.reset();
+    os::stand_in::current().during_pause = nullptr;
+    hold = false;
+    game.join();
+
+    EXPECT_GT(pauses, 0) << "the removal waited for the thread in the hook";
+    EXPECT_EQ(seen, "the hook, whole");
+    EXPECT_EQ(manager()->hook_count(), 0u);
+    EXPECT_EQ(host->site_bytes(), host->original_call_bytes());
+}
 
 // Windows refusing to lift the protection: the site keeps its own CALL and is not taken as
 // patched, the game's frame runs as before, the last hook's removal puts nothing back, and the

@@ -1,6 +1,8 @@
 // corvane_host: the simulated host as a program.
 //   corvane_host demo DLL [SETTINGS]   walks through what the module does to a running host
 //   corvane_host soak DLL CYCLES       load, run and unload the module again and again
+//   corvane_host quit-in-frame [DLL]   runs a frame whose game function ends the process (exit
+//                                      code 42), with the module loaded when a DLL is named
 #include "simulated_host.h"
 
 #include <windows.h>
@@ -534,9 +536,24 @@ int soak(const std::string& dll, int cycles) {
     return 0;
 }
 
+// The game quits from inside its frame (ExitProcess), with corvane loaded from DLL (as it lies,
+// its settings beside it) or not: how long the quit takes is for the caller to measure.
+int quit_in_frame(const char* dll) {
+    simulated_host host(host_build::b1001);
+    if (dll && !LoadLibraryW(sim::utf16(sim::windows_path(dll)).c_str())) {
+        std::printf("corvane_host: cannot load %s\n", dll);
+        return 1;
+    }
+    host.during_frame = [] { ExitProcess(42); };
+    host.run_frame();
+    std::printf("corvane_host: the frame came back instead of ending the process\n");
+    return 1;
+}
+
 int usage() {
     std::printf("usage: corvane_host demo DLL [SETTINGS]\n"
-                "       corvane_host soak DLL CYCLES\n");
+                "       corvane_host soak DLL CYCLES\n"
+                "       corvane_host quit-in-frame [DLL]\n");
     return 2;
 }
 
@@ -544,9 +561,11 @@ int usage() {
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    if (argc == 2 && std::string(argv[1]) == "quit-in-frame") return quit_in_frame(nullptr);
     if (argc < 3) return usage();
     const std::string mode = argv[1];
     try {
+        if (mode == "quit-in-frame") return quit_in_frame(argv[2]);
         if (mode == "demo") return demo(argv[2], argc > 3 ? argv[3] : "");
         if (mode == "soak") {
             const int cycles = argc > 3 ? std::atoi(argv[3]) : 200;

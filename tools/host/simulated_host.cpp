@@ -97,6 +97,7 @@ struct simulated_host::hooks {
 
     static void* __thiscall aim_camera(void* object, float* target, std::uint32_t f1,
                                        std::uint32_t f2, std::uint32_t f3) {
+        if (current->during_camera) current->during_camera();
         aim_outcome& seen = current->current_aim_;
         ++seen.camera_calls;
         seen.camera.object = object;
@@ -130,7 +131,11 @@ struct simulated_host::hooks {
         return vector;
     }
 
-    static void* __cdecl frame_function() { return at(frame_result_base + ++current->frames_); }
+    static void* __cdecl frame_function() {
+        void* const result = at(frame_result_base + ++current->frames_);
+        if (current->during_frame) current->during_frame();
+        return result;
+    }
 };
 
 const char* build_name(host_build build) {
@@ -343,6 +348,20 @@ std::uint32_t simulated_host::call_destination(std::uint32_t site) const {
     return destination;
 }
 
+void simulated_host::lay_code(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
+    DWORD old = 0;
+    if (!VirtualProtect(at(address), bytes.size(), PAGE_EXECUTE_READWRITE, &old))
+        throw std::runtime_error("cannot make the host's code writable");
+    put(address, bytes);
+    VirtualProtect(at(address), bytes.size(), old, &old);
+    FlushInstructionCache(GetCurrentProcess(), at(address), bytes.size());
+}
+
+std::vector<std::uint8_t> simulated_host::branch_bytes(std::uint8_t opcode, std::uint32_t address,
+                                                       std::uint32_t target) {
+    return rel32(opcode, address, target);
+}
+
 std::uint32_t simulated_host::page_protection(std::uint32_t address) const {
     MEMORY_BASIC_INFORMATION info{};
     if (VirtualQuery(at(address), &info, sizeof info) == 0) return 0;
@@ -354,9 +373,11 @@ std::uint32_t simulated_host::page_protection(std::uint32_t address) const {
 namespace {
 
 std::vector<key_poll> polls;
+std::function<void()> inside_key_poll;
 
 SHORT WINAPI counted_get_key_state(int key) {
     polls.push_back({key, simulated_host::current ? simulated_host::current->frames() : 0});
+    if (inside_key_poll) inside_key_poll();
     return GetKeyState(key);
 }
 
@@ -366,6 +387,10 @@ int folder_counter = 0;
 
 std::vector<key_poll>& key_polls() {
     return polls;
+}
+
+std::function<void()>& during_key_poll() {
+    return inside_key_poll;
 }
 
 plugin_module::plugin_module(const std::string& dll_path, const std::wstring& name_tail) {

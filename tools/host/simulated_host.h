@@ -13,6 +13,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,12 @@ class simulated_host {
     // share its cell holds (corvane's own code), or where it leads home while the cell is empty.
     std::uint32_t call_destination(std::uint32_t site) const;
     std::uint32_t page_protection(std::uint32_t address) const;
+    // Writes code into the host's image, as another plug-in does: the page made writable, the
+    // bytes written, the page read+execute again and the processor told.
+    void lay_code(std::uint32_t address, const std::vector<std::uint8_t>& bytes);
+    // The five bytes of a relative CALL (E8) or JMP (E9) at `address` that lands on `target`.
+    static std::vector<std::uint8_t> branch_bytes(std::uint8_t opcode, std::uint32_t address,
+                                                  std::uint32_t target);
     // The bytes the host's own code holds at its two call sites (the aim call site's on every
     // build but other_code).
     static std::vector<std::uint8_t> original_aim_site_bytes();
@@ -131,6 +138,12 @@ class simulated_host {
     static const void* camera();
     // Calls of the host's vector set function, which the module uses for every weapon line.
     int vector_set_calls() const { return vector_set_calls_; }
+
+    // Run inside the game's per-frame function and inside its aim camera (before the camera reads
+    // its target), when set: what the game's own work does meanwhile, a loading screen that takes
+    // seconds, a loader that unloads plug-ins, a quit.
+    std::function<void()> during_frame;
+    std::function<void()> during_camera;
 
     // The values the host holds before any module writes them.
     static float default_value(std::uint32_t address);
@@ -203,6 +216,8 @@ struct key_poll {
     std::uint32_t frame;
 };
 std::vector<key_poll>& key_polls();
+// Run inside each GetKeyState call the DLL makes (once count_key_polls routed it), when set.
+std::function<void()>& during_key_poll();
 
 inline constexpr int key_z = 0x5A;
 inline constexpr int key_x = 0x58;
