@@ -1,6 +1,7 @@
 // End-to-end: the built corvane.dll loaded with LoadLibrary into the simulated host, driven only
 // through the host's own code paths, files, keys and memory.
 #include "settings_bytes.h"
+#include "dll_under_test.h"
 #include "simulated_host.h"
 
 #include <gtest/gtest.h>
@@ -76,11 +77,6 @@ float value_of(const settings_file& file, int line) {
     return std::stof(file.values[line - 3]);
 }
 
-// The DLL under test: the one named by CORVANE_DLL (the release build, say), else the test build.
-std::string dll_under_test() {
-    const char* const chosen = std::getenv("CORVANE_DLL");
-    return chosen && *chosen ? chosen : CORVANE_DLL_PATH;
-}
 
 float row_value(int row, int column) {
     return static_cast<float>(row * 10 + column) + 0.5f;

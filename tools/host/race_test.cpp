@@ -1,6 +1,7 @@
 // The game's frames and aims go on, on a thread of their own, while corvane.dll is loaded and
 // unloaded again and again on another: whatever moment the module comes or goes, each frame and
 // each aim of the game gets the result the game's own code gives, and the game keeps running.
+#include "dll_under_test.h"
 #include "simulated_host.h"
 
 #include <gtest/gtest.h>
@@ -21,10 +22,6 @@ namespace address = sim::address;
 
 using point = std::array<float, 3>;
 
-std::string dll_under_test() {
-    const char* const chosen = std::getenv("CORVANE_DLL");
-    return chosen && *chosen ? chosen : CORVANE_DLL_PATH;
-}
 
 // Reloading off, the game's own values and rows kept; weapon 22, the one aimed with, has an
 // offset, so that its aims go through corvane while it is loaded.

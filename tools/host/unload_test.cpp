@@ -2,6 +2,7 @@
 // game's own frame or camera, inside corvane's own short work, or the game itself unloads corvane
 // or quits from its frame. The game must never crash or hang for it, and an unload waits only for
 // corvane's own work. Also: another plug-in's JMP on the per-frame call is left alone.
+#include "dll_under_test.h"
 #include "simulated_host.h"
 
 #include <gtest/gtest.h>
@@ -24,10 +25,6 @@ namespace address = sim::address;
 using point = std::array<float, 3>;
 const point host_target = {1000.0f, 2000.0f, 3000.0f};
 
-std::string dll_under_test() {
-    const char* const chosen = std::getenv("CORVANE_DLL");
-    return chosen && *chosen ? chosen : CORVANE_DLL_PATH;
-}
 
 // Reloading off; weapon 22, the one aimed with, has an offset.
 const char* const settings =
