@@ -63,11 +63,16 @@ std::uintptr_t address_of(const void* p) {
 std::uint32_t share_of(slot& s) noexcept {
     return std::atomic_ref<std::uint32_t>(s.share).load();
 }
+// In use: a loaded module's share is in the cell. Leads home: the cell is empty, and the code
+// jumps straight to what the site called before.
 bool in_use(slot& s) noexcept {
     return share_of(s) != 0;
 }
 void lead(slot& s, std::uintptr_t share) noexcept {
     std::atomic_ref<std::uint32_t>(s.share).store(static_cast<std::uint32_t>(share));
+}
+void lead_home(slot& s) noexcept {
+    lead(s, 0);
 }
 int inside(slot& s) noexcept {
     return std::atomic_ref<std::int32_t>(s.inside).load();
@@ -313,12 +318,6 @@ std::optional<resident_view> resident_at(std::uintptr_t address) noexcept {
     return resident_view{kind, share_of(*s), s->home, s->callee, s->original};
 }
 
-const std::uint8_t* unused_resident_original(const std::uint8_t (&site_bytes)[5],
-                                             std::uintptr_t site) noexcept {
-    slot* const s = slot_at(relative_call_target(site_bytes, site));
-    return s && !in_use(*s) ? s->original : nullptr;
-}
-
 const std::uint8_t* resident_original(const std::uint8_t (&site_bytes)[5],
                                       std::uintptr_t site) noexcept {
     // One resident call a copy of the module laid on the site, each over the one before: a few.
@@ -389,21 +388,21 @@ patch_status resident_call::attach(std::uintptr_t site, std::uintptr_t share,
         resident_registry::add(this);
     } else {
         holds_bytes = false;
-        lead(*s, 0);
+        injector::lead_home(*s);
         if (made) os::free_code_memory(made);
     }
     return worse(saved, written.status);
 }
 
 void resident_call::lead_home() noexcept {
-    if (slot_) lead(*slot_, 0);
+    if (slot_) injector::lead_home(*slot_);
 }
 
 patch_status resident_call::release() noexcept {
     slot* const s = slot_;
     if (!s) return patch_status::done;
     resident_registry::remove(this);
-    lead(*s, 0);
+    injector::lead_home(*s);
     if (unload.process_exiting) {
         // The process ends: no other thread runs the site again, and nothing is written.
         slot_ = nullptr;

@@ -48,7 +48,7 @@ using retarget_share = const float* (*)(const float* target, float* room) noexce
 // What resident code at an entry holds, as any copy of the module laid it.
 struct resident_view {
     resident_kind kind;
-    std::uintptr_t share;          // the module's share, or 0: it leads home
+    std::uintptr_t share;          // the module's share while in use, or 0: it leads home
     std::uintptr_t home;           // what the site called before it was laid
     std::uintptr_t callee;         // retarget: the function it calls while in use
     const std::uint8_t* original;  // the five bytes the site held before it was laid
@@ -118,12 +118,6 @@ inline constexpr std::uint32_t unload_deadline_ms = 1000;
 void begin_unload(bool process_exiting) noexcept;
 // Forgets an unload begun, as a fresh load of the module starts without one. For test programs.
 void forget_unload() noexcept;
-
-// Where the five bytes `site_bytes`, lying at `site`, call resident code (made by any copy of the
-// module) that no loaded module uses: the bytes the site held before it was laid. Null for
-// anything else.
-const std::uint8_t* unused_resident_original(const std::uint8_t (&site_bytes)[5],
-                                             std::uintptr_t site) noexcept;
 
 // Where the five bytes `site_bytes`, lying at `site`, call resident code (made by any copy of the
 // module, in use or not), whose own original bytes may call more, and so on: the bytes the site

@@ -1,5 +1,6 @@
 #include "plugin/module_log.h"
 
+#include "injector/branch.h"
 #include "injector/resident.h"
 #include "injector/teardown.h"
 #include "platform/os.h"
@@ -125,7 +126,9 @@ void report_call_sites() noexcept {
                               where.text);
             continue;
         }
-        if (injector::unused_resident_original(now, site.address)) {
+        const auto resident =
+            injector::resident_at(injector::relative_call_target(now, site.address));
+        if (resident && resident->share == 0) {
             write_unload_line("unloading: the %s at %s could not get its own bytes back; it now "
                               "leads straight to the game's own code",
                               site.what, where.text);

@@ -559,6 +559,14 @@ TEST_P(StartUpAfterAnotherPlugin, StillRedirectsTheAimCallAndGivesTheOtherPlugin
     load_module();
     EXPECT_EQ(test_host::call_destination(aim_call_site), address_of_aim_hook());
     expect_settings_applied();
+    // corvane calls the game's camera itself: the other plug-in's aim hook is passed by, and
+    // the log says so.
+    EXPECT_NE(test_host::module_log_text().find(
+                  "aim call at 0x527A95: it led to another plug-in's code at 0x007E0000 rather "
+                  "than to the game's aim camera: that plug-in's aim hook does not run while "
+                  "corvane is loaded"),
+              std::string::npos)
+        << test_host::module_log_text();
 
     injector::run_teardowns();
     EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), other_plugin);
