@@ -1,6 +1,7 @@
 // One aim-camera call made the way the host makes it (the CALL at 0x527A95), through the
-// module's resident jump to aim_weapon_hook with sixteen weapon offsets, against the host's own
-// CALL of the camera and against the least a hook that moves the aim can do (minimal_aim_hook).
+// module's resident code (which calls aim_weapon_hook with sixteen weapon offsets, then the
+// camera), against the host's own CALL of the camera and against the least a hook that moves the
+// aim can do (minimal_aim_hook, called straight from the site).
 //
 // The path is checked first with the recording host doubles; the timed loop then runs against
 // doubles that only do their job (find-player returns the record, the transform writes its
@@ -9,7 +10,6 @@
 #include "bench_table.h"
 
 #include "injector/branch.h"
-#include "injector/resident.h"
 #include "plugin/aim_hook.h"
 #include "plugin/host.h"
 #include "plugin/weapon_offsets.h"
@@ -100,17 +100,14 @@ class aim_setting {
         host->player.set_weapon(2, c.weapon);
         plugin::publish_aim_factor(c.factor);
         // Whether the call was written shows in the path check before timing. The module's hook
-        // is reached as the module reaches it, through a resident jump; the minimal hook is
+        // is reached as the module reaches it, through its resident code; the minimal hook is
         // called straight from the site.
-        if (c.hook == hook_kind::module)
-            static_cast<void>(site_call.emplace().attach(
-                aim_call_site, reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook)));
+        if (c.hook == hook_kind::module) static_cast<void>(host->hook_aim_site());
         if (c.hook == hook_kind::minimal)
             static_cast<void>(injector::write_call(
                 aim_call_site, reinterpret_cast<std::uintptr_t>(&minimal_aim_hook)));
     }
     ~aim_setting() {
-        site_call.reset();
         quiet.clear(); // the recording doubles come back, then aim_host removes them
         test_host::reset_module();
         host.reset();
@@ -148,7 +145,6 @@ class aim_setting {
     }
 
     std::unique_ptr<test_host::aim_host> host;
-    std::optional<injector::resident_call> site_call;
     std::vector<std::unique_ptr<test_host::bytes_patch>> quiet;
     int object = 0;
     float target[3] = {7.0f, 8.0f, 9.0f};

@@ -1,5 +1,6 @@
 // One execution of the host's per-frame call (the CALL at 0x53E981) with one and with three
-// chained hooks that only call next, against the host's own CALL of the same function. And one
+// chained hooks whose parts before and after the host's function do nothing, against the host's
+// own CALL of the same function. And one
 // frame of the started module reloading a settings file that has not changed, with corvane.log
 // open against the same frame with no log. And the per-frame handler with pad_toggle set and no
 // controller, against the handler with the default keys.
@@ -71,9 +72,8 @@ class per_frame_setting {
         bool patched = true;
         for (int i = 0; i < count; ++i) {
             hookers.push_back(std::make_unique<runtime::per_frame_hooker>());
-            patched =
-                patched && injector::was_made(hookers.back()->install(
-                               [](runtime::per_frame_hooker::next_type next) { return next(); }));
+            patched = patched &&
+                      injector::was_made(hookers.back()->install({[] {}, [] {}}));
         }
         return patched;
     }
@@ -94,7 +94,7 @@ void run(benchmark::State& state, int hook_count) {
     if (!s.mapped()) return bench::fail(state, "the host image could not be mapped at 0x400000");
     if (!s.add_hooks(hook_count)) return bench::fail(state, "a hook could not patch the site");
 
-    // The site leads to the trampoline once hooked, the hooks are all registered, and one
+    // The site leads to the resident code once hooked, the hooks are all registered, and one
     // execution still runs the host function exactly once.
     const auto target = injector::read_branch_target(per_frame_site);
     const bool site_right = hook_count == 0

@@ -359,7 +359,9 @@ template <class patch_kind, std::uintptr_t site_address, class function_pointer,
 void function_hooker_base<patch_kind, site_address, function_pointer, R, Args...>::site_share(
     std::uint32_t phase) noexcept {
     try {
-        site_manager()->run(phase); // the reference is dropped at once; the module holds one
+        // The module's own reference, read without taking one more: it is dropped only at
+        // unload, once the resident code leads home and no thread is inside this share.
+        if (module_reference) (*module_reference)->run(phase);
     } catch (...) {
         // A failing hook must not take the game down: the resident code calls its function still.
     }
