@@ -436,4 +436,8 @@ void forget_unload() noexcept {
     unload = unload_state{};
 }
 
+bool unloading_at_process_exit() noexcept {
+    return unload.begun && unload.process_exiting;
+}
+
 } // namespace injector

@@ -118,6 +118,8 @@ inline constexpr std::uint32_t unload_deadline_ms = 1000;
 void begin_unload(bool process_exiting) noexcept;
 // Forgets an unload begun, as a fresh load of the module starts without one. For test programs.
 void forget_unload() noexcept;
+// Whether the unload under way is the process's exit.
+bool unloading_at_process_exit() noexcept;
 
 // Where the five bytes `site_bytes`, lying at `site`, call resident code (made by any copy of the
 // module, in use or not), whose own original bytes may call more, and so on: the bytes the site

@@ -115,6 +115,12 @@ void report_call_sites() noexcept {
             write_unload_line("unloading: the %s at %s was never changed", site.what, where.text);
             continue;
         }
+        if (injector::unloading_at_process_exit()) {
+            write_unload_line("unloading: the game is quitting, so the %s at %s is left as it "
+                              "is, leading to the game's own code",
+                              site.what, where.text);
+            continue;
+        }
         std::uint8_t now[5] = {};
         if (!read_host_bytes(site.address, now, static_cast<std::uint32_t>(site.size))) {
             write_unload_line("unloading: the %s at %s cannot be read any more", site.what,

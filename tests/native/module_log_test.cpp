@@ -364,6 +364,36 @@ void save(tuned_file& file, const std::string& path) {
     std::ofstream(path, std::ios::binary) << file.text();
 }
 
+// The game quits: Windows ends its other threads first, so corvane waits for nothing, writes
+// nothing into the game, and says so for each call it changed.
+TEST_F(ModuleLog, AtTheGamesExitNothingIsWrittenIntoTheGameAndTheLogSaysSo) {
+    load_module();
+    const auto aim_site_now = test_host::read_bytes(0x527A95, 5);
+    const auto frame_site_now = test_host::read_bytes(0x53E981, 5);
+    auto& os_state = os::stand_in::current();
+    os_state.protect_calls.clear();
+
+    injector::begin_unload(true);
+    injector::run_teardowns();
+    injector::forget_unload();
+
+    EXPECT_TRUE(os_state.protect_calls.empty());
+    EXPECT_EQ(os_state.paused_milliseconds, 0u);
+    EXPECT_EQ(test_host::read_bytes(0x527A95, 5), aim_site_now);
+    EXPECT_EQ(test_host::read_bytes(0x53E981, 5), frame_site_now);
+    const std::vector<std::string> lines = log_lines();
+    for (const char* line :
+         {"unloading: the game is quitting, so the aim call at 0x527A95 is left as it is, leading "
+          "to the game's own code",
+          "unloading: the game is quitting, so the per-frame call at 0x53E981 is left as it is, "
+          "leading to the game's own code"})
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << line;
+    // What the game runs now is its own.
+    frames->log.clear();
+    frames->run_frame();
+    EXPECT_EQ(frames->log, (std::vector<std::string>{"host"}));
+}
+
 TEST_F(ModuleLog, ReloadsLogEachRealChangeOnceWithItsTime) {
     tuned_file file;
     dir->write_settings(file.text());

@@ -2,13 +2,17 @@
 #include "settings_bytes.h"
 
 #include <filesystem>
+#include <process.h>
+#include <string>
 #include <stdexcept>
 
 namespace test_text {
 
 std::optional<std::string> c_runtime_text_mode(const std::string& bytes) {
-    const std::string name =
-        (std::filesystem::temp_directory_path() / "corvane-text-mode.dat").string();
+    // A name of this process's own: test programs may run side by side (ctest -j).
+    const std::string name = (std::filesystem::temp_directory_path() /
+                              ("corvane-text-mode-" + std::to_string(_getpid()) + ".dat"))
+                                 .string();
     std::FILE* out = std::fopen(name.c_str(), "wb");
     if (!out) throw std::runtime_error("cannot write " + name);
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();

@@ -211,6 +211,11 @@ TEST_F(unload_while_busy, quitting_from_inside_a_frame_takes_no_longer_with_corv
     EXPECT_NE(log.find("per-frame call at 0x53E981: now calls corvane"), std::string::npos)
         << "corvane was loaded and hooked the frame:\n"
         << log;
+    // Windows told corvane the process ends: it wrote nothing into the game, and says so.
+    EXPECT_NE(log.find("unloading: the game is quitting, so the per-frame call at 0x53E981 is "
+                       "left as it is"),
+              std::string::npos)
+        << log;
 }
 
 // Another plug-in left a JMP detour on the per-frame call before corvane loads: corvane leaves it
