@@ -1,7 +1,7 @@
 // One aim-camera call made the way the host makes it (the CALL at 0x527A95), through the
 // module's resident code (which calls aim_weapon_hook with sixteen weapon offsets, then the
 // camera), against the host's own CALL of the camera and against the least a hook that moves the
-// aim can do (minimal_aim_hook, called straight from the site).
+// aim can do through the same resident code (minimal_aim_share).
 //
 // The path is checked first with the recording host doubles; the timed loop then runs against
 // doubles that only do their job (find-player returns the record, the transform writes its
@@ -10,6 +10,7 @@
 #include "bench_table.h"
 
 #include "injector/branch.h"
+#include "injector/resident.h"
 #include "plugin/aim_hook.h"
 #include "plugin/host.h"
 #include "plugin/weapon_offsets.h"
@@ -58,15 +59,15 @@ void* __thiscall quiet_transform_offset(void*, float* result, float* offset) {
     return result;
 }
 
-// The least a hook that moves the aim can do: find the player, take one fixed offset, have the
-// game transform it, and aim the camera there. The aim goal is set against what this adds.
-void* __thiscall minimal_aim_hook(void* object, float*, std::uint32_t f1, std::uint32_t f2,
-                                  std::uint32_t f3) noexcept {
+// The least a hook that moves the aim can do while it stays off the game's stack when the camera
+// runs: its share finds the player, takes one fixed offset and has the game transform it; the
+// resident code then aims the camera there, as it does for the module's hook. The aim goal is
+// set against what this adds.
+const float* __cdecl minimal_aim_share(const float*, float* room) noexcept {
     plugin::host_player* const player = plugin::host_find_player(-1);
     float offset[3] = {entry_x(0), 0.25f, 1.0f};
-    float point[3] = {};
-    plugin::host_transform_offset(player, point, offset);
-    return plugin::host_aim_camera(object, point, f1, f2, f3);
+    plugin::host_transform_offset(player, room, offset);
+    return room;
 }
 
 enum class hook_kind { none, module, minimal };
@@ -99,15 +100,16 @@ class aim_setting {
         }
         host->player.set_weapon(2, c.weapon);
         plugin::publish_aim_factor(c.factor);
-        // Whether the call was written shows in the path check before timing. The module's hook
-        // is reached as the module reaches it, through its resident code; the minimal hook is
-        // called straight from the site.
+        // Whether the call was written shows in the path check before timing. Both hooks are
+        // reached as the module reaches its own, through resident code that calls the camera.
         if (c.hook == hook_kind::module) static_cast<void>(host->hook_aim_site());
         if (c.hook == hook_kind::minimal)
-            static_cast<void>(injector::write_call(
-                aim_call_site, reinterpret_cast<std::uintptr_t>(&minimal_aim_hook)));
+            static_cast<void>(minimal.attach(aim_call_site,
+                                             reinterpret_cast<std::uintptr_t>(&minimal_aim_share),
+                                             host_aim_camera));
     }
     ~aim_setting() {
+        static_cast<void>(minimal.release());
         quiet.clear(); // the recording doubles come back, then aim_host removes them
         test_host::reset_module();
         host.reset();
@@ -145,6 +147,7 @@ class aim_setting {
     }
 
     std::unique_ptr<test_host::aim_host> host;
+    injector::resident_call minimal{injector::resident_kind::retarget};
     std::vector<std::unique_ptr<test_host::bytes_patch>> quiet;
     int object = 0;
     float target[3] = {7.0f, 8.0f, 9.0f};

@@ -41,8 +41,7 @@ const float* __cdecl aim_weapon_hook(const float* target, float* room) noexcept 
     const float factor = published_aim_factor.load(std::memory_order_relaxed);
     if (std::bit_cast<std::uint32_t>(factor) != one_bits) offset[0] *= factor; // x * 1 is x
 
-    room[0] = room[1] = room[2] = 0.0f;
-    host_transform_offset(player, room, offset);
+    host_transform_offset(player, room, offset); // fills the point
     return room;
 }
 
