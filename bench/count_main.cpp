@@ -150,7 +150,9 @@ int print_table(const std::vector<run_counts>& runs, bool check) {
             bench::find_row(c, c.counted, counts.per_call, counts.failures, row, problem);
         if (got != bench::figure::found) {
             std::printf("%-44s  (no figure: %s)\n", c.what, problem.c_str());
-            if (got == bench::figure::failed) ++failed;
+            // Checked, a path that ran must be judged: its baseline or reference must run too.
+            const bool measured_ran = counts.per_call.count(c.measured) != 0;
+            if (got == bench::figure::failed || (check && measured_ran)) ++failed;
             continue;
         }
         const double measured = row.measured, baseline = row.baseline;
@@ -196,7 +198,9 @@ int print_table(const std::vector<run_counts>& runs, bool check) {
         std::printf("\nThe %zu runs counted the same instructions in every benchmark.\n",
                     runs.size());
     std::printf("\n");
-    if (failed) std::printf("%d comparison(s) failed: their benchmarks reported errors\n", failed);
+    if (failed)
+        std::printf("%d comparison(s) failed: a benchmark reported an error%s\n", failed,
+                    check ? ", or ran without its baseline or reference" : "");
     if (check && missed) std::printf("%d counted goal(s) missed\n", missed);
     if (failed) return 1;
     return check && (missed || differ) ? 1 : 0;
