@@ -23,10 +23,6 @@ void operator delete(void* p, std::size_t) noexcept {
 
 namespace bench {
 
-void repeat(benchmark::internal::Benchmark* b) {
-    b->Repetitions(9)->ReportAggregatesOnly(true)->MinTime(0.1)->Unit(benchmark::kNanosecond);
-}
-
 std::uint64_t allocation_count() noexcept {
     return new_calls;
 }
@@ -70,27 +66,7 @@ void collecting_reporter::ReportRuns(const std::vector<Run>& reports) {
     benchmark::ConsoleReporter::ReportRuns(reports);
 }
 
-namespace {
-
-enum class figure { found, not_run, failed };
-
-figure lookup(const collecting_reporter& results, const char* name, double& ns,
-              std::string& problem) {
-    const auto error = results.errors.find(name);
-    if (error != results.errors.end()) {
-        problem = std::string(name) + ": " + error->second;
-        return figure::failed;
-    }
-    const auto found = results.median_ns.find(name);
-    if (found == results.median_ns.end()) {
-        problem = std::string(name) + ": not run";
-        return figure::not_run;
-    }
-    ns = found->second;
-    return figure::found;
-}
-
-} // namespace
+namespace {} // namespace
 
 int print_table(const std::vector<comparison>& comparisons, const collecting_reporter& results) {
     int failed = 0;
@@ -99,18 +75,15 @@ int print_table(const std::vector<comparison>& comparisons, const collecting_rep
     std::printf("%-42s %12s %12s %8s %12s %8s  %-16s %s\n", "comparison", "measured", "baseline",
                 "ratio", "added", "new/call", "goal", "meets goal");
     for (const comparison& c : comparisons) {
-        double measured = 0, baseline = 0;
+        row_figures row;
         std::string problem;
-        figure got = lookup(results, c.measured, measured, problem);
-        if (got == figure::found) got = lookup(results, c.baseline, baseline, problem);
-        double reference = 0;
-        if (got == figure::found && c.reference)
-            got = lookup(results, c.reference, reference, problem);
+        const figure got = find_row(c, c.timed, results.median_ns, results.errors, row, problem);
         if (got != figure::found) {
             std::printf("%-42s  (no figure: %s)\n", c.what, problem.c_str());
             if (got == figure::failed) ++failed;
             continue;
         }
+        const double measured = row.measured, baseline = row.baseline;
         const double ratio = measured / baseline;
         const double added = measured - baseline;
         const auto news = results.allocations.find(c.measured);
@@ -119,17 +92,14 @@ int print_table(const std::vector<comparison>& comparisons, const collecting_rep
             std::snprintf(allocations, sizeof allocations, "%.2f", news->second);
         char goal[32] = "(breakdown)";
         const char* verdict = "-";
-        if (c.kind == goal_kind::ratio_at_most) {
-            std::snprintf(goal, sizeof goal, "ratio <= %.1f", c.goal);
-            verdict = ratio <= c.goal ? "yes" : "NO";
-        } else if (c.kind == goal_kind::added_ns_at_most) {
-            std::snprintf(goal, sizeof goal, "added <= %.0f ns", c.goal);
-            verdict = added <= c.goal ? "yes" : "NO";
-        } else if (c.kind == goal_kind::added_times_reference_at_most) {
-            const double allowed = c.goal * (reference - baseline);
-            std::snprintf(goal, sizeof goal, "added <= %.1f ns", allowed);
-            verdict = added <= allowed ? "yes" : "NO";
-        }
+        const bench::verdict v = judge(c.timed, measured, baseline, row.reference);
+        if (c.timed.kind == goal_kind::ratio_at_most)
+            std::snprintf(goal, sizeof goal, "ratio <= %.1f", v.allowed);
+        else if (c.timed.kind == goal_kind::added_at_most)
+            std::snprintf(goal, sizeof goal, "added <= %.0f ns", v.allowed);
+        else if (c.timed.kind == goal_kind::added_times_reference_at_most)
+            std::snprintf(goal, sizeof goal, "added <= %.1f ns", v.allowed);
+        if (c.timed.kind != goal_kind::breakdown) verdict = v.meets ? "yes" : "NO";
         std::printf("%-42s %9.1f ns %9.1f ns %7.2fx %+9.1f ns %8s  %-16s %s\n", c.what, measured,
                     baseline, ratio, added, allocations, goal, verdict);
     }
