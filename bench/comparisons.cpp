@@ -7,8 +7,11 @@ namespace {
 constexpr goal no_goal{};
 
 // The aim hook adds at most 1.5 times what the minimal hook adds over the host's own call (the
-// moonshot: 1.2 times), in time and in instructions alike.
+// moonshot: 1.2 times), in time and in instructions alike. In instructions it is not met yet
+// (1.53 to 1.60 times on 2026-12-11, docs/performance.md): held at 1.65 times meanwhile.
 constexpr goal aim_goal{goal_kind::added_times_reference_at_most, 1.5, "aim_minimal_hook", 1.2};
+constexpr goal aim_counted_goal{goal_kind::added_times_reference_at_most, 1.5, "aim_minimal_hook",
+                                1.2, 1.65};
 
 constexpr goal timed_ratio(double value) {
     return {goal_kind::ratio_at_most, value};
@@ -27,21 +30,22 @@ constexpr goal counted_ratio(double value) {
 
 // The counted goals other than the aim hook's were set from the counts of 2026-12-11
 // (docs/performance.md) with a margin of about a quarter: a change that adds that much to one of
-// these paths is worth a look.
+// these paths is worth a look. Three hooks' was set again once the resident code called the
+// game's frame function (each hook's parts now run in two phases, each on its own copy).
 const std::vector<comparison>& comparisons() {
     static const std::vector<comparison> table = {
         {"minimal hook (one fixed offset)", "aim_minimal_hook", "aim_call_direct", no_goal,
          no_goal},
         {"aim hook, weapon is the first of 16", "aim_hook_first_of_16", "aim_call_direct", aim_goal,
-         aim_goal},
+         aim_counted_goal},
         {"aim hook, first of 16, other shoulder", "aim_hook_first_of_16_other_shoulder",
-         "aim_call_direct", aim_goal, aim_goal},
+         "aim_call_direct", aim_goal, aim_counted_goal},
         {"aim hook, weapon is the last of 16", "aim_hook_last_of_16", "aim_call_direct", aim_goal,
-         aim_goal},
+         aim_counted_goal},
         {"aim hook, weapon takes the -1 default", "aim_hook_default", "aim_call_direct", aim_goal,
-         aim_goal},
+         aim_counted_goal},
         {"aim hook, no entry (passed through)", "aim_hook_no_entry", "aim_call_direct", aim_goal,
-         aim_goal},
+         aim_counted_goal},
         {"settings load (sample file)", "settings_load", "settings_read_lines_only",
          timed_ratio(2.0), counted_ratio(4.7)},
         {"  of which: the module's line reads", "settings_module_line_reads",
@@ -55,7 +59,7 @@ const std::vector<comparison>& comparisons() {
         {"per-frame call, one hook", "per_frame_one_hook", "per_frame_direct", added_ns(50.0),
          added_instructions(180)},
         {"per-frame call, three hooks", "per_frame_three_hooks", "per_frame_direct",
-         added_ns(150.0), added_instructions(810)},
+         added_ns(150.0), added_instructions(1010)},
         {"per-frame handler, pad_toggle, no controller", "per_frame_handler_pad_no_controller",
          "per_frame_handler_default_keys", added_ns(20.0), added_instructions(25)},
         {"reload frame changing nothing, with the log", "reload_frame_with_log",
@@ -83,6 +87,7 @@ verdict judge(const goal& g, double measured, double baseline, double reference)
     };
     verdict v = judged(g.value);
     if (g.moonshot != 0) v.meets_moonshot = judged(g.moonshot).meets;
+    v.within_hold = g.hold != 0 ? judged(g.hold).meets : v.meets;
     return v;
 }
 

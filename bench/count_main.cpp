@@ -137,7 +137,7 @@ bool read_counts(const char* path, run_counts& counts) {
 
 int print_table(const std::vector<run_counts>& runs, bool check) {
     const run_counts& counts = runs.front();
-    int failed = 0, missed = 0;
+    int failed = 0, missed = 0, held = 0;
     std::printf("\ncorvane counted instructions: per call of each path (what %lld more calls of it "
                 "executed, under qemu-i386), against its baseline in the same run\n\n",
                 counts.calls);
@@ -172,11 +172,12 @@ int print_table(const std::vector<run_counts>& runs, bool check) {
             break;
         }
         const bool judged = c.counted.kind != bench::goal_kind::breakdown;
-        if (judged && !v.meets) ++missed;
+        if (judged && !v.within_hold) ++missed;
+        if (judged && !v.meets && v.within_hold) ++held;
         const char* moonshot = c.counted.moonshot == 0 ? "-" : v.meets_moonshot ? "yes" : "no";
+        const char* meets = !judged ? "-" : v.meets ? "yes" : v.within_hold ? "NO (held)" : "NO";
         std::printf("%-44s %10.1f %10.1f %7.2fx %+10.1f  %-18s %-10s %s\n", c.what, measured,
-                    baseline, measured / baseline, measured - baseline, goal,
-                    judged ? (v.meets ? "yes" : "NO") : "-", moonshot);
+                    baseline, measured / baseline, measured - baseline, goal, meets, moonshot);
     }
 
     // Counted instructions do not depend on the machine or its load: two runs must agree.
@@ -201,6 +202,10 @@ int print_table(const std::vector<run_counts>& runs, bool check) {
     if (failed)
         std::printf("%d comparison(s) failed: a benchmark reported an error%s\n", failed,
                     check ? ", or ran without its baseline or reference" : "");
+    if (held)
+        std::printf("%d counted goal(s) not met yet, held where they stand (the table's goals "
+                    "above; docs/performance.md)\n",
+                    held);
     if (check && missed) std::printf("%d counted goal(s) missed\n", missed);
     if (failed) return 1;
     return check && (missed || differ) ? 1 : 0;

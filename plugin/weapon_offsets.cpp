@@ -55,7 +55,16 @@ void insert(lookup_table& table, weapon_offset_entry& entry, std::uint32_t index
     table.slots[i].weapon_type = entry.weapon_type;
     table.slots[i].index = index;
     table.slots[i].entry.store(&entry, std::memory_order_release);
-    if (entry.weapon_type == -1) table.fallback.store(&entry, std::memory_order_release);
+    const auto type = static_cast<std::uint32_t>(entry.weapon_type);
+    if (type < weapon_lookup::direct_types) {
+        table.direct[type].store(&entry, std::memory_order_release);
+    } else if (entry.weapon_type == -1) {
+        table.fallback.store(&entry, std::memory_order_release);
+        // Every small type without an entry of its own takes the default from now on.
+        for (auto& answer : table.direct)
+            if (!answer.load(std::memory_order_relaxed))
+                answer.store(&entry, std::memory_order_release);
+    }
 }
 
 // A table twice the size of `old` (or the smallest one), holding everything `old` holds.

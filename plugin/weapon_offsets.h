@@ -90,6 +90,9 @@ inline void read_weapon_offset(const weapon_offset_entry& entry, float (&offset)
 //   loads that change nothing leave the table alone.
 // - Each table remembers the -1 entry (the answer for every type without an entry of its own),
 //   published the same way, so a miss costs one probe and one load.
+// - Weapon types are small numbers in the game: for types 0 to 255 each table also holds the
+//   answer itself, the type's own entry or else the -1 entry, published the same way, so the
+//   aim hook finds the weapon in hand with one load and no probe.
 // - An offset is three 32-bit words, each stored and loaded as a relaxed atomic: a reader may mix
 //   old and new numbers for one call, never bits of two numbers, and never another type's.
 // - The loader's own bookkeeping (which load last set an entry) sits on cache lines apart from
@@ -103,6 +106,9 @@ struct slot {
     std::atomic<weapon_offset_entry*> entry = nullptr; // null: the slot is free
 };
 
+// The weapon types whose answer a table holds directly: 0 to direct_types - 1.
+inline constexpr std::uint32_t direct_types = 256;
+
 // A table of 2^bits slots, never more than half of them filled.
 struct table {
     explicit table(unsigned bits)
@@ -113,6 +119,8 @@ struct table {
     std::atomic<weapon_offset_entry*> fallback = nullptr; // the -1 entry
     const std::unique_ptr<slot[]> slots;
     std::unique_ptr<table> replaced; // kept until unload: a reader may still be in it
+    // The answer for each small type: its own entry, else the -1 entry, else null.
+    std::atomic<weapon_offset_entry*> direct[direct_types] = {};
 };
 
 // Where a weapon type's probe starts (multiplicative hashing: neighbouring types spread out).
@@ -132,6 +140,8 @@ inline const weapon_offset_entry* find_weapon_offset(std::int32_t weapon_type) n
     const weapon_lookup::table* const table =
         weapon_lookup::published.current.load(std::memory_order_acquire);
     if (!table) return nullptr;
+    if (static_cast<std::uint32_t>(weapon_type) < weapon_lookup::direct_types)
+        return table->direct[weapon_type].load(std::memory_order_acquire);
     for (std::uint32_t i = weapon_lookup::home_slot(weapon_type, table->shift);;
          i = (i + 1) & table->mask) {
         const weapon_lookup::slot& slot = table->slots[i];

@@ -236,6 +236,25 @@ TEST_F(WeaponOffsets, ManyTypesEachFindTheirOwnEntryThroughEveryRebuild) {
     EXPECT_EQ(plugin::weapon_offset_list()->size(), types.size() + 1);
 }
 
+// Small types (0 to 255) are answered without a search: each its own entry, else the -1 entry,
+// whichever was added first, and so on after the table grows.
+TEST_F(WeaponOffsets, SmallTypesAreAnsweredByTheirOwnEntryElseTheDefault) {
+    plugin::begin_weapon_offset_load();
+    ASSERT_EQ(plugin::set_weapon_offset({7, {7, 7, 7}}).change, weapon_change::appended);
+    EXPECT_EQ(plugin::find_weapon_offset(8), nullptr) << "no default yet";
+    ASSERT_EQ(plugin::set_weapon_offset({-1, {-1, -1, -1}}).change, weapon_change::appended);
+    ASSERT_EQ(plugin::set_weapon_offset({9, {9, 9, 9}}).change, weapon_change::appended);
+    const auto* const first_table = plugin::weapon_lookup::published.current.load();
+    for (std::int32_t t = 300; t < 340; ++t) // the table grows
+        ASSERT_EQ(plugin::set_weapon_offset({t, {1, 2, 3}}).change, weapon_change::appended);
+    ASSERT_NE(plugin::weapon_lookup::published.current.load(), first_table);
+    for (const std::int32_t t : {0, 7, 8, 9, 255}) {
+        const float own = t == 7 || t == 9 ? static_cast<float>(t) : -1.0f;
+        EXPECT_EQ(lookup(t), (offset{own, own, own})) << t;
+    }
+    EXPECT_EQ(lookup(256), (offset{-1, -1, -1})) << "searched: the default";
+}
+
 // Types whose search starts at the table's last slot: the second and third go round to the
 // front, and so does the search for them and for a missing type that starts there too.
 TEST_F(WeaponOffsets, SearchesGoRoundPastTheTablesEnd) {
@@ -244,7 +263,9 @@ TEST_F(WeaponOffsets, SearchesGoRoundPastTheTablesEnd) {
     const auto* table = plugin::weapon_lookup::published.current.load();
     ASSERT_NE(table, nullptr);
     std::vector<std::int32_t> at_last_slot;
-    for (std::int32_t t = 0; at_last_slot.size() < 4 && t < 1'000'000; ++t)
+    // Types past the small ones, which the table answers without a search.
+    for (std::int32_t t = plugin::weapon_lookup::direct_types;
+         at_last_slot.size() < 4 && t < 1'000'000; ++t)
         if (t != -1 && plugin::weapon_lookup::home_slot(t, table->shift) == table->mask)
             at_last_slot.push_back(t);
     ASSERT_EQ(at_last_slot.size(), 4u);
