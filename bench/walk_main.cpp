@@ -1,5 +1,5 @@
 // corvane_walk: the walk a load of corvane makes through the process's memory to find the
-// resident jumps an earlier load left (os::next_code_memory, one VirtualQuery a block, and a
+// resident code an earlier load left (os::next_code_memory, one VirtualQuery a block, and a
 // look at each block of code memory it finds), in a process that holds as many blocks of memory
 // as a game's does, so that bench/walk_count.sh can count its instructions under Wine and
 // qemu-i386.
@@ -61,13 +61,14 @@ unsigned regions() {
     return count;
 }
 
-// The walk of unused_jump_like (injector/resident.cpp): every block of code memory, and a look
-// at the start of each as at a resident jump.
+// The walk of slot_like (injector/resident.cpp): every block of code memory, and a look at each
+// as at the two pages of resident code (the code compared only where the mark fits, which none
+// of these blocks carries).
 unsigned walk() {
     unsigned found = 0;
     for (void* memory = os::next_code_memory(nullptr); memory;
          memory = os::next_code_memory(memory))
-        if (os::is_readable(memory, 32)) ++found;
+        if (os::is_readable(memory, 0x2000)) ++found;
     return found;
 }
 
