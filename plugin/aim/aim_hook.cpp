@@ -1,8 +1,8 @@
-#include "plugin/aim_hook.h"
+#include "plugin/aim/aim_hook.h"
 
+#include "plugin/aim/weapon_in_hand.h"
 #include "plugin/host.h"
-#include "plugin/weapon_in_hand.h"
-#include "plugin/weapon_offsets.h"
+#include "plugin/settings/weapon_offsets.h"
 
 #include <atomic>
 #include <bit>

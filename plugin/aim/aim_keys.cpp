@@ -1,8 +1,8 @@
-#include "plugin/aim_keys.h"
+#include "plugin/aim/aim_keys.h"
 
 #include "platform/os.h"
-#include "plugin/aim_hook.h"
-#include "plugin/named_settings_log.h"
+#include "plugin/aim/aim_hook.h"
+#include "plugin/log/named_settings_log.h"
 
 namespace plugin {
 

@@ -3,7 +3,7 @@
 // the aim hook.
 #pragma once
 
-#include "plugin/named_settings.h"
+#include "plugin/settings/named_settings.h"
 
 #include <cstdint>
 

@@ -1,8 +1,8 @@
-#include "plugin/per_frame.h"
+#include "plugin/aim/per_frame.h"
 
-#include "plugin/aim_keys.h"
-#include "plugin/settings.h"
-#include "plugin/weapon_in_hand.h"
+#include "plugin/aim/aim_keys.h"
+#include "plugin/aim/weapon_in_hand.h"
+#include "plugin/settings/settings.h"
 #include "runtime/game_process_event.h"
 
 #include <atomic>

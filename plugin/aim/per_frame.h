@@ -1,13 +1,13 @@
 // The module's once-per-frame work: the aim-mode keys and the live reload of the settings.
 #pragma once
 
-#include "plugin/named_settings.h" // key_z, key_x
+#include "plugin/settings/named_settings.h" // key_z, key_x
 
 namespace plugin {
 
 // Nothing until start-up has finished. Then the aim-mode keys, the gamepad button and the swing
-// (update_aim_keys in plugin/aim_keys.h: by default Z down gives mode 0 without asking X, else X
-// down mode 1, else the mode stays). Then, while reload_each_frame is non-zero, the settings file
+// (update_aim_keys in plugin/aim/aim_keys.h: by default Z down gives mode 0 without asking X, else
+// X down mode 1, else the mode stays). Then, while reload_each_frame is non-zero, the settings file
 // is loaded again. Last, the weapon in hand is logged when it changed.
 void per_frame_handler() noexcept;
 

@@ -1,8 +1,8 @@
-#include "plugin/weapon_in_hand.h"
+#include "plugin/aim/weapon_in_hand.h"
 
-#include "plugin/module_log.h"
-#include "plugin/settings_parser.h"
-#include "plugin/weapon_offsets.h"
+#include "plugin/log/module_log.h"
+#include "plugin/settings/settings_parser.h"
+#include "plugin/settings/weapon_offsets.h"
 
 namespace plugin {
 

@@ -1,4 +1,4 @@
-#include "plugin/code_bytes.h"
+#include "plugin/log/code_bytes.h"
 
 #include <cstdio>
 

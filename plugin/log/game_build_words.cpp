@@ -1,4 +1,4 @@
-#include "plugin/game_build_words.h"
+#include "plugin/log/game_build_words.h"
 
 #include "injector/branch.h"
 #include "runtime/game_process_event.h"

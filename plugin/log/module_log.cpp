@@ -1,11 +1,11 @@
-#include "plugin/module_log.h"
+#include "plugin/log/module_log.h"
 
 #include "injector/branch.h"
 #include "injector/resident.h"
 #include "injector/teardown.h"
 #include "platform/os.h"
-#include "plugin/code_bytes.h"
 #include "plugin/host.h"
+#include "plugin/log/code_bytes.h"
 
 #include <algorithm>
 #include <cinttypes>

@@ -1,6 +1,6 @@
-#include "plugin/named_settings_log.h"
+#include "plugin/log/named_settings_log.h"
 
-#include "plugin/module_log.h"
+#include "plugin/log/module_log.h"
 
 #include <cstdint>
 #include <cstring>

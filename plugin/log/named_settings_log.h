@@ -6,7 +6,7 @@
 // every call returns at once; nothing here allocates.
 #pragma once
 
-#include "plugin/named_settings.h"
+#include "plugin/settings/named_settings.h"
 
 namespace plugin {
 

@@ -1,10 +1,10 @@
-#include "plugin/settings_log.h"
+#include "plugin/log/settings_log.h"
 
 #include "injector/host_address.h"
 #include "platform/utf16_text.h"
 #include "plugin/host.h"
-#include "plugin/module_log.h"
-#include "plugin/settings_findings.h"
+#include "plugin/log/module_log.h"
+#include "plugin/settings/settings_findings.h"
 
 #include <bit>
 #include <cstdio>

@@ -8,9 +8,9 @@
 #pragma once
 
 #include "injector/protect.h"
-#include "plugin/settings.h"
-#include "plugin/settings_parser.h"
-#include "plugin/weapon_offsets.h"
+#include "plugin/settings/settings.h"
+#include "plugin/settings/settings_parser.h"
+#include "plugin/settings/weapon_offsets.h"
 
 #include <cstdint>
 

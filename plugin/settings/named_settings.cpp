@@ -1,6 +1,6 @@
-#include "plugin/named_settings.h"
+#include "plugin/settings/named_settings.h"
 
-#include "plugin/settings_parser.h"
+#include "plugin/settings/settings_parser.h"
 
 #include <cstdio>
 #include <cstring>

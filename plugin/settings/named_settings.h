@@ -2,8 +2,8 @@
 // choose the aim-mode keys, a gamepad button, the swing between the modes and the factor of the
 // other mode.
 //
-// Free of any OS or host access, like plugin/settings_parser.h, so that the module, the settings
-// checker and the fuzz target read these lines by the same rules, names and ranges.
+// Free of any OS or host access, like plugin/settings/settings_parser.h, so that the module, the
+// settings checker and the fuzz target read these lines by the same rules, names and ranges.
 //
 // The rules:
 // - From line 32 on, up to line 95, every line that is not blank and not a comment (its first

@@ -1,16 +1,16 @@
-#include "plugin/settings.h"
+#include "plugin/settings/settings.h"
 
 #include "injector/host_address.h"
 #include "injector/protect.h"
 #include "platform/os.h"
 #include "platform/utf16_text.h"
-#include "plugin/aim_keys.h"
+#include "plugin/aim/aim_keys.h"
+#include "plugin/aim/weapon_in_hand.h"
 #include "plugin/host.h"
-#include "plugin/named_settings.h"
-#include "plugin/named_settings_log.h"
-#include "plugin/settings_log.h"
-#include "plugin/weapon_in_hand.h"
-#include "plugin/weapon_offsets.h"
+#include "plugin/log/named_settings_log.h"
+#include "plugin/log/settings_log.h"
+#include "plugin/settings/named_settings.h"
+#include "plugin/settings/weapon_offsets.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "platform/os.h"
-#include "plugin/settings_parser.h"
-#include "plugin/settings_reader.h"
+#include "plugin/settings/settings_parser.h"
+#include "plugin/settings/settings_reader.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "plugin/settings_findings.h"
+#include "plugin/settings/settings_findings.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -7,7 +7,7 @@
 // the module can link it.
 #pragma once
 
-#include "plugin/settings_parser.h"
+#include "plugin/settings/settings_parser.h"
 
 #include <cstdint>
 

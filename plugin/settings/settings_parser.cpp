@@ -1,4 +1,4 @@
-#include "plugin/settings_parser.h"
+#include "plugin/settings/settings_parser.h"
 
 #include "plugin/host_addresses.h"
 

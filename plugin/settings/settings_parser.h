@@ -1,8 +1,9 @@
 // The settings file's shape: 31 lines whose position, not label, says what they set, and how
 // one line is parsed.
 //
-// Kept apart from applying the values to the host (plugin/settings.h), and free of any OS or host
-// access, so that the settings checker and the fuzz target read a file exactly as the module does.
+// Kept apart from applying the values to the host (plugin/settings/settings.h), and free of any OS
+// or host access, so that the settings checker and the fuzz target read a file exactly as the
+// module does.
 #pragma once
 
 #include <cstdint>
@@ -94,8 +95,8 @@ line_values parse_settings_line(line_kind kind, const char* text) noexcept;
 // that, so the parser, and corvane-check's layout of a line, read it without scanf.
 const char* plain_number_end(const char* p, bool integer) noexcept;
 
-// How one line of the file was read (plugin/settings_reader.h reads them): whole, cut at 511
-// characters, or not at all because the file ended before it.
+// How one line of the file was read (plugin/settings/settings_reader.h reads them): whole, cut at
+// 511 characters, or not at all because the file ended before it.
 enum class line_read { absent, read, overlong };
 
 } // namespace plugin

@@ -1,4 +1,4 @@
-#include "plugin/settings_reader.h"
+#include "plugin/settings/settings_reader.h"
 
 #include "platform/utf16_text.h"
 

@@ -16,7 +16,7 @@
 // file at a time in a fixed buffer, so a reader on the stack serves a load that runs every frame.
 #pragma once
 
-#include "plugin/settings_parser.h"
+#include "plugin/settings/settings_parser.h"
 
 #include <cstddef>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "plugin/weapon_offsets.h"
+#include "plugin/settings/weapon_offsets.h"
 
 #include "injector/teardown.h"
 

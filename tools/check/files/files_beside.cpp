@@ -1,6 +1,6 @@
-#include "tools/check/files_beside.h"
+#include "tools/check/files/files_beside.h"
 
-#include "plugin/settings.h"
+#include "plugin/settings/settings.h"
 #include "tools/check/check_text.h"
 
 #include <algorithm>

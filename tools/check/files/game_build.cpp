@@ -1,13 +1,13 @@
-#include "tools/check/game_build.h"
+#include "tools/check/files/game_build.h"
 
 #include "injector/host_address.h"
-#include "plugin/code_bytes.h"
-#include "plugin/game_build_words.h"
 #include "plugin/host_addresses.h"
+#include "plugin/log/code_bytes.h"
+#include "plugin/log/game_build_words.h"
 #include "runtime/game_process_event.h"
 #include "runtime/game_version.h"
 #include "tools/check/check_text.h"
-#include "tools/check/surroundings.h"
+#include "tools/check/files/surroundings.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,8 +1,8 @@
-#include "tools/check/new_file.h"
+#include "tools/check/files/new_file.h"
 
-#include "plugin/settings.h"
+#include "plugin/settings/settings.h"
 #include "tools/check/check_text.h"
-#include "tools/check/surroundings.h"
+#include "tools/check/files/surroundings.h"
 
 #include <string_view>
 

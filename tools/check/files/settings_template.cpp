@@ -2,8 +2,8 @@
 // built in from the sources (see starter_file.h.in).
 #include "tools/check/settings_check.h"
 
-#include "tools/check/new_file.h"
-#include "tools/check/starter_file.h"
+#include "tools/check/files/new_file.h"
+#include "tools/check/files/starter_file.h"
 
 #include <string_view>
 

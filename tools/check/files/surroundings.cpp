@@ -1,4 +1,4 @@
-#include "tools/check/surroundings.h"
+#include "tools/check/files/surroundings.h"
 
 #include <cstdint>
 

@@ -38,7 +38,7 @@ const surroundings& system_surroundings();
 std::FILE* open_utf8(const std::string& path, const char* mode);
 
 // Why a new file was not written. The player is told which, in words of their own
-// (tools/check/new_file.h), so they know where to go next.
+// (tools/check/files/new_file.h), so they know where to go next.
 enum class write_failure {
     none,           // written
     exists,         // a file (or folder) of that name is there: it is left as it is

@@ -1,6 +1,6 @@
 // corvane-check's surroundings where it runs natively (a developer's machine): the program's
 // folder from /proc, and no console window of its own to keep open.
-#include "tools/check/surroundings.h"
+#include "tools/check/files/surroundings.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
 // corvane-check's surroundings on Windows.
-#include "tools/check/surroundings.h"
+#include "tools/check/files/surroundings.h"
 
 #include <windows.h>
 

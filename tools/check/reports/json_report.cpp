@@ -1,7 +1,7 @@
 // The report for tools: the same facts as the text report, as one JSON document.
 #include "runtime/game_version.h"
 #include "tools/check/check_text.h"
-#include "tools/check/files_beside.h"
+#include "tools/check/files/files_beside.h"
 #include "tools/check/settings_check.h"
 
 #include <nlohmann/json.hpp>

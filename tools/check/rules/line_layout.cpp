@@ -1,4 +1,4 @@
-#include "tools/check/line_layout.h"
+#include "tools/check/rules/line_layout.h"
 
 #include "tools/check/check_text.h"
 

@@ -5,7 +5,7 @@
 // stopped at. Scanning value by value with the same conversions and "%n" finds them.
 #pragma once
 
-#include "plugin/settings_parser.h"
+#include "plugin/settings/settings_parser.h"
 
 #include <cstddef>
 #include <string>

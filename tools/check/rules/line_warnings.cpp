@@ -1,4 +1,4 @@
-#include "tools/check/line_warnings.h"
+#include "tools/check/rules/line_warnings.h"
 
 #include "tools/check/check_text.h"
 

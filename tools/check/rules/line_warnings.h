@@ -1,12 +1,12 @@
 // The warnings and notes about the file's lines, one position at a time, in file order.
 //
 // What a line sets less than it seems comes from the module's own findings
-// (plugin/settings_findings.h), so the checker and the module's log say the same; this adds what
-// needs the line's layout: numbers cut short inside a word, weapon types written with a leading
-// zero or in hexadecimal, inf and nan, the file's encoding, and a hint for each.
+// (plugin/settings/settings_findings.h), so the checker and the module's log say the same; this
+// adds what needs the line's layout: numbers cut short inside a word, weapon types written with a
+// leading zero or in hexadecimal, inf and nan, the file's encoding, and a hint for each.
 #pragma once
 
-#include "tools/check/line_layout.h"
+#include "tools/check/rules/line_layout.h"
 #include "tools/check/settings_check.h"
 
 namespace check {

@@ -1,4 +1,4 @@
-#include "tools/check/named_lines_report.h"
+#include "tools/check/rules/named_lines_report.h"
 
 #include "tools/check/check_text.h"
 #include "tools/check/settings_check.h"

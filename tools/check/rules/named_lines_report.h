@@ -3,11 +3,11 @@
 // factor of the other shoulder.
 //
 // They are read by the module's own rules and worded with its own words, ranges and setting
-// descriptions (plugin/named_settings.h); the checker adds what the module cannot know: the
-// known name, key or button a misspelt one was likely meant to be, and what to do.
+// descriptions (plugin/settings/named_settings.h); the checker adds what the module cannot know:
+// the known name, key or button a misspelt one was likely meant to be, and what to do.
 #pragma once
 
-#include "plugin/named_settings.h"
+#include "plugin/settings/named_settings.h"
 
 #include <cstdint>
 #include <string>
@@ -18,7 +18,7 @@ namespace check {
 struct check_result;
 
 // The kinds of finding about named lines. The module's log words these lines itself, so they
-// have no code among the module's findings (plugin/settings_findings.h).
+// have no code among the module's findings (plugin/settings/settings_findings.h).
 enum class named_code : std::uint8_t {
     none,
     unknown_name,       // the first word is no setting's name

@@ -5,8 +5,8 @@
 
 #include "corvane/version.h"
 #include "tools/check/check_text.h"
-#include "tools/check/files_beside.h"
-#include "tools/check/test_support.h"
+#include "tools/check/files/files_beside.h"
+#include "tools/check/tests/test_support.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,8 +1,8 @@
 // What corvane-check finds in its folder when it is given no names: the settings file or the
 // usual mistakes around it, and the programs that may be the game.
-#include "tools/check/files_beside.h"
+#include "tools/check/files/files_beside.h"
 
-#include "tools/check/test_support.h"
+#include "tools/check/tests/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Telling the game's build from its executable on disk: small programs written by the test, with
 // the build's bytes where the module looks for them in memory, and the ways a file cannot tell.
-#include "tools/check/game_build.h"
+#include "tools/check/files/game_build.h"
 
-#include "tools/check/test_support.h"
+#include "tools/check/tests/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The layout scanner: where the module's parser finds each line's label and values.
-#include "tools/check/line_layout.h"
+#include "tools/check/rules/line_layout.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "tools/check/settings_check.h"
 
 #include "tools/check/check_text.h"
-#include "tools/check/test_support.h"
+#include "tools/check/tests/test_support.h"
 
 #include <gtest/gtest.h>
 

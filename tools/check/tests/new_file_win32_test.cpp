@@ -1,9 +1,9 @@
 // corvane-check's writes where the Windows code runs: a file of that name is never written
 // over, a write that fails part-way leaves nothing of its own behind, and the names Windows
 // would turn into another file or a device are refused.
-#include "tools/check/new_file.h"
+#include "tools/check/files/new_file.h"
+#include "tools/check/files/surroundings.h"
 #include "tools/check/settings_check.h"
-#include "tools/check/surroundings.h"
 
 #include <gtest/gtest.h>
 

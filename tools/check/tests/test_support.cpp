@@ -1,4 +1,4 @@
-#include "tools/check/test_support.h"
+#include "tools/check/tests/test_support.h"
 
 #include <cstdint>
 #include <fstream>

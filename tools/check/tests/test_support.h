@@ -2,7 +2,7 @@
 // about its surroundings, and small Windows programs written byte by byte.
 #pragma once
 
-#include "tools/check/surroundings.h"
+#include "tools/check/files/surroundings.h"
 
 #include <gtest/gtest.h>
 
