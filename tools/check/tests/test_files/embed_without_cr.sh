@@ -1,7 +1,8 @@
 #!/bin/sh
 # The starter file built into the checker does not depend on the checkout's line ends: embedded
 # from a copy of aimingSets.dat with CR LF line ends, it gives the very header the build made.
-#   embed_without_cr.sh CMAKE CHECK_SOURCE_DIR STARTER_FILE BUILT_HEADER
+#   embed_without_cr.sh CMAKE STARTER_FILE_SOURCE_DIR STARTER_FILE BUILT_HEADER
+# (STARTER_FILE_SOURCE_DIR: tools/check/files, which holds the template and the script)
 set -u
 cmake=$1 here=$2 starter=$3 built=$4
 root=$(mktemp -d)
