@@ -7,8 +7,8 @@
 // all 31 positions, on a named line reported out of place or out of order, and on any line whose
 // laid-out value spans differ in number from the values the module's own parser took from it
 // (the checker would then quote or point at the wrong words).
-#include "plugin/settings_reader.h"
-#include "tools/check/line_layout.h"
+#include "plugin/settings/settings_reader.h"
+#include "tools/check/rules/line_layout.h"
 #include "tools/check/settings_check.h"
 
 #include <cstdint>

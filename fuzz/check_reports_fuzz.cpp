@@ -6,7 +6,7 @@
 // Stops (and so fails the run) on any crash or sanitizer report, on a JSON report that does not
 // parse, on a picture that is not closed, and on a line of the named lines' part of the report
 // wider than 80 columns.
-#include "plugin/settings_reader.h"
+#include "plugin/settings/settings_reader.h"
 #include "tools/check/check_text.h"
 #include "tools/check/settings_check.h"
 

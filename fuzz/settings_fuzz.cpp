@@ -14,9 +14,9 @@
 #include "platform/os.h"
 #include "platform/os_stand_in.h"
 #include "plugin/host.h"
-#include "plugin/settings.h"
-#include "plugin/settings_parser.h"
-#include "plugin/weapon_offsets.h"
+#include "plugin/settings/settings.h"
+#include "plugin/settings/settings_parser.h"
+#include "plugin/settings/weapon_offsets.h"
 
 #include <sys/mman.h>
 

@@ -4,7 +4,7 @@
 #include "injector/resident.h"
 #include "injector/teardown.h"
 #include "plugin/aiming_plugin.h"
-#include "plugin/weapon_offsets.h"
+#include "plugin/settings/weapon_offsets.h"
 
 // Frees what the statically linked C++ runtime keeps for the life of the module (its emergency
 // exception buffer). Defined by the runtime, declared by no header.

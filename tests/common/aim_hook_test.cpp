@@ -3,9 +3,9 @@
 
 #include "injector/branch.h"
 #include "injector/resident.h"
-#include "plugin/aim_hook.h"
-#include "plugin/aim_keys.h"
-#include "plugin/weapon_offsets.h"
+#include "plugin/aim/aim_hook.h"
+#include "plugin/aim/aim_keys.h"
+#include "plugin/settings/weapon_offsets.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "aim_host.h"
 
-#include "plugin/aim_hook.h"
+#include "plugin/aim/aim_hook.h"
 
 #include <cstring>
 

@@ -22,12 +22,12 @@ std::vector<std::uint8_t> read_bytes(std::uint32_t host_address, std::size_t siz
 #include "injector/host_variant.h"
 #include "injector/resident.h"
 #include "injector/teardown.h"
-#include "plugin/aim_keys.h"
-#include "plugin/named_settings_log.h"
-#include "plugin/per_frame.h"
-#include "plugin/settings.h"
-#include "plugin/settings_log.h"
-#include "plugin/weapon_in_hand.h"
+#include "plugin/aim/aim_keys.h"
+#include "plugin/aim/per_frame.h"
+#include "plugin/aim/weapon_in_hand.h"
+#include "plugin/log/named_settings_log.h"
+#include "plugin/log/settings_log.h"
+#include "plugin/settings/settings.h"
 #include "runtime/game_version.h"
 
 namespace test_host {

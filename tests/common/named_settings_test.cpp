@@ -1,6 +1,6 @@
 // The named lines below the weapon lines: key and button names, one line, and a whole file's
 // reading rules. Runs in both flavours, so the DLL's number reading is checked as well.
-#include "plugin/named_settings.h"
+#include "plugin/settings/named_settings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The parser reads plain numbers without scanf; scanf stays the reference. Every number a
 // hand-written file is likely to hold must come out bit for bit as scanf reads it, in both
 // flavours (glibc natively, the MinGW runtime under Wine).
-#include "plugin/settings_parser.h"
+#include "plugin/settings/settings_parser.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Number reading of the settings parser, with literal expectations. This program runs natively
 // (glibc) and under Wine (the MinGW runtime's own scanf), so a row that passes in both proves
 // that the two flavours read the same file the same way, and that native tests predict the DLL.
-#include "plugin/settings_parser.h"
+#include "plugin/settings/settings_parser.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 // read its file before, so a pass in both flavours shows that native tests predict the DLL.
 #include "settings_bytes.h"
 
-#include "plugin/settings_parser.h"
-#include "plugin/settings_reader.h"
+#include "plugin/settings/settings_parser.h"
+#include "plugin/settings/settings_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // and what a lookup by weapon type answers.
 #include "host_image.h"
 
-#include "plugin/weapon_offsets.h"
+#include "plugin/settings/weapon_offsets.h"
 
 #include <gtest/gtest.h>
 

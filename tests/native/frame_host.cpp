@@ -6,8 +6,8 @@
 #include "platform/os.h"
 #include "platform/os_stand_in.h"
 #include "plugin/host.h"
-#include "plugin/settings.h"
-#include "plugin/settings_parser.h"
+#include "plugin/settings/settings.h"
+#include "plugin/settings/settings_parser.h"
 
 #include <gtest/gtest.h>
 

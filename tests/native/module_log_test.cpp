@@ -7,11 +7,11 @@
 #include "injector/resident.h"
 #include "injector/teardown.h"
 #include "platform/os_stand_in.h"
+#include "plugin/aim/per_frame.h"
 #include "plugin/aiming_plugin.h"
-#include "plugin/module_log.h"
-#include "plugin/per_frame.h"
-#include "plugin/settings.h"
-#include "plugin/weapon_offsets.h"
+#include "plugin/log/module_log.h"
+#include "plugin/settings/settings.h"
+#include "plugin/settings/weapon_offsets.h"
 
 #include <gtest/gtest.h>
 

@@ -4,11 +4,11 @@
 
 #include "platform/os.h"
 #include "platform/os_stand_in.h"
-#include "plugin/aim_hook.h"
-#include "plugin/module_log.h"
-#include "plugin/per_frame.h"
-#include "plugin/settings.h"
-#include "plugin/weapon_in_hand.h"
+#include "plugin/aim/aim_hook.h"
+#include "plugin/aim/per_frame.h"
+#include "plugin/aim/weapon_in_hand.h"
+#include "plugin/log/module_log.h"
+#include "plugin/settings/settings.h"
 
 #include <gtest/gtest.h>
 

@@ -5,9 +5,9 @@
 
 #include "platform/os_stand_in.h"
 #include "plugin/host.h"
-#include "plugin/named_settings.h"
-#include "plugin/settings.h"
-#include "plugin/weapon_offsets.h"
+#include "plugin/settings/named_settings.h"
+#include "plugin/settings/settings.h"
+#include "plugin/settings/weapon_offsets.h"
 
 #include <gtest/gtest.h>
 

@@ -8,12 +8,12 @@
 #include "injector/resident.h"
 #include "injector/teardown.h"
 #include "platform/os_stand_in.h"
-#include "plugin/aim_hook.h"
+#include "plugin/aim/aim_hook.h"
+#include "plugin/aim/per_frame.h"
 #include "plugin/aiming_plugin.h"
 #include "plugin/host.h"
-#include "plugin/per_frame.h"
-#include "plugin/settings.h"
-#include "plugin/weapon_offsets.h"
+#include "plugin/settings/settings.h"
+#include "plugin/settings/weapon_offsets.h"
 #include "runtime/game_process_event.h"
 
 #include <gtest/gtest.h>

@@ -7,9 +7,9 @@
 
 #include "injector/branch.h"
 #include "platform/os_stand_in.h"
-#include "plugin/aim_hook.h"
-#include "plugin/settings.h"
-#include "plugin/weapon_offsets.h"
+#include "plugin/aim/aim_hook.h"
+#include "plugin/settings/settings.h"
+#include "plugin/settings/weapon_offsets.h"
 
 #include <gtest/gtest.h>
 

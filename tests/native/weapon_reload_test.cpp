@@ -6,10 +6,10 @@
 
 #include "injector/branch.h"
 #include "platform/os_stand_in.h"
-#include "plugin/aim_hook.h"
-#include "plugin/aim_keys.h"
-#include "plugin/settings.h"
-#include "plugin/weapon_offsets.h"
+#include "plugin/aim/aim_hook.h"
+#include "plugin/aim/aim_keys.h"
+#include "plugin/settings/settings.h"
+#include "plugin/settings/weapon_offsets.h"
 
 #include <gtest/gtest.h>
 

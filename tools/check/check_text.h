@@ -1,7 +1,7 @@
 // Small text helpers shared by the checker's sources.
 #pragma once
 
-#include "plugin/settings_parser.h"
+#include "plugin/settings/settings_parser.h"
 
 #include <cstddef>
 #include <cstdint>

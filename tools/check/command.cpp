@@ -3,12 +3,12 @@
 #include "tools/check/settings_check.h"
 
 #include "corvane/version.h"
-#include "plugin/settings.h"
+#include "plugin/settings/settings.h"
 #include "tools/check/check_text.h"
-#include "tools/check/files_beside.h"
-#include "tools/check/game_build.h"
-#include "tools/check/new_file.h"
-#include "tools/check/surroundings.h"
+#include "tools/check/files/files_beside.h"
+#include "tools/check/files/game_build.h"
+#include "tools/check/files/new_file.h"
+#include "tools/check/files/surroundings.h"
 
 #include <cstdio>
 #include <optional>

@@ -1,6 +1,6 @@
 // corvane-check: explains a settings file the way the module reads it.
+#include "tools/check/files/surroundings.h"
 #include "tools/check/settings_check.h"
-#include "tools/check/surroundings.h"
 
 #include <cstdio>
 

@@ -3,9 +3,9 @@
 #include "tools/check/settings_check.h"
 
 #include "tools/check/check_text.h"
-#include "tools/check/line_shift.h"
-#include "tools/check/line_warnings.h"
-#include "tools/check/surroundings.h"
+#include "tools/check/files/surroundings.h"
+#include "tools/check/rules/line_shift.h"
+#include "tools/check/rules/line_warnings.h"
 
 #include <array>
 #include <cerrno>

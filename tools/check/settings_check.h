@@ -1,15 +1,16 @@
 // corvane-check: tells a player what corvane will do with their settings file, line by line,
 // with a warning wherever corvane would surprise them and a note for what they did on purpose.
 // It reads the file with the module's own line reader, parser and findings
-// (plugin/settings_parser.h, plugin/settings_findings.h), so it cannot disagree with the module.
+// (plugin/settings/settings_parser.h, plugin/settings/settings_findings.h), so it cannot disagree
+// with the module.
 #pragma once
 
-#include "plugin/named_settings.h"
-#include "plugin/settings_findings.h"
-#include "plugin/settings_parser.h"
-#include "plugin/settings_reader.h"
-#include "tools/check/game_build.h"
-#include "tools/check/named_lines_report.h"
+#include "plugin/settings/named_settings.h"
+#include "plugin/settings/settings_findings.h"
+#include "plugin/settings/settings_parser.h"
+#include "plugin/settings/settings_reader.h"
+#include "tools/check/files/game_build.h"
+#include "tools/check/rules/named_lines_report.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -41,7 +42,7 @@ struct offset_entry {
     float x_mirrored(float factor) const { return x * factor; }
 };
 
-// The kinds of finding, shared with the module's log (plugin/settings_findings.h).
+// The kinds of finding, shared with the module's log (plugin/settings/settings_findings.h).
 using warning_code = plugin::finding_code;
 using plugin::finding_severity;
 
@@ -124,8 +125,8 @@ std::string starter_line(int line);
 // The whole command line:
 //   corvane-check [--json] [--svg OUT.svg] [--game GAME.exe] [FILE] | --template [FILE] |
 //   --version | --help.
-// Without FILE it looks in its own folder (tools/check/surroundings.h). Returns the exit status;
-// writes what it would print to `out` and `err`.
+// Without FILE it looks in its own folder (tools/check/files/surroundings.h). Returns the exit
+// status; writes what it would print to `out` and `err`.
 int run_check_command(const std::vector<std::string>& args, std::string& out, std::string& err);
 
 // The program: the command with its output printed; when the program has its console window to

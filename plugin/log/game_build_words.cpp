@@ -1,0 +1,35 @@
+#include "plugin/log/game_build_words.h"
+
+#include "injector/branch.h"
+#include "runtime/game_process_event.h"
+
+namespace plugin {
+
+const char* game_build_words(std::int32_t code) noexcept {
+    return runtime::builds_with_frame_hook(code)
+               ? "the keys and live reload work on this build"
+               : "the keys and live reload are off on this build; the weapon offsets and the "
+                 "values of the settings file still apply";
+}
+
+bool changes_this_game(std::int32_t code, const std::uint8_t (&site_bytes)[5], std::uintptr_t site,
+                       std::uintptr_t aim_camera) noexcept {
+    return runtime::builds_with_frame_hook(code) ||
+           injector::relative_call_target(site_bytes, site) == aim_camera;
+}
+
+const char* movable_program_words() noexcept {
+    return "Windows may load this game's program at another place in memory than its usual "
+           "one; it rarely does, but where it does, corvane changes nothing in the game, and "
+           "corvane.log says so";
+}
+
+const char* left_alone_words(bool before_the_game_runs) noexcept {
+    return before_the_game_runs
+               ? "this game build is not one corvane knows, so corvane will change nothing in "
+                 "this game"
+               : "this game build is not one corvane knows, so corvane changed nothing in this "
+                 "game";
+}
+
+} // namespace plugin

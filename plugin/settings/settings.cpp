@@ -1,0 +1,255 @@
+#include "plugin/settings/settings.h"
+
+#include "injector/host_address.h"
+#include "injector/protect.h"
+#include "platform/os.h"
+#include "platform/utf16_text.h"
+#include "plugin/aim/aim_keys.h"
+#include "plugin/aim/weapon_in_hand.h"
+#include "plugin/host.h"
+#include "plugin/log/named_settings_log.h"
+#include "plugin/log/settings_log.h"
+#include "plugin/settings/named_settings.h"
+#include "plugin/settings/weapon_offsets.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace plugin {
+
+using k = line_kind;
+
+std::int32_t reload_each_frame = 0;
+float aim_row_table[4][7] = {};
+
+namespace {
+
+constexpr int last_row_line = 14;
+
+bool dir_found = false;
+bool dir_too_long = false; // the module's path did not fit in 260 characters
+bool own_module = true;    // false: the executable's directory stands in
+char16_t module_buffer[path_buffer_size];
+char16_t dir_buffer[path_buffer_size];
+char16_t path_buffer[path_buffer_size];
+char16_t log_path_buffer[path_buffer_size];
+char message_buffer[1024];
+
+constexpr auto settings_name = os::utf16_from_ascii(settings_file_name);
+constexpr auto log_name = os::utf16_from_ascii(log_file_name);
+
+using utf16_length = std::char_traits<char16_t>;
+
+struct file_closer {
+    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+
+// Writes a float into the game's code, unless the four bytes there hold it already: code pages
+// are readable, so comparing costs no protection change, no write and no cache flush, which a
+// reload would otherwise pay on every frame.
+injector::patch_status write_code_float(std::uintptr_t address, float value) noexcept {
+    float now;
+    if (read_host_bytes(address, &now, sizeof now) && std::memcmp(&now, &value, sizeof now) == 0)
+        return injector::patch_status::done;
+    return injector::protected_write_value<float>(address, value);
+}
+
+// Stores one line's values in their destinations (host data, host code, module globals).
+void apply_settings_line(const settings_position& position, const line_values& values) {
+    switch (position.kind) {
+    case k::reload_flag:
+        if (values.count >= 1) reload_each_frame = values.integer;
+        break;
+    case k::host_float:
+        if (values.count >= 1) {
+            write_host_float(position.host_address, values.floats[0]);
+            log_host_value(position, values.floats[0]);
+        }
+        break;
+    case k::code_float:
+        if (values.count >= 1) {
+            const std::uintptr_t site = injector::host_code_address(position.host_address);
+            log_code_value(position, values.floats[0], site,
+                           write_code_float(site, values.floats[0]));
+        }
+        break;
+    case k::aim_row:
+        for (int i = 0; i < values.count && i < 7; ++i)
+            aim_row_table[position.row][i] = values.floats[i];
+        break;
+    case k::weapon:
+        if (values.count == 4) {
+            weapon_offset_entry entry{values.integer, {}};
+            host_vector_set(entry.offset, values.floats);
+            const weapon_update update = set_weapon_offset(entry);
+            if (update.change != weapon_change::repeated)
+                note_weapon_line(position.line, entry.weapon_type);
+            log_weapon_offset(position, entry, update);
+        }
+        break;
+    case k::ignored:
+        break;
+    }
+}
+
+// Copies aim_row_table into the host's aim rows.
+void copy_aim_rows_to_host() noexcept {
+    write_host_bytes(host_addresses::aim_rows, aim_row_table, sizeof aim_row_table);
+}
+
+// `name` behind the module's directory, in `buffer`; null when the directory is not known whole
+// or the two do not fit in 260 characters.
+const char16_t* path_beside_module(const char16_t* name,
+                                   char16_t (&buffer)[path_buffer_size]) noexcept {
+    const char16_t* const dir = plugin_dir_path();
+    if (dir_too_long) return nullptr;
+    const std::size_t dir_length = utf16_length::length(dir);
+    const std::size_t name_length = utf16_length::length(name);
+    if (dir_length + name_length > path_buffer_size - 1) return nullptr;
+    utf16_length::copy(buffer, dir, dir_length);
+    utf16_length::copy(buffer + dir_length, name, name_length + 1);
+    return buffer;
+}
+
+// Opens the settings file for a load, or tells why it cannot be read.
+std::FILE* open_settings_file(const char16_t* path, settings_file_problem& problem) noexcept {
+    problem = settings_file_problem::none;
+    if (!path) {
+        problem = settings_file_problem::path_too_long;
+        return nullptr;
+    }
+    errno = 0;
+    std::FILE* const file = os::open_for_reading(path);
+    if (!file) {
+        problem =
+            errno == ENOENT ? settings_file_problem::not_found : settings_file_problem::cannot_open;
+        return nullptr;
+    }
+    return file;
+}
+
+} // namespace
+
+void take_game_aim_rows() noexcept {
+    read_host_bytes(host_addresses::aim_rows, aim_row_table, sizeof aim_row_table);
+}
+
+const char16_t* plugin_dir_path() noexcept {
+    if (dir_found) return dir_buffer;
+    dir_found = true;
+    dir_buffer[0] = u'\0';
+    module_buffer[0] = u'\0';
+
+    void* module = nullptr;
+    if (!os::module_handle_from_address(reinterpret_cast<const void*>(&plugin_dir_path), &module)) {
+        std::snprintf(message_buffer, sizeof message_buffer, "%s",
+                      "FILESYSTEM\nFailed to retrieve plugin dir path");
+        os::show_error_box(message_buffer, "corvane");
+        module = nullptr;
+        own_module = false;
+    }
+    const std::uint32_t size = path_buffer_size - 1;
+    const std::uint32_t length = os::module_file_name(module, dir_buffer, size);
+    if (length >= size) {
+        // A path that filled the buffer was cut short; its last separator may belong to some
+        // other directory, so no directory is known and nothing will be loaded.
+        dir_too_long = true;
+        dir_buffer[0] = u'\0';
+        return dir_buffer;
+    }
+    dir_buffer[length] = u'\0';
+    utf16_length::copy(module_buffer, dir_buffer, length + 1);
+
+    // The directory ends behind the last separator of either kind.
+    for (std::uint32_t end = length; end > 0; --end) {
+        if (dir_buffer[end - 1] == u'\\' || dir_buffer[end - 1] == u'/') {
+            dir_buffer[end] = u'\0';
+            break;
+        }
+    }
+    return dir_buffer;
+}
+
+const char16_t* settings_file_path() noexcept {
+    return path_beside_module(settings_name.text, path_buffer);
+}
+
+const char16_t* log_file_path() noexcept {
+    return path_beside_module(log_name.text, log_path_buffer);
+}
+
+const char16_t* module_file_path() noexcept {
+    plugin_dir_path();
+    return module_buffer;
+}
+
+bool module_found_itself() noexcept {
+    plugin_dir_path();
+    return own_module;
+}
+
+void load_aiming_settings_from(settings_reader& reader) {
+    char line[line_buffer_size];
+    begin_weapon_offset_load();
+    begin_weapon_lines();
+    log_settings_load_begins();
+    named_walk named;
+    named_line named_read;
+    log_named_load_begins();
+    for (const settings_position& position : settings_positions) {
+        const line_read read = reader.read_line(line);
+        line_values values;
+        if (read != line_read::absent && named.weapon_line(position.line, line, &named_read)) {
+            log_named_line(named_read, line);
+            line[0] = '\0'; // it adds no weapon: an unused weapon slot
+        } else if (read != line_read::absent) {
+            values = parse_settings_line(position.kind, line);
+            apply_settings_line(position, values);
+        }
+        log_settings_line(position, read, line, values);
+        if (position.line == last_row_line) copy_aim_rows_to_host();
+    }
+    log_settings_load_ends();
+    while (named.wants_more() && reader.read_line(line) != line_read::absent)
+        if (named.next_line(line, &named_read)) log_named_line(named_read, line);
+    set_aim_key_settings(named.values());
+    log_named_load_ends(named.values());
+}
+
+void load_aiming_settings() noexcept {
+    try {
+        const char16_t* const path = settings_file_path();
+        settings_file_problem problem;
+        const std::unique_ptr<std::FILE, file_closer> file(open_settings_file(path, problem));
+        if (!file) {
+            log_settings_file(path, problem); // missing, or held by an editor: try again next time
+            return;
+        }
+        settings_reader reader(file.get());
+        // Opened but unreadable (a folder opens on some systems): treated as not opened, so
+        // nothing at all is written, not even the row table.
+        const bool readable = reader.begin();
+        log_settings_file(path, readable ? settings_file_problem::none
+                                         : settings_file_problem::cannot_open);
+        if (readable) load_aiming_settings_from(reader);
+    } catch (...) {
+        // Out of memory while appending: the entries so far stay; the host keeps running.
+    }
+}
+
+void forget_settings_state() noexcept {
+    dir_found = false;
+    dir_too_long = false;
+    own_module = true;
+    module_buffer[0] = u'\0';
+    dir_buffer[0] = u'\0';
+    path_buffer[0] = u'\0';
+    log_path_buffer[0] = u'\0';
+    reload_each_frame = 0;
+    std::memset(aim_row_table, 0, sizeof aim_row_table);
+}
+
+} // namespace plugin
