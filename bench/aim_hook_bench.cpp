@@ -11,9 +11,9 @@
 
 #include "injector/branch.h"
 #include "injector/resident.h"
-#include "plugin/aim_hook.h"
+#include "plugin/aim/aim_hook.h"
 #include "plugin/host.h"
-#include "plugin/weapon_offsets.h"
+#include "plugin/settings/weapon_offsets.h"
 
 #include <bit>
 #include <cstring>

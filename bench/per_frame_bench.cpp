@@ -11,12 +11,12 @@
 #include "injector/branch.h"
 #include "platform/os.h"
 #include "platform/os_stand_in.h"
-#include "plugin/aim_keys.h"
+#include "plugin/aim/aim_keys.h"
 #include "plugin/aiming_plugin.h"
-#include "plugin/module_log.h"
-#include "plugin/per_frame.h"
-#include "plugin/settings.h"
-#include "plugin/weapon_offsets.h"
+#include "plugin/log/module_log.h"
+#include "plugin/aim/per_frame.h"
+#include "plugin/settings/settings.h"
+#include "plugin/settings/weapon_offsets.h"
 #include "runtime/game_process_event.h"
 
 #include <cstdio>

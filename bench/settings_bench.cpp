@@ -7,11 +7,11 @@
 #include "bench_table.h"
 
 #include "platform/os_stand_in.h"
-#include "plugin/named_settings.h"
-#include "plugin/settings.h"
-#include "plugin/settings_parser.h"
-#include "plugin/settings_reader.h"
-#include "plugin/weapon_offsets.h"
+#include "plugin/settings/named_settings.h"
+#include "plugin/settings/settings.h"
+#include "plugin/settings/settings_parser.h"
+#include "plugin/settings/settings_reader.h"
+#include "plugin/settings/weapon_offsets.h"
 
 #include <cstdio>
 #include <memory>
