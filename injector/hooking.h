@@ -306,8 +306,6 @@ class function_hooker_manager : protected patch_kind {
     host_function_type host_function_address() const noexcept {
         return reinterpret_cast<host_function_type>(patch_kind::previous());
     }
-    // Where the site's CALL leads while patched (the resident code), else 0.
-    std::uintptr_t site_entry() const noexcept { return patch_kind::entry(); }
 
     // One phase of one execution of the site: before the hooked function (0), each hook's
     // `before`, newest first; after it (1), each hook's `after`, oldest first. So a hook added

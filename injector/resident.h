@@ -41,9 +41,9 @@ enum class resident_kind : std::uint8_t {
 };
 inline constexpr int resident_kinds = 2;
 
-// The share of each kind, called by the resident code in the cdecl form.
-using around_share = void (*)(std::uint32_t phase) noexcept;
-using retarget_share = const float* (*)(const float* target, float* room) noexcept;
+// The share of each kind is called by the resident code in the cdecl form: around,
+// `void share(std::uint32_t phase)`; retarget, `const float* share(const float* target, float*
+// room)`.
 
 // What resident code at an entry holds, as any copy of the module laid it.
 struct resident_view {
@@ -88,7 +88,6 @@ class resident_call : public scoped_basic<5> {
     patch_status restore_bytes() override { return release(); }
 
     bool attached() const noexcept { return slot_ != nullptr; }
-    resident_kind kind() const noexcept { return kind_; }
     // What the site called before this module changed it, where the resident code leads home.
     std::uintptr_t previous() const noexcept { return previous_; }
     // The address the site's CALL leads to while attached (the resident code's entry), else 0.

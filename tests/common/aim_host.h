@@ -69,7 +69,6 @@ class aim_host {
     // Leads the CALL at 0x527A95 to the aim hook as start-up does: through resident code that
     // calls the hook, then the camera at its host address. Undone when this host goes.
     injector::patch_status hook_aim_site();
-    const injector::resident_call& aim_hook() const { return aim_hook_; }
 
     static aim_host* current;
 
