@@ -7,8 +7,8 @@
 // all 31 positions, on a named line reported out of place or out of order, and on any line whose
 // laid-out value spans differ in number from the values the module's own parser took from it
 // (the checker would then quote or point at the wrong words).
+#include "plugin/settings/line_layout.h"
 #include "plugin/settings/settings_reader.h"
-#include "tools/check/rules/line_layout.h"
 #include "tools/check/settings_check.h"
 
 #include <cstdint>
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     for (const check::position_report& report : result.positions) {
         if (report.state == check::line_state::past_end) continue;
-        const check::line_layout layout = check::lay_out(report.position->kind, report.text);
+        const plugin::line_layout layout = plugin::lay_out(report.position->kind, report.text);
         if (static_cast<int>(layout.values.size()) != report.values.count)
             fail("the layout and the module's parser disagree on the values", &report);
     }

@@ -76,7 +76,8 @@ void* next_code_memory(const void* after) noexcept;
 // processor runs the new bytes.
 void flush_instruction_cache(const void* address, std::uint32_t size) noexcept;
 
-// A file the module writes (its log), open for writing. What lies behind it is the OS's business.
+// A file the module writes (its log, the settings file it saves), open for writing. What lies
+// behind it is the OS's business.
 struct file;
 
 // CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS): a new, empty file at `path`
@@ -89,6 +90,22 @@ bool append_to_file(file* f, const char* bytes, std::uint32_t size) noexcept;
 
 // CloseHandle.
 void close_file(file* f) noexcept;
+
+// FlushFileBuffers: what was appended is on the disk when this returns. False when Windows could
+// not put it there.
+bool flush_file(file* f) noexcept;
+
+// MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH): the file at `from`
+// takes the place of the one at `to` in one step, so a program reading `to` finds either the old
+// file whole or the new one whole (Windows XP and later, on one volume). False, both files as they
+// were, when Windows refuses: `to` is read-only, or held open by a program that does not let it go.
+bool replace_file(const char16_t* from, const char16_t* to) noexcept;
+
+// GetFileAttributesW: whether the file at `path` is marked read-only.
+bool is_read_only(const char16_t* path) noexcept;
+
+// DeleteFileW. False when there was nothing to delete or Windows refused.
+bool delete_file(const char16_t* path) noexcept;
 
 // A game controller's buttons and triggers, as XInput reports them.
 struct gamepad_state {

@@ -5,10 +5,12 @@
 #include "platform/utf16_text.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 namespace os {
 namespace stand_in {
@@ -234,6 +236,8 @@ bool append_to_file(file* f, const char* bytes, std::uint32_t size) noexcept {
     ++s.appends;
     std::string* const contents = stand_in::open_file(f);
     if (!contents || contents->size() + size > s.full_at) return false;
+    const std::string& path = s.handles[reinterpret_cast<std::uintptr_t>(f) - 1];
+    if (!s.refuse_appends_ending.empty() && path.ends_with(s.refuse_appends_ending)) return false;
     contents->append(bytes, size);
     return true;
 }
@@ -242,6 +246,44 @@ void close_file(file* f) noexcept {
     auto& s = stand_in::current();
     const auto index = reinterpret_cast<std::uintptr_t>(f) - 1;
     if (index < s.handles.size()) s.handles[index].clear();
+}
+
+bool flush_file(file* f) noexcept {
+    auto& s = stand_in::current();
+    const auto index = reinterpret_cast<std::uintptr_t>(f) - 1;
+    if (index >= s.handles.size() || s.handles[index].empty()) return false;
+    s.flushed.push_back(s.handles[index]);
+    return !s.fail_flush;
+}
+
+bool replace_file(const char16_t* from, const char16_t* to) noexcept {
+    auto& s = stand_in::current();
+    const std::string source = stand_in::utf8(from);
+    const std::string target = stand_in::utf8(to);
+    s.replaced.emplace_back(source, target);
+    if (!s.refuse_replace_ending.empty() && target.ends_with(s.refuse_replace_ending)) return false;
+    const auto kept = s.files.find(source);
+    if (kept == s.files.end()) return std::rename(source.c_str(), target.c_str()) == 0;
+    std::FILE* const out = std::fopen(target.c_str(), "wb");
+    if (!out) return false;
+    const bool whole =
+        std::fwrite(kept->second.data(), 1, kept->second.size(), out) == kept->second.size();
+    if (std::fclose(out) != 0 || !whole) return false;
+    s.files.erase(kept);
+    return true;
+}
+
+bool is_read_only(const char16_t* path) noexcept {
+    struct stat status {};
+    return ::stat(stand_in::utf8(path).c_str(), &status) == 0 && (status.st_mode & S_IWUSR) == 0;
+}
+
+bool delete_file(const char16_t* path) noexcept {
+    auto& s = stand_in::current();
+    const std::string name = stand_in::utf8(path);
+    s.deleted.push_back(name);
+    if (s.files.erase(name) != 0) return true;
+    return std::remove(name.c_str()) == 0;
 }
 
 std::uint32_t monotonic_milliseconds() noexcept {

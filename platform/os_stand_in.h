@@ -113,6 +113,19 @@ struct state {
     std::vector<std::string> handles;
     int appends = 0;
     int open_files() const;
+    // Appends to a file whose path ends with this fail (a disk that fills up as that file grows),
+    // when not empty.
+    std::string refuse_appends_ending;
+    // FlushFileBuffers: the paths flushed, in order; whether it fails.
+    std::vector<std::string> flushed;
+    bool fail_flush = false;
+    // MoveFileExW: each call (from, to), in order. A file kept here is moved onto the real disk at
+    // `to`, so that the module's next read finds it there; `refuse_replace_ending` makes a
+    // replacement of a path ending with it fail (the file is read-only or held by a program).
+    std::vector<std::pair<std::string, std::string>> replaced;
+    std::string refuse_replace_ending;
+    // DeleteFileW: the paths deleted; a file kept here is forgotten, a real one removed.
+    std::vector<std::string> deleted;
 
     // GetTickCount: tests move it (and may let it wrap).
     std::uint32_t milliseconds = 0;

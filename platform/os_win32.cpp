@@ -134,8 +134,8 @@ void* next_code_memory(const void* after) noexcept {
         at = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
     }
     while (VirtualQuery(at, &info, sizeof info) != 0) {
-        if (starts_code_memory({info.State, info.Type, info.Protect, info.BaseAddress,
-                                info.AllocationBase}))
+        if (starts_code_memory(
+                {info.State, info.Type, info.Protect, info.BaseAddress, info.AllocationBase}))
             return info.BaseAddress;
         const char* const next = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
         if (next <= at) return nullptr; // the top of the address space
@@ -159,6 +159,24 @@ bool append_to_file(file* f, const char* bytes, std::uint32_t size) noexcept {
 
 void close_file(file* f) noexcept {
     CloseHandle(reinterpret_cast<HANDLE>(f));
+}
+
+bool flush_file(file* f) noexcept {
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(f)) != 0;
+}
+
+bool replace_file(const char16_t* from, const char16_t* to) noexcept {
+    return MoveFileExW(reinterpret_cast<const wchar_t*>(from), reinterpret_cast<const wchar_t*>(to),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool is_read_only(const char16_t* path) noexcept {
+    const DWORD attributes = GetFileAttributesW(reinterpret_cast<const wchar_t*>(path));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+bool delete_file(const char16_t* path) noexcept {
+    return DeleteFileW(reinterpret_cast<const wchar_t*>(path)) != 0;
 }
 
 void pause_milliseconds(std::uint32_t milliseconds) noexcept {

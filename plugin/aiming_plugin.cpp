@@ -15,6 +15,7 @@
 #include "plugin/log/game_build_words.h"
 #include "plugin/log/module_log.h"
 #include "plugin/log/settings_log.h"
+#include "plugin/log/tune_log.h"
 #include "plugin/settings/settings.h"
 #include "runtime/game_process_event.h"
 #include "runtime/game_version.h"
@@ -78,9 +79,8 @@ void redirect_aim_call(std::uintptr_t site) {
     aim_site_bytes = new injector::resident_call(injector::resident_kind::retarget);
     injector::register_teardown(&restore_aim_call_site);
     // The game's camera at its fixed address, whatever the site called before.
-    const injector::patch_status status =
-        aim_site_bytes->attach(site, reinterpret_cast<std::uintptr_t>(&aim_weapon_hook),
-                               host_addresses::aim_camera);
+    const injector::patch_status status = aim_site_bytes->attach(
+        site, reinterpret_cast<std::uintptr_t>(&aim_weapon_hook), host_addresses::aim_camera);
     char what[96];
     site_words(aim_call, host_addresses::aim_call_site, site, what);
     log_patch(what, now_calls_corvane, status, site);
@@ -141,6 +141,14 @@ void log_game_build(const runtime::game_process_event& event) {
     note_call_site(frame_call, runtime::per_frame_call_site, site, {});
 }
 
+// The tune keys are read by the per-frame work: without it, a tune key set in the file does
+// nothing, and the log says so once.
+void log_tune_keys_if_unavailable(const runtime::game_process_event& event) {
+    const int tune_key = aim_key_settings()[named_setting::tune_key].whole;
+    if (tune_key != 0 && !(event.hook_status && injector::was_made(*event.hook_status)))
+        log_tune_keys_unavailable(tune_key);
+}
+
 // Whether this game's code is laid out as corvane knows it (see changes_this_game); when it is
 // not, says so and what the aim call site holds instead.
 bool game_is_known(std::int32_t code, std::uintptr_t site) {
@@ -188,6 +196,7 @@ void start_aiming_plugin() noexcept {
                 if (runtime::builds_with_frame_hook(code)) prepare_gamepad();
                 register_per_frame_handler();
                 log_game_build(runtime::game_process_event::instance());
+                log_tune_keys_if_unavailable(runtime::game_process_event::instance());
             }
         }
     } catch (...) {

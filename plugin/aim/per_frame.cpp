@@ -1,6 +1,7 @@
 #include "plugin/aim/per_frame.h"
 
 #include "plugin/aim/aim_keys.h"
+#include "plugin/aim/tune_keys.h"
 #include "plugin/aim/weapon_in_hand.h"
 #include "plugin/settings/settings.h"
 #include "runtime/game_process_event.h"
@@ -16,6 +17,7 @@ std::atomic<bool> start_up_finished{false};
 void per_frame_handler() noexcept {
     if (!start_up_finished.load(std::memory_order_acquire)) return;
     update_aim_keys();
+    update_tune_keys();
     if (reload_each_frame != 0) load_aiming_settings();
     log_weapon_in_hand();
 }

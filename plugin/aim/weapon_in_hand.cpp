@@ -1,5 +1,6 @@
 #include "plugin/aim/weapon_in_hand.h"
 
+#include "plugin/aim/tune_keys.h"
 #include "plugin/log/module_log.h"
 #include "plugin/settings/settings_parser.h"
 #include "plugin/settings/weapon_offsets.h"
@@ -31,7 +32,10 @@ void add_source(log_text& text, const weapon_offset_entry& entry) noexcept {
     float offset[3];
     read_weapon_offset(entry, offset);
     const int line = line_of(entry.weapon_type);
-    if (line != 0)
+    float tuned[3];
+    if (unsaved_tune_offset(entry.weapon_type, tuned))
+        text.add("the tune keys give it, not saved yet,");
+    else if (line != 0)
         text.add("line %d gives it", line);
     else
         text.add("an earlier read of the file gave it");

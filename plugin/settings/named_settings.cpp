@@ -47,6 +47,20 @@ const named_setting_row named_settings_table[named_setting_count] = {
      10,
      {0, -3.0f},
      "what the sideways part of an offset is multiplied by on the other shoulder"},
+    {s::tune_key,
+     "tune_key",
+     nk::key,
+     0,
+     0,
+     {0, 0},
+     "the key held to tune the weapon in hand with the arrow keys, PageUp and PageDown"},
+    {s::tune_step,
+     "tune_step",
+     nk::factor,
+     0.001f,
+     1,
+     {0, 0.05f},
+     "how far one press of a tuning key moves the aim point"},
 };
 
 const key_name_row key_names[] = {

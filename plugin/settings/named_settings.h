@@ -1,6 +1,6 @@
 // The named lines of the settings file: "name value" lines below the 31 positional lines that
-// choose the aim-mode keys, a gamepad button, the swing between the modes and the factor of the
-// other mode.
+// choose the aim-mode keys, a gamepad button, the swing between the modes, the factor of the
+// other mode, and the key and step for tuning an offset in the game.
 //
 // Free of any OS or host access, like plugin/settings/settings_parser.h, so that the module, the
 // settings checker and the fuzz target read these lines by the same rules, names and ranges.
@@ -39,8 +39,10 @@ enum class named_setting : std::uint8_t {
     pad_toggle,
     swing_ms,
     mirror_factor,
+    tune_key,
+    tune_step,
 };
-inline constexpr int named_setting_count = 6;
+inline constexpr int named_setting_count = 8;
 
 // What kind of value a setting takes, and so how its value is read and shown.
 enum class named_kind : std::uint8_t {

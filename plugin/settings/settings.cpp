@@ -5,11 +5,13 @@
 #include "platform/os.h"
 #include "platform/utf16_text.h"
 #include "plugin/aim/aim_keys.h"
+#include "plugin/aim/tune_keys.h"
 #include "plugin/aim/weapon_in_hand.h"
 #include "plugin/host.h"
 #include "plugin/log/named_settings_log.h"
 #include "plugin/log/settings_log.h"
 #include "plugin/settings/named_settings.h"
+#include "plugin/settings/settings_save.h"
 #include "plugin/settings/weapon_offsets.h"
 
 #include <cerrno>
@@ -36,10 +38,14 @@ char16_t module_buffer[path_buffer_size];
 char16_t dir_buffer[path_buffer_size];
 char16_t path_buffer[path_buffer_size];
 char16_t log_path_buffer[path_buffer_size];
+char16_t backup_path_buffer[path_buffer_size];
+char16_t new_path_buffer[path_buffer_size];
 char message_buffer[1024];
 
 constexpr auto settings_name = os::utf16_from_ascii(settings_file_name);
 constexpr auto log_name = os::utf16_from_ascii(log_file_name);
+constexpr auto backup_name = os::utf16_from_ascii(settings_backup_name);
+constexpr auto new_name = os::utf16_from_ascii(settings_new_name);
 
 using utf16_length = std::char_traits<char16_t>;
 
@@ -84,6 +90,8 @@ void apply_settings_line(const settings_position& position, const line_values& v
         if (values.count == 4) {
             weapon_offset_entry entry{values.integer, {}};
             host_vector_set(entry.offset, values.floats);
+            // A tune not saved yet stays in force: a reload never undoes it.
+            unsaved_tune_offset(entry.weapon_type, entry.offset);
             const weapon_update update = set_weapon_offset(entry);
             if (update.change != weapon_change::repeated)
                 note_weapon_line(position.line, entry.weapon_type);
@@ -181,6 +189,14 @@ const char16_t* log_file_path() noexcept {
     return path_beside_module(log_name.text, log_path_buffer);
 }
 
+const char16_t* settings_backup_path() noexcept {
+    return path_beside_module(backup_name.text, backup_path_buffer);
+}
+
+const char16_t* settings_new_path() noexcept {
+    return path_beside_module(new_name.text, new_path_buffer);
+}
+
 const char16_t* module_file_path() noexcept {
     plugin_dir_path();
     return module_buffer;
@@ -226,6 +242,7 @@ void load_aiming_settings() noexcept {
         const std::unique_ptr<std::FILE, file_closer> file(open_settings_file(path, problem));
         if (!file) {
             log_settings_file(path, problem); // missing, or held by an editor: try again next time
+            forget_settings_file_read();
             return;
         }
         settings_reader reader(file.get());
@@ -234,7 +251,17 @@ void load_aiming_settings() noexcept {
         const bool readable = reader.begin();
         log_settings_file(path, readable ? settings_file_problem::none
                                          : settings_file_problem::cannot_open);
-        if (readable) load_aiming_settings_from(reader);
+        if (!readable) {
+            forget_settings_file_read();
+            return;
+        }
+        load_aiming_settings_from(reader);
+        // The tune keys save into this file: what was read is kept, so that a save can tell
+        // whether the player changed the file since.
+        if (aim_key_settings()[named_setting::tune_key].whole != 0)
+            keep_settings_file_read(file.get());
+        else
+            forget_settings_file_read();
     } catch (...) {
         // Out of memory while appending: the entries so far stay; the host keeps running.
     }

@@ -14,6 +14,10 @@ namespace plugin {
 inline constexpr int path_buffer_size = os::max_path + 1; // 260 characters and a terminator
 inline constexpr const char settings_file_name[] = "aimingSets.dat";
 inline constexpr const char log_file_name[] = "corvane.log";
+// Beside the settings file when corvane saves it: the file as it was before the first save of
+// the game session, and the new file while it is written, before it takes the old one's place.
+inline constexpr const char settings_backup_name[] = "aimingSets.dat.bak";
+inline constexpr const char settings_new_name[] = "aimingSets.dat.new";
 // The module's own file, as the build names it; the settings checker looks for it.
 inline constexpr const char module_file_name[] = "corvane.dll";
 // The module's own directory with its trailing separator. Found on the first call, which shows
@@ -29,6 +33,10 @@ const char16_t* settings_file_path() noexcept;
 // The directory followed by "corvane.log", by the same rule as settings_file_path. Files beside
 // the module are named here and nowhere else.
 const char16_t* log_file_path() noexcept;
+
+// The directory followed by "aimingSets.dat.bak", and by "aimingSets.dat.new", by the same rule.
+const char16_t* settings_backup_path() noexcept;
+const char16_t* settings_new_path() noexcept;
 
 // The full path the module was loaded from, as the directory was found from it (the
 // executable's when the module could not find its own handle; empty when it was too long).

@@ -134,6 +134,31 @@ void begin_weapon_offset_load() noexcept {
     if (the_state) ++the_state->load;
 }
 
+namespace {
+
+// Stores a new offset into an entry readers may be reading: word by word, never a torn number.
+void store_offset(weapon_offset_entry& held, const float (&offset)[3]) noexcept {
+    for (int i = 0; i < 3; ++i) {
+        float value = offset[i];
+        __atomic_store(&held.offset[i], &value, __ATOMIC_RELAXED);
+    }
+}
+
+} // namespace
+
+weapon_update tune_weapon_offset(const weapon_offset_entry& entry) {
+    if (!the_state) return {weapon_change::repeated, {}};
+    table_slot* const slot = find_slot(the_state->table.get(), entry.weapon_type);
+    if (!slot) return append(*the_state, entry);
+    weapon_offset_entry& held = *slot->entry.load(std::memory_order_relaxed);
+    weapon_update update{weapon_change::unchanged, {}};
+    read_weapon_offset(held, update.old_offset);
+    if (same_bits(update.old_offset, entry.offset)) return update;
+    store_offset(held, entry.offset);
+    update.change = weapon_change::retuned;
+    return update;
+}
+
 weapon_update set_weapon_offset(const weapon_offset_entry& entry) {
     if (!the_state) return {weapon_change::repeated, {}};
     loader_state& state = *the_state;
@@ -150,10 +175,7 @@ weapon_update set_weapon_offset(const weapon_offset_entry& entry) {
         update.change = weapon_change::unchanged;
         return update;
     }
-    for (int i = 0; i < 3; ++i) {
-        float value = entry.offset[i];
-        __atomic_store(&held.offset[i], &value, __ATOMIC_RELAXED);
-    }
+    store_offset(held, entry.offset);
     update.change = weapon_change::retuned;
     return update;
 }

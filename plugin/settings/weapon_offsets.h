@@ -56,6 +56,11 @@ void begin_weapon_offset_load() noexcept;
 // Without a list (it could not be created) every line sets nothing and reports `repeated`.
 weapon_update set_weapon_offset(const weapon_offset_entry& entry);
 
+// Gives `entry.weapon_type` the offset `entry.offset` at once, between loads (the tune keys): the
+// type's entry takes it in place, or, for a type without one, a new entry is appended. Reports
+// `retuned`, `unchanged` or `appended`; throws as set_weapon_offset does.
+weapon_update tune_weapon_offset(const weapon_offset_entry& entry);
+
 // The entry for `weapon_type`, else the -1 entry, else null, as the list stands after the latest
 // append; found without walking the list. Never allocates; safe beside a running load.
 inline const weapon_offset_entry* find_weapon_offset(std::int32_t weapon_type) noexcept;

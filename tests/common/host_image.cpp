@@ -24,10 +24,13 @@ std::vector<std::uint8_t> read_bytes(std::uint32_t host_address, std::size_t siz
 #include "injector/teardown.h"
 #include "plugin/aim/aim_keys.h"
 #include "plugin/aim/per_frame.h"
+#include "plugin/aim/tune_keys.h"
 #include "plugin/aim/weapon_in_hand.h"
 #include "plugin/log/named_settings_log.h"
 #include "plugin/log/settings_log.h"
+#include "plugin/log/tune_log.h"
 #include "plugin/settings/settings.h"
+#include "plugin/settings/settings_save.h"
 #include "runtime/game_version.h"
 
 namespace test_host {
@@ -46,6 +49,9 @@ void reset_module() {
     plugin::forget_named_settings_log();
     plugin::forget_start_up_finished();
     plugin::forget_weapon_in_hand();
+    plugin::forget_tune_keys();
+    plugin::forget_tune_log();
+    plugin::forget_settings_save();
 }
 
 } // namespace test_host

@@ -154,8 +154,9 @@ TEST(pad_button_names, every_name_reads_as_its_bit_in_any_case_and_unknown_ones_
 }
 
 TEST(named_settings, the_table_holds_every_setting_in_order_with_the_old_behaviour_as_default) {
-    const char* const names[] = {"key_normal", "key_mirrored", "key_toggle",
-                                 "pad_toggle", "swing_ms",     "mirror_factor"};
+    const char* const names[] = {"key_normal", "key_mirrored",  "key_toggle", "pad_toggle",
+                                 "swing_ms",   "mirror_factor", "tune_key",   "tune_step"};
+    static_assert(sizeof names / sizeof names[0] == plugin::named_setting_count);
     for (int i = 0; i < plugin::named_setting_count; ++i) {
         const auto& row = plugin::named_settings_table[i];
         EXPECT_EQ(static_cast<int>(row.setting), i);
@@ -170,6 +171,8 @@ TEST(named_settings, the_table_holds_every_setting_in_order_with_the_old_behavio
     EXPECT_EQ(defaults[named_setting::pad_toggle].whole, 0);
     EXPECT_EQ(defaults[named_setting::swing_ms].whole, 0);
     EXPECT_EQ(defaults[named_setting::mirror_factor].number, -3.0f);
+    EXPECT_EQ(defaults[named_setting::tune_key].whole, 0); // no tuning unless asked for
+    EXPECT_EQ(defaults[named_setting::tune_step].number, 0.05f);
 }
 
 TEST(named_line, one_line_read_at_its_position) {
@@ -185,7 +188,7 @@ TEST(named_line, one_line_read_at_its_position) {
     constexpr int none = -1;
     constexpr auto ok = named_problem::none;
     const int key_normal = 0, key_mirrored = 1, key_toggle = 2, pad_toggle = 3, swing_ms = 4,
-              mirror_factor = 5;
+              mirror_factor = 5, tune_key = 6, tune_step = 7;
     const case_ cases[] = {
         {32, "key_mirrored M\n", true, ok, key_mirrored, 'M', 0},
         {32, "  KEY_Toggle\tq   the key I like\n", true, ok, key_toggle, 'Q', 0},
@@ -207,6 +210,12 @@ TEST(named_line, one_line_read_at_its_position) {
         {32, "mirror_factor -inf", true, named_problem::out_of_range, mirror_factor, 0, 0},
         {32, "mirror_factor nan", true, named_problem::invalid_value, mirror_factor, 0, 0},
         {32, "mirror_factor 2x", true, named_problem::invalid_value, mirror_factor, 0, 0},
+        {32, "tune_key F8", true, ok, tune_key, 0x77, 0},
+        {32, "tune_step 0.001", true, ok, tune_step, 0, 0.001f},
+        {32, "tune_step 1", true, ok, tune_step, 0, 1.0f},
+        {32, "tune_step 0.0009", true, named_problem::out_of_range, tune_step, 0, 0},
+        {32, "tune_step 1.01", true, named_problem::out_of_range, tune_step, 0, 0},
+        {32, "tune_step 0", true, named_problem::out_of_range, tune_step, 0, 0},
         {32, "key_mirorred X", true, named_problem::unknown_name, none, 0, 0},
         {32, "key_normal F25", true, named_problem::invalid_value, key_normal, 0, 0},
         {32, "key_normal 0xFF", true, named_problem::out_of_range, key_normal, 0, 0},

@@ -119,19 +119,36 @@ plugin_dir::plugin_dir() {
 
 plugin_dir::~plugin_dir() {
     if (dir_.empty()) return;
-    std::remove((dir_ + "/aimingSets.dat").c_str());
+    for (const char* name : {"aimingSets.dat", "aimingSets.dat.bak", "aimingSets.dat.new"})
+        std::remove((dir_ + "/" + name).c_str());
     rmdir(dir_.c_str());
 }
 
 void plugin_dir::write_settings(const std::string& text) const {
     if (dir_.empty()) return;
-    std::FILE* const file = std::fopen((dir_ + "/aimingSets.dat").c_str(), "w");
+    std::FILE* const file = std::fopen((dir_ + "/aimingSets.dat").c_str(), "wb");
     if (!file) {
         ADD_FAILURE() << "cannot write the settings file in " << dir_;
         return;
     }
-    std::fputs(text.c_str(), file);
+    std::fwrite(text.data(), 1, text.size(), file);
     std::fclose(file);
+}
+
+std::string plugin_dir::read(const char* name) const {
+    std::string bytes;
+    if (std::FILE* const file = std::fopen((dir_ + "/" + name).c_str(), "rb")) {
+        char chunk[4096];
+        std::size_t got;
+        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+            bytes.append(chunk, got);
+        std::fclose(file);
+    }
+    return bytes;
+}
+
+bool plugin_dir::has(const char* name) const {
+    return access((dir_ + "/" + name).c_str(), F_OK) == 0;
 }
 
 void module_setting::lay_out(const build_bytes& b) {

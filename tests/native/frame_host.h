@@ -107,7 +107,11 @@ class plugin_dir {
     plugin_dir(const plugin_dir&) = delete;
     plugin_dir& operator=(const plugin_dir&) = delete;
 
+    // Writes aimingSets.dat with exactly these bytes.
     void write_settings(const std::string& text) const;
+    // The bytes of a file in the directory (empty when there is none), and whether it is there.
+    std::string read(const char* name = "aimingSets.dat") const;
+    bool has(const char* name) const;
 
   private:
     std::string dir_;

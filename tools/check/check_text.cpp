@@ -1,6 +1,7 @@
 #include "tools/check/check_text.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -8,16 +9,14 @@
 
 namespace check {
 
-std::size_t skip_blanks(const std::string& text, std::size_t p) {
-    while (p < text.size() && is_blank(text[p]))
-        ++p;
-    return p;
+std::string text_of(const std::string& text, plugin::span s) {
+    return text.substr(s.begin, s.end - s.begin);
 }
 
-std::size_t word_end(const std::string& text, std::size_t p) {
-    while (p < text.size() && !is_blank(text[p]))
-        ++p;
-    return p;
+bool cut_short(const std::string& text, std::size_t end) {
+    if (end >= text.size() || is_blank(text[end])) return false;
+    const unsigned char c = static_cast<unsigned char>(text[end]);
+    return std::isalnum(c) || std::strchr(",.+-", c) != nullptr;
 }
 
 std::string format_float(float value) {

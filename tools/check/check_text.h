@@ -1,6 +1,7 @@
 // Small text helpers shared by the checker's sources.
 #pragma once
 
+#include "plugin/settings/line_layout.h"
 #include "plugin/settings/settings_parser.h"
 
 #include <cstddef>
@@ -15,9 +16,15 @@ namespace check {
 inline constexpr std::size_t report_width = 79;
 
 using plugin::is_blank;
+using plugin::skip_blanks;
+using plugin::word_end;
 
-std::size_t skip_blanks(const std::string& text, std::size_t p);
-std::size_t word_end(const std::string& text, std::size_t p);
+// The text of a span of a line laid out (plugin/settings/line_layout.h).
+std::string text_of(const std::string& text, plugin::span s);
+
+// Whether the number that ends at `end` stops where its word goes on with something that looks
+// like part of it ("1,5", "1.5.2", "08"); punctuation such as "1.0//" ends a number plainly.
+bool cut_short(const std::string& text, std::size_t end);
 
 // The shortest text that reads back as the same float: "0.1", "-1.5", "inf".
 std::string format_float(float value);

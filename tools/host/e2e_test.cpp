@@ -1,7 +1,7 @@
 // End-to-end: the built corvane.dll loaded with LoadLibrary into the simulated host, driven only
 // through the host's own code paths, files, keys and memory.
-#include "settings_bytes.h"
 #include "dll_under_test.h"
+#include "settings_bytes.h"
 #include "simulated_host.h"
 
 #include <gtest/gtest.h>
@@ -76,7 +76,6 @@ std::string first_lines(const std::string& text, int count) {
 float value_of(const settings_file& file, int line) {
     return std::stof(file.values[line - 3]);
 }
-
 
 float row_value(int row, int column) {
     return static_cast<float>(row * 10 + column) + 0.5f;
@@ -1012,6 +1011,138 @@ TEST_F(corvane_e2e, twenty_thousand_reloading_frames_leave_private_bytes_flat) {
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log.back(),
               "line 16, weapon offset 1: weapon 22 changed from 0.5 0.2 0.1 to 0.75 0.2 0.1");
+}
+
+// --- tuning with keys in the game ------------------------------------------------------------
+
+constexpr int key_f8 = VK_F8;
+
+class tune_keys : public corvane_e2e, public ::testing::WithParamInterface<const char*> {
+  protected:
+    void press(int key) {
+        sim::set_key(key, true);
+        ASSERT_NO_FATAL_FAILURE(frames(1));
+        sim::set_key(key, false);
+        ASSERT_NO_FATAL_FAILURE(frames(1));
+    }
+};
+
+// With live reload off and on: the aim moves from the next aim, the file is written once the tune
+// key is let go, with only the weapon's numbers changed, and the backup holds the file as it was.
+TEST_P(tune_keys, move_the_aim_at_once_and_letting_go_saves_only_that_weapons_numbers) {
+    settings_file file;
+    file.reload = GetParam();
+    file.weapons = {"22 0.5 0.2 0.1   my rifle", "-1 0 1 0.25", "", "30 0 0 0"};
+    file.named = {"tune_key F8"};
+    const std::string before = file.text();
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, before));
+    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f})); // the weapon in hand
+
+    sim::set_key(key_f8, true);
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    ASSERT_NO_FATAL_FAILURE(press(VK_RIGHT));
+    EXPECT_EQ(offset_used(22), (point{0.55f, 0.2f, 0.1f})) << "from the next aim";
+    ASSERT_NO_FATAL_FAILURE(press(VK_UP));
+    EXPECT_EQ(offset_used(22), (point{0.55f, 0.2f, 0.15f}));
+    EXPECT_EQ(offset_used(40), (point{0, 1, 0.25f})) << "the default stays";
+    EXPECT_EQ(module->read_file_named(L"aimingSets.dat"), before) << "saved before letting go";
+
+    sim::set_key(key_f8, false);
+    ASSERT_NO_FATAL_FAILURE(frames(3));
+    settings_file after = file;
+    after.weapons[0] = "22 0.55 0.2 0.15   my rifle";
+    EXPECT_EQ(module->read_file_named(L"aimingSets.dat"), after.text());
+    EXPECT_EQ(module->read_file_named(L"aimingSets.dat.bak"), before);
+    EXPECT_EQ(module->read_file_named(L"aimingSets.dat.new"), "");
+    EXPECT_EQ(offset_used(22), (point{0.55f, 0.2f, 0.15f}));
+    EXPECT_TRUE(has_line(module->log_lines(),
+                         "saved weapon type 22 on line 16 of aimingSets.dat: 0.5 0.2 0.1 -> 0.55 "
+                         "0.2 0.15"));
+
+    // Weapon 40 is on the default: it gets the empty line 18, and the default stays for others.
+    EXPECT_EQ(offset_used(40), (point{0, 1, 0.25f}));
+    sim::set_key(key_f8, true);
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    ASSERT_NO_FATAL_FAILURE(press(VK_PRIOR)); // PageUp
+    sim::set_key(key_f8, false);
+    ASSERT_NO_FATAL_FAILURE(frames(2));
+    EXPECT_EQ(offset_used(40), (point{0, 1.05f, 0.25f}));
+    EXPECT_EQ(offset_used(41), (point{0, 1, 0.25f}));
+    after.weapons[2] = "40 0 1.05 0.25";
+    EXPECT_EQ(module->read_file_named(L"aimingSets.dat"), after.text());
+    EXPECT_EQ(module->read_file_named(L"aimingSets.dat.bak"), before) << "kept once a session";
+}
+
+INSTANTIATE_TEST_SUITE_P(reload, tune_keys, ::testing::Values("0", "1"), [](const auto& info) {
+    return std::string(info.param[0] == '0' ? "off" : "on");
+});
+
+TEST_F(corvane_e2e, a_file_edited_while_tuning_is_not_written_over) {
+    settings_file file;
+    file.reload = "0";
+    file.named = {"tune_key F8"};
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1002, file.text()));
+    offset_used(22);
+    sim::set_key(key_f8, true);
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    sim::set_key(VK_LEFT, true);
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    sim::set_key(VK_LEFT, false);
+    EXPECT_EQ(offset_used(22), (point{0.45f, 0.2f, 0.1f}));
+    settings_file edited = file;
+    edited.weapons[0] = "22 0.7 0.2 0.1";
+    ASSERT_TRUE(module->write_settings(edited.text()));
+    sim::set_key(key_f8, false);
+    ASSERT_NO_FATAL_FAILURE(frames(2));
+    EXPECT_EQ(module->read_file_named(L"aimingSets.dat"), edited.text());
+    EXPECT_EQ(module->read_file_named(L"aimingSets.dat.bak"), "");
+    EXPECT_EQ(offset_used(22), (point{0.7f, 0.2f, 0.1f})) << "the player's edit applies";
+    EXPECT_TRUE(has_line(module->log_lines(),
+                         "the tune of weapon type 22 (0.45 0.2 0.1) is dropped, not saved; the "
+                         "file decides its aim"));
+}
+
+TEST_F(corvane_e2e, a_read_only_file_stays_as_it_was_and_the_log_says_why) {
+    settings_file file;
+    file.reload = "0";
+    file.named = {"tune_key F8"};
+    const std::string before = file.text();
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, before));
+    const std::wstring path = module->path_of(L"aimingSets.dat");
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    offset_used(22);
+    sim::set_key(key_f8, true);
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    sim::set_key(VK_DOWN, true);
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    sim::set_key(VK_DOWN, false);
+    sim::set_key(key_f8, false);
+    ASSERT_NO_FATAL_FAILURE(frames(2));
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(module->read_file_named(L"aimingSets.dat"), before);
+    EXPECT_EQ(module->read_file_named(L"aimingSets.dat.new"), "");
+    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.05f})) << "the tune stays in the game";
+    EXPECT_TRUE(has_line(module->log_lines(),
+                         "not saved: aimingSets.dat is marked read-only (in its Properties), "
+                         "and corvane does not write a file that is; aimingSets.dat is as it "
+                         "was, and corvane tries again when you next let go of the tune key"));
+    EXPECT_EQ(module->read_file_named(L"aimingSets.dat.bak"), "") << "nothing at all written";
+}
+
+TEST_F(corvane_e2e, on_an_unknown_build_the_tune_key_does_nothing_and_the_log_says_so) {
+    settings_file file;
+    file.named = {"tune_key F8"};
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1011, file.text()));
+    sim::set_key(key_f8, true);
+    sim::set_key(VK_RIGHT, true);
+    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f}));
+    sim::set_key(VK_RIGHT, false);
+    sim::set_key(key_f8, false);
+    EXPECT_EQ(module->read_file_named(L"aimingSets.dat"), file.text());
+    EXPECT_TRUE(has_line(module->log_lines(),
+                         "tune_key F8: the tune keys need the game's per-frame call, which "
+                         "corvane uses only on game builds 1001 and 1002, so on this game they "
+                         "do nothing"));
 }
 
 } // namespace

@@ -376,6 +376,57 @@ void live_edit_scene(demo_state& demo) {
           "the new weapon line did not take effect");
 }
 
+// The tune keys: the file names F8 as the tune key; holding it, Right and Up move the weapon in
+// hand's aim point from the next aim, and letting go saves the two numbers into the file.
+void tune_keys_scene(demo_state& demo) {
+    const std::int32_t tuned = demo.weapons.front();
+    std::printf("\nTuning weapon %" PRId32
+                " with keys (tune_key F8: hold F8, press Right, then Up)\n",
+                tuned);
+    std::vector<std::string> lines = demo.lines;
+    lines.push_back("tune_key F8");
+    demo.module.write_settings(join_lines(lines));
+    demo.host.run_frame(); // the reload reads the tune key
+    const std::string before = demo.module.read_file_named(L"aimingSets.dat");
+    demo.host.set_weapon(1, tuned);
+    const sim::aim_outcome start = demo.host.aim(demo_target);
+    auto tap = [&](int key) {
+        sim::set_key(key, true);
+        demo.host.run_frame();
+        sim::set_key(key, false);
+        demo.host.run_frame();
+    };
+    sim::set_key(VK_F8, true);
+    demo.host.run_frame();
+    tap(VK_RIGHT);
+    tap(VK_UP);
+    const sim::aim_outcome held = demo.host.aim(demo_target);
+    const bool unsaved = demo.module.read_file_named(L"aimingSets.dat") == before;
+    sim::set_key(VK_F8, false);
+    demo.host.run_frame();
+    const std::string after = demo.module.read_file_named(L"aimingSets.dat");
+    const int line = line_of_weapon(split_lines(after), tuned);
+    std::printf("  before:           aims at %-24s offset %s\n",
+                point_text(start.camera.target).c_str(),
+                start.transform_calls ? point_text(start.transform_offset).c_str() : "-");
+    std::printf("  F8 held, 2 taps:  aims at %-24s offset %s (the file not written yet: %s)\n",
+                point_text(held.camera.target).c_str(),
+                held.transform_calls ? point_text(held.transform_offset).c_str() : "-",
+                unsaved ? "yes" : "NO");
+    std::printf("  F8 let go:        line %d of the file now reads \"%s\"\n", line,
+                line ? split_lines(after)[line - 1].c_str() : "");
+    std::printf("  aimingSets.dat.bak holds the file as it was: %s\n",
+                demo.module.read_file_named(L"aimingSets.dat.bak") == before ? "yes" : "NO");
+    check(held.transform_calls == 1 && start.transform_calls == 1 &&
+              held.transform_offset[0] > start.transform_offset[0] &&
+              held.transform_offset[2] > start.transform_offset[2],
+          "the tune keys did not move the aim point right and up");
+    check(unsaved, "the file was written while the tune key was held");
+    check(after != before && line != 0, "letting go of the tune key saved nothing");
+    check(demo.module.read_file_named(L"aimingSets.dat.bak") == before,
+          "the backup does not hold the file as it was");
+}
+
 // Returns false when a call site kept the module's bytes: the host must not go on then.
 bool unload_scene(demo_state& demo) {
     std::printf("\nUnloading corvane.dll\n");
@@ -429,6 +480,7 @@ int demo(const std::string& dll, const std::string& settings_source) {
     aim_by_weapon_scene(demo);
     aim_modes_scene(demo);
     live_edit_scene(demo);
+    tune_keys_scene(demo);
     const bool unloaded = unload_scene(demo);
     log_scene(demo);
     sim::set_keys(false, false);

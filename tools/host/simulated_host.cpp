@@ -420,6 +420,8 @@ plugin_module::~plugin_module() {
     if (wide_folder_.empty()) return;
     DeleteFileW(path_of(L"corvane.dll").c_str());
     DeleteFileW(path_of(L"aimingSets.dat").c_str());
+    DeleteFileW(path_of(L"aimingSets.dat.bak").c_str());
+    DeleteFileW(path_of(L"aimingSets.dat.new").c_str());
     const std::wstring log = path_of(L"corvane.log");
     if (!DeleteFileW(log.c_str())) RemoveDirectoryW(log.c_str()); // a test's folder
     RemoveDirectoryW(wide_folder_.c_str());
@@ -465,6 +467,12 @@ bool plugin_module::write_settings(const std::string& bytes) const {
     if (!file) return false;
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return std::fclose(file) == 0 && written;
+}
+
+std::string plugin_module::read_file_named(const wchar_t* name) const {
+    std::string bytes;
+    if (!read_file(path_of(name), bytes)) bytes.clear();
+    return bytes;
 }
 
 bool plugin_module::remove_settings() const {

@@ -188,6 +188,9 @@ class plugin_module {
     // Writes `bytes` as the settings file, as they are.
     bool write_settings(const std::string& bytes) const;
     bool remove_settings() const;
+    // The bytes of a file in the folder ("aimingSets.dat", "aimingSets.dat.bak"); empty when
+    // there is none.
+    std::string read_file_named(const wchar_t* name) const;
 
     // corvane.log, which the module writes beside itself: its path, and its lines as they stand
     // (each without its time and line end; empty when there is no log).

@@ -40,7 +40,7 @@ void line_checker::check(position_report& report, plugin::line_read read, const 
     line_ = report.position->line;
     kind_ = report.position->kind;
     const bool present = read != plugin::line_read::absent;
-    layout_ = present ? lay_out(kind_, report.text) : line_layout{};
+    layout_ = present ? plugin::lay_out(kind_, report.text) : plugin::line_layout{};
 
     if (line_ == 1) check_encoding(present ? raw : "");
     const plugin::line_findings found = findings_.take(*report.position, read, raw, report.values);
@@ -106,7 +106,7 @@ void line_checker::check_value_spelling() {
     const std::string& text = report_->text;
     const plugin::line_values& values = report_->values;
     for (std::size_t i = 0; i < layout_.values.size(); ++i) {
-        const span v = layout_.values[i];
+        const plugin::span v = layout_.values[i];
         const bool integer = i == 0 && plugin::starts_with_integer(kind_);
         const bool cut = cut_short(text, v.end);
         // A whole plain number, as almost every value is, needs nothing more.

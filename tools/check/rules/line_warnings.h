@@ -6,7 +6,7 @@
 // leading zero or in hexadecimal, inf and nan, the file's encoding, and a hint for each.
 #pragma once
 
-#include "tools/check/rules/line_layout.h"
+#include "plugin/settings/line_layout.h"
 #include "tools/check/settings_check.h"
 
 namespace check {
@@ -43,7 +43,7 @@ class line_checker {
     position_report* report_ = nullptr;
     int line_ = 0;
     plugin::line_kind kind_{};
-    line_layout layout_;
+    plugin::line_layout layout_;
     plugin::settings_findings findings_;
 };
 

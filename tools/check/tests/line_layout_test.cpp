@@ -1,5 +1,6 @@
 // The layout scanner: where the module's parser finds each line's label and values.
-#include "tools/check/rules/line_layout.h"
+#include "plugin/settings/line_layout.h"
+#include "tools/check/check_text.h"
 
 #include <gtest/gtest.h>
 
@@ -27,10 +28,10 @@ class layout_table : public ::testing::TestWithParam<layout_case> {};
 TEST_P(layout_table, finds_label_values_and_stop) {
     const layout_case& c = GetParam();
     const std::string text = c.text;
-    const check::line_layout layout = check::lay_out(c.kind, text);
+    const plugin::line_layout layout = plugin::lay_out(c.kind, text);
     EXPECT_EQ(layout.has_label ? check::text_of(text, layout.label) : "", c.label);
     std::vector<std::string> values;
-    for (const check::span& s : layout.values)
+    for (const plugin::span& s : layout.values)
         values.push_back(check::text_of(text, s));
     EXPECT_EQ(values, c.values);
     EXPECT_EQ(text.substr(layout.stop), c.rest);

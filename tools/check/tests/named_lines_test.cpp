@@ -56,11 +56,11 @@ void PrintTo(const named_case& c, std::ostream* os) {
     *os << c.name;
 }
 
-// The defaults a file without named lines keeps: keys Z and X, no toggle, an instant swing and
-// the factor -3.
+// The defaults a file without named lines keeps: keys Z and X, no toggle, an instant swing,
+// the factor -3, and no tuning with keys (a step of 0.05 when a tune key is set).
 const std::map<std::string, std::string> defaults = {
-    {"key_normal", "Z"},    {"key_mirrored", "X"}, {"key_toggle", "none"},
-    {"pad_toggle", "none"}, {"swing_ms", "0"},     {"mirror_factor", "-3"},
+    {"key_normal", "Z"}, {"key_mirrored", "X"},   {"key_toggle", "none"}, {"pad_toggle", "none"},
+    {"swing_ms", "0"},   {"mirror_factor", "-3"}, {"tune_key", "none"},   {"tune_step", "0.05"},
 };
 
 std::vector<named_case> named_cases() {
@@ -79,7 +79,9 @@ std::vector<named_case> named_cases() {
           {34, "key_toggle capslock"},
           {35, "pad_toggle rightshoulder"},
           {36, "swing_ms 2000 the longest"},
-          {37, "mirror_factor -10"}},
+          {37, "mirror_factor -10"},
+          {38, "Tune_Key f8"},
+          {39, "TUNE_STEP 0.001"}},
          {},
          {},
          {{"key_normal", "Q"},
@@ -87,7 +89,15 @@ std::vector<named_case> named_cases() {
           {"key_toggle", "CapsLock"},
           {"pad_toggle", "RightShoulder"},
           {"swing_ms", "2000"},
-          {"mirror_factor", "-10"}}},
+          {"mirror_factor", "-10"},
+          {"tune_key", "F8"},
+          {"tune_step", "0.001"}}},
+        {"a_misspelt_tune_key_and_a_step_out_of_range",
+         {{32, "tune_kye F8"}, {33, "tune_step 2"}, {34, "tune_key Pageup"}},
+         {{32, "named_unknown_name", "'tune_kye'", "did you mean 'tune_key'?"},
+          {33, "named_out_of_range", "'2' is outside 0.001 to 1", ""}},
+         {},
+         {{"tune_key", "PageUp"}}},
         {"none_takes_a_key_away", {{40, "key_normal none"}}, {}, {}, {{"key_normal", "none"}}},
         {"unknown_name_with_the_closest_known_name",
          {{37, "key_mirorred M"}},
@@ -101,7 +111,7 @@ std::vector<named_case> named_cases() {
          {{32, "camera_speed 5"}},
          {{32, "named_unknown_name", "'camera_speed' is not a setting",
            "the settings a named line can give: key_normal, key_mirrored, key_toggle, "
-           "pad_toggle, swing_ms, mirror_factor"}}},
+           "pad_toggle, swing_ms, mirror_factor, tune_key, tune_step"}}},
         {"a_short_unknown_name_is_not_taken_for_a_long_one",
          {{32, "swing 100"}},
          {{32, "named_unknown_name", "'swing'", "the settings a named line can give"}}},
@@ -353,7 +363,7 @@ TEST_F(named_lines_json, carries_the_named_lines_and_the_settings_in_effect) {
         "assert n[4]['value'] == -1.5 and n[5]['value'] == 0x8000, n\n"
         "s = r['named_settings']\n"
         "assert list(s) == ['key_normal', 'key_mirrored', 'key_toggle', 'pad_toggle',\n"
-        "                   'swing_ms', 'mirror_factor'], s\n"
+        "                   'swing_ms', 'mirror_factor', 'tune_key', 'tune_step'], s\n"
         "assert s['key_normal'] == {'value': 90, 'shown': 'Z', 'line': None,\n"
         "                           'sets': 'the key held for the normal aim'}, s\n"
         "assert s['key_mirrored']['value'] == 77 and s['key_mirrored']['line'] == 20, s\n"

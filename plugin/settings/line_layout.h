@@ -1,8 +1,10 @@
 // Where the module's parser found a line's label and each value it took, as character spans.
 //
-// The module parses a line with one scanf call and reports only how many values it took; the
-// checker needs the places too, to quote the word a number stopped in, or the word parsing
-// stopped at. Scanning value by value with the same conversions and "%n" finds them.
+// The module parses a line and reports only how many values it took; corvane-check needs the
+// places too, to quote the word a number stopped in or the word parsing stopped at, and the
+// module needs them to rewrite a weapon line's numbers in place (settings_edit.h). Scanning value
+// by value with the same conversions and "%n" finds them. Free of any OS or host access, like
+// settings_parser.h.
 #pragma once
 
 #include "plugin/settings/settings_parser.h"
@@ -11,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace check {
+namespace plugin {
 
 // Characters [begin, end) of a line's text.
 struct span {
@@ -27,15 +29,12 @@ struct line_layout {
     std::size_t stop = 0;
 };
 
+// Where the blanks from `p` end, and where the word from `p` ends (is_blank decides both).
+std::size_t skip_blanks(const std::string& text, std::size_t p);
+std::size_t word_end(const std::string& text, std::size_t p);
+
 // Lays out `text` (a line without its line end) as a line of `kind`: as many value spans as the
 // module's parser takes values from it, never more than the kind takes.
-line_layout lay_out(plugin::line_kind kind, const std::string& text);
+line_layout lay_out(line_kind kind, const std::string& text);
 
-// The text of a span.
-std::string text_of(const std::string& text, span s);
-
-// Whether the number that ends at `end` stops where its word goes on with something that looks
-// like part of it ("1,5", "1.5.2", "08"); punctuation such as "1.0//" ends a number plainly.
-bool cut_short(const std::string& text, std::size_t end);
-
-} // namespace check
+} // namespace plugin

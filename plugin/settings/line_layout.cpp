@@ -1,40 +1,36 @@
-#include "tools/check/rules/line_layout.h"
+#include "plugin/settings/line_layout.h"
 
-#include "tools/check/check_text.h"
-
-#include <cctype>
 #include <cstdio>
-#include <cstring>
 
-namespace check {
+namespace plugin {
 
 namespace {
 
 // The conversion the module's format uses for value `index` of a line of `kind`.
-const char* conversion(plugin::line_kind kind, int index) {
-    if (index > 0 || !plugin::starts_with_integer(kind)) return "%f%n";
-    return plugin::integer_in_any_base(kind) ? "%i%n" : "%d%n";
+const char* conversion(line_kind kind, int index) {
+    if (index > 0 || !starts_with_integer(kind)) return "%f%n";
+    return integer_in_any_base(kind) ? "%i%n" : "%d%n";
 }
 
 } // namespace
 
-line_layout lay_out(plugin::line_kind kind, const std::string& text) {
+line_layout lay_out(line_kind kind, const std::string& text) {
     line_layout layout;
-    layout.values.reserve(static_cast<std::size_t>(plugin::values_wanted(kind)));
+    layout.values.reserve(static_cast<std::size_t>(values_wanted(kind)));
     const char* const s = text.c_str();
     std::size_t p = skip_blanks(text, 0);
-    if (plugin::has_label(kind) && p < text.size()) {
+    if (has_label(kind) && p < text.size()) {
         layout.label.begin = p;
         layout.label.end = p = word_end(text, p);
         layout.has_label = true;
     }
-    for (int i = 0; i < plugin::values_wanted(kind); ++i) {
+    for (int i = 0; i < values_wanted(kind); ++i) {
         p = skip_blanks(text, p);
         if (p == text.size()) break;
         // A plain number, as almost every value is, ends where its word ends; scanf is asked
         // only about the rest.
-        const bool integer = i == 0 && plugin::starts_with_integer(kind);
-        if (const char* const end = plugin::plain_number_end(s + p, integer)) {
+        const bool integer = i == 0 && starts_with_integer(kind);
+        if (const char* const end = plain_number_end(s + p, integer)) {
             layout.values.push_back({p, static_cast<std::size_t>(end - s)});
             p = static_cast<std::size_t>(end - s);
             continue;
@@ -52,14 +48,16 @@ line_layout lay_out(plugin::line_kind kind, const std::string& text) {
     return layout;
 }
 
-std::string text_of(const std::string& text, span s) {
-    return text.substr(s.begin, s.end - s.begin);
+std::size_t skip_blanks(const std::string& text, std::size_t p) {
+    while (p < text.size() && is_blank(text[p]))
+        ++p;
+    return p;
 }
 
-bool cut_short(const std::string& text, std::size_t end) {
-    if (end >= text.size() || is_blank(text[end])) return false;
-    const unsigned char c = static_cast<unsigned char>(text[end]);
-    return std::isalnum(c) || std::strchr(",.+-", c) != nullptr;
+std::size_t word_end(const std::string& text, std::size_t p) {
+    while (p < text.size() && !is_blank(text[p]))
+        ++p;
+    return p;
 }
 
-} // namespace check
+} // namespace plugin

@@ -1,0 +1,255 @@
+#include "plugin/aim/tune_keys.h"
+
+#include "platform/os.h"
+#include "plugin/aim/aim_hook.h"
+#include "plugin/aim/aim_keys.h"
+#include "plugin/aim/weapon_in_hand.h"
+#include "plugin/log/tune_log.h"
+#include "plugin/settings/settings.h"
+#include "plugin/settings/settings_edit.h"
+#include "plugin/settings/settings_save.h"
+#include "plugin/settings/weapon_offsets.h"
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace plugin {
+
+namespace {
+
+// One weapon tuned and not saved yet.
+struct pending_tune {
+    std::int32_t weapon_type;
+    float from[3]; // the offset in force when the tune began
+    float now[3];  // the tuned one, in force since
+};
+
+struct direction_state {
+    bool down = false;
+    bool held_before = false; // down since before the tune key: no step until it is let go
+    std::uint32_t next_ms = 0;
+};
+
+// What the tune keys remember from one frame to the next.
+struct tune_memory {
+    bool tune_down = false;
+    direction_state keys[tune_direction_count];
+    std::vector<pending_tune> pending;
+    // The file as corvane had read it when the first pending tune began; a save writes only over
+    // exactly these bytes. `base_known` false: corvane had read no file then.
+    std::string base;
+    bool base_known = false;
+} memory;
+
+bool same_bits(const float (&a)[3], const float (&b)[3]) noexcept {
+    return std::memcmp(a, b, sizeof a) == 0;
+}
+
+pending_tune* pending_for(std::int32_t weapon_type) noexcept {
+    for (pending_tune& tune : memory.pending)
+        if (tune.weapon_type == weapon_type) return &tune;
+    return nullptr;
+}
+
+// The tune of the weapon in hand, begun now when there is none yet.
+pending_tune* begin_tune(std::int32_t weapon_type) {
+    if (pending_tune* tune = pending_for(weapon_type)) return tune;
+    pending_tune tune{weapon_type, {}, {}};
+    const weapon_offset_entry* const entry = find_weapon_offset(weapon_type);
+    if (entry) read_weapon_offset(*entry, tune.from);
+    std::memcpy(tune.now, tune.from, sizeof tune.now);
+    if (memory.pending.empty()) {
+        const std::string* const read = settings_file_as_read();
+        memory.base_known = read != nullptr;
+        if (read) memory.base = *read;
+    }
+    memory.pending.push_back(tune);
+    log_tune_begins(weapon_type, tune.from, entry && entry->weapon_type == weapon_type,
+                    entry != nullptr);
+    return &memory.pending.back();
+}
+
+// One press of direction `d`: the weapon in hand's offset moves by one step, at once.
+void step(const tune_direction& d, const named_values& settings) noexcept {
+    const std::int32_t weapon_type = weapon_in_hand.type.load(std::memory_order_relaxed);
+    if (weapon_type == no_weapon_seen) {
+        log_tune_without_weapon();
+        return;
+    }
+    try {
+        pending_tune& tune = *begin_tune(weapon_type);
+        float amount = d.sign * settings[named_setting::tune_step].number;
+        // On the other shoulder the sideways part is multiplied by a negative factor: the key
+        // still moves the point the way it says on screen.
+        if (d.part == 0 && mode_factor(aim_mode, settings) < 0.0f) amount = -amount;
+        tune.now[d.part] = stepped(tune.now[d.part], amount);
+        weapon_offset_entry entry{weapon_type, {}};
+        std::memcpy(entry.offset, tune.now, sizeof entry.offset);
+        tune_weapon_offset(entry);
+    } catch (...) {
+        // Out of memory: this press moves nothing.
+    }
+}
+
+// Each direction key, while the tune key is set: a step at the press, then steadily while held,
+// as long as the tune key is held too. A key held down before the tune key moves nothing until
+// it is let go and pressed again; one pressed in the same frame as the tune key counts.
+void read_direction_keys(bool tune_down, const named_values& settings, std::uint32_t now) noexcept {
+    const int tune_key = settings[named_setting::tune_key].whole;
+    for (int i = 0; i < tune_direction_count; ++i) {
+        direction_state& key = memory.keys[i];
+        if (tune_directions[i].key == tune_key) continue; // the tune key itself moves nothing
+        const bool down = os::key_state(tune_directions[i].key) < 0;
+        if (!down || !tune_down) {
+            key = direction_state{down, down, 0};
+            continue;
+        }
+        if (key.held_before) continue;
+        if (!key.down) {
+            key.down = true;
+            key.next_ms = now + tune_repeat_delay_ms;
+            step(tune_directions[i], settings);
+        } else if (static_cast<std::int32_t>(now - key.next_ms) >= 0) {
+            key.next_ms += tune_repeat_every_ms;
+            if (static_cast<std::int32_t>(now - key.next_ms) >= 0)
+                key.next_ms = now + tune_repeat_every_ms; // late: no burst to catch up
+            step(tune_directions[i], settings);
+        }
+    }
+}
+
+// Sets each pending tune back to where it began, forgets them all, and reads the file again.
+void drop_pending_and_reload() noexcept {
+    for (const pending_tune& tune : memory.pending) {
+        log_tune_dropped(tune.weapon_type, tune.now);
+        weapon_offset_entry entry{tune.weapon_type, {}};
+        std::memcpy(entry.offset, tune.from, sizeof entry.offset);
+        try {
+            tune_weapon_offset(entry);
+        } catch (...) {
+        }
+    }
+    memory.pending.clear();
+    memory.base.clear();
+    memory.base_known = false;
+    load_aiming_settings();
+}
+
+// The tune key was let go: every tune that changed something is saved.
+void save_pending() noexcept {
+    std::erase_if(memory.pending,
+                  [](const pending_tune& tune) { return same_bits(tune.from, tune.now); });
+    if (memory.pending.empty()) {
+        memory.base.clear();
+        memory.base_known = false;
+        return;
+    }
+    if (!memory.base_known) {
+        for (const pending_tune& tune : memory.pending)
+            log_tune_file_not_read(tune.weapon_type, tune.now);
+        return;
+    }
+    try {
+        std::string on_disk;
+        if (!read_settings_file_now(on_disk)) {
+            log_tune_file_unreadable();
+            return;
+        }
+        if (on_disk != memory.base) {
+            log_tune_file_changed();
+            drop_pending_and_reload();
+            return;
+        }
+        std::string bytes = on_disk;
+        std::vector<weapon_edit> edits;
+        bool any = false;
+        for (const pending_tune& tune : memory.pending) {
+            std::string edited;
+            const weapon_edit edit = edit_weapon_offset(bytes, tune.weapon_type, tune.now, edited);
+            if (edit.status == weapon_edit_status::rewritten ||
+                edit.status == weapon_edit_status::new_line) {
+                bytes.swap(edited);
+                any = true;
+            }
+            edits.push_back(edit);
+        }
+        if (any) {
+            const bool first_save = !settings_backup_kept();
+            bool at_backup = false;
+            const file_replace result = replace_settings_file(on_disk, bytes, at_backup);
+            if (first_save && settings_backup_kept()) log_tune_backup_kept();
+            if (result != file_replace::done) {
+                log_tune_write_failed(result, at_backup);
+                return;
+            }
+            note_settings_file_written(bytes);
+        }
+        std::vector<pending_tune> kept;
+        for (std::size_t i = 0; i < memory.pending.size(); ++i) {
+            const pending_tune& tune = memory.pending[i];
+            switch (edits[i].status) {
+            case weapon_edit_status::rewritten:
+            case weapon_edit_status::new_line:
+                log_tune_saved(tune.weapon_type, tune.from, tune.now, edits[i]);
+                note_weapon_line(edits[i].line, tune.weapon_type);
+                break;
+            case weapon_edit_status::unchanged:
+                break; // the file already said so
+            case weapon_edit_status::no_empty_slot:
+            case weapon_edit_status::not_placeable:
+                log_tune_no_place(tune.weapon_type, tune.now, edits[i]);
+                kept.push_back(tune);
+                break;
+            }
+        }
+        memory.pending.swap(kept);
+        memory.base = bytes;
+        if (memory.pending.empty()) {
+            memory.base.clear();
+            memory.base_known = false;
+        }
+    } catch (...) {
+        // Out of memory: nothing was written; the tunes stay for the next try.
+    }
+}
+
+} // namespace
+
+float stepped(float value, float step) noexcept {
+    const double moved = static_cast<double>(value) + static_cast<double>(step);
+    const double kept = std::round(moved * 1e6) / 1e6;
+    return kept == 0.0 ? 0.0f : static_cast<float>(kept);
+}
+
+void update_tune_keys() noexcept {
+    const named_values& settings = aim_key_settings();
+    const int tune_key = settings[named_setting::tune_key].whole;
+    const bool tune_down = tune_key != 0 && os::key_state(tune_key) < 0;
+    if (tune_key != 0) read_direction_keys(tune_down, settings, os::monotonic_milliseconds());
+    if (memory.tune_down && !tune_down) save_pending();
+    memory.tune_down = tune_down;
+}
+
+bool unsaved_tune_offset(std::int32_t weapon_type, float (&offset)[3]) noexcept {
+    const pending_tune* const tune = pending_for(weapon_type);
+    if (!tune) return false;
+    std::memcpy(offset, tune->now, sizeof offset);
+    return true;
+}
+
+bool tune_pending() noexcept {
+    return !memory.pending.empty();
+}
+
+void forget_tune_keys() noexcept {
+    memory.tune_down = false;
+    for (direction_state& key : memory.keys)
+        key = direction_state{};
+    memory.pending.clear();
+    memory.base.clear();
+    memory.base_known = false;
+}
+
+} // namespace plugin

@@ -1,0 +1,55 @@
+// Tuning the weapon in hand without leaving the game: while the tune key is held, six keys move
+// the aim point of the weapon the player last aimed with, from the next aim on; letting go of the
+// tune key saves the new offset into aimingSets.dat.
+//
+// A tune not saved yet stays in force: a reload of the file never undoes it. A save changes only
+// that weapon's three numbers (plugin/settings/settings_edit.h) and never writes over an edit the
+// player made since corvane read the file (plugin/settings/settings_save.h): then the file is read
+// again and the tune is dropped.
+#pragma once
+
+#include <cstdint>
+
+namespace plugin {
+
+// One key that moves the aim point, as data: which part of the offset (0: x, the sideways part;
+// 1: y, ahead; 2: z, up) and which way. Why it exists: the layout is told once, here, and the
+// module, the log and the docs follow it.
+struct tune_direction {
+    int key;    // the Windows virtual-key code
+    int part;   // 0, 1 or 2
+    float sign; // +1 or -1
+};
+inline constexpr tune_direction tune_directions[] = {
+    {0x25, 0, -1.0f}, // Left: to the player's left as seen on screen
+    {0x27, 0, +1.0f}, // Right
+    {0x26, 2, +1.0f}, // Up: the point up
+    {0x28, 2, -1.0f}, // Down
+    {0x21, 1, +1.0f}, // PageUp: the point further ahead
+    {0x22, 1, -1.0f}, // PageDown: nearer
+};
+inline constexpr int tune_direction_count = 6;
+
+// Holding a direction key: one step at the press, then, after this pause, one step every
+// tune_repeat_every_ms (at most one a frame; a frame that comes late does not make up for it).
+inline constexpr std::uint32_t tune_repeat_delay_ms = 400;
+inline constexpr std::uint32_t tune_repeat_every_ms = 150;
+
+// `value` moved by `step` (signed), kept to six decimals so that steps add up to the numbers a
+// player would write (0.4 and 0.05 make 0.45, not 0.450000018).
+float stepped(float value, float step) noexcept;
+
+// Once a frame, after the aim-mode keys. Nothing at all while tune_key is none.
+void update_tune_keys() noexcept;
+
+// The settings load asks this for each weapon line it applies: when `weapon_type` has a tune
+// that is not saved yet, `offset` becomes the tuned one and true is returned.
+bool unsaved_tune_offset(std::int32_t weapon_type, float (&offset)[3]) noexcept;
+
+// Whether any tune is not saved yet.
+bool tune_pending() noexcept;
+
+// Forgets every tune and key state. For test programs only.
+void forget_tune_keys() noexcept;
+
+} // namespace plugin

@@ -1,0 +1,54 @@
+// Saving the settings file: what corvane last read of it, so that a save never writes over an
+// edit the player made since, and the write itself, which replaces the file in one step.
+//
+// A save never leaves a half-written aimingSets.dat: the new file is written beside it
+// ("aimingSets.dat.new"), flushed to the disk, and only then put in its place, in one step, by
+// Windows. Before the first save of a game session, the file as it was is kept as
+// "aimingSets.dat.bak", the same way.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace plugin {
+
+// Keeps the whole of `file` (open in binary mode; read from its start, whatever was read of it
+// before) as the file corvane last read. A file that cannot be read to its end keeps nothing.
+void keep_settings_file_read(std::FILE* file) noexcept;
+// Forgets it: the load found no file it could read, or no tuning needs it.
+void forget_settings_file_read() noexcept;
+// The bytes corvane last read of the settings file; null when none are kept.
+const std::string* settings_file_as_read() noexcept;
+// After a save: the bytes corvane wrote are what it last read, so that the save never counts as
+// the player's edit.
+void note_settings_file_written(const std::string& bytes) noexcept;
+
+// Reads the settings file as it is on the disk now into `bytes`. False when it cannot be opened
+// or read to its end.
+bool read_settings_file_now(std::string& bytes) noexcept;
+
+// How a replacement of the settings file went; each step names what failed. On any failure the
+// settings file is left exactly as it was, and the new file beside it is removed.
+enum class file_replace {
+    done,
+    no_path,        // the folder's path is too long for the files beside the settings file
+    read_only,      // the settings file is marked read-only: the player wants it left alone
+    cannot_create,  // the new file could not be made beside it (a read-only folder)
+    cannot_write,   // not all of it could be written (the disk is full)
+    cannot_flush,   // Windows could not put it on the disk
+    cannot_replace, // Windows did not let it take the old file's place (read-only, or held)
+};
+
+// Replaces the settings file by `bytes`. The first call of the session first keeps `before` (the
+// file as it is on the disk now) as aimingSets.dat.bak, the same way; when that fails, nothing
+// else is tried and `at_backup` is set. Later calls leave the backup alone.
+file_replace replace_settings_file(const std::string& before, const std::string& bytes,
+                                   bool& at_backup) noexcept;
+
+// Whether this session has kept its backup yet.
+bool settings_backup_kept() noexcept;
+
+// Forgets what was read and that a backup was kept. For test programs only.
+void forget_settings_save() noexcept;
+
+} // namespace plugin
