@@ -41,6 +41,10 @@ target_link_options(corvane PRIVATE -Oz -fomit-frame-pointer)
 # symbol file, and with it the link the DLL keeps to it, are the same from build to build.
 # The optimiser compiles again at link time, so it needs the path maps of the compile too.
 target_link_options(corvane PRIVATE -save-temps ${CORVANE_PREFIX_MAPS})
+# One partition: GCC 12 splits the DLL's code in two at link time and then stops with an
+# internal error (in binds_to_current_def_p, during dead-store elimination) on the std::function
+# and call-hook constructors once the tune keys' code is in; compiled as one piece, it links.
+target_link_options(corvane PRIVATE -flto-partition=one)
 # With its files kept under fixed names, the optimiser's own make would take those of the last
 # link for up to date and link stale code: they go before every link.
 add_custom_command(TARGET corvane PRE_LINK
