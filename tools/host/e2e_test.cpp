@@ -1077,6 +1077,52 @@ INSTANTIATE_TEST_SUITE_P(reload, tune_keys, ::testing::Values("0", "1"), [](cons
     return std::string(info.param[0] == '0' ? "off" : "on");
 });
 
+// Each way an editor saves the file, with a word outside ASCII on the line tuned: the save keeps
+// the spelling and the line ends, and changes nothing but the number that moved.
+struct spelling_case {
+    const char* name;
+    test_text::spelling how;
+    const char* eol;
+};
+
+void PrintTo(const spelling_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class tune_spelling : public corvane_e2e, public ::testing::WithParamInterface<spelling_case> {};
+
+TEST_P(tune_spelling, a_save_keeps_the_files_spelling_and_line_ends) {
+    settings_file file;
+    file.reload = "0";
+    file.weapons[0] = "22 0.5 0.2 0.1  \u0432\u0438\u043D\u0442\u043E\u0432\u043A\u0430 \U0001F3AF";
+    file.named = {"tune_key F8"};
+    const auto saved = [&](const settings_file& f) {
+        return test_text::spelled(f.text(), GetParam().how, GetParam().eol);
+    };
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1001, saved(file)));
+    offset_used(22);
+    sim::set_key(key_f8, true);
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    sim::set_key(VK_NEXT, true); // PageDown: nearer
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    sim::set_key(VK_NEXT, false);
+    sim::set_key(key_f8, false);
+    ASSERT_NO_FATAL_FAILURE(frames(2));
+    settings_file after = file;
+    after.weapons[0].replace(0, 14, "22 0.5 0.15 0.1");
+    EXPECT_EQ(module->read_file_named(L"aimingSets.dat"), saved(after));
+    EXPECT_EQ(module->read_file_named(L"aimingSets.dat.bak"), saved(file));
+    EXPECT_EQ(offset_used(22), (point{0.5f, 0.15f, 0.1f}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    editors, tune_spelling,
+    ::testing::Values(spelling_case{"ansi_crlf", test_text::spelling::eight_bit, "\r\n"},
+                      spelling_case{"utf8_with_mark_lf", test_text::spelling::utf8_with_mark, "\n"},
+                      spelling_case{"utf16_le_crlf", test_text::spelling::utf16_le, "\r\n"},
+                      spelling_case{"utf16_be_lf", test_text::spelling::utf16_be, "\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(corvane_e2e, a_file_edited_while_tuning_is_not_written_over) {
     settings_file file;
     file.reload = "0";
