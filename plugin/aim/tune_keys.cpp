@@ -84,10 +84,11 @@ void step(const tune_direction& d, const named_values& settings) noexcept {
         // On the other shoulder the sideways part is multiplied by a negative factor: the key
         // still moves the point the way it says on screen.
         if (d.part == 0 && mode_factor(aim_mode, settings) < 0.0f) amount = -amount;
-        tune.now[d.part] = stepped(tune.now[d.part], amount);
         weapon_offset_entry entry{weapon_type, {}};
         std::memcpy(entry.offset, tune.now, sizeof entry.offset);
-        tune_weapon_offset(entry);
+        entry.offset[d.part] = stepped(entry.offset[d.part], amount);
+        tune_weapon_offset(entry); // may throw before it changes anything
+        std::memcpy(tune.now, entry.offset, sizeof tune.now);
     } catch (...) {
         // Out of memory: this press moves nothing.
     }

@@ -379,6 +379,34 @@ TEST_P(StartUpWithoutFrameHook, StillRedirectsTheAimAndAppliesTheSettings) {
     EXPECT_EQ(plugin::weapon_offset_list(), nullptr);
 }
 
+// A tune key in the file: on a build without the per-frame work the keys cannot be read, and the
+// log says so, once; on 1001 it says nothing of the kind.
+class StartUpWithATuneKey : public StartUp, public ::testing::WithParamInterface<build_bytes> {
+  protected:
+    void SetUp() override { lay_out(GetParam()); }
+};
+
+TEST_P(StartUpWithATuneKey, TheLogSaysOnceWhenTheTuneKeysDoNothing) {
+    std::string text = settings_text; // 16 lines
+    for (int line = 17; line <= 31; ++line)
+        text += "\n";
+    dir->write_settings(text + "tune_key F8\n");
+    load_module();
+    const std::string log = test_host::module_log_text();
+    const std::string says = "tune_key F8: the tune keys need the game's per-frame call";
+    const std::size_t at = log.find(says);
+    if (GetParam().name == build_1001.name) {
+        EXPECT_EQ(at, std::string::npos) << log;
+    } else {
+        EXPECT_NE(at, std::string::npos) << log;
+        EXPECT_EQ(log.find(says, at + 1), std::string::npos) << "said more than once";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, StartUpWithATuneKey,
+                         ::testing::Values(build_1001, build_1011, build_unknown),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 INSTANTIATE_TEST_SUITE_P(Builds, StartUpWithoutFrameHook,
                          ::testing::Values(build_1011, build_unknown),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -361,6 +361,10 @@ TEST_P(TuneKeysFailure, LeavesTheFileWholeAndTriesAgain) {
               0u);
     EXPECT_NE(log().find(c.words), std::string::npos) << log();
     EXPECT_EQ(aim(22), (offset{0.55f, 0.2f, 0.1f})) << "the tune stays in force";
+    // Tried again only when the tune key is let go again, not on every frame meanwhile.
+    frame({}, 25);
+    frame({}, 27);
+    EXPECT_EQ(log().find(c.words, log().find(c.words) + 1), std::string::npos) << log();
 
     c.heal(os::stand_in::current());
     frame({tune}, 30);
