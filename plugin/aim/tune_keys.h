@@ -8,27 +8,14 @@
 // again and the tune is dropped.
 #pragma once
 
+#include "plugin/settings/named_settings.h"
+
 #include <cstdint>
 
 namespace plugin {
 
-// One key that moves the aim point, as data: which part of the offset (0: x, the sideways part;
-// 1: y, ahead; 2: z, up) and which way. Why it exists: the layout is told once, here, and the
-// module, the log and the docs follow it.
-struct tune_direction {
-    int key;    // the Windows virtual-key code
-    int part;   // 0, 1 or 2
-    float sign; // +1 or -1
-};
-inline constexpr tune_direction tune_directions[] = {
-    {0x25, 0, -1.0f}, // Left: to the player's left as seen on screen
-    {0x27, 0, +1.0f}, // Right
-    {0x26, 2, +1.0f}, // Up: the point up
-    {0x28, 2, -1.0f}, // Down
-    {0x21, 1, +1.0f}, // PageUp: the point further ahead
-    {0x22, 1, -1.0f}, // PageDown: nearer
-};
-inline constexpr int tune_direction_count = 6;
+// The six keys and which way each moves the point: tune_directions in
+// plugin/settings/named_settings.h.
 
 // Holding a direction key: one step at the press, then, after this pause, one step every
 // tune_repeat_every_ms (at most one a frame; a frame that comes late does not make up for it).

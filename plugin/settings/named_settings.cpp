@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 namespace plugin {
 
@@ -427,6 +428,36 @@ named_line_text describe_named_line(const named_line& read, const char* text) no
             read.line, row->name, read.earlier_line);
         break;
     }
+    return out;
+}
+
+tune_key_clash find_tune_key_clash(const named_values& values) noexcept {
+    tune_key_clash clash;
+    const int tune_key = values[s::tune_key].whole;
+    if (tune_key == 0) return clash;
+    for (const s other : {s::key_normal, s::key_mirrored, s::key_toggle})
+        if (values[other].whole == tune_key) {
+            clash.setting = &named_row(other);
+            return clash;
+        }
+    for (const tune_direction& direction : tune_directions)
+        if (direction.key == tune_key) clash.direction = &direction;
+    return clash;
+}
+
+tune_clash_text describe_tune_key_clash(const named_values& values,
+                                        const tune_key_clash& clash) noexcept {
+    tune_clash_text out{};
+    const named_value_text key = key_display_name(values[s::tune_key].whole);
+    if (clash.setting)
+        std::snprintf(out.text, sizeof out.text,
+                      "tune_key %s is also %s: holding it to tune does that key's work too",
+                      key.text, clash.setting->name);
+    else if (clash.direction)
+        std::snprintf(out.text, sizeof out.text,
+                      "tune_key %s is also one of the keys that move the aim point while "
+                      "tuning, so that key moves nothing",
+                      key.text);
     return out;
 }
 

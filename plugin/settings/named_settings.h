@@ -187,6 +187,45 @@ struct named_values {
     friend bool operator==(const named_values&, const named_values&) = default;
 };
 
+// --- The tune keys ------------------------------------------------------------------------------
+
+// One key that moves the aim point while tune_key is held, as data: which part of the offset
+// (0: x, the sideways part; 1: y, ahead; 2: z, up) and which way. Why it exists: the layout is
+// told once, here, and the module, the checker and the docs follow it.
+struct tune_direction {
+    int key;    // the Windows virtual-key code
+    int part;   // 0, 1 or 2
+    float sign; // +1 or -1
+};
+inline constexpr tune_direction tune_directions[] = {
+    {0x25, 0, -1.0f}, // Left: to the player's left as seen on screen
+    {0x27, 0, +1.0f}, // Right
+    {0x26, 2, +1.0f}, // Up: the point up
+    {0x28, 2, -1.0f}, // Down
+    {0x21, 1, +1.0f}, // PageUp: the point further ahead
+    {0x22, 1, -1.0f}, // PageDown: nearer
+};
+inline constexpr int tune_direction_count = 6;
+
+// A tune key that is also another key of corvane's: one of the aim-mode keys (`setting`), whose
+// work holding it to tune does too, or one of the six keys above (`direction`), which then moves
+// nothing. Both null: no clash (or no tune key).
+struct tune_key_clash {
+    const named_setting_row* setting = nullptr;
+    const tune_direction* direction = nullptr;
+    explicit operator bool() const noexcept { return setting || direction; }
+    friend bool operator==(const tune_key_clash&, const tune_key_clash&) = default;
+};
+tune_key_clash find_tune_key_clash(const named_values& values) noexcept;
+
+// The clash in words, the same in the log and the checker: "tune_key X is also key_mirrored:
+// holding it to tune also ..." (empty text for no clash).
+struct tune_clash_text {
+    char text[200];
+};
+tune_clash_text describe_tune_key_clash(const named_values& values,
+                                        const tune_key_clash& clash) noexcept;
+
 // Why it exists: one load's reading of the named lines, line by line as the file is read, with
 // the rule that the first line for a setting counts.
 class named_reading {

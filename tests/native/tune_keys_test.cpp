@@ -191,6 +191,18 @@ TEST_F(TuneKeys, HoldingRepeatsSteadilyAfterAPauseAndALateFrameMakesNoBurst) {
     }
 }
 
+TEST_F(TuneKeys, ATuneKeyThatIsOneOfTheSixMovesNothingAndTheLogSaysSoOnce) {
+    start(settings_text({"22 1 0 0"}, "tune_key Up\n", 1)); // reloading: the line is read again
+    aim(22);
+    frame({up}, 10);
+    frame({up, right}, 20);
+    EXPECT_EQ(entry_of(22), (offset{1.05f, 0, 0})) << "Up held to tune, Right moves";
+    const std::string says = "line 32: tune_key Up is also one of the keys that move the aim "
+                             "point while tuning, so that key moves nothing";
+    EXPECT_NE(log().find(says), std::string::npos) << log();
+    EXPECT_EQ(log().find(says, log().find(says) + 1), std::string::npos) << "said again";
+}
+
 TEST_F(TuneKeys, AKeyHeldBeforeTheTuneKeyMovesNothingUntilPressedAgain) {
     start(settings_text({"22 1 0 0"}));
     aim(22);

@@ -217,6 +217,8 @@ const char* named_code_name(named_code code) {
         return "named_repeat";
     case named_code::among_weapon_lines:
         return "named_among_weapon_lines";
+    case named_code::key_clash:
+        return "named_key_clash";
     }
     return "unknown";
 }
@@ -271,6 +273,12 @@ void check_named_lines(const std::vector<std::string>& after_line_31, check_resu
         }
     }
     named.in_effect = walk.values();
+    if (const plugin::tune_key_clash clash = plugin::find_tune_key_clash(named.in_effect))
+        result.warnings.push_back(
+            {named.in_effect.given_by[static_cast<int>(plugin::named_setting::tune_key)],
+             warning_code{}, plugin::describe_tune_key_clash(named.in_effect, clash).text,
+             "choose a key that corvane and the game do not use otherwise, such as F8",
+             named_code::key_clash});
     result.extra_lines = named.lines_past_limit;
     if (named.lines_past_limit)
         result.warnings.push_back(
