@@ -24,6 +24,7 @@ struct pending_tune {
     std::int32_t weapon_type;
     float from[3]; // the offset in force when the tune began
     float now[3];  // the tuned one, in force since
+    bool own_line; // false: it was on the default (-1), or had no offset at all
 };
 
 struct direction_state {
@@ -41,6 +42,9 @@ struct tune_memory {
     // exactly these bytes. `base_known` false: corvane had read no file then.
     std::string base;
     bool base_known = false;
+    // Weapons whose dropped tune had given them an entry of their own while they were on the
+    // default: they follow the default again, load after load, until a line gives them one.
+    std::vector<std::int32_t> on_the_default;
 } memory;
 
 bool same_bits(const float (&a)[3], const float (&b)[3]) noexcept {
@@ -56,8 +60,8 @@ pending_tune* pending_for(std::int32_t weapon_type) noexcept {
 // The tune of the weapon in hand, begun now when there is none yet.
 pending_tune* begin_tune(std::int32_t weapon_type) {
     if (pending_tune* tune = pending_for(weapon_type)) return tune;
-    pending_tune tune{weapon_type, {}, {}};
     const weapon_offset_entry* const entry = find_weapon_offset(weapon_type);
+    pending_tune tune{weapon_type, {}, {}, entry && entry->weapon_type == weapon_type};
     if (entry) read_weapon_offset(*entry, tune.from);
     std::memcpy(tune.now, tune.from, sizeof tune.now);
     if (memory.pending.empty()) {
@@ -66,8 +70,7 @@ pending_tune* begin_tune(std::int32_t weapon_type) {
         if (read) memory.base = *read;
     }
     memory.pending.push_back(tune);
-    log_tune_begins(weapon_type, tune.from, entry && entry->weapon_type == weapon_type,
-                    entry != nullptr);
+    log_tune_begins(weapon_type, tune.from, tune.own_line, entry != nullptr);
     return &memory.pending.back();
 }
 
@@ -121,7 +124,8 @@ void read_direction_keys(bool tune_down, const named_values& settings, std::uint
     }
 }
 
-// Sets each pending tune back to where it began, forgets them all, and reads the file again.
+// Sets each pending tune back to where it began, forgets them all, and reads the file again: a
+// weapon that was on the default follows the default again from that load on.
 void drop_pending_and_reload() noexcept {
     for (const pending_tune& tune : memory.pending) {
         log_tune_dropped(tune.weapon_type, tune.now);
@@ -129,6 +133,7 @@ void drop_pending_and_reload() noexcept {
         std::memcpy(entry.offset, tune.from, sizeof entry.offset);
         try {
             tune_weapon_offset(entry);
+            if (!tune.own_line) memory.on_the_default.push_back(tune.weapon_type);
         } catch (...) {
         }
     }
@@ -233,6 +238,22 @@ void update_tune_keys() noexcept {
     memory.tune_down = tune_down;
 }
 
+void weapon_line_read(std::int32_t weapon_type) noexcept {
+    std::erase(memory.on_the_default, weapon_type); // a line gives it its own offset now
+}
+
+void weapon_lines_read() noexcept {
+    const weapon_offset_entry* const fallback = find_weapon_offset(-1);
+    for (const std::int32_t weapon_type : memory.on_the_default) {
+        weapon_offset_entry entry{weapon_type, {}}; // no default: no offset, the game's own aim
+        if (fallback && fallback->weapon_type == -1) read_weapon_offset(*fallback, entry.offset);
+        try {
+            tune_weapon_offset(entry);
+        } catch (...) {
+        }
+    }
+}
+
 bool unsaved_tune_offset(std::int32_t weapon_type, float (&offset)[3]) noexcept {
     const pending_tune* const tune = pending_for(weapon_type);
     if (!tune) return false;
@@ -251,6 +272,7 @@ void forget_tune_keys() noexcept {
     memory.pending.clear();
     memory.base.clear();
     memory.base_known = false;
+    memory.on_the_default.clear();
 }
 
 } // namespace plugin

@@ -29,6 +29,12 @@ float stepped(float value, float step) noexcept;
 // Once a frame, after the aim-mode keys. Nothing at all while tune_key is none.
 void update_tune_keys() noexcept;
 
+// The settings load tells each weapon line it applies, then the end of the weapon lines: a
+// weapon whose dropped tune had given it an entry while it was on the default takes the
+// default's offset again at each load (none: the game's own aim), until a line gives it one.
+void weapon_line_read(std::int32_t weapon_type) noexcept;
+void weapon_lines_read() noexcept;
+
 // The settings load asks this for each weapon line it applies: when `weapon_type` has a tune
 // that is not saved yet, `offset` becomes the tuned one and true is returned.
 bool unsaved_tune_offset(std::int32_t weapon_type, float (&offset)[3]) noexcept;

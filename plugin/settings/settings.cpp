@@ -92,6 +92,7 @@ void apply_settings_line(const settings_position& position, const line_values& v
             host_vector_set(entry.offset, values.floats);
             // A tune not saved yet stays in force: a reload never undoes it.
             unsaved_tune_offset(entry.weapon_type, entry.offset);
+            weapon_line_read(entry.weapon_type);
             const weapon_update update = set_weapon_offset(entry);
             if (update.change != weapon_change::repeated)
                 note_weapon_line(position.line, entry.weapon_type);
@@ -228,6 +229,7 @@ void load_aiming_settings_from(settings_reader& reader) {
         log_settings_line(position, read, line, values);
         if (position.line == last_row_line) copy_aim_rows_to_host();
     }
+    weapon_lines_read();
     log_settings_load_ends();
     while (named.wants_more() && reader.read_line(line) != line_read::absent)
         if (named.next_line(line, &named_read)) log_named_line(named_read, line);

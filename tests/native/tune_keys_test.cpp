@@ -326,8 +326,10 @@ TEST_F(TuneKeys, AFileEditedSinceItWasReadIsNotWrittenOverAndTheTuneIsDropped) {
     start(settings_text({"22 0.5 0.2 0.1", "-1 0.4 0 0.1"}));
     aim(22);
     frame({tune, right}, 10);
+    frame({tune}, 15);
     aim(40);
     frame({tune, right}, 20);
+    ASSERT_EQ(aim(40), (offset{0.45f, 0, 0.1f}));
     // The player saves an edit meanwhile, from an editor.
     const std::string edited = settings_text({"22 0.7 0.2 0.1", "-1 0.4 0 0.1", "23 1 1 1"});
     dir->write_settings(edited);
@@ -342,6 +344,17 @@ TEST_F(TuneKeys, AFileEditedSinceItWasReadIsNotWrittenOverAndTheTuneIsDropped) {
     EXPECT_NE(log().find("was changed since corvane read it"), std::string::npos) << log();
     EXPECT_NE(log().find("the tune of weapon type 22 (0.55 0.2 0.1) is dropped"),
               std::string::npos);
+
+    // Weapon 40 follows the default again: a later edit of the -1 line moves it too, until a
+    // line of its own comes.
+    dir->write_settings(settings_text({"22 0.7 0.2 0.1", "-1 0.3 0 0.2"}));
+    plugin::load_aiming_settings();
+    EXPECT_EQ(aim(40), (offset{0.3f, 0, 0.2f}));
+    dir->write_settings(settings_text({"22 0.7 0.2 0.1", "-1 0.3 0 0.2", "40 1 2 3"}));
+    plugin::load_aiming_settings();
+    dir->write_settings(settings_text({"22 0.7 0.2 0.1", "-1 0.6 0 0.2", "40 1 2 3"}));
+    plugin::load_aiming_settings();
+    EXPECT_EQ(aim(40), (offset{1, 2, 3}));
 }
 
 // A save that fails at any step leaves the file whole, leaves no new file behind, tells why,
