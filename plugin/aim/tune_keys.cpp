@@ -243,6 +243,7 @@ void weapon_line_read(std::int32_t weapon_type) noexcept {
 }
 
 void weapon_lines_read() noexcept {
+    if (memory.on_the_default.empty()) return;
     const weapon_offset_entry* const fallback = find_weapon_offset(-1);
     for (const std::int32_t weapon_type : memory.on_the_default) {
         weapon_offset_entry entry{weapon_type, {}}; // no default: no offset, the game's own aim
