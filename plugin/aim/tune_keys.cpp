@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,9 +40,8 @@ struct tune_memory {
     direction_state keys[tune_direction_count];
     std::vector<pending_tune> pending;
     // The file as corvane had read it when the first pending tune began; a save writes only over
-    // exactly these bytes. `base_known` false: corvane had read no file then.
-    std::string base;
-    bool base_known = false;
+    // exactly these bytes. None: corvane had read no file then.
+    std::optional<std::string> base;
     // Weapons whose dropped tune had given them an entry of their own while they were on the
     // default: they follow the default again, load after load, until a line gives them one.
     std::vector<std::int32_t> on_the_default;
@@ -66,8 +66,7 @@ pending_tune* begin_tune(std::int32_t weapon_type) {
     std::memcpy(tune.now, tune.from, sizeof tune.now);
     if (memory.pending.empty()) {
         const std::string* const read = settings_file_as_read();
-        memory.base_known = read != nullptr;
-        if (read) memory.base = *read;
+        memory.base = read ? std::optional<std::string>(*read) : std::nullopt;
     }
     memory.pending.push_back(tune);
     log_tune_begins(weapon_type, tune.from, tune.own_line, entry != nullptr);
@@ -138,8 +137,7 @@ void drop_pending_and_reload() noexcept {
         }
     }
     memory.pending.clear();
-    memory.base.clear();
-    memory.base_known = false;
+    memory.base.reset();
     load_aiming_settings();
 }
 
@@ -148,11 +146,10 @@ void save_pending() noexcept {
     std::erase_if(memory.pending,
                   [](const pending_tune& tune) { return same_bits(tune.from, tune.now); });
     if (memory.pending.empty()) {
-        memory.base.clear();
-        memory.base_known = false;
+        memory.base.reset();
         return;
     }
-    if (!memory.base_known) {
+    if (!memory.base) {
         for (const pending_tune& tune : memory.pending)
             log_tune_file_not_read(tune.weapon_type, tune.now);
         return;
@@ -163,7 +160,7 @@ void save_pending() noexcept {
             log_tune_file_unreadable();
             return;
         }
-        if (on_disk != memory.base) {
+        if (on_disk != *memory.base) {
             log_tune_file_changed();
             drop_pending_and_reload();
             return;
@@ -211,11 +208,10 @@ void save_pending() noexcept {
             }
         }
         memory.pending.swap(kept);
-        memory.base = bytes;
-        if (memory.pending.empty()) {
-            memory.base.clear();
-            memory.base_known = false;
-        }
+        if (memory.pending.empty())
+            memory.base.reset();
+        else
+            memory.base = std::move(bytes);
     } catch (...) {
         // Out of memory: nothing was written; the tunes stay for the next try.
     }
@@ -262,18 +258,8 @@ bool unsaved_tune_offset(std::int32_t weapon_type, float (&offset)[3]) noexcept 
     return true;
 }
 
-bool tune_pending() noexcept {
-    return !memory.pending.empty();
-}
-
 void forget_tune_keys() noexcept {
-    memory.tune_down = false;
-    for (direction_state& key : memory.keys)
-        key = direction_state{};
-    memory.pending.clear();
-    memory.base.clear();
-    memory.base_known = false;
-    memory.on_the_default.clear();
+    memory = tune_memory{};
 }
 
 } // namespace plugin

@@ -39,9 +39,6 @@ void weapon_lines_read() noexcept;
 // that is not saved yet, `offset` becomes the tuned one and true is returned.
 bool unsaved_tune_offset(std::int32_t weapon_type, float (&offset)[3]) noexcept;
 
-// Whether any tune is not saved yet.
-bool tune_pending() noexcept;
-
 // Forgets every tune and key state. For test programs only.
 void forget_tune_keys() noexcept;
 

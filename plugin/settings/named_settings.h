@@ -205,7 +205,8 @@ inline constexpr tune_direction tune_directions[] = {
     {0x21, 1, +1.0f}, // PageUp: the point further ahead
     {0x22, 1, -1.0f}, // PageDown: nearer
 };
-inline constexpr int tune_direction_count = 6;
+inline constexpr int tune_direction_count =
+    static_cast<int>(sizeof tune_directions / sizeof tune_directions[0]);
 
 // A tune key that is also another key of corvane's: one of the aim-mode keys (`setting`), whose
 // work holding it to tune does too, or one of the six keys above (`direction`), which then moves

@@ -1179,11 +1179,15 @@ TEST_F(corvane_e2e, on_an_unknown_build_the_tune_key_does_nothing_and_the_log_sa
     settings_file file;
     file.named = {"tune_key F8"};
     ASSERT_NO_FATAL_FAILURE(start(host_build::b1011, file.text()));
-    sim::set_key(key_f8, true);
-    sim::set_key(VK_RIGHT, true);
     EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f}));
+    sim::set_key(key_f8, true);
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    sim::set_key(VK_RIGHT, true);
+    ASSERT_NO_FATAL_FAILURE(frames(1));
     sim::set_key(VK_RIGHT, false);
     sim::set_key(key_f8, false);
+    ASSERT_NO_FATAL_FAILURE(frames(1));
+    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f}));
     EXPECT_EQ(module->read_file_named(L"aimingSets.dat"), file.text());
     EXPECT_TRUE(has_line(module->log_lines(),
                          "tune_key F8: the tune keys need the game's per-frame call, which "
