@@ -23,6 +23,7 @@ enum class [[nodiscard]] patch_status : std::uint8_t{
     refused,              // the protection change was refused, so nothing was written
     too_large,            // more bytes than the patch can keep: nothing was kept or changed
     not_a_call,           // the site holds no call to chain to, so it was left as it was
+    no_code_memory,       // Windows gave no memory that may run code, so the site was left as it was
 };
 
 // The worse of two outcomes.

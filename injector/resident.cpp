@@ -130,17 +130,29 @@ class code_writer {
 };
 
 // around: the share in phase 0, the function the site called, the share in phase 1. A shared
-// subroutine runs the share, counted, on a 16-byte aligned stack, keeping EAX, ECX and EDX.
+// subroutine runs the share, counted, on a 16-byte aligned stack, keeping EAX, ECX and EDX. The
+// game's function is entered with ESP as the site's own CALL would enter it, to the byte modulo
+// 16: code built for the game may rely on the alignment its callers keep.
+//
+//   S: ESP at the site, before its CALL      the stack while the game's function runs
+//   entry          ESP = S-4                 S-4   return to the site
+//   push 0         ESP = S-8                 S-8   the phase (0, then 1)
+//   call run_share, back at S-8              S-16  (S-12, S-16: unused)
+//   sub esp, 8     ESP = S-16                S-20  return into this code: the function
+//   call [home]    entered at S-20 = S-4 mod 16      finds S-20, as S-4 from the site
+//   push 1; call run_share; add esp, 16: back at S-4; ret to the site
 void lay_around(code_writer& c, const slot& s) {
     c.lead_home_when_unused(s);
     std::uintptr_t run_share_calls[2];
-    for (std::uint8_t phase = 0; phase < 2; ++phase) {
-        c.bytes({0x6A, phase});                  // push phase
-        run_share_calls[phase] = c.here();
-        c.bytes({0xE8, 0, 0, 0, 0});             // call run_share (set below)
-        c.add_esp(4);
-        if (phase == 0) c.instruction(indirect_call(address_of(&s.home))); // the game's function
-    }
+    c.bytes({0x6A, 0x00});                       // push 0: phase 0
+    run_share_calls[0] = c.here();
+    c.bytes({0xE8, 0, 0, 0, 0});                 // call run_share (set below)
+    c.sub_esp(8);                                // with the phase: 12 bytes below the entry's
+    c.instruction(indirect_call(address_of(&s.home))); // the game's function; EAX its result
+    c.bytes({0x6A, 0x01});                       // push 1: phase 1
+    run_share_calls[1] = c.here();
+    c.bytes({0xE8, 0, 0, 0, 0});                 // call run_share (set below)
+    c.add_esp(16);                               // the phase and the 12 bytes: back at S-4
     c.bytes({0xC3});                             // ret
 
     const std::uintptr_t run_share = c.here();
@@ -168,16 +180,27 @@ void lay_around(code_writer& c, const slot& s) {
 }
 
 // retarget: the share chooses the target (the caller's or the room kept in this frame), then the
-// code calls the callee with the caller's object and floats, and removes the four arguments.
+// code calls the callee with the caller's object and floats, and removes the four arguments. The
+// share runs on a 16-byte aligned stack; the callee is entered with ESP as the site's own CALL
+// would enter it, to the byte modulo 16.
+//
+//   S: ESP at the site, before its CALL (the caller's four arguments above it); ebp = S-8
+//   ebp+20 .. ebp+8   f3, f2, f1, the caller's target
+//   ebp+4             return to the site
+//   ebp-4             ECX: the caller's object
+//   A-24 .. A-13      the room, A = (S-12) & -16, so the room lies within S-51 .. S-25
+//   A-32              the share's two arguments: its stack is 16-byte aligned at its call
+//   S-64              ESP once the share is back (lea esp, [ebp-56]): below the room, and
+//                     S-64 = S mod 16
+//   S-80 .. S-65      the callee's four arguments; it is entered at S-84 = S-4 mod 16
 void lay_retarget(code_writer& c, const slot& s) {
     c.lead_home_when_unused(s);
-    c.push_ebp_frame();                          // [ebp+8] target, [ebp+12..20] three floats
+    c.push_ebp_frame();
     c.bytes({0x51});                             // push ecx: the object at [ebp-4]
-    c.sub_esp(12);                               // the room at [ebp-16]
     c.bytes({0x8B, 0x45, 0x08});                 // mov eax, [ebp+8]: the caller's target
-    c.align_stack();
-    c.sub_esp(8);
-    c.bytes({0x8D, 0x55, 0xF0, 0x52, 0x50});     // lea edx, [ebp-16]; push edx; push eax
+    c.align_stack();                             // ESP = A
+    c.sub_esp(24);                               // the room at [esp]
+    c.bytes({0x89, 0xE2, 0x52, 0x50});           // mov edx, esp; push edx; push eax
     c.count_in(address_of(&s.inside));
     c.bytes({0x8B, 0x15}), c.word(address_of(&s.share)); // mov edx, [share]
     c.bytes({0x85, 0xD2});                       // test edx, edx
@@ -185,6 +208,7 @@ void lay_retarget(code_writer& c, const slot& s) {
     c.bytes({0xFF, 0xD2});                       // call edx: EAX is the target to pass on
     c.land(keep);
     c.count_out(address_of(&s.inside));
+    c.bytes({0x8D, 0x65, 0xC8});                 // lea esp, [ebp-56]: ESP = S-64
     c.bytes({0x8B, 0x4D, 0xFC});                 // mov ecx, [ebp-4]
     c.bytes({0xFF, 0x75, 0x14, 0xFF, 0x75, 0x10, 0xFF, 0x75, 0x0C, 0x50}); // the floats, target
     c.instruction(indirect_call(address_of(&s.callee))); // thiscall: removes its 16 bytes
@@ -260,14 +284,19 @@ slot* slot_like(std::uintptr_t site, const std::uint8_t (&now)[5], resident_kind
     return never_laid;
 }
 
-// New memory for a block, its code laid and made visible to the processor; null when Windows
-// gives none.
+// New memory for a block, its code laid, the code page sealed (it runs and is never written
+// again; the data page stays writable and never runs) and made visible to the processor; null
+// when Windows gives no memory or will not let it run.
 resident_block* new_block() noexcept {
     auto* const block = static_cast<resident_block*>(os::allocate_code_memory(sizeof(resident_block)));
     if (!block) return nullptr;
     std::uint8_t code[code_size];
     lay_code(code, address_of(block));
     std::memcpy(block, code, sizeof code);
+    if (!os::seal_code_memory(block, page_size)) {
+        os::free_code_memory(block);
+        return nullptr;
+    }
     os::flush_instruction_cache(block, sizeof code);
     return block;
 }
@@ -315,7 +344,7 @@ std::optional<resident_view> resident_at(std::uintptr_t address) noexcept {
     resident_kind kind{};
     slot* const s = slot_at(address, &kind);
     if (!s) return std::nullopt;
-    return resident_view{kind, share_of(*s), s->home, s->callee, s->original};
+    return resident_view{kind, share_of(*s), s->home, s->callee, s->original, inside(*s)};
 }
 
 const std::uint8_t* resident_original(const std::uint8_t (&site_bytes)[5],
@@ -372,7 +401,7 @@ patch_status resident_call::attach(std::uintptr_t site, std::uintptr_t share,
     if (made) s = &made->slots[index_of(kind_)];
     if (!s) {
         holds_bytes = false;
-        throw std::bad_alloc();
+        return patch_status::no_code_memory;
     }
     if (s->home == 0) {
         std::memcpy(s->original, kept_bytes, sizeof s->original);

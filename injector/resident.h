@@ -52,6 +52,7 @@ struct resident_view {
     std::uintptr_t home;           // what the site called before it was laid
     std::uintptr_t callee;         // retarget: the function it calls while in use
     const std::uint8_t* original;  // the five bytes the site held before it was laid
+    int threads_inside;            // threads of the game inside the share at this moment
 };
 // The resident code whose entry is `address`, made by any copy of the module; none for anything
 // else (memory whose mark fits but whose code is not exactly what the module lays included).
@@ -73,8 +74,8 @@ class resident_call : public scoped_basic<5> {
     // written. Otherwise resident code an earlier load left for the site as it is now, or else
     // new code, is made whole first, and only then is the site's CALL changed; where that write
     // is not made, the code leads home again (new memory is given back). A site that does not
-    // hold a relative CALL is left as it is (`not_a_call`). Throws std::bad_alloc when Windows
-    // gives no memory.
+    // hold a relative CALL is left as it is (`not_a_call`); one for which Windows gives no memory
+    // that may run code is left as it is too (`no_code_memory`).
     patch_status attach(std::uintptr_t site, std::uintptr_t share, std::uintptr_t callee = 0);
 
     // Leads the cell home: from now on no thread of the game enters the share.

@@ -26,6 +26,7 @@
 namespace os {
 
 inline constexpr std::uint32_t page_execute_readwrite = 0x40;
+inline constexpr std::uint32_t page_execute_read = 0x20;
 
 // VirtualProtect: switches the protection of [address, address + size) and reports the old one.
 bool virtual_protect(void* address, std::uint32_t size, std::uint32_t new_protection,
@@ -59,10 +60,15 @@ std::int16_t key_state(int virtual_key) noexcept;
 // MessageBoxA(GetActiveWindow(), text, caption, MB_ICONERROR).
 void show_error_box(const char* text, const char* caption) noexcept;
 
-// VirtualAlloc(MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE): `size` bytes of memory, zeroed,
-// that the process may run, owned by the process rather than by any module; null when Windows
-// gives none.
+// VirtualAlloc(MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE): `size` bytes of memory, zeroed, owned by
+// the process rather than by any module, for code the process will run once it is sealed; null
+// when Windows gives none.
 void* allocate_code_memory(std::uint32_t size) noexcept;
+
+// VirtualProtect(PAGE_EXECUTE_READ) of the pages that hold the first `code_size` bytes of what
+// allocate_code_memory gave: from now on they run and are never written again; the pages after
+// them stay read-write and do not run. False where Windows refuses (a game may forbid new code).
+bool seal_code_memory(void* memory, std::uint32_t code_size) noexcept;
 
 // VirtualFree(MEM_RELEASE) of what allocate_code_memory gave.
 void free_code_memory(void* memory) noexcept;

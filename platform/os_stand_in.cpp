@@ -200,10 +200,16 @@ void* allocate_code_memory(std::uint32_t size) noexcept {
     auto& s = stand_in::current();
     if (s.refuse_code_memory) return nullptr;
     void* const memory =
-        mmap(nullptr, size, PROT_READ | PROT_WRITE | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) return nullptr;
     s.code_memory.push_back({memory, size});
     return memory;
+}
+
+bool seal_code_memory(void* memory, std::uint32_t code_size) noexcept {
+    if (stand_in::current().refuse_running_code) return false;
+    constexpr std::uint32_t page = 0x1000;
+    return mprotect(memory, (code_size + page - 1) / page * page, PROT_READ | PROT_EXEC) == 0;
 }
 
 void free_code_memory(void* memory) noexcept {

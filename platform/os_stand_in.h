@@ -88,6 +88,8 @@ struct state {
     // by an earlier test may still lead into it.
     std::vector<std::pair<void*, std::uint32_t>> code_memory;
     bool refuse_code_memory = false;
+    // VirtualProtect refusing to let code memory run (a game that forbids new code).
+    bool refuse_running_code = false;
 
     // Sleep: the milliseconds the module asked to wait, all told (no real time passes, but the
     // stand-in's GetTickCount moves on by as much), and a test's look at that moment, when set:

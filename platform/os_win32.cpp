@@ -119,7 +119,12 @@ void flush_instruction_cache(const void* address, std::uint32_t size) noexcept {
 }
 
 void* allocate_code_memory(std::uint32_t size) noexcept {
-    return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE);
+    return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+bool seal_code_memory(void* memory, std::uint32_t code_size) noexcept {
+    DWORD old_protection;
+    return VirtualProtect(memory, code_size, PAGE_EXECUTE_READ, &old_protection) != 0;
 }
 
 void free_code_memory(void* memory) noexcept {

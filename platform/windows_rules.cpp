@@ -7,7 +7,8 @@ namespace os {
 bool starts_code_memory(const memory_block& block) noexcept {
     constexpr std::uint32_t access = 0xFF; // the PAGE_ value without its modifiers
     return block.state == mem_commit && block.type == mem_private &&
-           (block.protect & access) == page_execute_readwrite &&
+           ((block.protect & access) == page_execute_read ||
+            (block.protect & access) == page_execute_readwrite) &&
            (block.protect & page_guard) == 0 && block.base == block.allocation_base;
 }
 

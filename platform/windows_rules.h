@@ -22,8 +22,9 @@ inline constexpr std::uint32_t mem_private = 0x20000;
 inline constexpr std::uint32_t page_guard = 0x100;
 
 // Whether `block` begins memory of the kind allocate_code_memory gives: committed, private to
-// the process (not a file's or a module's), runnable and writable without a guard, at the start
-// of its allocation.
+// the process (not a file's or a module's), runnable without a guard, at the start of its
+// allocation. Runnable and readable (as given now), or also writable (as earlier copies of the
+// module asked for it).
 bool starts_code_memory(const memory_block& block) noexcept;
 
 // The full path of the library `name` in the system folder `folder` (`folder_length` units, as

@@ -259,6 +259,11 @@ void log_patch(const char* what, const char* done, injector::patch_status status
                  "put back",
                  what);
         return;
+    case patch_status::no_code_memory:
+        log_line("%s: left as it was: Windows gave corvane no memory that may run code (the game, "
+                 "or a security setting, may forbid new code in it)",
+                 what);
+        return;
     case patch_status::not_a_call: {
         std::uint8_t holds[5] = {};
         if (site == 0 || !read_host_bytes(site, holds, sizeof holds)) {

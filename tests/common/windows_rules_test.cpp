@@ -9,7 +9,8 @@
 namespace {
 
 constexpr std::uint32_t mem_reserve = 0x2000, mem_mapped = 0x40000, mem_image = 0x1000000;
-constexpr std::uint32_t page_execute_read = 0x20, page_readwrite = 0x04, page_nocache = 0x200;
+constexpr std::uint32_t page_execute_read = 0x20, page_readwrite = 0x04, page_readonly = 0x02,
+                        page_nocache = 0x200;
 
 const char block_memory[2] = {};
 const void* const start = &block_memory[0];
@@ -21,10 +22,12 @@ struct block_case {
     bool taken;
 };
 
-TEST(StartsCodeMemory, OnlyThePrivateRunnableWritableStartOfAnAllocation) {
+TEST(StartsCodeMemory, OnlyThePrivateRunnableStartOfAnAllocation) {
     const block_case cases[] = {
-        {"what allocate_code_memory gives", {os::mem_commit, os::mem_private, 0x40, start, start},
-         true},
+        {"what allocate_code_memory gives",
+         {os::mem_commit, os::mem_private, page_execute_read, start, start}, true},
+        {"what earlier copies of the module asked for",
+         {os::mem_commit, os::mem_private, 0x40, start, start}, true},
         {"with a modifier that changes no access",
          {os::mem_commit, os::mem_private, 0x40 | page_nocache, start, start}, true},
         {"a guard page", {os::mem_commit, os::mem_private, 0x40 | os::page_guard, start, start},
@@ -32,7 +35,8 @@ TEST(StartsCodeMemory, OnlyThePrivateRunnableWritableStartOfAnAllocation) {
         {"reserved only", {mem_reserve, os::mem_private, 0x40, start, start}, false},
         {"a file mapped", {os::mem_commit, mem_mapped, 0x40, start, start}, false},
         {"a module's image", {os::mem_commit, mem_image, 0x40, start, start}, false},
-        {"not writable", {os::mem_commit, os::mem_private, page_execute_read, start, start}, false},
+        {"not runnable, read only", {os::mem_commit, os::mem_private, page_readonly, start, start},
+         false},
         {"not runnable", {os::mem_commit, os::mem_private, page_readwrite, start, start}, false},
         {"inside an allocation", {os::mem_commit, os::mem_private, 0x40, inside, start}, false},
     };

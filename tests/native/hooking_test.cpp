@@ -3,6 +3,7 @@
 
 #include "injector/branch.h"
 #include "injector/hooking.h"
+#include "injector/resident.h"
 #include "injector/teardown.h"
 #include "platform/os_stand_in.h"
 
@@ -237,12 +238,17 @@ TEST_F(CallHooks, TheLastHookStaysWholeWhileAThreadOfTheGameRunsIt) {
     while (!inside.load())
         std::this_thread::yield();
 
+    // The stand-in's clock moves a millisecond a pause, whatever the thread does meanwhile: the
+    // first pause lets the hook go on and waits until the thread has left the share, so the
+    // unload's deadline never passes while it is inside.
+    const std::uintptr_t entry = injector::read_branch_target(test_site);
     int pauses = 0;
     os::stand_in::current().during_pause = [&] {
-        if (++pauses == 1) {
-            EXPECT_EQ(manager()->hook_count(), 1u) << "gone under a running thread";
-        }
+        if (++pauses != 1) return;
+        EXPECT_EQ(manager()->hook_count(), 1u) << "gone under a running thread";
         hold = false;
+        while (injector::resident_at(entry)->threads_inside != 0)
+            std::this_thread::yield();
     };
     hooker.reset();
     os::stand_in::current().during_pause = nullptr;

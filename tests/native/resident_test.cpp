@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <fstream>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -81,6 +83,19 @@ class ResidentCalls : public test_host::spare_site_test {
     }
 
     static std::size_t code_memory_blocks() { return os::stand_in::current().code_memory.size(); }
+
+    // How the process maps the page at `address`: "r-x", "rw-", ... as /proc/self/maps says.
+    static std::string mapped_access(std::uintptr_t address) {
+        std::ifstream maps("/proc/self/maps");
+        std::string line;
+        while (std::getline(maps, line)) {
+            unsigned long from = 0, to = 0;
+            char access[5] = {};
+            if (std::sscanf(line.c_str(), "%lx-%lx %4s", &from, &to, access) != 3) continue;
+            if (from <= address && address < to) return std::string(access, 3);
+        }
+        return "not mapped";
+    }
 
     // One frame: who ran, in order; the host's result must come back whatever ran before it.
     std::vector<std::string> frame() {
@@ -222,13 +237,33 @@ TEST_F(ResidentCalls, ARefusedWriteLeavesNothingInUseAndGivesNewMemoryBack) {
     EXPECT_EQ(frame(), (words{"a", "host"}));
 }
 
-TEST_F(ResidentCalls, NoMemoryLeavesTheSiteAsItWas) {
-    os::stand_in::current().refuse_code_memory = true;
-    injector::resident_call call;
-    EXPECT_THROW(static_cast<void>(call.attach(test_site, share_address<0>())), std::bad_alloc);
-    EXPECT_FALSE(call.attached());
-    EXPECT_EQ(host->site_bytes(), host->original_call_bytes());
-    EXPECT_EQ(frame(), (words{"host"}));
+// Windows gives no memory, or will not let it run: the site is left as it was, and says why.
+TEST_F(ResidentCalls, NoMemoryThatMayRunLeavesTheSiteAsItWas) {
+    auto& os_state = os::stand_in::current();
+    for (bool* refusal : {&os_state.refuse_code_memory, &os_state.refuse_running_code}) {
+        *refusal = true;
+        injector::resident_call call;
+        EXPECT_EQ(call.attach(test_site, share_address<0>()), patch_status::no_code_memory);
+        EXPECT_FALSE(call.attached());
+        EXPECT_EQ(code_memory_blocks(), blocks_before) << "nothing kept";
+        EXPECT_EQ(host->site_bytes(), host->original_call_bytes());
+        EXPECT_EQ(frame(), (words{"host"}));
+        *refusal = false;
+    }
+}
+
+// The code page runs and is never writable; the data page the code reads is writable and never
+// runs. Laying a second site in the same block writes the data page alone.
+TEST_F(ResidentCalls, TheCodePageRunsReadOnlyAndTheDataPageNeverRuns) {
+    const test_host::aim_host aim;
+    injector::resident_call frame_call, aim_call(resident_kind::retarget);
+    ASSERT_EQ(frame_call.attach(test_site, share_address<0>()), patch_status::done);
+    ASSERT_EQ(aim_call.attach(0x527A95, share_address<1>(), 0x521500), patch_status::done);
+    const std::uintptr_t block = frame_call.entry() & ~std::uintptr_t{0xFFF};
+    ASSERT_EQ(aim_call.entry() & ~std::uintptr_t{0xFFF}, block);
+    EXPECT_EQ(mapped_access(block), "r-x");
+    EXPECT_EQ(mapped_access(block + 0x1000), "rw-");
+    EXPECT_EQ(frame(), (words{"a", "host"}));
 }
 
 // Memory that carries the mark is resident code only where it holds exactly the code the module
@@ -475,33 +510,47 @@ TEST_F(ResidentCalls, AnUnloadWhileTheCameraRunsLetsTheAimFinishWithItsPoint) {
     EXPECT_EQ(aim.calls.camera[1].target_value, (std::array<float, 3>{7, 8, 9}));
 }
 
-// The unload leads every site home at once and waits within one deadline for all of them: a
-// thread that never leaves one share costs the deadline once, not once a site.
+// A retarget share a thread of the game can be held in, as held_share for the around kind.
+const float* __cdecl held_retarget_share(const float* target, float*) noexcept {
+    entered.fetch_add(1);
+    while (hold.load())
+        std::this_thread::yield();
+    return target;
+}
+
+// The unload leads every site home at once and waits within one deadline for all of them: with a
+// thread that never leaves the share of each site, it costs the deadline once, not once a site.
 TEST_F(ResidentCalls, OneDeadlineForTheWholeUnload) {
-    const test_host::aim_host aim;
-    injector::resident_call stuck, other(resident_kind::retarget);
-    ASSERT_EQ(stuck.attach(test_site, reinterpret_cast<std::uintptr_t>(&held_share)),
+    test_host::aim_host aim;
+    injector::resident_call frame_call, aim_call(resident_kind::retarget);
+    ASSERT_EQ(frame_call.attach(test_site, reinterpret_cast<std::uintptr_t>(&held_share)),
               patch_status::done);
-    ASSERT_EQ(other.attach(0x527A95, share_address<1>(), 0x521500), patch_status::done);
+    ASSERT_EQ(aim_call.attach(0x527A95, reinterpret_cast<std::uintptr_t>(&held_retarget_share),
+                              0x521500),
+              patch_status::done);
     entered = 0;
     hold = true;
-    std::thread game([entry = stuck.entry()] {
+    std::thread frame_thread([entry = frame_call.entry()] {
         volatile auto site_caller = reinterpret_cast<void* (*)()>(entry);
         site_caller();
     });
-    while (entered.load() == 0)
+    std::thread aim_thread([&aim] {
+        float target[3] = {7, 8, 9};
+        EXPECT_EQ(aim.call_aim_site(&aim, target, 1, 2, 3), test_host::camera_result);
+    });
+    while (entered.load() != 2)
         std::this_thread::yield();
 
     injector::begin_unload(false);
-    EXPECT_EQ(injector::resident_at(stuck.entry())->share, 0u) << "led home before any wait";
-    EXPECT_EQ(injector::resident_at(other.entry())->share, 0u) << "led home before any wait";
-    EXPECT_EQ(stuck.release(), patch_status::done);
-    EXPECT_EQ(other.release(), patch_status::done);
-    hold = false;
-    game.join();
-    injector::forget_unload();
-
+    EXPECT_EQ(injector::resident_at(frame_call.entry())->share, 0u) << "led home before any wait";
+    EXPECT_EQ(injector::resident_at(aim_call.entry())->share, 0u) << "led home before any wait";
+    EXPECT_EQ(frame_call.release(), patch_status::done);
+    EXPECT_EQ(aim_call.release(), patch_status::done);
     EXPECT_EQ(os::stand_in::current().paused_milliseconds, injector::unload_deadline_ms);
+    hold = false;
+    frame_thread.join();
+    aim_thread.join();
+    injector::forget_unload();
 }
 
 // Windows ends the process: its other threads are gone, so nothing waits and nothing of the game

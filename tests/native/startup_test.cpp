@@ -771,15 +771,21 @@ INSTANTIATE_TEST_SUITE_P(Builds, StartUpOverEarlierCopies,
                                     std::to_string(info.param.copies);
                          });
 
-// Where Windows gives no memory for the resident jumps, start-up stops before changing any
-// call and says so; the game runs as it was.
+// Where Windows gives no memory that may run code for the resident jumps, no call is changed,
+// the log says so in those words (not "out of memory"), and the game runs as it was.
 TEST_F(StartUp, NoMemoryForTheResidentJumpsLeavesTheCallsAsTheyWere) {
-    os::stand_in::current().refuse_code_memory = true;
+    os::stand_in::current().refuse_running_code = true;
     load_module();
     EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), test_host::original_aim_call_bytes());
     EXPECT_EQ(frames->site_bytes(), frames->original_call_bytes());
+    EXPECT_EQ(frames->run_frame(), reinterpret_cast<void*>(test_host::per_frame_result));
     EXPECT_TRUE(aim_offsets().empty());
-    EXPECT_NE(test_host::module_log_text().find("start-up stopped early"), std::string::npos);
+    const std::string log = test_host::module_log_text();
+    EXPECT_NE(log.find("aim call at 0x527A95: left as it was: Windows gave corvane no memory "
+                       "that may run code"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("out of memory"), std::string::npos) << log;
     injector::run_teardowns();
     EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), test_host::original_aim_call_bytes());
 }
