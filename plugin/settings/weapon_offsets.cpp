@@ -121,6 +121,15 @@ void release_list() noexcept {
 
 weapon_lookup::published_table weapon_lookup::published;
 
+const weapon_offset_entry* weapon_lookup::probe(const table& t, std::int32_t weapon_type) noexcept {
+    for (std::uint32_t i = home_slot(weapon_type, t.shift);; i = (i + 1) & t.mask) {
+        const slot& s = t.slots[i];
+        const weapon_offset_entry* const entry = s.entry.load(std::memory_order_acquire);
+        if (!entry) return t.fallback.load(std::memory_order_acquire);
+        if (s.weapon_type == weapon_type) return entry;
+    }
+}
+
 const weapon_offset_list_type* weapon_offset_list() noexcept {
     return the_state ? &the_state->list : nullptr;
 }

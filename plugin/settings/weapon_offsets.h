@@ -139,21 +139,20 @@ struct alignas(64) published_table {
 };
 extern published_table published;
 
+// The probe for a type the table does not answer directly. Out of line: the aim hook inlines the
+// direct answer alone, and keeps the registers the probe would need for itself.
+[[gnu::noinline, gnu::cold]] const weapon_offset_entry* probe(const table& t,
+                                                                std::int32_t weapon_type) noexcept;
+
 } // namespace weapon_lookup
 
 inline const weapon_offset_entry* find_weapon_offset(std::int32_t weapon_type) noexcept {
     const weapon_lookup::table* const table =
         weapon_lookup::published.current.load(std::memory_order_acquire);
     if (!table) return nullptr;
-    if (static_cast<std::uint32_t>(weapon_type) < weapon_lookup::direct_types)
-        return table->direct[weapon_type].load(std::memory_order_acquire);
-    for (std::uint32_t i = weapon_lookup::home_slot(weapon_type, table->shift);;
-         i = (i + 1) & table->mask) {
-        const weapon_lookup::slot& slot = table->slots[i];
-        const weapon_offset_entry* const entry = slot.entry.load(std::memory_order_acquire);
-        if (!entry) return table->fallback.load(std::memory_order_acquire);
-        if (slot.weapon_type == weapon_type) return entry;
-    }
+    if (static_cast<std::uint32_t>(weapon_type) >= weapon_lookup::direct_types) [[unlikely]]
+        return weapon_lookup::probe(*table, weapon_type);
+    return table->direct[weapon_type].load(std::memory_order_acquire);
 }
 
 inline void read_weapon_offset(const weapon_offset_entry& entry, float (&offset)[3]) noexcept {
