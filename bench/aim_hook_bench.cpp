@@ -70,7 +70,10 @@ const float* __cdecl minimal_aim_share(const float*, float* room) noexcept {
     return room;
 }
 
-enum class hook_kind { none, module, minimal };
+// module_with_frame_work: the module's hook as it runs where the game's per-frame call is not
+// corvane's, the aim running the per-frame work when it is due; in the loop it is never due (the
+// stand-in's clock stands still), the common case of aims within one frame's time.
+enum class hook_kind { none, module, minimal, module_with_frame_work };
 
 // What one benchmark measures: whether the site is hooked, the list's last entry (a weapon
 // type, or -1 for the default), the weapon in hand, and the entry the hook must use (none: the
@@ -107,6 +110,10 @@ class aim_setting {
             static_cast<void>(minimal.attach(aim_call_site,
                                              reinterpret_cast<std::uintptr_t>(&minimal_aim_share),
                                              host_aim_camera));
+        if (c.hook == hook_kind::module_with_frame_work)
+            static_cast<void>(minimal.attach(
+                aim_call_site, reinterpret_cast<std::uintptr_t>(&plugin::aim_hook_with_frame_work),
+                host_aim_camera));
     }
     ~aim_setting() {
         static_cast<void>(minimal.release());
@@ -192,6 +199,9 @@ void aim_hook_default(benchmark::State& state) {
 void aim_hook_no_entry(benchmark::State& state) {
     run(state, {module_hook, last_type, unlisted_type, std::nullopt});
 }
+void aim_hook_running_frames_not_due(benchmark::State& state) {
+    run(state, {hook_kind::module_with_frame_work, last_type, first_type, 0});
+}
 
 } // namespace
 
@@ -202,3 +212,4 @@ BENCHMARK(aim_hook_first_of_16_other_shoulder)->Apply(bench::repeat);
 BENCHMARK(aim_hook_last_of_16)->Apply(bench::repeat);
 BENCHMARK(aim_hook_default)->Apply(bench::repeat);
 BENCHMARK(aim_hook_no_entry)->Apply(bench::repeat);
+BENCHMARK(aim_hook_running_frames_not_due)->Apply(bench::repeat);

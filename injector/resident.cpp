@@ -427,6 +427,10 @@ void resident_call::lead_home() noexcept {
     if (slot_) injector::lead_home(*slot_);
 }
 
+void resident_call::lead_to(std::uintptr_t share) noexcept {
+    if (slot_) lead(*slot_, share);
+}
+
 patch_status resident_call::release() noexcept {
     slot* const s = slot_;
     if (!s) return patch_status::done;

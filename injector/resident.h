@@ -80,6 +80,9 @@ class resident_call : public scoped_basic<5> {
 
     // Leads the cell home: from now on no thread of the game enters the share.
     void lead_home() noexcept;
+    // From now on the attached call runs `share` instead of the one it ran; a thread inside the
+    // one before finishes it, counted as before. Nothing where the call is not attached.
+    void lead_to(std::uintptr_t share) noexcept;
 
     // Leads home, waits until no thread of the game is inside the share (until the unload's
     // deadline at the latest, see begin_unload), then, where the site still calls the resident

@@ -114,7 +114,25 @@ const char* build_words(std::int32_t code, char (&out)[64]) {
     return out;
 }
 
-// The game build, and whether keys and live reload work on it: they need the per-frame hook.
+// Whether the game's per-frame call runs corvane's per-frame work.
+bool frame_call_hooked(const runtime::game_process_event& event) {
+    return event.hook_status && injector::was_made(*event.hook_status);
+}
+
+// Whether the aim call leads to corvane.
+bool aim_call_hooked() {
+    return aim_site_bytes && aim_site_bytes->attached();
+}
+
+// Where the per-frame call does not run corvane's per-frame work, the aim does, while the player
+// aims: from now on the aim call runs the share that runs that work first.
+void run_frame_work_on_aim_where_needed(const runtime::game_process_event& event) {
+    if (frame_call_hooked(event) || !aim_call_hooked()) return;
+    aim_site_bytes->lead_to(reinterpret_cast<std::uintptr_t>(&aim_hook_with_frame_work));
+}
+
+// The game build, and whether keys and live reload work on it: every frame where the per-frame
+// call is hooked, else while the player aims.
 void log_game_build(const runtime::game_process_event& event) {
     const std::int32_t code = runtime::identify_game_version();
     const std::uintptr_t site = injector::host_code_address(runtime::per_frame_call_site);
@@ -134,18 +152,17 @@ void log_game_build(const runtime::game_process_event& event) {
                        runtime::per_frame_hooker::site_manager()->kept_site_bytes());
         return;
     }
-    log_line("game build %" PRId32 ", but its per-frame call could not be changed, so the keys "
-             "and live reload are off",
-             code);
+    log_line("game build %" PRId32 ", but its per-frame call could not be changed, so %s", code,
+             aim_call_hooked() ? frame_work_on_aim_words() : "the keys and live reload are off");
     log_patch(what, now_calls_corvane, *event.hook_status, site);
     note_call_site(frame_call, runtime::per_frame_call_site, site, {});
 }
 
-// The tune keys are read by the per-frame work: without it, a tune key set in the file does
-// nothing, and the log says so once.
+// The tune keys are read by the per-frame work, which the per-frame call or the aim runs: without
+// either, a tune key set in the file does nothing, and the log says so once.
 void log_tune_keys_if_unavailable(const runtime::game_process_event& event) {
     const int tune_key = aim_key_settings()[named_setting::tune_key].whole;
-    if (tune_key != 0 && !(event.hook_status && injector::was_made(*event.hook_status)))
+    if (tune_key != 0 && !frame_call_hooked(event) && !aim_call_hooked())
         log_tune_keys_unavailable(tune_key);
 }
 
@@ -192,11 +209,14 @@ void start_aiming_plugin() noexcept {
                 take_game_aim_rows();
                 log_game_values();
                 load_aiming_settings();
-                // Before any frame can run: a frame never enters Windows' loader.
-                if (runtime::builds_with_frame_hook(code)) prepare_gamepad();
+                // Before any frame or aim can run the per-frame work: it never enters Windows'
+                // loader.
+                prepare_gamepad();
                 register_per_frame_handler();
-                log_game_build(runtime::game_process_event::instance());
-                log_tune_keys_if_unavailable(runtime::game_process_event::instance());
+                const auto& event = runtime::game_process_event::instance();
+                run_frame_work_on_aim_where_needed(event);
+                log_game_build(event);
+                log_tune_keys_if_unavailable(event);
             }
         }
     } catch (...) {

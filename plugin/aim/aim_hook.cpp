@@ -1,5 +1,6 @@
 #include "plugin/aim/aim_hook.h"
 
+#include "plugin/aim/per_frame.h"
 #include "plugin/aim/weapon_in_hand.h"
 #include "plugin/host.h"
 #include "plugin/settings/weapon_offsets.h"
@@ -43,6 +44,11 @@ const float* __cdecl aim_weapon_hook(const float* target, float* room) noexcept 
 
     host_transform_offset(player, room, offset); // fills the point
     return room;
+}
+
+const float* __cdecl aim_hook_with_frame_work(const float* target, float* room) noexcept {
+    run_frame_work_on_aim();
+    return aim_weapon_hook(target, room);
 }
 
 } // namespace plugin

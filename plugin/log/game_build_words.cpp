@@ -6,10 +6,13 @@
 namespace plugin {
 
 const char* game_build_words(std::int32_t code) noexcept {
-    return runtime::builds_with_frame_hook(code)
-               ? "the keys and live reload work on this build"
-               : "the keys and live reload are off on this build; the weapon offsets and the "
-                 "values of the settings file still apply";
+    return runtime::builds_with_frame_hook(code) ? "the keys and live reload work on this build"
+                                                 : frame_work_on_aim_words();
+}
+
+const char* frame_work_on_aim_words() noexcept {
+    return "the keys, live reload and the tune keys work while you aim: corvane does their work "
+           "when the game aims, not on every frame";
 }
 
 bool changes_this_game(std::int32_t code, const std::uint8_t (&site_bytes)[5], std::uintptr_t site,

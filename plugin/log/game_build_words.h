@@ -9,9 +9,13 @@
 
 namespace plugin {
 
-// For a build code (0: not recognised): whether the keys and live reload work, and what
-// applies when they do not.
+// For a build code (0: not recognised) of a game corvane changes: whether the keys and live
+// reload work on every frame (builds 1001 and 1002, whose per-frame call corvane changes), or
+// while the player aims (any other: the aim runs the per-frame work).
 const char* game_build_words(std::int32_t code) noexcept;
+
+// Where the aim runs the per-frame work: what works, and when.
+const char* frame_work_on_aim_words() noexcept;
 
 // Whether corvane changes this game. On builds 1001 and 1002 it always does, as it always has
 // (also where another plug-in redirected the aim call first). On any other build only when the

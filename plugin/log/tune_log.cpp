@@ -63,8 +63,8 @@ void log_tune_without_weapon() noexcept {
 }
 
 void log_tune_keys_unavailable(int tune_key) noexcept {
-    log_line("tune_key %s: the tune keys need the game's per-frame call, which corvane uses only "
-             "on game builds 1001 and 1002, so on this game they do nothing",
+    log_line("tune_key %s: the tune keys need the game's per-frame call or its aim call, and "
+             "corvane could change neither, so on this game they do nothing",
              key_display_name(tune_key).text);
 }
 

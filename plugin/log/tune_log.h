@@ -18,8 +18,8 @@ void log_tune_begins(std::int32_t weapon_type, const float (&from)[3], bool own_
 // A press before any aim: corvane does not know the weapon in hand. Said once per session.
 void log_tune_without_weapon() noexcept;
 
-// The tune key is set, but the game build runs no per-frame work, so the keys do nothing. Said
-// once, at start-up.
+// The tune key is set, but neither the game's per-frame call nor its aim call runs corvane's
+// per-frame work, so the keys do nothing. Said once, at start-up.
 void log_tune_keys_unavailable(int tune_key) noexcept;
 
 // One weapon saved: `edit` says on which line, and whether the line is new.

@@ -211,8 +211,8 @@ const std::vector<std::string> frame_left_alone_at_unload = {
     "corvane is unloaded; the values it wrote into the game stay until the game restarts",
 };
 
-const std::string build_off = ": the keys and live reload are off on this build; the weapon "
-                              "offsets and the values of the settings file still apply";
+const std::string build_on_aim = ": the keys, live reload and the tune keys work while you aim: "
+                              "corvane does their work when the game aims, not on every frame";
 
 // Where another build of the game has other code than the call of its aim camera.
 const std::array<std::uint8_t, 5> other_code_at_aim_site = {0x8B, 0x45, 0x08, 0x89, 0xC1};
@@ -278,7 +278,7 @@ const start_up_case start_up_cases[] = {
      joined({{loaded, aim_redirected},
              game_values,
              sample_summary,
-             {"game build not recognised (0x83EC8B55 at 0x401000)" + build_off},
+             {"game build not recognised (0x83EC8B55 at 0x401000)" + build_on_aim},
              frame_left_alone_at_unload})},
     {"unrecognised_build_whose_aim_call_differs",
      build_other,
@@ -295,7 +295,7 @@ const start_up_case start_up_cases[] = {
      joined({{loaded, aim_redirected},
              game_values,
              sample_summary,
-             {"game build 1011 (0x00000000 at 0x401000)" + build_off},
+             {"game build 1011 (0x00000000 at 0x401000)" + build_on_aim},
              frame_left_alone_at_unload})},
     // Windows keeps the game's code closed: the two calls and line 5's value stay the game's,
     // and the unload has nothing to put back.

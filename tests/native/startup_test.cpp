@@ -61,6 +61,9 @@ const char settings_text[] = "reload 0\n"
 std::uintptr_t address_of_aim_hook() {
     return reinterpret_cast<std::uintptr_t>(&plugin::aim_weapon_hook);
 }
+std::uintptr_t address_of_aim_hook_with_frame_work() {
+    return reinterpret_cast<std::uintptr_t>(&plugin::aim_hook_with_frame_work);
+}
 std::uintptr_t address_of_trampoline() {
     return reinterpret_cast<std::uintptr_t>(&runtime::per_frame_hooker::site_share);
 }
@@ -140,6 +143,10 @@ TEST_F(StartUp, RedirectsTheAimCallLoadsTheSettingsAndHooksTheFrame) {
     EXPECT_EQ(frames->log, (std::vector<std::string>{"host"}));
     EXPECT_EQ(os_state.key_queries, (std::vector<int>{plugin::key_z, plugin::key_x}));
     EXPECT_EQ(aim_offsets(), (std::vector<std::array<float, 3>>{{-1.5f, 0.25f, 0.125f}}));
+    // The frame ran the per-frame work; the aim never runs it too, whenever it comes.
+    os_state.milliseconds += plugin::frame_work_interval_on_aim_ms;
+    EXPECT_EQ(aim_offsets(), (std::vector<std::array<float, 3>>{{-1.5f, 0.25f, 0.125f}}));
+    EXPECT_EQ(os_state.key_queries, (std::vector<int>{plugin::key_z, plugin::key_x}));
 }
 
 // What unloading looked like at two moments: when the event's handler list let its handler
@@ -359,19 +366,40 @@ class StartUpWithoutFrameHook : public StartUp, public ::testing::WithParamInter
     void SetUp() override { lay_out(GetParam()); }
 };
 
-TEST_P(StartUpWithoutFrameHook, StillRedirectsTheAimAndAppliesTheSettings) {
+// Where the per-frame call is not corvane's, the aim runs the per-frame work while the player
+// aims: before it reads the offset (a key takes effect in that same aim), at most once in
+// frame_work_interval_on_aim_ms, and never from the game's frame.
+TEST_P(StartUpWithoutFrameHook, TheAimRunsThePerFrameWorkAtMostOnceAnInterval) {
     load_module();
 
-    EXPECT_EQ(test_host::call_destination(aim_call_site), address_of_aim_hook());
+    EXPECT_EQ(test_host::call_destination(aim_call_site), address_of_aim_hook_with_frame_work());
     EXPECT_EQ(frames->site_bytes(), frames->original_call_bytes());
     expect_settings_applied();
-    EXPECT_EQ(game_process_event::instance().post_handlers.size(), 1u);
+    EXPECT_NE(test_host::module_log_text().find(
+                  ": the keys, live reload and the tune keys work while you aim: corvane does "
+                  "their work when the game aims, not on every frame"),
+              std::string::npos)
+        << test_host::module_log_text();
 
-    os::stand_in::current().keys_down = {plugin::key_x};
+    auto& os_state = os::stand_in::current();
+    os_state.keys_down = {plugin::key_x};
     frames->run_frame();
     EXPECT_EQ(frames->log, (std::vector<std::string>{"host"}));
-    EXPECT_TRUE(os::stand_in::current().key_queries.empty()) << "the handler never runs";
+    EXPECT_TRUE(os_state.key_queries.empty()) << "the game's frame runs none of it";
+
+    const std::vector<int> one_poll = {plugin::key_z, plugin::key_x};
+    EXPECT_EQ(aim_offsets(), (std::vector<std::array<float, 3>>{{-1.5f, 0.25f, 0.125f}}))
+        << "X, read in this very aim, swings it";
+    EXPECT_EQ(os_state.key_queries, one_poll);
+
+    // Within the interval, aims read no keys; once it has passed, the next aim does.
+    os_state.keys_down = {plugin::key_z};
+    os_state.milliseconds += plugin::frame_work_interval_on_aim_ms - 1;
+    EXPECT_EQ(aim_offsets(), (std::vector<std::array<float, 3>>{{-1.5f, 0.25f, 0.125f}}));
+    EXPECT_EQ(os_state.key_queries, one_poll);
+    os_state.milliseconds += 1;
     EXPECT_EQ(aim_offsets(), (std::vector<std::array<float, 3>>{{0.5f, 0.25f, 0.125f}}));
+    EXPECT_EQ(os_state.key_queries.size(), 3u) << "Z down: X is not asked";
 
     injector::run_teardowns();
     EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), test_host::original_aim_call_bytes());
@@ -379,11 +407,37 @@ TEST_P(StartUpWithoutFrameHook, StillRedirectsTheAimAndAppliesTheSettings) {
     EXPECT_EQ(plugin::weapon_offset_list(), nullptr);
 }
 
-// A tune key in the file: on a build without the per-frame work the keys cannot be read, and the
-// log says so, once; on 1001 it says nothing of the kind.
-class StartUpWithATuneKey : public StartUp, public ::testing::WithParamInterface<build_bytes> {
+// Live reload where the aim runs the per-frame work: an edit of the file takes effect in the
+// next aim once the interval has passed.
+TEST_P(StartUpWithoutFrameHook, AnEditTakesEffectAtTheNextAim) {
+    dir->write_settings(settings_with(1, "reload 1"));
+    load_module();
+    EXPECT_EQ(aim_offsets(), (std::vector<std::array<float, 3>>{{0.5f, 0.25f, 0.125f}}));
+    std::string edited = settings_with(1, "reload 1");
+    edited.replace(edited.find("22 0.5 0.25 0.125"), 17, "22 0.75 0.5 0.25");
+    dir->write_settings(edited);
+    EXPECT_EQ(aim_offsets(), (std::vector<std::array<float, 3>>{{0.5f, 0.25f, 0.125f}}))
+        << "within the interval the file is not read again";
+    os::stand_in::current().milliseconds += plugin::frame_work_interval_on_aim_ms;
+    EXPECT_EQ(aim_offsets(), (std::vector<std::array<float, 3>>{{0.75f, 0.5f, 0.25f}}));
+}
+
+// A tune key in the file: the keys are read by the per-frame call's work or by the aim's, so
+// the log says they do nothing, once, only where corvane could change neither call.
+struct tune_key_case {
+    const char* name;
+    build_bytes build;
+    bool writes_refused; // Windows refuses to lift the protection of the game's code
+    bool says_nothing_works;
+};
+
+void PrintTo(const tune_key_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class StartUpWithATuneKey : public StartUp, public ::testing::WithParamInterface<tune_key_case> {
   protected:
-    void SetUp() override { lay_out(GetParam()); }
+    void SetUp() override { lay_out(GetParam().build); }
 };
 
 TEST_P(StartUpWithATuneKey, TheLogSaysOnceWhenTheTuneKeysDoNothing) {
@@ -391,11 +445,13 @@ TEST_P(StartUpWithATuneKey, TheLogSaysOnceWhenTheTuneKeysDoNothing) {
     for (int line = 17; line <= 31; ++line)
         text += "\n";
     dir->write_settings(text + "tune_key F8\n");
+    os::stand_in::current().fail_protect_switch = GetParam().writes_refused;
     load_module();
     const std::string log = test_host::module_log_text();
-    const std::string says = "tune_key F8: the tune keys need the game's per-frame call";
+    const std::string says = "tune_key F8: the tune keys need the game's per-frame call or its "
+                             "aim call, and corvane could change neither";
     const std::size_t at = log.find(says);
-    if (GetParam().name == build_1001.name) {
+    if (!GetParam().says_nothing_works) {
         EXPECT_EQ(at, std::string::npos) << log;
     } else {
         EXPECT_NE(at, std::string::npos) << log;
@@ -403,9 +459,14 @@ TEST_P(StartUpWithATuneKey, TheLogSaysOnceWhenTheTuneKeysDoNothing) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, StartUpWithATuneKey,
-                         ::testing::Values(build_1001, build_1011, build_unknown),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Builds, StartUpWithATuneKey,
+    ::testing::Values(tune_key_case{"b1001", build_1001, false, false},
+                      tune_key_case{"b1011", build_1011, false, false},
+                      tune_key_case{"unknown", build_unknown, false, false},
+                      tune_key_case{"b1001_writes_refused", build_1001, true, true},
+                      tune_key_case{"b1011_writes_refused", build_1011, true, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(Builds, StartUpWithoutFrameHook,
                          ::testing::Values(build_1011, build_unknown),
@@ -599,6 +660,31 @@ TEST_P(StartUpAfterAnotherPlugin, StillRedirectsTheAimCallAndGivesTheOtherPlugin
     injector::run_teardowns();
     EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), other_plugin);
     os::stand_in::unguard_code_pages(); // before `redirected` puts the host's call back
+}
+
+// Another plug-in's JMP on the per-frame call: corvane leaves it alone, and the aim runs the
+// per-frame work instead, as on a build whose per-frame call corvane does not change.
+TEST_P(StartUpAfterAnotherPlugin, APerFrameCallItCannotChangeLeavesTheWorkToTheAim) {
+    os::stand_in::unguard_code_pages();
+    const test_host::bytes_patch jump(per_frame_site,
+                                      test_host::rel32_instruction(0xE9, per_frame_site,
+                                                                   test_host::at(0x7E0000)));
+    os::stand_in::guard_code_pages(test_host::image_begin, test_host::code_end);
+
+    load_module();
+    EXPECT_EQ(test_host::call_destination(aim_call_site), address_of_aim_hook_with_frame_work());
+    EXPECT_EQ(test_host::read_bytes(per_frame_site, 1), std::vector<std::uint8_t>{0xE9});
+    EXPECT_NE(test_host::module_log_text().find(
+                  "but its per-frame call could not be changed, so the keys, live reload and the "
+                  "tune keys work while you aim"),
+              std::string::npos)
+        << test_host::module_log_text();
+    os::stand_in::current().keys_down = {plugin::key_x};
+    EXPECT_EQ(aim_offsets(), (std::vector<std::array<float, 3>>{{-1.5f, 0.25f, 0.125f}}));
+
+    injector::run_teardowns();
+    EXPECT_EQ(test_host::read_bytes(aim_call_site, 5), test_host::original_aim_call_bytes());
+    os::stand_in::unguard_code_pages(); // before `jump` puts the host's call back
 }
 
 // The aim hooks of other plug-ins on the aim call, as tests lay them: each counts its aims and

@@ -192,7 +192,11 @@ TEST_P(every_build, load_redirects_the_aim_call_and_hooks_frames_only_on_1001_an
     ASSERT_NO_FATAL_FAILURE(frames(3));
     EXPECT_EQ(sim::key_polls().size(), hooks_frames() ? 6u : 0u); // Z and X each frame
     EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), hooks_frames() ? 77.5f : 10.25f);
-    EXPECT_EQ(offset_used(22), (point{hooks_frames() ? -1.5f : 0.5f, 0.2f, 0.1f}));
+    // Where the frames are not corvane's, the aim does their work first: X and the edit take
+    // effect in that very aim.
+    EXPECT_EQ(offset_used(22), (point{-1.5f, 0.2f, 0.1f}));
+    EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 77.5f);
+    EXPECT_EQ(sim::key_polls().size(), hooks_frames() ? 6u : 2u);
 }
 
 TEST_P(every_build, unload_restores_both_call_sites_and_loading_again_works) {
@@ -838,12 +842,12 @@ TEST_F(corvane_e2e, the_log_tells_what_load_edits_and_unload_did) {
     EXPECT_EQ(module->log_lines(), expected);
 }
 
-TEST_F(corvane_e2e, the_log_says_when_keys_and_reload_are_off_on_an_unknown_build) {
+TEST_F(corvane_e2e, the_log_says_the_keys_work_while_aiming_on_an_unknown_build) {
     ASSERT_NO_FATAL_FAILURE(start(host_build::unknown, settings_file{}.text()));
     EXPECT_TRUE(has_line(module->log_lines(),
-                         "game build not recognised (0x83EC8B55 at 0x401000): the keys and "
-                         "live reload are off on this build; the weapon offsets and the values "
-                         "of the settings file still apply"));
+                         "game build not recognised (0x83EC8B55 at 0x401000): the keys, live "
+                         "reload and the tune keys work while you aim: corvane does their work "
+                         "when the game aims, not on every frame"));
 }
 
 // Tests run as root, so a read-only folder would not stop them: a folder named corvane.log
@@ -1175,24 +1179,40 @@ TEST_F(corvane_e2e, a_read_only_file_stays_as_it_was_and_the_log_says_why) {
     EXPECT_EQ(module->read_file_named(L"aimingSets.dat.bak"), "") << "nothing at all written";
 }
 
-TEST_F(corvane_e2e, on_an_unknown_build_the_tune_key_does_nothing_and_the_log_says_so) {
+// On 1011 the tune keys work while the player aims: each aim, a frame's time after the one
+// before, does the keys' work first, and letting go of the tune key saves at the next aim. The
+// per-frame call stays the game's own throughout.
+TEST_F(corvane_e2e, on_1011_the_tune_keys_work_while_aiming) {
     settings_file file;
+    file.weapons = {"22 0.5 0.2 0.1"};
     file.named = {"tune_key F8"};
-    ASSERT_NO_FATAL_FAILURE(start(host_build::b1011, file.text()));
-    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f}));
+    const std::string before = file.text();
+    ASSERT_NO_FATAL_FAILURE(start(host_build::b1011, before));
+    // An aim a frame's time after the last one, which on this build runs the keys' work.
+    const auto aim_later = [this] {
+        Sleep(2 * 15);
+        return offset_used(22);
+    };
+    EXPECT_EQ(aim_later(), (point{0.5f, 0.2f, 0.1f}));
     sim::set_key(key_f8, true);
-    ASSERT_NO_FATAL_FAILURE(frames(1));
+    EXPECT_EQ(aim_later(), (point{0.5f, 0.2f, 0.1f}));
     sim::set_key(VK_RIGHT, true);
-    ASSERT_NO_FATAL_FAILURE(frames(1));
+    EXPECT_EQ(aim_later(), (point{0.55f, 0.2f, 0.1f})) << "in the aim that read the press";
     sim::set_key(VK_RIGHT, false);
+    EXPECT_EQ(aim_later(), (point{0.55f, 0.2f, 0.1f}));
+    ASSERT_NO_FATAL_FAILURE(frames(3));
+    EXPECT_EQ(module->read_file_named(L"aimingSets.dat"), before) << "frames save nothing";
     sim::set_key(key_f8, false);
-    ASSERT_NO_FATAL_FAILURE(frames(1));
-    EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f}));
-    EXPECT_EQ(module->read_file_named(L"aimingSets.dat"), file.text());
-    EXPECT_TRUE(has_line(module->log_lines(),
-                         "tune_key F8: the tune keys need the game's per-frame call, which "
-                         "corvane uses only on game builds 1001 and 1002, so on this game they "
-                         "do nothing"));
+    EXPECT_EQ(aim_later(), (point{0.55f, 0.2f, 0.1f}));
+    settings_file after = file;
+    after.weapons[0] = "22 0.55 0.2 0.1";
+    EXPECT_EQ(module->read_file_named(L"aimingSets.dat"), after.text());
+    EXPECT_EQ(module->read_file_named(L"aimingSets.dat.bak"), before);
+    EXPECT_EQ(host->bytes_at(address::frame_call_site), simulated_host::original_frame_site_bytes());
+    EXPECT_FALSE(has_line(module->log_lines(), "tune_key F8: the tune keys need the game's "
+                                               "per-frame call or its aim call, and corvane "
+                                               "could change neither, so on this game they do "
+                                               "nothing"));
 }
 
 } // namespace

@@ -55,8 +55,8 @@ std::vector<build_case> build_cases() {
         {"build_1011_known_without_keys",
          program_bytes({{code_with(other_code), upper_probes_with({{0x8245BC, value_11xx}})}}),
          build_verdict::settings_only, 1011, unanswered_reason::none, 0x8245BC,
-         "build 1011: the keys and live reload are off on this build; the weapon offsets and "
-         "the values of the settings file still apply."},
+         "build 1011: the keys, live reload and the tune keys work while you aim: corvane does "
+         "their work when the game aims, not on every frame."},
         {"build_3210_the_last_probe",
          program_bytes({{code_with(other_code), upper_probes_with({{0x858C61, value_32xx}})}}),
          build_verdict::settings_only, 3210, unanswered_reason::none, 0x858C61, "build 3210"},
@@ -71,17 +71,17 @@ std::vector<build_case> build_cases() {
          unanswered_reason::filled_when_run, 0x401000, "packed or protected"},
         {"unknown_build", program_bytes({{code_with(other_code), upper_probes_with({})}}),
          build_verdict::not_recognised, 0, unanswered_reason::none, 0,
-         "a build the module does not recognise: the keys and live reload are off on this "
-         "build; the weapon offsets and the values of the settings file still apply.  [0x401000: "
-         "FF 55 8B EC]"},
+         "a build the module does not recognise: the keys, live reload and the tune keys work "
+         "while you aim: corvane does their work when the game aims, not on every frame.  "
+         "[0x401000: FF 55 8B EC]"},
         // On a build other than 1001 and 1002, the aim call decides whether corvane changes the
         // game at all.
         {"build_1011_with_the_known_aim_call",
          program_bytes({{code_with(other_code), aim_site_with(known_aim_call),
                          upper_probes_with({{0x8245BC, value_11xx}})}}),
          build_verdict::settings_only, 1011, unanswered_reason::none, 0x8245BC,
-         "build 1011: the keys and live reload are off on this build; the weapon offsets and "
-         "the values of the settings file still apply.  [0x8245BC]\n"},
+         "build 1011: the keys, live reload and the tune keys work while you aim: corvane does "
+         "their work when the game aims, not on every frame.  [0x8245BC]\n"},
         {"build_1011_with_other_code_at_the_aim_call",
          program_bytes({{code_with(other_code), aim_site_with(other_aim_code),
                          upper_probes_with({{0x8245BC, value_11xx}})}}),
