@@ -128,6 +128,7 @@ bool aim_call_hooked() {
 // aims: from now on the aim call runs the share that runs that work first.
 void run_frame_work_on_aim_where_needed(const runtime::game_process_event& event) {
     if (frame_call_hooked(event) || !aim_call_hooked()) return;
+    arm_frame_work_on_aim();
     aim_site_bytes->lead_to(reinterpret_cast<std::uintptr_t>(&aim_hook_with_frame_work));
 }
 

@@ -26,7 +26,10 @@ float aim_factor() noexcept {
     return published_aim_factor.load(std::memory_order_relaxed);
 }
 
-const float* __cdecl aim_weapon_hook(const float* target, float* room) noexcept {
+namespace {
+// The aim hook's work, inlined into both shares: the one that runs the per-frame work first keeps
+// the aim's arguments where the resident code put them, with no call between.
+[[gnu::always_inline]] inline const float* aim_at(const float* target, float* room) noexcept {
     host_player* const player = host_find_player(-1);
     if (!player || (player_status_flags(player) & player_layout::aim_stands_aside) != 0)
         return target;
@@ -45,10 +48,15 @@ const float* __cdecl aim_weapon_hook(const float* target, float* room) noexcept 
     host_transform_offset(player, room, offset); // fills the point
     return room;
 }
+} // namespace
+
+const float* __cdecl aim_weapon_hook(const float* target, float* room) noexcept {
+    return aim_at(target, room);
+}
 
 const float* __cdecl aim_hook_with_frame_work(const float* target, float* room) noexcept {
     run_frame_work_on_aim();
-    return aim_weapon_hook(target, room);
+    return aim_at(target, room);
 }
 
 } // namespace plugin

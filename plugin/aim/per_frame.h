@@ -3,6 +3,9 @@
 
 #include "plugin/settings/named_settings.h" // key_z, key_x
 
+#include "platform/os.h"
+
+#include <atomic>
 #include <cstdint>
 
 namespace plugin {
@@ -27,10 +30,31 @@ void register_per_frame_handler();
 // in frames.
 inline constexpr std::uint32_t frame_work_interval_on_aim_ms = 15;
 
+// From now on the aim may run the per-frame work, the first aim at once. Start-up calls it where
+// the aim runs the work.
+void arm_frame_work_on_aim() noexcept;
+
 // Runs per_frame_handler when frame_work_interval_on_aim_ms have passed since it last ran from
-// here, and at once the first time after start-up. One thread at a time: another thread that
-// aims meanwhile goes on without it.
-void run_frame_work_on_aim() noexcept;
+// here (or since arm_frame_work_on_aim, the first time). Inline, as the aim hook runs it on every
+// aim: most aims come within one frame's time, and read the clock only. One thread at a time runs
+// the work: another that aims meanwhile goes on without it.
+inline void run_frame_work_on_aim() noexcept;
+
+namespace frame_work_on_aim {
+// When the aim last ran the work (GetTickCount's milliseconds; it wraps, and the subtraction
+// with it).
+extern std::atomic<std::uint32_t> last_ms;
+// The work, once due: out of line.
+void run(std::uint32_t now) noexcept;
+} // namespace frame_work_on_aim
+
+inline void run_frame_work_on_aim() noexcept {
+    const std::uint32_t now = os::monotonic_milliseconds();
+    if (now - frame_work_on_aim::last_ms.load(std::memory_order_relaxed) <
+        frame_work_interval_on_aim_ms)
+        return;
+    frame_work_on_aim::run(now);
+}
 
 // Start-up runs on the thread that loads the module, frames on the game's: a frame that comes
 // while start-up still logs must not log too (both would write the log's one line buffer), so
