@@ -1,6 +1,7 @@
 // End-to-end: the built corvane.dll loaded with LoadLibrary into the simulated host, driven only
 // through the host's own code paths, files, keys and memory.
 #include "dll_under_test.h"
+#include "plugin/aim/per_frame.h"
 #include "settings_bytes.h"
 #include "simulated_host.h"
 
@@ -172,6 +173,7 @@ TEST_P(every_build, load_redirects_the_aim_call_and_hooks_frames_only_on_1001_an
     EXPECT_TRUE(module->contains(host->call_destination(address::aim_call_site)));
     EXPECT_EQ(offset_used(22), (point{0.5f, 0.2f, 0.1f}));
     EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 10.25f);
+    sim::key_polls().clear(); // where the aim does the frame's work, that aim read the keys
     for (std::uint32_t code :
          {address::aim_call_site, address::frame_call_site, address::aim_code_constant})
         EXPECT_EQ(host->page_protection(code), static_cast<std::uint32_t>(PAGE_EXECUTE_READ));
@@ -192,8 +194,9 @@ TEST_P(every_build, load_redirects_the_aim_call_and_hooks_frames_only_on_1001_an
     ASSERT_NO_FATAL_FAILURE(frames(3));
     EXPECT_EQ(sim::key_polls().size(), hooks_frames() ? 6u : 0u); // Z and X each frame
     EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), hooks_frames() ? 77.5f : 10.25f);
-    // Where the frames are not corvane's, the aim does their work first: X and the edit take
-    // effect in that very aim.
+    // Where the frames are not corvane's, the aim does their work first, a frame's time after
+    // it last did: X and the edit take effect in that very aim.
+    Sleep(2 * plugin::frame_work_interval_on_aim_ms);
     EXPECT_EQ(offset_used(22), (point{-1.5f, 0.2f, 0.1f}));
     EXPECT_FLOAT_EQ(host->read_float(0x8CC4B4), 77.5f);
     EXPECT_EQ(sim::key_polls().size(), hooks_frames() ? 6u : 2u);
@@ -1190,7 +1193,7 @@ TEST_F(corvane_e2e, on_1011_the_tune_keys_work_while_aiming) {
     ASSERT_NO_FATAL_FAILURE(start(host_build::b1011, before));
     // An aim a frame's time after the last one, which on this build runs the keys' work.
     const auto aim_later = [this] {
-        Sleep(2 * 15);
+        Sleep(2 * plugin::frame_work_interval_on_aim_ms);
         return offset_used(22);
     };
     EXPECT_EQ(aim_later(), (point{0.5f, 0.2f, 0.1f}));
