@@ -546,7 +546,8 @@ TEST_F(ModuleLog, NamedLinesAreToldAtStartUpAndEachChangeOnce) {
          },
          2,
          {"line 32, key_toggle: changed from E to Z",
-          "line 32: key_toggle Z is also key_normal: each press swaps, and then the held key "
+          // The file's key_normal line (34, at its default) is the later of the two.
+          "line 34: key_normal Z is also key_toggle: each press swaps, and then the held key "
           "chooses the normal aim, so the swap never reaches the other shoulder"}},
     };
     std::vector<std::string> expected = log_lines();
