@@ -18,8 +18,13 @@ while IFS=$'\t' read -r name line text args status says; do
   fi
   read -r -a words <<<"${args//FILE/Z:$file}"
   # The pipe stays open for 60 s: a checker that waited for Enter would be stopped at 30 s.
-  sleep 60 | (cd / && timeout 30 wine "$exe" "${words[@]}" >"$root/out" 2>"$root/err")
+  # (A pipeline would wait for the sleep too: it is ended, by its id, once the checker is done.)
+  exec 3< <(exec 2>/dev/null; exec sleep 60)
+  feeder=$!
+  (cd / && timeout 30 wine "$exe" "${words[@]}" >"$root/out" 2>"$root/err" <&3)
   got=$?
+  exec 3<&-
+  kill "$feeder" 2>/dev/null
   tr -d '\r' <"$root/out" >"$root/out.txt"
   flat=$(cat "$root/out.txt" "$root/err" | tr -d '\r' | tr -s ' \n' '  ')
   if [ "$got" != "$status" ]; then
