@@ -71,13 +71,12 @@ void log_named_load_ends(const named_values& now) noexcept {
             log_line("%s: changed from %s back to %s, as no line sets it now", row.name,
                      named_value_display(row, was).text, named_value_display(row, value).text);
     }
-    // A tune key that is also another of corvane's keys, told when it first shows.
-    const tune_key_clash clash = find_tune_key_clash(now);
-    if (clash &&
-        (!memory.loaded || !(find_tune_key_clash(memory.before) == clash) ||
-         now[named_setting::tune_key].whole != memory.before[named_setting::tune_key].whole))
-        log_line("line %d: %s", now.given_by[static_cast<int>(named_setting::tune_key)],
-                 describe_tune_key_clash(now, clash).text);
+    // Two of corvane's keys set to one key, told when it first shows.
+    const key_clash clash = find_key_clash(now);
+    if (clash && (!memory.loaded || !(find_key_clash(memory.before) == clash) ||
+                  now[clash.key->setting].whole != memory.before[clash.key->setting].whole))
+        log_line("line %d: %s", now.given_by[static_cast<int>(clash.key->setting)],
+                 describe_key_clash(now, clash).text);
     memory.before = now;
     memory.loaded = true;
 }

@@ -38,7 +38,7 @@ bool first_load() {
 const char* problem_words(settings_file_problem problem) {
     switch (problem) {
     case settings_file_problem::path_too_long:
-        return "its path would be longer than 260 characters";
+        return path_too_long_words;
     case settings_file_problem::not_found:
         return "not found";
     case settings_file_problem::cannot_open:

@@ -431,33 +431,60 @@ named_line_text describe_named_line(const named_line& read, const char* text) no
     return out;
 }
 
-tune_key_clash find_tune_key_clash(const named_values& values) noexcept {
-    tune_key_clash clash;
+key_clash find_key_clash(const named_values& values) noexcept {
+    key_clash clash;
+    // The aim-mode keys, pair by pair: the one set on the later line made the clash.
+    constexpr s pairs[][2] = {{s::key_normal, s::key_mirrored},
+                              {s::key_normal, s::key_toggle},
+                              {s::key_mirrored, s::key_toggle}};
+    for (const auto& pair : pairs) {
+        const int key = values[pair[0]].whole;
+        if (key == 0 || values[pair[1]].whole != key) continue;
+        const bool second_later = values.given_by[static_cast<int>(pair[1])] >=
+                                  values.given_by[static_cast<int>(pair[0])];
+        clash.key = &named_row(pair[second_later ? 1 : 0]);
+        clash.setting = &named_row(pair[second_later ? 0 : 1]);
+        return clash;
+    }
     const int tune_key = values[s::tune_key].whole;
     if (tune_key == 0) return clash;
     for (const s other : {s::key_normal, s::key_mirrored, s::key_toggle})
         if (values[other].whole == tune_key) {
+            clash.key = &named_row(s::tune_key);
             clash.setting = &named_row(other);
             return clash;
         }
     for (const tune_direction& direction : tune_directions)
-        if (direction.key == tune_key) clash.direction = &direction;
+        if (direction.key == tune_key) {
+            clash.key = &named_row(s::tune_key);
+            clash.direction = &direction;
+        }
     return clash;
 }
 
-tune_clash_text describe_tune_key_clash(const named_values& values,
-                                        const tune_key_clash& clash) noexcept {
-    tune_clash_text out{};
-    const named_value_text key = key_display_name(values[s::tune_key].whole);
-    if (clash.setting)
-        std::snprintf(out.text, sizeof out.text,
-                      "tune_key %s is also %s: holding it to tune does that key's work too",
-                      key.text, clash.setting->name);
-    else if (clash.direction)
-        std::snprintf(out.text, sizeof out.text,
-                      "tune_key %s is also one of the keys that move the aim point while "
-                      "tuning, so that key moves nothing",
-                      key.text);
+key_clash_text describe_key_clash(const named_values& values, const key_clash& clash) noexcept {
+    key_clash_text out{};
+    if (!clash) return out;
+    const named_value_text key = key_display_name(values[clash.key->setting].whole);
+    const auto is = [&clash](s a, s b) {
+        return (clash.key->setting == a && clash.setting->setting == b) ||
+               (clash.key->setting == b && clash.setting->setting == a);
+    };
+    const char* what = "";
+    if (clash.direction)
+        what = "one of the keys that move the aim point while tuning, so that key moves nothing";
+    else if (clash.key->setting == s::tune_key)
+        what = ": holding it to tune does that key's work too";
+    else if (is(s::key_normal, s::key_mirrored))
+        what = ": held, it chooses the normal aim, so no key held chooses the other shoulder";
+    else if (is(s::key_normal, s::key_toggle))
+        what = ": each press swaps, and then the held key chooses the normal aim, so the swap "
+               "never reaches the other shoulder";
+    else
+        what = ": each press swaps, and then the held key chooses the other shoulder, so the "
+               "swap never comes back to the normal aim";
+    std::snprintf(out.text, sizeof out.text, "%s %s is also %s%s", clash.key->name, key.text,
+                  clash.setting ? clash.setting->name : "", what);
     return out;
 }
 

@@ -208,24 +208,26 @@ inline constexpr tune_direction tune_directions[] = {
 inline constexpr int tune_direction_count =
     static_cast<int>(sizeof tune_directions / sizeof tune_directions[0]);
 
-// A tune key that is also another key of corvane's: one of the aim-mode keys (`setting`), whose
-// work holding it to tune does too, or one of the six keys above (`direction`), which then moves
-// nothing. Both null: no clash (or no tune key).
-struct tune_key_clash {
+// Two of corvane's keys set to one key, so that one does the other's work too: two aim-mode keys
+// (then one mode can no longer be reached by its key), or the tune key and an aim-mode key
+// (`setting`) or one of the six keys above (`direction`, which then moves nothing). `key` is the
+// setting whose line made the clash (the later line of the two). Null `key`: no clash.
+struct key_clash {
+    const named_setting_row* key = nullptr;
     const named_setting_row* setting = nullptr;
     const tune_direction* direction = nullptr;
-    explicit operator bool() const noexcept { return setting || direction; }
-    friend bool operator==(const tune_key_clash&, const tune_key_clash&) = default;
+    explicit operator bool() const noexcept { return key != nullptr; }
+    friend bool operator==(const key_clash&, const key_clash&) = default;
 };
-tune_key_clash find_tune_key_clash(const named_values& values) noexcept;
+// The first clash: the aim-mode keys among themselves, then the tune key.
+key_clash find_key_clash(const named_values& values) noexcept;
 
 // The clash in words, the same in the log and the checker: "tune_key X is also key_mirrored:
 // holding it to tune also ..." (empty text for no clash).
-struct tune_clash_text {
-    char text[200];
+struct key_clash_text {
+    char text[240];
 };
-tune_clash_text describe_tune_key_clash(const named_values& values,
-                                        const tune_key_clash& clash) noexcept;
+key_clash_text describe_key_clash(const named_values& values, const key_clash& clash) noexcept;
 
 // Why it exists: one load's reading of the named lines, line by line as the file is read, with
 // the rule that the first line for a setting counts.

@@ -25,7 +25,7 @@ namespace plugin {
 using k = line_kind;
 
 std::int32_t reload_each_frame = 0;
-float aim_row_table[4][7] = {};
+float aim_row_table[aim_row_count][row_value_count] = {};
 
 namespace {
 
@@ -83,7 +83,7 @@ void apply_settings_line(const settings_position& position, const line_values& v
         }
         break;
     case k::aim_row:
-        for (int i = 0; i < values.count && i < 7; ++i)
+        for (int i = 0; i < values.count && i < row_value_count; ++i)
             aim_row_table[position.row][i] = values.floats[i];
         break;
     case k::weapon:
@@ -117,7 +117,7 @@ const char16_t* path_beside_module(const char16_t* name,
     if (dir_too_long) return nullptr;
     const std::size_t dir_length = utf16_length::length(dir);
     const std::size_t name_length = utf16_length::length(name);
-    if (dir_length + name_length > path_buffer_size - 1) return nullptr;
+    if (!path_beside_module_fits(dir_length + name_length)) return nullptr;
     utf16_length::copy(buffer, dir, dir_length);
     utf16_length::copy(buffer + dir_length, name, name_length + 1);
     return buffer;
@@ -162,7 +162,7 @@ const char16_t* plugin_dir_path() noexcept {
     }
     const std::uint32_t size = path_buffer_size - 1;
     const std::uint32_t length = os::module_file_name(module, dir_buffer, size);
-    if (length >= size) {
+    if (!module_path_fits(length)) {
         // A path that filled the buffer was cut short; its last separator may belong to some
         // other directory, so no directory is known and nothing will be loaded.
         dir_too_long = true;

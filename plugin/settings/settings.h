@@ -6,6 +6,7 @@
 #include "plugin/settings/settings_parser.h"
 #include "plugin/settings/settings_reader.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace plugin {
@@ -20,6 +21,17 @@ inline constexpr const char settings_backup_name[] = "aimingSets.dat.bak";
 inline constexpr const char settings_new_name[] = "aimingSets.dat.new";
 // The module's own file, as the build names it; the settings checker looks for it.
 inline constexpr const char module_file_name[] = "corvane.dll";
+// The rule of the module's path buffers, in UTF-16 units: its own path must be shorter than 260
+// (a path that fills the buffer may have been cut), a file beside it at most 260 long. Where
+// either fails, the module reads nothing; corvane-check asks the same.
+constexpr bool module_path_fits(std::size_t units) noexcept {
+    return units < static_cast<std::size_t>(path_buffer_size - 1);
+}
+constexpr bool path_beside_module_fits(std::size_t units) noexcept {
+    return units <= static_cast<std::size_t>(path_buffer_size - 1);
+}
+inline constexpr const char path_too_long_words[] = "its path would be longer than 260 characters";
+
 // The module's own directory with its trailing separator. Found on the first call, which shows
 // the error box if the module's handle cannot be had and then uses the executable's directory.
 // A module path without any separator is kept whole; one too long for 260 characters leaves
@@ -53,7 +65,7 @@ extern std::int32_t reload_each_frame;
 // Rows 0 to 3 from lines 11 to 14, copied into the host after line 14 of every load. Start-up
 // fills it from the game's own rows first, so every value the file does not give keeps the
 // game's, as lines 3 to 9 do.
-extern float aim_row_table[4][7];
+extern float aim_row_table[aim_row_count][row_value_count];
 
 // Fills aim_row_table from the game's own rows (left as it is where the game has no readable
 // rows). Start-up calls it once, before the first load.

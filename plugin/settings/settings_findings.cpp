@@ -22,6 +22,8 @@ const char* finding_name(finding_code code) noexcept {
         return "past_end";
     case finding_code::overlong_line:
         return "overlong_line";
+    case finding_code::values_joined:
+        return "values_joined";
     case finding_code::partly_read:
         return "partly_read";
     case finding_code::not_finite:
@@ -42,6 +44,10 @@ const char* finding_name(finding_code code) noexcept {
         return "line_shifted";
     case finding_code::not_text:
         return "not_text";
+    case finding_code::tunes_not_saved:
+        return "tunes_not_saved";
+    case finding_code::newer_copy:
+        return "newer_copy";
     }
     return "unknown";
 }
@@ -51,7 +57,6 @@ namespace {
 constexpr int first_weapon_line = 16;
 constexpr int longest_line = line_buffer_size - 1;
 constexpr int quoted_word_limit = 60; // longer words are shown cut, with "..."
-constexpr char utf8_mark[] = "\xEF\xBB\xBF";
 
 // Appends formatted text to a finding's sentence; a sentence that would not fit is cut.
 void say(settings_finding& finding, const char* format, ...) {
@@ -108,18 +113,38 @@ void say_missing_values(settings_finding& finding, const settings_position& posi
         break;
     case line_kind::aim_row:
         if (count == 0)
-            say(finding, "no values after the label: the row stays as the game has it");
-        else if (count == values_wanted(line_kind::aim_row) - 1)
-            say(finding, "only %d of 7 values: value 7 of row %d stays as the game has it", count,
-                position.row);
+            say(finding,
+                "no values after the label: the row stays as the game has it (a row takes %d "
+                "numbers)",
+                row_value_count);
+        else if (count == row_value_count - 1)
+            say(finding, "only %d of %d values: value %d of row %d stays as the game has it", count,
+                row_value_count, row_value_count, position.row);
         else
-            say(finding, "only %d of 7 values: values %d to 7 of row %d stay as the game has them",
-                count, count + 1, position.row);
+            say(finding,
+                "only %d of %d values: values %d to %d of row %d stay as the game has them", count,
+                row_value_count, count + 1, row_value_count, position.row);
         break;
     case line_kind::weapon:
     case line_kind::ignored:
         break;
     }
+}
+
+void say_joined(settings_finding& finding, const settings_position& position, const char* text,
+                int count, const char* fixed) {
+    const int wanted = values_wanted(position.kind);
+    const char* const joiner = std::strpbrk(text, "=:;,");
+    say(finding, "'%c' stands where a blank belongs, so corvane reads ", joiner ? *joiner : ',');
+    if (position.kind == line_kind::weapon)
+        say(finding, "only %d of the 4 fields and makes no entry", count);
+    else if (count == 0)
+        say(finding, "no value from this line");
+    else
+        say(finding, "only %d of the %d values", count, wanted);
+    say(finding, ". Written as ");
+    say_quoted(finding, fixed, fixed + std::strlen(fixed));
+    say(finding, " it sets what it says");
 }
 
 // The first missing line decides what the end of the file costs. Ending among the weapon lines
@@ -146,7 +171,110 @@ void say_past_end(line_findings& found, int line) {
     say(finding, "; no weapon entries from those lines");
 }
 
+bool is_joiner(char c) {
+    return c == '=' || c == ':' || c == ';' || c == ',';
+}
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Whether a number starts at `p`: a sign or a point may come before its first digit.
+bool starts_number(const char* p) {
+    if (*p == '+' || *p == '-') ++p;
+    if (*p == '.') ++p;
+    return is_digit(*p);
+}
+
+// Writes `text` with blanks where joiners stand between a label and its values, or between
+// values; `comma_is_point` turns a comma between two digits into a decimal point instead. Sets
+// `joined` when anything but a decimal comma was changed. The result never grows longer.
+void unjoin(const settings_position& position, const char* text, bool comma_is_point,
+            char (&out)[line_buffer_size], bool& joined) {
+    joined = false;
+    std::size_t o = 0;
+    const auto put = [&](char c) {
+        if (o + 1 < sizeof out) out[o++] = c;
+    };
+    const char* p = text;
+    while (is_blank(*p) && *p != '\n' && *p != '\r')
+        put(*p++);
+    if (has_label(position.kind)) {
+        const char* const end = word_end(p);
+        const char* split = nullptr;
+        for (const char* q = p; q < end && !split; ++q) {
+            if (!is_joiner(*q)) continue;
+            const char* r = q;
+            while (r < end && is_joiner(*r))
+                ++r;
+            if (r < end && starts_number(r)) split = q;
+        }
+        const char* const label_end = split ? split : end;
+        while (p < label_end)
+            put(*p++);
+        if (split) {
+            put(' ');
+            while (is_joiner(*p))
+                ++p;
+            joined = true;
+        } else {
+            // A joiner standing alone after the label ("label = 1.5"), or before the first value
+            // ("label =1.5").
+            const char* q = skip_blanks(p);
+            const char* r = q;
+            while (is_joiner(*r))
+                ++r;
+            if (r != q && starts_number(skip_blanks(r))) {
+                put(' ');
+                p = skip_blanks(r);
+                joined = true;
+            }
+        }
+    }
+    for (; *p != '\0' && *p != '\n' && *p != '\r'; ++p) {
+        const char c = *p;
+        const bool after_number = o > 0 && (is_digit(out[o - 1]) || out[o - 1] == '.');
+        if ((c != ',' && c != ';') || !after_number) {
+            put(c);
+            continue;
+        }
+        if (c == ',' && comma_is_point && is_digit(p[1])) {
+            put('.');
+            continue;
+        }
+        if (is_blank(p[1]) || p[1] == '\0') {
+            joined = true; // "22, 0.5": the comma goes, the blank stays
+            continue;
+        }
+        if (starts_number(p + 1)) {
+            put(' ');
+            joined = true;
+            continue;
+        }
+        put(c);
+    }
+    out[o] = '\0';
+}
+
 } // namespace
+
+bool joined_values(const settings_position& position, const char* text, const line_values& values,
+                   char (&fixed)[line_buffer_size]) noexcept {
+    const line_kind kind = position.kind;
+    if (kind == line_kind::ignored || values.count >= values_wanted(kind)) return false;
+    if (!std::strpbrk(text, "=:;,")) return false;
+    bool joined_as_point = false, joined_as_list = false;
+    char as_list[line_buffer_size];
+    unjoin(position, text, true, fixed, joined_as_point);
+    unjoin(position, text, false, as_list, joined_as_list);
+    const int point_count = parse_settings_line(kind, fixed).count;
+    const int list_count = parse_settings_line(kind, as_list).count;
+    if (list_count > point_count) {
+        std::memcpy(fixed, as_list, sizeof fixed);
+        return joined_as_list && list_count > values.count;
+    }
+    return joined_as_point && point_count > values.count;
+}
 
 bool is_number_word(const char* begin, const char* end) noexcept {
     char word[line_buffer_size];
@@ -177,9 +305,15 @@ line_findings settings_findings::take(const settings_position& position, line_re
 
     const line_kind kind = position.kind;
     const int count = values.count;
+    char fixed[line_buffer_size];
+    if (joined_values(position, text, values, fixed)) {
+        say_joined(add(found, line, finding_code::values_joined), position, text, count, fixed);
+        return found;
+    }
     if (has_label(kind)) {
         const char* label = skip_blanks(text);
-        if (line == 1 && std::strncmp(label, utf8_mark, 3) == 0) label += 3;
+        if (line == 1 && std::strncmp(label, utf8_byte_order_mark, utf8_byte_order_mark_size) == 0)
+            label += utf8_byte_order_mark_size;
         const char* const label_end = word_end(label);
         const bool labelled = label != label_end;
         const bool number_label = labelled && is_number_word(label, label_end);

@@ -24,6 +24,7 @@ enum class finding_code {
     weapon_duplicate,  // a weapon type an earlier line of the file gave: the line adds nothing
     past_end,          // the file ends before line 31
     overlong_line,     // longer than 511 characters
+    values_joined,     // values glued to the label or to each other by '=', ':', ';' or ','
     // corvane-check only:
     partly_read,             // a number stops inside a word ("1,5" is read as 1)
     not_finite,              // inf or nan
@@ -36,6 +37,8 @@ enum class finding_code {
     line_shifted,            // a line holds what the starter file puts on another: one is
                              // missing or extra above
     not_text,                // NUL bytes or mostly control characters: not a text file
+    tunes_not_saved,         // a tune key is set, but the file or its folder is read-only
+    newer_copy,              // a file of a near name beside it is newer: edited by mistake?
 };
 
 const char* finding_name(finding_code code) noexcept;
@@ -65,6 +68,14 @@ struct line_findings {
 // Whether a whole word is a number, which a labelled line then takes as its label: it holds a
 // digit and "%f" reads all of it.
 bool is_number_word(const char* begin, const char* end) noexcept;
+
+// A line whose values are glued to its label, or to each other, by '=', ':', ';' or ',' where a
+// blank belongs ("aim_value_8CC4B8=2.5", "aim_row_1_8CC4DC:1,2,3,4,5,6,7", "22, 0.5, 0.2, 0.1"),
+// so that the module reads fewer values than the line holds. `fixed` gets the line as it must be
+// written (without its line end), in which the module reads more values; false for any other line.
+// Commas between digits are taken for decimal commas unless a list of them gives more values.
+bool joined_values(const settings_position& position, const char* text, const line_values& values,
+                   char (&fixed)[line_buffer_size]) noexcept;
 
 // Walks the 31 positions of one file in order, as the module reads them. It remembers which
 // weapon types earlier lines gave (the first line for a type wins) and where the file ended, so

@@ -13,7 +13,7 @@ namespace plugin {
 namespace a = host_addresses;
 using k = line_kind;
 
-constexpr std::uint32_t row_bytes = 7 * sizeof(float);
+constexpr std::uint32_t row_bytes = row_value_count * sizeof(float);
 
 const settings_position settings_positions[settings_line_count] = {
     {1, k::reload_flag, 0, 0, "reload every frame (non-zero: on)"},
@@ -55,6 +55,7 @@ namespace {
 constexpr const char reload_format[] = " %d";
 constexpr const char float_format[] = " %f";
 constexpr const char row_format[] = " %f %f %f %f %f %f %f";
+static_assert(row_value_count == 7, "row_format and the sscanf call below read seven values");
 constexpr const char weapon_format[] = "%i %f %f %f";
 
 // Steps over the label: the first run of non-blank characters, whatever its length. A label

@@ -11,6 +11,12 @@
 namespace plugin {
 
 inline constexpr int settings_line_count = 31;
+inline constexpr int aim_row_count = 4;   // lines 11 to 14
+inline constexpr int row_value_count = 7; // the values of one aim row
+inline constexpr int row_values_in_all = aim_row_count * row_value_count;
+// The UTF-8 byte-order mark some editors put before the first line: part of line 1's label.
+inline constexpr char utf8_byte_order_mark[] = "\xEF\xBB\xBF";
+inline constexpr int utf8_byte_order_mark_size = sizeof utf8_byte_order_mark - 1;
 inline constexpr int line_buffer_size = 512;  // a line of up to 511 characters
 inline constexpr int label_buffer_size = 128; // labels are stepped over, so none overruns it
 
@@ -40,8 +46,8 @@ extern const settings_position settings_positions[settings_line_count];
 // needs all four (type and x, y, z) to make an entry.
 struct line_values {
     int count = 0;
-    std::int32_t integer = 0; // reload_flag's value, or weapon's type
-    float floats[7] = {};     // the float values in order (x, y, z for a weapon line)
+    std::int32_t integer = 0;           // reload_flag's value, or weapon's type
+    float floats[row_value_count] = {}; // the float values in order (x, y, z for a weapon line)
 };
 
 // What counts as blank between a line's fields: the characters at which scanf's "%s" stops in the
@@ -75,7 +81,7 @@ constexpr int values_wanted(line_kind kind) noexcept {
     case line_kind::code_float:
         return 1;
     case line_kind::aim_row:
-        return 7;
+        return row_value_count;
     case line_kind::weapon:
         return 4;
     case line_kind::ignored:

@@ -159,14 +159,14 @@ const std::vector<std::string> both_back = {
 };
 
 // A settings file with its faults: a cut line, a number where a label belongs, too few values,
-// a weapon line that adds nothing, and an end before line 31.
+// a value glued to its label, a weapon line that adds nothing, and an end before line 31.
 const std::string faulty_settings = "Reload 1\n"
                                     "--\n"
                                     "Value3 1.5 " +
                                     std::string(520, 'x') +
                                     "\n"
                                     "2.5\n"
-                                    "Value5\n"
+                                    "Value5=3.5\n"
                                     "Value6 4.5\n"
                                     "Value7 5.5\n"
                                     "Value8 6.5\n"
@@ -188,6 +188,8 @@ const std::vector<std::string> settings_faults = {
     "line 3: longer than 511 characters: only its first 511 are read, the rest is skipped",
     "line 4: the first word, '2.5', is a number, so it is read as the label and the line sets "
     "nothing",
+    "line 5: '=' stands where a blank belongs, so corvane reads no value from this line. Written "
+    "as 'Value5 3.5' it sets what it says",
     "line 11: only 3 of 7 values: values 4 to 7 of row 0 stay as the game has them",
     "line 17: weapon type 22 was already given on line 16: this line changes nothing (the first "
     "entry wins)",
@@ -537,6 +539,16 @@ TEST_F(ModuleLog, NamedLinesAreToldAtStartUpAndEachChangeOnce) {
          },
          3,
          {"line 36: mirror_factor: '-12' is outside -10 to 10; the line sets nothing"}},
+        {"the toggle key made the normal aim's key too",
+         [](tuned_file& f, const std::string& p) {
+             f.named[0] = "key_toggle Z";
+             save(f, p);
+         },
+         2,
+         {"line 32, key_toggle: changed from E to Z",
+          // The file's key_normal line (34, at its default) is the later of the two.
+          "line 34: key_normal Z is also key_toggle: each press swaps, and then the held key "
+          "chooses the normal aim, so the swap never reaches the other shoulder"}},
     };
     std::vector<std::string> expected = log_lines();
     for (const reload_step& step : steps) {

@@ -88,7 +88,8 @@ std::size_t columns(const std::string& text) {
 
 std::string for_display(const std::string& text, std::size_t width) {
     std::string clean;
-    std::size_t start = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
+    std::size_t start =
+        text.rfind(plugin::utf8_byte_order_mark, 0) == 0 ? plugin::utf8_byte_order_mark_size : 0;
     for (std::size_t i = start; i < text.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         clean += c == '\t' ? ' ' : (c < 0x20 || c == 0x7F) ? '?' : static_cast<char>(c);

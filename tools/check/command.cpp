@@ -10,6 +10,7 @@
 #include "tools/check/files/new_file.h"
 #include "tools/check/files/surroundings.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -68,13 +69,41 @@ std::string builds_text(const std::vector<game_build>& builds, bool looked_besid
     return text;
 }
 
+// A copy of the settings file saved after it, beside it: the player may have edited the copy.
+void say_newer_copies(check_result& result) {
+    const std::size_t separator = result.file.find_last_of("/\\");
+    if (result.file.substr(separator == std::string::npos ? 0 : separator + 1) !=
+        plugin::settings_file_name)
+        return;
+    std::vector<check_warning> notes;
+    for (const settings_candidate& copy : newer_near_misses(result.file))
+        notes.push_back(
+            {1, warning_code::newer_copy,
+             copy.shown + " beside it was saved after it; corvane reads only " +
+                 plugin::settings_file_name + ", so what " + copy.shown + " holds does not count",
+             "if " + copy.shown + " is the file you edited, copy its lines into " +
+                 plugin::settings_file_name + ", or delete " + plugin::settings_file_name +
+                 " and rename " + copy.shown + " to " + plugin::settings_file_name});
+    result.notes.insert(result.notes.begin(), notes.begin(), notes.end());
+}
+
 } // namespace
 
 int run_check_command(const std::vector<std::string>& args, std::string& out, std::string& err) {
     request r;
+    // Every option is taken once, and a value is never a word that starts with '-': "--svg
+    // --json" is an option without its file, not a picture named "--json".
+    std::vector<std::string> seen;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        const bool has_value = i + 1 < args.size();
+        const bool has_value = i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0;
+        if (arg.size() > 1 && arg[0] == '-') {
+            if (std::find(seen.begin(), seen.end(), arg) != seen.end()) {
+                err += "corvane-check: " + arg + " is given twice\n" + std::string(usage);
+                return 2;
+            }
+            seen.push_back(arg);
+        }
         if (arg == "--help" || arg == "-h") {
             out += usage;
             return 0;
@@ -85,7 +114,7 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
             r.json = true;
         } else if (arg == "--template") {
             r.template_wanted = true;
-            if (has_value && args[i + 1].rfind("-", 0) != 0) r.template_file = args[++i];
+            if (has_value) r.template_file = args[++i];
         } else if (arg == "--svg" && has_value) {
             r.svg_path = args[++i];
         } else if (arg == "--game" && has_value) {
@@ -149,8 +178,13 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
         const std::string module_words = wrap_lines(module_place_text(*module), report_width);
         const std::vector<settings_candidate> found = look_for_settings(module->folder);
         if (found.empty()) {
+            if (!r.svg_path.empty())
+                err += wrap_lines("corvane-check: no picture was drawn: there is no settings file "
+                                  "to draw it from\n",
+                                  report_width);
             check_result missing;
             missing.file = path_in(module->folder, plugin::settings_file_name);
+            missing.error_code = read_error::not_found;
             missing.error = "not found";
             if (r.json) {
                 out += json_report(missing, builds, &*module);
@@ -200,6 +234,14 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
         result = check_settings_file(r.file);
     }
     const module_place* const looked = module ? &*module : nullptr;
+    if (result.readable) say_newer_copies(result);
+    // corvane reads nothing from a path too long for it, whatever the file holds.
+    if (result.readable && result.not_read_until.empty()) {
+        result.not_read_until = not_read_until_path_fits(result.file);
+        if (!result.not_read_until.empty())
+            closing =
+                "corvane will not read " + result.file + " until " + result.not_read_until + ".";
+    }
 
     if (!result.readable) {
         err += wrap_lines(
@@ -227,9 +269,12 @@ int run_check_program(const std::vector<std::string>& args, std::FILE* out, std:
     std::fflush(out);
     std::fwrite(err_text.data(), 1, err_text.size(), err);
     std::fflush(err);
-    // Started from Explorer, the window closes with the program: keep it open to be read.
+    // Started from Explorer, the window closes with the program: keep it open to be read. A
+    // tool that starts it (its input a pipe, or JSON asked for) never waits and reads only what
+    // it asked for.
     const surroundings& around = current_surroundings();
-    if (around.programs_on_console() == 1) {
+    const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
+    if (!json && around.programs_on_console() == 1 && around.input_is_console()) {
         std::fputs(press_enter, out);
         std::fflush(out);
         around.wait_for_enter();

@@ -2,11 +2,14 @@
 // and described; then what lies beyond line 31.
 #include "tools/check/settings_check.h"
 
+#include "plugin/settings/settings.h"
 #include "tools/check/check_text.h"
+#include "tools/check/files/files_beside.h"
 #include "tools/check/files/surroundings.h"
 #include "tools/check/rules/line_shift.h"
 #include "tools/check/rules/line_warnings.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -22,6 +25,20 @@ bool offset_entry::leaves_aim_alone() const {
 
 bool offset_entry::finite() const {
     return std::isfinite(x) && std::isfinite(y) && std::isfinite(z);
+}
+
+const char* read_error_name(read_error error) {
+    switch (error) {
+    case read_error::not_found:
+        return "not_found";
+    case read_error::is_a_folder:
+        return "is_a_folder";
+    case read_error::not_readable:
+        return "not_readable";
+    case read_error::none:
+        break;
+    }
+    return "none";
 }
 
 const char* warning_name(warning_code code) {
@@ -104,6 +121,53 @@ void say_not_text(check_result& result, const byte_counts& bytes) {
          "--template FILE, then copy your own values over"});
 }
 
+// Why the file named `result.file` could not be read: it is not there, it is a folder, or the
+// system refused it (its own words, the one case where they help). A file that was opened was
+// there, whatever its name says now.
+void cannot_read(check_result& result, bool opened) {
+    const int system_error = errno;
+    result.readable = false;
+    switch (kind_of_path(result.file)) {
+    case path_kind::missing:
+        if (opened) break;
+        result.error_code = read_error::not_found;
+        result.error = "not found";
+        return;
+    case path_kind::folder:
+        result.error_code = read_error::is_a_folder;
+        result.error = "a folder, not a file";
+        return;
+    case path_kind::file:
+        break;
+    }
+    result.error_code = read_error::not_readable;
+    result.error = std::strerror(system_error);
+}
+
+// A tune key set for a file corvane cannot save into: the tunes move the aim point in the game
+// and are lost when it ends.
+void say_if_tunes_not_saved(check_result& result) {
+    using plugin::named_setting;
+    if (!result.readable || result.named.in_effect[named_setting::tune_key].whole == 0) return;
+    const replaceable can = can_replace(result.file);
+    if (can == replaceable::yes) return;
+    const bool file = can == replaceable::file_read_only;
+    result.warnings.push_back(
+        {result.named.in_effect.given_by[static_cast<int>(named_setting::tune_key)],
+         warning_code::tunes_not_saved,
+         std::string("tune_key is set, but ") +
+             (file ? "this file is read-only" : "the folder that holds this file is read-only") +
+             ": the keys move the aim point in the game, but corvane cannot save a tune into " +
+             plugin::settings_file_name + ", so it is lost when the game ends",
+         file ? "clear the file's read-only mark (Properties in Explorer), then start the game "
+                "again"
+              : "move the game to a folder you may write to, or give yourself the right to "
+                "write to this one"});
+    std::stable_sort(
+        result.warnings.begin(), result.warnings.end(),
+        [](const check_warning& a, const check_warning& b) { return a.line < b.line; });
+}
+
 std::string describe_takes(const position_report& report, const check_result& result) {
     const plugin::line_values& v = report.values;
     const plugin::settings_position& position = *report.position;
@@ -115,8 +179,6 @@ std::string describe_takes(const position_report& report, const check_result& re
         if (!present || v.count == 0) return "nothing: reloading stays off";
         return std::to_string(v.integer) + (v.integer ? ": read again every frame" : ": read once");
     case line_kind::host_float:
-        if (!present || v.count == 0) return "nothing: the game keeps its value";
-        return format_float(v.floats[0]);
     case line_kind::code_float:
         if (!present || v.count == 0) return "nothing: the game keeps its value";
         return format_float(v.floats[0]);
@@ -155,7 +217,7 @@ check_result check_settings_stream(plugin::settings_reader& reader, const std::s
     check_result result;
     result.file = name;
     if (!reader.begin()) {
-        result.error = std::strerror(errno);
+        cannot_read(result, true);
         return result;
     }
     result.readable = true;
@@ -172,8 +234,7 @@ check_result check_settings_stream(plugin::settings_reader& reader, const std::s
             first_missing ? plugin::line_read::absent : reader.read_line(buffer);
         if (got == plugin::line_read::absent) {
             if (!first_missing && reader.failed()) {
-                result.readable = false;
-                result.error = std::strerror(errno);
+                cannot_read(result, true);
                 return result;
             }
             if (!first_missing) first_missing = position.line;
@@ -213,12 +274,13 @@ check_result check_settings_file(const std::string& path) {
     if (!file) {
         check_result result;
         result.file = path;
-        result.error = std::strerror(errno);
+        cannot_read(result, false);
         return result;
     }
     plugin::settings_reader reader(file);
     check_result result = check_settings_stream(reader, path);
     std::fclose(file);
+    say_if_tunes_not_saved(result);
     return result;
 }
 

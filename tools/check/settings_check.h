@@ -61,11 +61,16 @@ struct check_warning {
 // A finding's code for tools and tests: a named line's kind, or else its warning code.
 const char* finding_name(const check_warning& finding);
 
+// Why a file could not be read, for tools: a fixed code beside the words.
+enum class read_error { none, not_found, is_a_folder, not_readable };
+const char* read_error_name(read_error error);
+
 // Everything the checker found in one file.
 struct check_result {
     std::string file;
     bool readable = false;
-    std::string error; // why the file could not be read
+    read_error error_code = read_error::none;
+    std::string error; // why the file could not be read, in words
     plugin::settings_encoding encoding = plugin::settings_encoding::eight_bit;
     std::vector<position_report> positions;
     std::vector<check_warning> warnings; // in line order

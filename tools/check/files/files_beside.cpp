@@ -62,6 +62,11 @@ std::string without_copy_marks(std::string stem) {
 // ("aimingSets (1).dat"), or a spelling one or two letters off ("aimingSet.dat"), in any case.
 bool near_settings_name(const std::string& name, settings_found_as& how) {
     const std::string wanted = plugin::settings_file_name;
+    // corvane's own files beside it: the backup of the file as it was, the new file of a save.
+    const std::string folded_name = lower_ascii(name);
+    if (folded_name == lower_ascii(plugin::settings_backup_name) ||
+        folded_name == lower_ascii(plugin::settings_new_name))
+        return false;
     if (name == wanted) {
         how = settings_found_as::exact;
         return true;
@@ -161,6 +166,34 @@ std::string not_read_without_module() {
     return std::string("it lies beside ") + plugin::module_file_name;
 }
 
+namespace {
+
+// How many UTF-16 units Windows spells `utf8` with: one per character, two beyond U+FFFF.
+std::size_t utf16_units(const std::string& utf8) {
+    std::size_t units = 0;
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte & 0xC0) != 0x80) ++units;
+        if (byte >= 0xF0) ++units;
+    }
+    return units;
+}
+
+} // namespace
+
+std::string not_read_until_path_fits(const std::string& path) {
+    std::error_code error;
+    fs::path full = fs::absolute(path_of(path), error);
+    if (error) full = path_of(path);
+    const std::size_t settings_units = utf16_units(utf8_of(full));
+    const std::size_t module_units =
+        utf16_units(utf8_of(full.parent_path() / plugin::module_file_name));
+    if (plugin::path_beside_module_fits(settings_units) && plugin::module_path_fits(module_units))
+        return "";
+    return "it lies in a folder with a shorter path (" + std::string(plugin::path_too_long_words) +
+           ": " + std::to_string(settings_units) + ")";
+}
+
 std::string path_in(const std::string& folder, const std::string& name) {
     return utf8_of(path_of(folder) / path_of(name));
 }
@@ -204,6 +237,24 @@ std::vector<settings_candidate> look_for_settings(const std::string& folder) {
                                  utf8_of(sub.filename() / entry.path().filename()),
                                  settings_found_as::in_subfolder});
         }
+    return found;
+}
+
+std::vector<settings_candidate> newer_near_misses(const std::string& settings_path) {
+    std::error_code error;
+    const fs::path exact = path_of(settings_path);
+    const fs::file_time_type saved = fs::last_write_time(exact, error);
+    if (error) return {};
+    std::vector<settings_candidate> found;
+    for (const fs::directory_entry& entry : entries_of(exact.parent_path())) {
+        settings_found_as how{};
+        if (entry.path().filename() == exact.filename() || !is_file(entry) ||
+            !near_settings_name(utf8_of(entry.path().filename()), how))
+            continue;
+        const fs::file_time_type time = entry.last_write_time(error);
+        if (!error && time > saved)
+            found.push_back({utf8_of(entry.path()), utf8_of(entry.path().filename()), how});
+    }
     return found;
 }
 

@@ -45,9 +45,19 @@ std::vector<settings_candidate> look_for_settings(const std::string& folder);
 // `name` in `folder`, with the system's separator; UTF-8.
 std::string path_in(const std::string& folder, const std::string& name);
 
+// Files beside the settings file at `settings_path` whose names are near misses of its name (a
+// copy's, one with an extension added) and that were saved after it: a player may have edited
+// one of them, which corvane does not read. corvane's own backup is none of them.
+std::vector<settings_candidate> newer_near_misses(const std::string& settings_path);
+
 // What has to happen before corvane reads a file found other than exactly where it looks:
 // "it is renamed to aimingSets.dat", "it is moved up into the folder that holds corvane.dll".
 std::string not_read_until(const settings_candidate& found);
+
+// What has to happen before corvane reads the settings file at `path` (UTF-8; made absolute
+// first) from a corvane.dll beside it, when its path or corvane's own is too long for corvane
+// (plugin/settings/settings.h decides); empty when both fit.
+std::string not_read_until_path_fits(const std::string& path);
 
 // The same for a file checked where no corvane.dll was found.
 std::string not_read_without_module();

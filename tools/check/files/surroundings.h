@@ -1,6 +1,7 @@
 // What corvane-check asks the system about itself: the folder it lies in, and whether it has its
 // console window to itself, as when a player double-clicks it in Explorer and the window would
-// otherwise close before the report can be read. Tests put their own answers in.
+// otherwise close before the report can be read, and whether its input is that console. Tests put
+// their own answers in.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,9 @@ namespace check {
 struct surroundings {
     std::string (*program_folder)();   // UTF-8, with no trailing separator; empty if unknown
     unsigned (*programs_on_console)(); // 1: nothing else shares the console window
+    // Whether standard input is that console, as when Explorer starts the checker; a tool that
+    // starts it with a pipe has no one to press Enter.
+    bool (*input_is_console)();
     void (*wait_for_enter)();
     // How many bytes of a new file the disk takes before it is full; the system's answer is
     // "as many as it has" (SIZE_MAX), a test's a small number, so that a write fails part-way.
@@ -53,6 +57,12 @@ enum class write_failure {
 // exists: the test and the creation are one step, so no file is ever written over, whatever it
 // is. A file it created but could not fill is removed again.
 write_failure write_new_file(const std::string& path, const std::string& content);
+
+// Whether corvane can put a new aimingSets.dat in the place of the one at `path` (UTF-8), as it
+// does when it saves a tune: not when the file is read-only, nor when its folder is. Nothing is
+// left changed there (Windows is asked by creating corvane's own new file, deleted on closing).
+enum class replaceable { yes, file_read_only, folder_read_only };
+replaceable can_replace(const std::string& path);
 
 // The command line's arguments as UTF-8, the program's name left out. On Windows they are taken
 // from the wide command line, since `argv` holds them in the ANSI code page, which cannot spell

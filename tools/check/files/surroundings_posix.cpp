@@ -28,9 +28,14 @@ unsigned programs_on_console() {
     return 0; // a terminal window stays open after the program ends
 }
 
+bool input_is_console() {
+    return isatty(STDIN_FILENO) != 0;
+}
+
 void wait_for_enter() {}
 
-const surroundings posix = {program_folder, programs_on_console, wait_for_enter, unlimited_room};
+const surroundings posix = {program_folder, programs_on_console, input_is_console, wait_for_enter,
+                            unlimited_room};
 
 } // namespace
 
@@ -88,6 +93,20 @@ write_failure write_new_file(const std::string& path, const std::string& content
     if (error == 0) return write_failure::none;
     ::unlink(path.c_str()); // created here a moment ago: nobody else's file
     return error == ENOSPC || error == EDQUOT ? write_failure::disk_full : write_failure::other;
+}
+
+replaceable can_replace(const std::string& path) {
+    // The write bits, not access(): a check run as root would find everything writable.
+    constexpr mode_t writable = S_IWUSR | S_IWGRP | S_IWOTH;
+    struct stat file {};
+    if (stat(path.c_str(), &file) == 0 && (file.st_mode & writable) == 0)
+        return replaceable::file_read_only;
+    const std::size_t separator = path.rfind('/');
+    const std::string folder = separator == std::string::npos ? "." : path.substr(0, separator + 1);
+    struct stat holder {};
+    if (stat(folder.c_str(), &holder) == 0 && (holder.st_mode & writable) == 0)
+        return replaceable::folder_read_only;
+    return replaceable::yes;
 }
 
 std::vector<std::string> program_arguments(int argc, char** argv) {

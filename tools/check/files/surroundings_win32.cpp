@@ -1,6 +1,8 @@
 // corvane-check's surroundings on Windows.
 #include "tools/check/files/surroundings.h"
 
+#include "plugin/settings/settings.h"
+
 #include <windows.h>
 
 #include <shellapi.h>
@@ -79,12 +81,20 @@ unsigned programs_on_console() {
     return GetConsoleProcessList(processes, 4);
 }
 
+bool input_is_console() {
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    return input != nullptr && input != INVALID_HANDLE_VALUE &&
+           GetFileType(input) == FILE_TYPE_CHAR && GetConsoleMode(input, &mode);
+}
+
 void wait_for_enter() {
     for (int c = std::getchar(); c != '\n' && c != EOF; c = std::getchar()) {
     }
 }
 
-const surroundings windows = {program_folder, programs_on_console, wait_for_enter, unlimited_room};
+const surroundings windows = {program_folder, programs_on_console, input_is_console, wait_for_enter,
+                              unlimited_room};
 
 } // namespace
 
@@ -124,6 +134,29 @@ write_failure write_new_file(const std::string& path, const std::string& content
     DeleteFileW(name.c_str()); // created here a moment ago: nobody else's file
     const write_failure failure = failure_of(error, name);
     return failure == write_failure::exists ? write_failure::other : failure;
+}
+
+replaceable can_replace(const std::string& path) {
+    const std::wstring name = wide(path);
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        return replaceable::file_read_only;
+    // A folder's read-only mark means nothing to Windows: whether a file can be made there
+    // says it, and the file corvane makes first when it saves is the one to try.
+    const std::size_t separator = name.find_last_of(L"\\/");
+    const std::wstring folder =
+        separator == std::wstring::npos ? std::wstring() : name.substr(0, separator + 1);
+    const std::wstring probe = folder + wide(plugin::settings_new_name);
+    const HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return replaceable::yes;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT
+               ? replaceable::folder_read_only
+               : replaceable::yes;
 }
 
 std::vector<std::string> program_arguments(int argc, char** argv) {

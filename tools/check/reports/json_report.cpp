@@ -145,6 +145,15 @@ json named_settings_json(const named_lines_check& named) {
 json game_json(const game_build& build) {
     json game = {{"file", build.file}, {"verdict", build_verdict_name(build.verdict)}};
     game["build"] = build.code ? json(build.code) : json(nullptr);
+    // Whether corvane will change anything in this game at all, and whether its keys and live
+    // reload work there: null where the program cannot tell.
+    const bool told = build.verdict != build_verdict::cannot_tell;
+    game["changes_game"] = told ? json(!build.changes_nothing) : json(nullptr);
+    game["keys_and_reload"] =
+        told ? json(build.verdict == build_verdict::keys_and_reload && !build.changes_nothing)
+             : json(nullptr);
+    // Windows may place such a program elsewhere, and there corvane changes nothing.
+    game["may_be_moved"] = build.can_move;
     if (build.reason != unanswered_reason::none)
         game["reason"] = unanswered_reason_name(build.reason);
     if (build.probe_address) game["probe_address"] = hex_address(build.probe_address);
@@ -160,7 +169,10 @@ json game_json(const game_build& build) {
 std::string json_report(const check_result& result, const std::vector<game_build>& games,
                         const module_place* module) {
     json doc = {{"file", result.file}, {"readable", result.readable}};
-    if (!result.readable) doc["error"] = result.error;
+    if (!result.readable) {
+        doc["error_code"] = read_error_name(result.error_code);
+        doc["error"] = result.error;
+    }
     if (!result.not_read_until.empty()) doc["not_read_until"] = result.not_read_until;
     doc["exit_status"] = result.exit_status();
     if (result.readable) {

@@ -114,7 +114,7 @@ void append_summary(std::string& out, const check_result& result, std::size_t wa
             ++values_total;
             if (present && report.values.count >= 1) ++values_set;
         } else if (kind == line_kind::aim_row) {
-            if (present) row_values_set += std::min(report.values.count, 7);
+            if (present) row_values_set += std::min(report.values.count, plugin::row_value_count);
         }
     }
     const auto row = [&out](const char* what, const std::string& text) {
@@ -122,7 +122,7 @@ void append_summary(std::string& out, const check_result& result, std::size_t wa
     };
     out += "\nsummary:\n";
     row("lines read",
-        std::to_string(result.lines_read) + " of 31" +
+        std::to_string(result.lines_read) + " of " + std::to_string(plugin::settings_line_count) +
             (result.extra_lines ? ", then " + std::to_string(result.extra_lines) + " ignored"
                                 : std::string()));
     row("reload every frame", result.reload_each_frame
@@ -131,8 +131,11 @@ void append_summary(std::string& out, const check_result& result, std::size_t wa
     row("aim-camera values",
         std::to_string(values_set) + " of " + std::to_string(values_total) + " set" +
             (values_set < values_total ? "; the game keeps its own for the others" : ""));
-    row("aim rows", std::to_string(row_values_set) + " of 28 values set" +
-                        (row_values_set < 28 ? "; the game keeps its own for the others" : ""));
+    row("aim rows",
+        std::to_string(row_values_set) + " of " + std::to_string(plugin::row_values_in_all) +
+            " values set" +
+            (row_values_set < plugin::row_values_in_all ? "; the game keeps its own for the others"
+                                                        : ""));
     std::string moving, alone;
     for (const offset_entry& entry : result.offsets)
         (entry.leaves_aim_alone() ? alone : moving) +=

@@ -28,19 +28,41 @@ std::string mark_of(line_kind kind, const std::string& text) {
     return "";
 }
 
-// The starter file's marks, by line (index 0 is line 1).
-const std::vector<std::string>& starter_marks() {
-    static const std::vector<std::string> marks = [] {
-        std::vector<std::string> list;
+// Below line 31 the starter file has a heading and switched-off named lines ("#key_normal Z ..."):
+// a switched-off line is known by its first word, as a label is; the heading by its whole text.
+// They show a line lost above as well, when they slide up among the weapon lines.
+bool marked_by_first_word(int line, const std::string& text) {
+    if (line <= plugin::settings_line_count)
+        return plugin::has_label(plugin::settings_positions[line - 1].kind);
+    const std::size_t begin = skip_blanks(text, 0);
+    return begin + 1 < text.size() && text[begin] == '#' && !plugin::is_blank(text[begin + 1]);
+}
+
+// The starter file's marks, by line (index 0 is line 1), and which are known by their first word.
+struct starter_mark_list {
+    std::vector<std::string> marks;
+    std::vector<bool> first_word;
+};
+
+const starter_mark_list& starter_marks() {
+    static const starter_mark_list list = [] {
+        starter_mark_list made;
         std::istringstream in(settings_template());
         std::string text;
-        for (const plugin::settings_position& position : plugin::settings_positions) {
-            if (!std::getline(in, text)) text.clear();
-            list.push_back(trimmed(mark_of(position.kind, text)));
+        for (int line = 1; std::getline(in, text) || line <= plugin::settings_line_count; ++line) {
+            if (!in) text.clear();
+            const bool word = marked_by_first_word(line, text);
+            const line_kind kind = line <= plugin::settings_line_count
+                                       ? plugin::settings_positions[line - 1].kind
+                                       : line_kind::ignored;
+            made.marks.push_back(
+                word ? lower_ascii(text.substr(0, word_end(text, skip_blanks(text, 0))))
+                     : trimmed(mark_of(kind, text)));
+            made.first_word.push_back(word);
         }
-        return list;
+        return made;
     }();
-    return marks;
+    return list;
 }
 
 // Whether text[begin, end) is `mark` but for capitals (the mark is lower case already). Compared
@@ -63,12 +85,12 @@ struct starter_mark {
 const std::vector<starter_mark>& marked_starter_lines() {
     static const std::vector<starter_mark> lines = [] {
         std::vector<starter_mark> list;
-        const std::vector<std::string>& marks = starter_marks();
-        for (std::size_t i = 0; i < marks.size(); ++i) {
-            const line_kind kind = plugin::settings_positions[i].kind;
-            if (marks[i].empty() || (!plugin::has_label(kind) && kind != line_kind::ignored))
-                continue;
-            list.push_back({static_cast<int>(i) + 1, plugin::has_label(kind), &marks[i]});
+        const starter_mark_list& marks = starter_marks();
+        for (std::size_t i = 0; i < marks.marks.size(); ++i) {
+            const bool weapon = i < static_cast<std::size_t>(plugin::settings_line_count) &&
+                                plugin::settings_positions[i].kind == line_kind::weapon;
+            if (marks.marks[i].empty() || weapon) continue;
+            list.push_back({static_cast<int>(i) + 1, marks.first_word[i], &marks.marks[i]});
         }
         return list;
     }();

@@ -13,8 +13,6 @@ using plugin::line_kind;
 
 namespace {
 
-constexpr char utf8_mark[] = "\xEF\xBB\xBF";
-
 constexpr char reload_hint[] = "write 1 (on) or 0 (off) after the label";
 
 bool is_number_word(const std::string& word) {
@@ -44,7 +42,12 @@ void line_checker::check(position_report& report, plugin::line_read read, const 
 
     if (line_ == 1) check_encoding(present ? raw : "");
     const plugin::line_findings found = findings_.take(*report.position, read, raw, report.values);
-    bool spelling_checked = !present;
+    // A line whose values are glued together has one warning, which shows it rewritten: what
+    // the glued word's number stops at is part of that.
+    bool spelling_checked =
+        !present || std::any_of(found.items, found.items + found.count, [](const auto& finding) {
+            return finding.code == warning_code::values_joined;
+        });
     bool duplicate = false;
     for (int i = 0; i < found.count; ++i) {
         const plugin::settings_finding& finding = found.items[i];
@@ -94,7 +97,7 @@ void line_checker::check_encoding(const std::string& raw) {
                  "): corvane reads the text it holds; a letter outside ASCII reads as '?', "
                  "which a label or a comment may hold",
              "fine as it is: UTF-8, ANSI and Unicode all work");
-    else if (raw.rfind(utf8_mark, 0) == 0)
+    else if (raw.rfind(plugin::utf8_byte_order_mark, 0) == 0)
         note(warning_code::byte_order_mark,
              "the file starts with a mark some editors put at the start of a file (Notepad's "
              "\"UTF-8 with BOM\"), which becomes part of line 1's label",
@@ -222,7 +225,17 @@ std::string line_checker::hint_for(const plugin::settings_finding& finding) cons
         return "start the line with a one-word label, e.g. 'value " + label_text() + "'";
     case warning_code::missing_values:
         return missing_values_hint();
+    case warning_code::values_joined: {
+        char fixed[plugin::line_buffer_size];
+        plugin::joined_values(*report_->position, report_->text.c_str(), report_->values, fixed);
+        return std::string(plugin::has_label(kind_) ? "a blank between the label and each value"
+                                                    : "a blank between the values") +
+               ", no '=', ':', ';' or ',': write the line as " + quoted(fixed);
+    }
     case warning_code::value_left_alone:
+        if (kind_ == line_kind::aim_row)
+            return "fine if you mean to keep the game's own row; else add its " +
+                   std::to_string(plugin::row_value_count) + " numbers after the label";
         return "fine if you mean to keep the game's own value; else add a number";
     case warning_code::weapon_incomplete:
         return weapon_incomplete_hint();
@@ -245,7 +258,8 @@ std::string line_checker::hint_for(const plugin::settings_finding& finding) cons
 
 std::string line_checker::label_text() const {
     std::string label = text_of(report_->text, layout_.label);
-    if (line_ == 1 && label.rfind(utf8_mark, 0) == 0) label.erase(0, 3);
+    if (line_ == 1 && label.rfind(plugin::utf8_byte_order_mark, 0) == 0)
+        label.erase(0, plugin::utf8_byte_order_mark_size);
     return label;
 }
 

@@ -273,11 +273,13 @@ void check_named_lines(const std::vector<std::string>& after_line_31, check_resu
         }
     }
     named.in_effect = walk.values();
-    if (const plugin::tune_key_clash clash = plugin::find_tune_key_clash(named.in_effect))
+    if (const plugin::key_clash clash = plugin::find_key_clash(named.in_effect))
         result.warnings.push_back(
-            {named.in_effect.given_by[static_cast<int>(plugin::named_setting::tune_key)],
-             warning_code{}, plugin::describe_tune_key_clash(named.in_effect, clash).text,
-             "choose a key that corvane and the game do not use otherwise, such as F8",
+            {named.in_effect.given_by[static_cast<int>(clash.key->setting)], warning_code{},
+             plugin::describe_key_clash(named.in_effect, clash).text,
+             clash.key->setting == plugin::named_setting::tune_key
+                 ? "choose a key that corvane and the game do not use otherwise, such as F8"
+                 : std::string("give each of corvane's keys a key of its own, or none"),
              named_code::key_clash});
     result.extra_lines = named.lines_past_limit;
     if (named.lines_past_limit)

@@ -27,7 +27,7 @@ enum class named_code : std::uint8_t {
     out_of_range,       // a number or key code outside the setting's range
     repeat,             // an earlier line already gave the setting
     among_weapon_lines, // a named line among lines 16 to 31: read, and it adds no weapon
-    key_clash,          // the tune key is also another of corvane's keys
+    key_clash,          // two of corvane's keys are one key
 };
 
 const char* named_code_name(named_code code);

@@ -157,6 +157,29 @@ std::vector<file_case> file_cases() {
         {"number_taken_as_label",
          edited({{3, "0.5"}}),
          {{3, warning_code::number_as_label, "'0.5', is a number"}}},
+        // Glued to the label or to each other, values are read as part of a word: never a note
+        // that the game keeps its own value.
+        {"value_glued_to_its_label",
+         edited({{4, "aim_value_8CC4B8=2.5"}}),
+         {{4, warning_code::values_joined,
+           "'=' stands where a blank belongs, so corvane reads no value from this line"}}},
+        {"row_glued_to_its_label_as_a_list",
+         edited({{12, "aim_row_1_8CC4DC:1,2,3,4,5,6,7"}}),
+         {{12, warning_code::values_joined, "Written as 'aim_row_1_8CC4DC 1 2 3 4 5 6 7'"}}},
+        {"row_glued_with_a_number_in_the_label",
+         edited({{12, "aim_row_1_8CC4DC:1 2 3 4 5 6 7"}}),
+         {{12, warning_code::values_joined, "only 6 of the 7 values"}}},
+        {"value_after_an_equals_sign",
+         edited({{3, "aim_value_8CC4B4 = 1.5"}}),
+         {{3, warning_code::values_joined, "Written as 'aim_value_8CC4B4 1.5'"}}},
+        {"reload_flag_glued",
+         edited({{1, "reload_every_frame:0"}}),
+         {{1, warning_code::values_joined, "':' stands where a blank belongs"}}},
+        {"weapon_numbers_joined_by_commas",
+         edited({{17, "22, 0.5, 0.2, 0.1"}}),
+         {{17, warning_code::values_joined, "only 1 of the 4 fields and makes no entry"}}},
+        {"a_label_ending_in_a_colon_reads_its_value", edited({{3, "aim_value_8CC4B4: 1.5"}}), {}},
+        {"a_row_label_holding_a_colon_and_seven_values", edited({{12, "row:1 1 2 3 4 5 6 7"}}), {}},
         {"number_as_label_shifts_the_values",
          edited({{11, "1 2 3 4 5 6 7"}}),
          {{11, warning_code::number_as_label, "taken from the next word on"},
@@ -811,30 +834,50 @@ TEST_F(check_files, json_says_where_corvane_was_found) {
     }
 }
 
-// From Explorer the console window is the checker's alone and closes with it: the report ends
-// by asking for Enter, and the checker waits for it. From a prompt it never waits.
+// From Explorer the console window is the checker's alone and closes with it, and its input is
+// that console: the report ends by asking for Enter, and the checker waits for it. From a prompt,
+// or started by a tool with a pipe for its input or asking for JSON, it never waits.
 TEST_F(check_files, waits_for_enter_only_in_a_console_window_of_its_own) {
     const std::string file = write(join(template_lines()));
-    for (const unsigned programs : {0u, 1u, 2u}) {
-        SCOPED_TRACE(programs);
-        const pretend_surroundings around(dir_.string(), programs);
-        std::FILE* const out = std::tmpfile();
-        std::FILE* const err = std::tmpfile();
-        ASSERT_TRUE(out && err);
-        EXPECT_EQ(check::run_check_program({file}, out, err), 0);
-        std::rewind(out);
-        std::string printed;
-        for (int ch; (ch = std::fgetc(out)) != EOF;)
-            printed += static_cast<char>(ch);
-        std::fclose(out);
-        std::fclose(err);
-        const std::string ask = "result              clean: corvane reads this file as shown\n"
-                                "\nPress Enter to close this window.\n";
-        const bool asked = printed.size() >= ask.size() &&
-                           printed.compare(printed.size() - ask.size(), ask.size(), ask) == 0;
-        EXPECT_EQ(asked, programs == 1) << printed;
-        EXPECT_EQ(around.waits(), programs == 1 ? 1 : 0);
-    }
+    for (const unsigned programs : {0u, 1u, 2u})
+        for (const bool console_input : {true, false}) {
+            SCOPED_TRACE(std::to_string(programs) + (console_input ? " console" : " pipe"));
+            const pretend_surroundings around(dir_.string(), programs, console_input);
+            std::FILE* const out = std::tmpfile();
+            std::FILE* const err = std::tmpfile();
+            ASSERT_TRUE(out && err);
+            EXPECT_EQ(check::run_check_program({"--json", file}, out, err), 0);
+            std::rewind(out);
+            std::string printed;
+            for (int ch; (ch = std::fgetc(out)) != EOF;)
+                printed += static_cast<char>(ch);
+            std::fclose(out);
+            std::fclose(err);
+            EXPECT_TRUE(nlohmann::json::accept(printed)) << printed;
+            EXPECT_EQ(around.waits(), 0);
+        }
+    for (const unsigned programs : {0u, 1u, 2u})
+        for (const bool console_input : {true, false}) {
+            SCOPED_TRACE(std::to_string(programs) + (console_input ? " console" : " pipe"));
+            const bool waits = programs == 1 && console_input;
+            const pretend_surroundings around(dir_.string(), programs, console_input);
+            std::FILE* const out = std::tmpfile();
+            std::FILE* const err = std::tmpfile();
+            ASSERT_TRUE(out && err);
+            EXPECT_EQ(check::run_check_program({file}, out, err), 0);
+            std::rewind(out);
+            std::string printed;
+            for (int ch; (ch = std::fgetc(out)) != EOF;)
+                printed += static_cast<char>(ch);
+            std::fclose(out);
+            std::fclose(err);
+            const std::string ask = "result              clean: corvane reads this file as shown\n"
+                                    "\nPress Enter to close this window.\n";
+            const bool asked = printed.size() >= ask.size() &&
+                               printed.compare(printed.size() - ask.size(), ask.size(), ask) == 0;
+            EXPECT_EQ(asked, waits) << printed;
+            EXPECT_EQ(around.waits(), waits ? 1 : 0);
+        }
 }
 
 // --game tells the build in the text report and in the JSON one.
@@ -1076,6 +1119,21 @@ INSTANTIATE_TEST_SUITE_P(
                   "write decimals with a point: 1.5"},
         hint_case{"label_with_a_blank", edited({{4, "aim height 0.5"}}), 4, "missing_values",
                   "join words with '_', e.g. 'aim_height'"},
+        hint_case{"value_glued_is_shown_written_apart", edited({{4, "aim_value_8CC4B8=2.5"}}), 4,
+                  "values_joined", "write the line as 'aim_value_8CC4B8 2.5'"},
+        hint_case{"row_list_is_shown_written_apart",
+                  edited({{12, "aim_row_1_8CC4DC:1,2,3,4,5,6,7"}}), 12, "values_joined",
+                  "write the line as 'aim_row_1_8CC4DC 1 2 3 4 5 6 7'"},
+        hint_case{"glued_decimal_comma_becomes_a_point", edited({{4, "aim_value_8CC4B8=2,5"}}), 4,
+                  "values_joined", "write the line as 'aim_value_8CC4B8 2.5'"},
+        hint_case{"equals_sign_is_dropped", edited({{3, "aim_value_8CC4B4 = 1.5"}}), 3,
+                  "values_joined", "write the line as 'aim_value_8CC4B4 1.5'", "join words"},
+        hint_case{"weapon_commas_are_dropped", edited({{17, "22, 0.5, 0.2, 0.1"}}), 17,
+                  "values_joined", "write the line as '22 0.5 0.2 0.1'", "decimal"},
+        hint_case{"decimal_commas_in_a_weapon_line_stay_decimals", edited({{17, "22 0,5 0,2 0,1"}}),
+                  17, "partly_read", "write decimals with a point: 0.5"},
+        hint_case{"a_row_left_alone_takes_seven_numbers", starter_file(), 12, "value_left_alone",
+                  "add its 7 numbers"},
         hint_case{"missing_line_is_shown_to_paste_back", without_lines(2), 2, "line_shifted",
                   "the starter file has there: " + check::quoted(template_lines()[1])},
         hint_case{"two_missing_lines_are_shown", without_lines(3, 2), 3, "line_shifted",
@@ -1148,16 +1206,22 @@ TEST_F(check_files, identical_notes_in_a_run_are_said_once) {
     };
     const std::string hint = " hint: fine if you mean to keep the game's own value; else add a "
                              "number";
+    const std::string row_hint = " hint: fine if you mean to keep the game's own row; else add "
+                                 "its 7 numbers after the label";
     const fold_case cases[] = {
         {starter_file(),
          {"lines 3 and 4 no number after the label: the game keeps its own value" + hint,
           "line 5 no number after the label: the game's aim-camera code keeps its own value" + hint,
           "lines 6 to 9 no number after the label: the game keeps its own value" + hint,
-          "lines 11 to 14 no values after the label: the row stays as the game has it" + hint},
+          "lines 11 to 14 no values after the label: the row stays as the game has it (a row "
+          "takes 7 numbers)" +
+              row_hint},
          "clean: corvane reads this file as shown, 4 notes"},
         {edited({{3, "a"}, {4, "b"}, {6, "c"}, {7, "d"}, {8, "e"}, {12, "r"}}),
          {"lines 3, 4 and 6 to 8 no number after the label: the game keeps its own value" + hint,
-          "line 12 no values after the label: the row stays as the game has it" + hint},
+          "line 12 no values after the label: the row stays as the game has it (a row takes 7 "
+          "numbers)" +
+              row_hint},
          "clean: corvane reads this file as shown, 2 notes"},
     };
     for (const fold_case& c : cases) {
@@ -1383,3 +1447,229 @@ TEST_F(check_files, every_line_fits_79_columns) {
 }
 
 } // namespace
+
+// corvane reads nothing from a settings path longer than 260 characters: the checker says so
+// from the module's own rule, and passes a path of exactly 260.
+TEST_F(check_files, a_path_too_long_for_corvane_is_never_clean) {
+    const std::string file_name = "/aimingSets.dat";
+    for (const std::size_t length : {std::size_t{260}, std::size_t{261}}) {
+        SCOPED_TRACE(length);
+        const std::size_t folder = length - dir_.string().size() - 1 - file_name.size();
+        const std::string name = std::to_string(length) + std::string(folder - 3, 'd');
+        const std::string path = write(check::settings_template(), name + file_name);
+        ASSERT_EQ(path.size(), length);
+        std::string out, err;
+        const int status = check::run_check_command({path}, out, err);
+        if (length == 260) {
+            EXPECT_EQ(status, 0) << out << err;
+            continue;
+        }
+        EXPECT_EQ(status, 2) << out;
+        EXPECT_NE(flat(out).find("corvane will not read " + path +
+                                 " until it lies in a folder with a shorter path (its path "
+                                 "would be longer than 260 characters: 261)"),
+                  std::string::npos)
+            << out;
+        out.clear();
+        EXPECT_EQ(check::run_check_command({"--json", path}, out, err), 2);
+        EXPECT_NE(nlohmann::json::parse(out).value("not_read_until", "").find("260 characters"),
+                  std::string::npos)
+            << out;
+    }
+}
+
+// Errors carry a fixed code for tools beside their words, never the system's own message for a
+// folder.
+TEST_F(check_files, errors_carry_a_fixed_code) {
+    fs::create_directory(dir_ / "folder");
+    const std::pair<std::string, const char*> cases[] = {
+        {(dir_ / "none.dat").string(), "not_found"},
+        {(dir_ / "folder").string(), "is_a_folder"},
+    };
+    for (const auto& [path, code] : cases) {
+        SCOPED_TRACE(path);
+        std::string out, err;
+        EXPECT_EQ(check::run_check_command({"--json", path}, out, err), 2);
+        const nlohmann::json doc = nlohmann::json::parse(out);
+        EXPECT_EQ(doc.value("error_code", ""), code) << out;
+        EXPECT_EQ(doc.value("error", "").find("denied"), std::string::npos) << out;
+    }
+    // Double-clicked where there is no settings file at all.
+    const pretend_surroundings around((dir_ / "folder").string());
+    std::string out, err;
+    EXPECT_EQ(check::run_check_command({"--json"}, out, err), 2);
+    EXPECT_EQ(nlohmann::json::parse(out).value("error_code", ""), "not_found") << out;
+}
+
+// A tune key set for a file corvane cannot save into: the tunes are lost when the game ends.
+TEST_F(check_files, tunes_that_cannot_be_saved_are_warned_about) {
+    std::string text = check::settings_template();
+    const std::string tune_line = "#tune_key none";
+    text.replace(text.find(tune_line), tune_line.size(), "tune_key F8  ");
+    const std::string path = write(text, "game/aimingSets.dat");
+    int tune_line_number = 1;
+    for (std::size_t at = 0; (at = text.find('\n', at)) < text.find("tune_key F8"); ++at)
+        ++tune_line_number;
+    struct access_case {
+        const char* name;
+        fs::perms file, folder;
+        const char* says; // "" for no warning
+    };
+    const fs::perms all = fs::perms::owner_all | fs::perms::group_all | fs::perms::others_all;
+    const fs::perms read_only = fs::perms::owner_read | fs::perms::group_read |
+                                fs::perms::others_read | fs::perms::owner_exec |
+                                fs::perms::others_exec | fs::perms::group_exec;
+    const access_case cases[] = {
+        {"writable", all, all, ""},
+        {"file_read_only", read_only, all, "this file is read-only"},
+        {"folder_read_only", all, read_only, "the folder that holds this file is read-only"},
+    };
+    for (const access_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::permissions(path, c.file);
+        fs::permissions(dir_ / "game", c.folder);
+        const check::check_result result = check::check_settings_file(path);
+        fs::permissions(dir_ / "game", all);
+        fs::permissions(path, all);
+        const auto found =
+            std::find_if(result.warnings.begin(), result.warnings.end(),
+                         [](const auto& w) { return w.code == warning_code::tunes_not_saved; });
+        if (!*c.says) {
+            EXPECT_EQ(found, result.warnings.end()) << check::text_report(result);
+            EXPECT_EQ(result.exit_status(), 0);
+            continue;
+        }
+        ASSERT_NE(found, result.warnings.end()) << check::text_report(result);
+        EXPECT_EQ(found->line, tune_line_number);
+        EXPECT_NE(found->message.find(c.says), std::string::npos) << found->message;
+        EXPECT_NE(found->message.find("cannot save a tune"), std::string::npos);
+        EXPECT_EQ(result.exit_status(), 1);
+    }
+    // Without a tune key nothing is saved, and nothing is said.
+    const std::string plain = write(check::settings_template(), "other/aimingSets.dat");
+    fs::permissions(plain, read_only);
+    const check::check_result result = check::check_settings_file(plain);
+    fs::permissions(plain, all);
+    EXPECT_EQ(result.exit_status(), 0) << check::text_report(result);
+}
+
+// A copy of the settings file saved after it is named: the player may have edited the copy.
+// corvane's own backup is never one, and never a file to rename.
+TEST_F(check_files, a_newer_copy_beside_the_settings_file_is_named) {
+    write("MZ", "corvane.dll");
+    const std::string settings = write(check::settings_template());
+    const auto now = fs::last_write_time(settings);
+    const std::pair<const char*, bool> copies[] = {
+        {"aimingSets.dat.txt", true},  {"aimingSets (1).dat", true},  {"aimingSets.dat.bak", false},
+        {"aimingSets.dat.new", false}, {"other_settings.dat", false},
+    };
+    for (const auto& [name, named] : copies) {
+        write(check::settings_template(), name);
+        fs::last_write_time(dir_ / name, now + std::chrono::hours(1));
+    }
+    write(check::settings_template(), "older (2).dat");
+    const pretend_surroundings around(dir_.string());
+    std::string out, err;
+    EXPECT_EQ(check::run_check_command({}, out, err), 0) << out << err;
+    for (const auto& [name, named] : copies)
+        EXPECT_EQ(flat(out).find(std::string(name) + " beside it was saved after it") !=
+                      std::string::npos,
+                  named)
+            << name << " in:\n"
+            << out;
+    // With no aimingSets.dat, the backup is not offered as the file to rename.
+    fs::remove(settings);
+    out.clear();
+    EXPECT_EQ(check::run_check_command({}, out, err), 2);
+    EXPECT_EQ(out.find("Found aimingSets.dat.bak"), std::string::npos) << out;
+    EXPECT_NE(out.find("Found aimingSets.dat.txt"), std::string::npos) << out;
+}
+
+// Every option the same way: taken once, and never followed by another option as its value.
+TEST_F(check_files, options_are_refused_alike) {
+    const std::string file = write(check::settings_template());
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"--svg", "--json", file}, "--svg needs a file name after it"},
+        {{"--game", "--json", file}, "--game needs a file name after it"},
+        {{"--json", "--json", file}, "--json is given twice"},
+        {{"--svg", "a.svg", "--svg", "b.svg", file}, "--svg is given twice"},
+        {{"--template", "--template"}, "--template is given twice"},
+    };
+    for (const auto& [args, says] : cases) {
+        SCOPED_TRACE(says);
+        std::string out, err;
+        EXPECT_EQ(check::run_check_command(args, out, err), 2);
+        EXPECT_NE(err.find(says), std::string::npos) << err;
+        EXPECT_EQ(out, "");
+    }
+    EXPECT_FALSE(fs::exists("--json"));
+    // Double-clicked with a picture asked for where there is no settings file: said, not silent.
+    fs::remove(file);
+    const pretend_surroundings around(dir_.string());
+    std::string out, err;
+    EXPECT_EQ(check::run_check_command({"--svg", (dir_ / "aim.svg").string()}, out, err), 2);
+    EXPECT_NE(flat(err).find("no picture was drawn: there is no settings file"), std::string::npos)
+        << err;
+    EXPECT_FALSE(fs::exists(dir_ / "aim.svg"));
+}
+
+// The table of files and command lines that the Windows build runs under Wine too
+// (test_files/command_table.tsv): each with its exit status and words its output holds.
+TEST_F(check_files, the_command_table) {
+    std::ifstream table(std::string(CHECK_TEST_FILES) + "/command_table.tsv");
+    ASSERT_TRUE(table) << "command_table.tsv";
+    int rows = 0;
+    for (std::string row; std::getline(table, row);) {
+        if (row.empty() || row[0] == '#') continue;
+        std::vector<std::string> cells;
+        std::istringstream fields(row);
+        for (std::string cell; std::getline(fields, cell, '\t');)
+            cells.push_back(cell);
+        ASSERT_EQ(cells.size(), 6u) << row;
+        SCOPED_TRACE(cells[0]);
+        ++rows;
+        std::vector<std::string> lines;
+        std::istringstream starter(check::settings_template());
+        for (std::string line; std::getline(starter, line);)
+            lines.push_back(line);
+        if (const int line = std::stoi(cells[1])) lines.at(line - 1) = cells[2];
+        const std::string file = write(join(lines), cells[0] + "/aimingSets.dat");
+        std::vector<std::string> args;
+        std::istringstream words(cells[3]);
+        for (std::string word; words >> word;)
+            args.push_back(word == "FILE" ? file : word);
+        std::string out, err;
+        EXPECT_EQ(check::run_check_command(args, out, err), std::stoi(cells[4])) << out << err;
+        EXPECT_NE(flat(out + err).find(cells[5]), std::string::npos) << out << err;
+        if (std::find(args.begin(), args.end(), "--json") != args.end() && cells[4] != "2") {
+            EXPECT_TRUE(nlohmann::json::accept(out)) << out;
+        }
+    }
+    EXPECT_GT(rows, 0);
+}
+
+// Weapon lines deleted: the heading and the switched-off named lines below line 31 slide up
+// among the weapon lines, and show the shift as the labels above line 16 do. Their hints lead to
+// the deleted lines, never to a name they resemble.
+TEST_F(check_files, lines_deleted_among_the_weapon_lines_show_by_what_slid_up) {
+    std::vector<std::string> lines;
+    std::istringstream in(check::settings_template());
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    lines.erase(lines.begin() + 23, lines.begin() + 25); // lines 24 and 25, unused slots
+    const check::check_result result = check(join(lines));
+    const auto shifted =
+        std::find_if(result.warnings.begin(), result.warnings.end(),
+                     [](const auto& w) { return w.code == warning_code::line_shifted; });
+    ASSERT_NE(shifted, result.warnings.end()) << check::text_report(result);
+    EXPECT_EQ(shifted->line, 30);
+    EXPECT_NE(shifted->message.find("line 30 holds what the starter file puts on line 32: 2 "
+                                    "lines seem to be missing above"),
+              std::string::npos)
+        << shifted->message;
+    for (const check::check_warning& w : result.warnings) {
+        if (w.line != 31) continue;
+        EXPECT_EQ(w.hint.find("did you mean"), std::string::npos) << w.hint;
+        EXPECT_NE(w.hint.find("see line 30 first"), std::string::npos) << w.hint;
+    }
+}

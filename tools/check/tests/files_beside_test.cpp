@@ -67,12 +67,14 @@ TEST_F(folder_beside, finds_the_settings_file_or_says_what_lies_there_instead) {
           {"aimingSets.dat.dat", settings_found_as::other_name},
           {"aimnigSets.dat", settings_found_as::other_name}},
          "Found aimingSets (1).dat: corvane looks for aimingSets.dat exactly"},
-        // Other extensions are other files: a picture, a backup, a program of that name.
+        // Other extensions are other files: a picture, a backup, a program of that name; and
+        // corvane's own backup and the new file of a save are corvane's, never one to rename.
         {"other_extensions_are_other_files",
          {"aimingSets.svg", "aimingSets.png", "aimingSets.bak", "aimingSets.exe",
-          "aimingSets.txt.bak", "aimingSets.data", "aimingSets.dat.bak"},
-         {{"aimingSets.dat.bak", settings_found_as::other_name}},
-         "Found aimingSets.dat.bak"},
+          "aimingSets.txt.bak", "aimingSets.data", "aimingSets.dat.bak", "AimingSets.dat.new",
+          "aimingSets.dat.txt"},
+         {{"aimingSets.dat.txt", settings_found_as::other_name}},
+         "Found aimingSets.dat.txt"},
         {"other_capitals",
          {"AIMINGSETS.DAT"},
          {{"AIMINGSETS.DAT", settings_found_as::other_case}},

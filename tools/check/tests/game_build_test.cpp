@@ -2,11 +2,14 @@
 // the build's bytes where the module looks for them in memory, and the ways a file cannot tell.
 #include "tools/check/files/game_build.h"
 
+#include "tools/check/settings_check.h"
 #include "tools/check/tests/test_support.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -199,6 +202,33 @@ TEST_F(game_build_files, a_program_windows_may_move_gets_a_note) {
         const std::string text = check::game_build_text(build);
         EXPECT_EQ(text.find("another place in memory") != std::string::npos, c.note) << text;
     }
+}
+
+// The JSON's game entry says whether corvane will change anything in that game and whether its
+// keys work there, not only which build it is: null where the program cannot tell.
+TEST_F(game_build_files, json_says_whether_corvane_changes_the_game) {
+    using json = nlohmann::json;
+    const std::map<std::string, std::pair<json, json>> expected = {
+        {"build_1001", {true, true}},
+        {"build_1011_with_the_known_aim_call", {true, false}},
+        {"build_1011_with_other_code_at_the_aim_call", {false, false}},
+        {"unknown_build_jumping_where_the_aim_call_is", {false, false}},
+        {"build_1001_whatever_its_aim_call_holds", {true, true}},
+        {"probe_beyond_every_section", {nullptr, nullptr}},
+    };
+    int seen = 0;
+    for (const build_case& c : build_cases()) {
+        const auto want = expected.find(c.name);
+        if (want == expected.end()) continue;
+        SCOPED_TRACE(c.name);
+        ++seen;
+        const check::game_build build = check::identify_game_build(write(c.bytes));
+        const json game = json::parse(check::json_report({}, {build}))["games"][0];
+        EXPECT_EQ(game["changes_game"], want->second.first) << game;
+        EXPECT_EQ(game["keys_and_reload"], want->second.second) << game;
+        EXPECT_EQ(game["may_be_moved"], false) << game;
+    }
+    EXPECT_EQ(seen, static_cast<int>(expected.size()));
 }
 
 TEST_F(game_build_files, never_changes_the_file) {

@@ -22,6 +22,7 @@ std::size_t room = SIZE_MAX;
 const check::surroundings test_answers = {
     [] { return std::string(); },
     [] { return 0u; },
+    [] { return false; },
     [] {},
     [] { return room; },
 };

@@ -33,21 +33,23 @@ namespace {
 
 std::string pretend_folder;
 unsigned pretend_programs = 0;
+bool pretend_console_input = true;
 int pretend_waits = 0;
 std::size_t pretend_room = SIZE_MAX;
 
 const check::surroundings pretend = {
-    [] { return pretend_folder; },
-    [] { return pretend_programs; },
-    [] { ++pretend_waits; },
+    [] { return pretend_folder; },        [] { return pretend_programs; },
+    [] { return pretend_console_input; }, [] { ++pretend_waits; },
     [] { return pretend_room; },
 };
 
 } // namespace
 
-pretend_surroundings::pretend_surroundings(std::string folder, unsigned programs) {
+pretend_surroundings::pretend_surroundings(std::string folder, unsigned programs,
+                                           bool console_input) {
     pretend_folder = std::move(folder);
     pretend_programs = programs;
+    pretend_console_input = console_input;
     pretend_waits = 0;
     pretend_room = SIZE_MAX;
     check::set_surroundings_for_tests(&pretend);

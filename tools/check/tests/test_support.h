@@ -30,10 +30,11 @@ class test_folder : public ::testing::Test {
 };
 
 // While it lives, the checker believes it lies in `folder` with `programs` programs on its
-// console, and counts the times it waits for Enter.
+// console, reading its input from that console or not, and counts the times it waits for Enter.
 class pretend_surroundings {
   public:
-    explicit pretend_surroundings(std::string folder, unsigned programs = 2);
+    explicit pretend_surroundings(std::string folder, unsigned programs = 2,
+                                  bool console_input = true);
     ~pretend_surroundings();
     pretend_surroundings(const pretend_surroundings&) = delete;
     pretend_surroundings& operator=(const pretend_surroundings&) = delete;
