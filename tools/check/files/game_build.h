@@ -15,7 +15,7 @@ namespace check {
 // What the module will do on that build.
 enum class build_verdict {
     keys_and_reload, // a build whose per-frame call the module hooks: everything works
-    settings_only,   // another known build: the settings and weapon offsets, no keys or reload
+    settings_only,   // another known build: the keys and reload work while the player aims
     not_recognised,  // every probe could be read and none matched
     cannot_tell,     // not a 32-bit Windows program, or a probe the file cannot answer
 };

@@ -145,11 +145,14 @@ json named_settings_json(const named_lines_check& named) {
 json game_json(const game_build& build) {
     json game = {{"file", build.file}, {"verdict", build_verdict_name(build.verdict)}};
     game["build"] = build.code ? json(build.code) : json(nullptr);
-    // Whether corvane will change anything in this game at all, and whether its keys and live
-    // reload work there: null where the program cannot tell.
+    // Whether corvane will change anything in this game at all, whether its keys and live reload
+    // work there (wherever it changes the game: on every frame on the builds whose per-frame call
+    // it changes, else while the player aims), and whether on every frame: null where the
+    // program cannot tell.
     const bool told = build.verdict != build_verdict::cannot_tell;
     game["changes_game"] = told ? json(!build.changes_nothing) : json(nullptr);
-    game["keys_and_reload"] =
+    game["keys_and_reload"] = told ? json(!build.changes_nothing) : json(nullptr);
+    game["keys_every_frame"] =
         told ? json(build.verdict == build_verdict::keys_and_reload && !build.changes_nothing)
              : json(nullptr);
     // Windows may place such a program elsewhere, and there corvane changes nothing.

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -208,13 +209,14 @@ TEST_F(game_build_files, a_program_windows_may_move_gets_a_note) {
 // keys work there, not only which build it is: null where the program cannot tell.
 TEST_F(game_build_files, json_says_whether_corvane_changes_the_game) {
     using json = nlohmann::json;
-    const std::map<std::string, std::pair<json, json>> expected = {
-        {"build_1001", {true, true}},
-        {"build_1011_with_the_known_aim_call", {true, false}},
-        {"build_1011_with_other_code_at_the_aim_call", {false, false}},
-        {"unknown_build_jumping_where_the_aim_call_is", {false, false}},
-        {"build_1001_whatever_its_aim_call_holds", {true, true}},
-        {"probe_beyond_every_section", {nullptr, nullptr}},
+    // changes_game, keys_and_reload (on every build corvane changes), keys_every_frame
+    const std::map<std::string, std::array<json, 3>> expected = {
+        {"build_1001", {true, true, true}},
+        {"build_1011_with_the_known_aim_call", {true, true, false}},
+        {"build_1011_with_other_code_at_the_aim_call", {false, false, false}},
+        {"unknown_build_jumping_where_the_aim_call_is", {false, false, false}},
+        {"build_1001_whatever_its_aim_call_holds", {true, true, true}},
+        {"probe_beyond_every_section", {nullptr, nullptr, nullptr}},
     };
     int seen = 0;
     for (const build_case& c : build_cases()) {
@@ -224,8 +226,9 @@ TEST_F(game_build_files, json_says_whether_corvane_changes_the_game) {
         ++seen;
         const check::game_build build = check::identify_game_build(write(c.bytes));
         const json game = json::parse(check::json_report({}, {build}))["games"][0];
-        EXPECT_EQ(game["changes_game"], want->second.first) << game;
-        EXPECT_EQ(game["keys_and_reload"], want->second.second) << game;
+        EXPECT_EQ(game["changes_game"], want->second[0]) << game;
+        EXPECT_EQ(game["keys_and_reload"], want->second[1]) << game;
+        EXPECT_EQ(game["keys_every_frame"], want->second[2]) << game;
         EXPECT_EQ(game["may_be_moved"], false) << game;
     }
     EXPECT_EQ(seen, static_cast<int>(expected.size()));
