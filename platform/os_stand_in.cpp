@@ -253,6 +253,7 @@ bool flush_file(file* f) noexcept {
     const auto index = reinterpret_cast<std::uintptr_t>(f) - 1;
     if (index >= s.handles.size() || s.handles[index].empty()) return false;
     s.flushed.push_back(s.handles[index]);
+    if (s.during_flush) s.during_flush(s.handles[index]);
     return !s.fail_flush;
 }
 

@@ -116,9 +116,11 @@ struct state {
     // Appends to a file whose path ends with this fail (a disk that fills up as that file grows),
     // when not empty.
     std::string refuse_appends_ending;
-    // FlushFileBuffers: the paths flushed, in order; whether it fails.
+    // FlushFileBuffers: the paths flushed, in order; whether it fails; and, when set, what runs
+    // as each flush begins (a slow disk: a test holds the thread there).
     std::vector<std::string> flushed;
     bool fail_flush = false;
+    std::function<void(const std::string& path)> during_flush;
     // MoveFileExW: each call (from, to), in order. A file kept here is moved onto the real disk at
     // `to`, so that the module's next read finds it there; `refuse_replace_ending` makes a
     // replacement of a path ending with it fail (the file is read-only or held by a program).

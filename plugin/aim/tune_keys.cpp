@@ -1,5 +1,6 @@
 #include "plugin/aim/tune_keys.h"
 
+#include "injector/resident.h"
 #include "platform/os.h"
 #include "plugin/aim/aim_hook.h"
 #include "plugin/aim/aim_keys.h"
@@ -154,6 +155,10 @@ void save_pending() noexcept {
             log_tune_file_not_read(tune.weapon_type, tune.now);
         return;
     }
+    // An unload waits for the save whole: it is never cut off half-written, nor left running in
+    // a module that is gone. Once an unload has stopped waiting, no save begins.
+    const injector::unload_waits_for save;
+    if (!save) return;
     try {
         std::string on_disk;
         if (!read_settings_file_now(on_disk)) {

@@ -4,11 +4,14 @@
 #include "frame_host.h"
 
 #include "injector/branch.h"
+#include "injector/resident.h"
+#include "injector/teardown.h"
 #include "platform/os_stand_in.h"
 #include "plugin/aim/aim_hook.h"
 #include "plugin/aim/aim_keys.h"
 #include "plugin/aim/per_frame.h"
 #include "plugin/aim/tune_keys.h"
+#include "plugin/aiming_plugin.h"
 #include "plugin/log/module_log.h"
 #include "plugin/settings/settings.h"
 #include "plugin/settings/weapon_offsets.h"
@@ -18,8 +21,11 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -500,6 +506,76 @@ TEST_F(TuneKeys, CrLfAndUtf16FilesKeepTheirForm) {
     std::string expected16 = crlf;
     expected16.replace(expected16.find("0.2 0.1"), 3, "0.15");
     EXPECT_EQ(dir->read(), utf16(expected16));
+}
+
+// --- A save while the module unloads -------------------------------------------------------
+
+// The whole module on build 1001, its per-frame work reached through the game's own CALL, as in
+// the game: a frame runs on a thread of its own while the module unloads on another.
+class TuneSaveAtUnload : public test_host::module_setting {};
+
+// A save that takes longer than the unload's deadline (a slow disk, a folder an antivirus scans)
+// is waited for whole: the unload ends only after the file is in place, the frame returns to the
+// game, and no new file is left beside it.
+TEST_F(TuneSaveAtUnload, TheUnloadWaitsForASaveLongerThanItsDeadline) {
+    lay_out(test_host::build_1001);
+    const std::string before = settings_text({"22 0.5 0.2 0.1"});
+    dir->write_settings(before);
+    aim->player.set_weapon(1, 22);
+    plugin::create_weapon_offset_list();
+    plugin::start_aiming_plugin();
+    float target[3] = {7, 8, 9};
+    int object = 0;
+    aim->call_aim_site(&object, target, 0, 0, 0); // weapon 22 in hand
+    auto& os_state = os::stand_in::current();
+    os_state.milliseconds = 10;
+    os_state.keys_down = {tune, right};
+    EXPECT_EQ(frames->run_frame(), reinterpret_cast<void*>(test_host::per_frame_result));
+
+    // The first flush of a new file (the backup) holds the thread until the unload has waited well
+    // past its deadline, or until the test lets it go.
+    constexpr std::uint32_t held_for = injector::unload_deadline_ms + 500;
+    std::atomic<bool> in_flush{false}, let_go{false};
+    std::atomic<std::uint32_t> waited{0};
+    os_state.during_flush = [&](const std::string& path) {
+        if (!path.ends_with(".new")) return; // corvane.log
+        in_flush = true;
+        while (!let_go.load() && waited.load() < held_for)
+            std::this_thread::yield();
+    };
+    // The stand-in's Sleep passes no real time: once the flush is let go, each millisecond of the
+    // unload's wait takes a real one, so the thread has its time to finish the save and leave.
+    os_state.during_pause = [&] {
+        waited = os_state.paused_milliseconds;
+        if (waited.load() > held_for) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    os_state.keys_down = {};
+    void* frame_result = nullptr;
+    std::thread game([&] { frame_result = frames->run_frame(); }); // lets go of the tune key
+    while (!in_flush.load())
+        std::this_thread::yield();
+
+    injector::begin_unload(false);
+    injector::run_teardowns();
+    const std::string on_disk_at_unload_end = dir->read();
+    let_go = true;
+    game.join();
+    os_state.during_flush = nullptr;
+    os_state.during_pause = nullptr;
+
+    std::string expected = before;
+    expected.replace(expected.find("22 0.5 0.2 0.1"), 14, "22 0.55 0.2 0.1");
+    EXPECT_EQ(on_disk_at_unload_end, expected) << "the unload ended before the save did";
+    EXPECT_GE(waited.load(), held_for);
+    EXPECT_LT(waited.load(), held_for + injector::unload_deadline_ms)
+        << "once the save ended, the thread left at once: the wait did not last another deadline";
+    EXPECT_EQ(frame_result, reinterpret_cast<void*>(test_host::per_frame_result));
+    EXPECT_EQ(dir->read(), expected);
+    EXPECT_EQ(dir->read("aimingSets.dat.bak"), before);
+    EXPECT_FALSE(dir->has("aimingSets.dat.new"));
+    for (const auto& [path, bytes] : os_state.files)
+        EXPECT_FALSE(path.ends_with(".new")) << path << " is still held, unwritten";
+    EXPECT_EQ(frames->site_bytes(), frames->original_call_bytes());
 }
 
 } // namespace
