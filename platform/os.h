@@ -101,6 +101,13 @@ bool flush_file(file* f) noexcept;
 // were, when Windows refuses: `to` is read-only, or held open by a program that does not let it go.
 bool replace_file(const char16_t* from, const char16_t* to) noexcept;
 
+// MoveFileExW(from, to, MOVEFILE_WRITE_THROUGH): as replace_file, but only where nothing is at
+// `to`: a file there is never written over (false, both files as they were).
+bool place_file(const char16_t* from, const char16_t* to) noexcept;
+
+// GetFileAttributesW: whether anything (a file, a folder) is at `path`.
+bool file_exists(const char16_t* path) noexcept;
+
 // GetFileAttributesW: whether the file at `path` is marked read-only.
 bool is_read_only(const char16_t* path) noexcept;
 

@@ -11,6 +11,7 @@
 
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace os {
 namespace stand_in {
@@ -255,6 +256,21 @@ bool flush_file(file* f) noexcept {
     s.flushed.push_back(s.handles[index]);
     if (s.during_flush) s.during_flush(s.handles[index]);
     return !s.fail_flush;
+}
+
+bool file_exists(const char16_t* path) noexcept {
+    const std::string name = stand_in::utf8(path);
+    return stand_in::current().files.count(name) != 0 || access(name.c_str(), F_OK) == 0;
+}
+
+bool place_file(const char16_t* from, const char16_t* to) noexcept {
+    auto& s = stand_in::current();
+    ++s.placed;
+    if (file_exists(to)) {
+        s.replaced.emplace_back(stand_in::utf8(from), stand_in::utf8(to));
+        return false;
+    }
+    return replace_file(from, to);
 }
 
 bool replace_file(const char16_t* from, const char16_t* to) noexcept {

@@ -126,6 +126,9 @@ struct state {
     // replacement of a path ending with it fail (the file is read-only or held by a program).
     std::vector<std::pair<std::string, std::string>> replaced;
     std::string refuse_replace_ending;
+    // MoveFileExW without MOVEFILE_REPLACE_EXISTING (place_file): how often. Each is recorded in
+    // `replaced` too; it fails where a file is at `to` already.
+    int placed = 0;
     // DeleteFileW: the paths deleted; a file kept here is forgotten, a real one removed.
     std::vector<std::string> deleted;
 

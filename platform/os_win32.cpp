@@ -170,6 +170,15 @@ bool replace_file(const char16_t* from, const char16_t* to) noexcept {
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool place_file(const char16_t* from, const char16_t* to) noexcept {
+    return MoveFileExW(reinterpret_cast<const wchar_t*>(from), reinterpret_cast<const wchar_t*>(to),
+                       MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool file_exists(const char16_t* path) noexcept {
+    return GetFileAttributesW(reinterpret_cast<const wchar_t*>(path)) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool is_read_only(const char16_t* path) noexcept {
     const DWORD attributes = GetFileAttributesW(reinterpret_cast<const wchar_t*>(path));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;

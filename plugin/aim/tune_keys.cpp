@@ -184,10 +184,11 @@ void save_pending() noexcept {
             edits.push_back(edit);
         }
         if (any) {
-            const bool first_save = !settings_backup_kept();
+            const bool first_save = settings_backup_state() == settings_backup::not_yet;
             bool at_backup = false;
             const file_replace result = replace_settings_file(on_disk, bytes, at_backup);
-            if (first_save && settings_backup_kept()) log_tune_backup_kept();
+            if (first_save && settings_backup_state() != settings_backup::not_yet)
+                log_tune_backup(settings_backup_state());
             if (result != file_replace::done) {
                 log_tune_write_failed(result, at_backup);
                 return;

@@ -80,9 +80,16 @@ void log_tune_saved(std::int32_t weapon_type, const float (&from)[3], const floa
                  edit.line, settings_file_name, text_of_offset(from).text, text_of_offset(to).text);
 }
 
-void log_tune_backup_kept() noexcept {
-    log_line("%s as it was before this session's first save is kept as %s", settings_file_name,
-             settings_backup_name);
+void log_tune_backup(settings_backup backup) noexcept {
+    if (backup == settings_backup::kept_now)
+        log_line("%s as it was before corvane's first save is kept as %s; corvane never writes "
+                 "over that copy",
+                 settings_file_name, settings_backup_name);
+    else
+        log_line("%s is there already, from an earlier save or made by you: corvane never writes "
+                 "over it, so it still holds %s as it was then (delete it, and the next save "
+                 "keeps a fresh copy)",
+                 settings_backup_name, settings_file_name);
 }
 
 void log_tune_no_place(std::int32_t weapon_type, const float (&to)[3],

@@ -26,8 +26,9 @@ void log_tune_keys_unavailable(int tune_key) noexcept;
 void log_tune_saved(std::int32_t weapon_type, const float (&from)[3], const float (&to)[3],
                     const weapon_edit& edit) noexcept;
 
-// The first save of the session kept the file as it was as aimingSets.dat.bak.
-void log_tune_backup_kept() noexcept;
+// The first save of this load: it kept the file as it was as aimingSets.dat.bak, or found one
+// there, which it leaves as it is.
+void log_tune_backup(settings_backup backup) noexcept;
 
 // One weapon not saved because the file has no place for it (`edit.status` no_empty_slot or
 // not_placeable); the tuned aim stays for this session.

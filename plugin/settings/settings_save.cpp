@@ -11,7 +11,7 @@ namespace {
 
 std::string as_read;
 bool as_read_kept = false;
-bool backup_kept = false;
+settings_backup backup = settings_backup::not_yet;
 
 struct file_closer {
     void operator()(std::FILE* file) const noexcept { std::fclose(file); }
@@ -29,10 +29,11 @@ bool read_whole(std::FILE* file, std::string& bytes) {
     }
 }
 
-// Writes `bytes` as a new file at `new_path`, flushed, then puts it in place of `path`. The new
-// file is removed again when any step fails.
+// Writes `bytes` as a new file at `new_path`, flushed, then puts it in place of `path` (only where
+// nothing is at `path` yet, unless `over_existing`). The new file is removed again when any step
+// fails.
 file_replace write_in_one_step(const char16_t* new_path, const char16_t* path,
-                               const std::string& bytes) noexcept {
+                               const std::string& bytes, bool over_existing) noexcept {
     os::file* const file = os::create_file(new_path);
     if (!file) return file_replace::cannot_create;
     file_replace result = file_replace::done;
@@ -41,7 +42,8 @@ file_replace write_in_one_step(const char16_t* new_path, const char16_t* path,
     else if (!os::flush_file(file))
         result = file_replace::cannot_flush;
     os::close_file(file);
-    if (result == file_replace::done && !os::replace_file(new_path, path))
+    if (result == file_replace::done &&
+        !(over_existing ? os::replace_file(new_path, path) : os::place_file(new_path, path)))
         result = file_replace::cannot_replace;
     if (result != file_replace::done) os::delete_file(new_path);
     return result;
@@ -94,25 +96,27 @@ file_replace replace_settings_file(const std::string& before, const std::string&
     const char16_t* const backup_path = settings_backup_path();
     if (!path || !new_path || !backup_path) return file_replace::no_path;
     if (os::is_read_only(path)) return file_replace::read_only;
-    if (!backup_kept) {
-        const file_replace backup = write_in_one_step(new_path, backup_path, before);
-        if (backup != file_replace::done) {
+    if (backup == settings_backup::not_yet && os::file_exists(backup_path))
+        backup = settings_backup::kept_before;
+    if (backup == settings_backup::not_yet) {
+        const file_replace kept = write_in_one_step(new_path, backup_path, before, false);
+        if (kept != file_replace::done) {
             at_backup = true;
-            return backup;
+            return kept;
         }
-        backup_kept = true;
+        backup = settings_backup::kept_now;
     }
-    return write_in_one_step(new_path, path, bytes);
+    return write_in_one_step(new_path, path, bytes, true);
 }
 
-bool settings_backup_kept() noexcept {
-    return backup_kept;
+settings_backup settings_backup_state() noexcept {
+    return backup;
 }
 
 void forget_settings_save() noexcept {
     as_read.clear();
     as_read_kept = false;
-    backup_kept = false;
+    backup = settings_backup::not_yet;
 }
 
 } // namespace plugin

@@ -3,8 +3,10 @@
 //
 // A save never leaves a half-written aimingSets.dat: the new file is written beside it
 // ("aimingSets.dat.new"), flushed to the disk, and only then put in its place, in one step, by
-// Windows. Before the first save of a game session, the file as it was is kept as
-// "aimingSets.dat.bak", the same way.
+// Windows. Before the first save, the file as it was is kept as "aimingSets.dat.bak", the same
+// way; a backup that is there already is never written over, whoever made it and however many
+// sessions or reloads of corvane ago, so it always holds the file as it was before corvane's
+// first save.
 #pragma once
 
 #include <cstdio>
@@ -39,14 +41,20 @@ enum class file_replace {
     cannot_replace, // Windows did not let it take the old file's place (read-only, or held)
 };
 
-// Replaces the settings file by `bytes`. The first call of the session first keeps `before` (the
-// file as it is on the disk now) as aimingSets.dat.bak, the same way; when that fails, nothing
-// else is tried and `at_backup` is set. Later calls leave the backup alone.
+// Replaces the settings file by `bytes`. Where no aimingSets.dat.bak is there yet, it first keeps
+// `before` (the file as it is on the disk now) as aimingSets.dat.bak, the same way but never over
+// a file (`settings_backup::kept_now`); when that fails, nothing else is tried and `at_backup` is
+// set. A backup already there is left as it is (`settings_backup::kept_before`).
 file_replace replace_settings_file(const std::string& before, const std::string& bytes,
                                    bool& at_backup) noexcept;
 
-// Whether this session has kept its backup yet.
-bool settings_backup_kept() noexcept;
+// The backup, as this load of corvane knows it.
+enum class settings_backup {
+    not_yet,     // no save asked for one yet
+    kept_now,    // this load wrote it, from the file as it was before its first save
+    kept_before, // it was there already (an earlier session, load or the player): left alone
+};
+settings_backup settings_backup_state() noexcept;
 
 // Forgets what was read and that a backup was kept. For test programs only.
 void forget_settings_save() noexcept;

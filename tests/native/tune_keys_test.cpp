@@ -23,6 +23,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -277,6 +278,49 @@ TEST_F(TuneKeys, LettingGoSavesOnceKeepsTheBackupOnceAndOnlyTheNumbersChange) {
     expected.replace(expected.find("0.55 0.2 0.15"), 13, "0.55 0.2 0.1");
     EXPECT_EQ(dir->read(), expected);
     EXPECT_EQ(dir->read("aimingSets.dat.bak"), before);
+}
+
+// The backup holds the file as it was before the first save ever: a new load of corvane (a
+// plug-in loader's reload, or the next evening) never writes over it, nor over one the player
+// made.
+TEST_F(TuneKeys, TheBackupIsNeverWrittenOverAcrossLoadsAndSessions) {
+    const std::string before = settings_text({"22 0.5 0.2 0.1"});
+    start(before);
+    const char* const presses[] = {"22 0.55 0.2 0.1", "22 0.6 0.2 0.1", "22 0.65 0.2 0.1"};
+    for (const char* const saved : presses) {
+        aim(22);
+        frame({tune, right}, 10);
+        frame({}, 20);
+        std::string expected = before;
+        expected.replace(expected.find("22 0.5 0.2 0.1"), 14, saved);
+        EXPECT_EQ(dir->read(), expected);
+        EXPECT_EQ(dir->read("aimingSets.dat.bak"), before) << "after saving " << saved;
+        const char* const says = saved == presses[0] ? "aimingSets.dat.bak; corvane never writes"
+                                                     : "aimingSets.dat.bak is there already";
+        EXPECT_NE(log().find(says), std::string::npos) << log();
+        // corvane is loaded again, as a loader reloads it or the game starts the next evening.
+        test_host::reset_module();
+        plugin::create_weapon_offset_list();
+        plugin::open_module_log(plugin::log_file_path());
+        plugin::note_start_up_finished();
+        ASSERT_EQ(host->hook_aim_site(), injector::patch_status::done);
+        plugin::load_aiming_settings();
+    }
+
+    // A copy the player made is never written over either.
+    dir->write_settings(before);
+    std::FILE* own = std::fopen(
+        (std::filesystem::path(os::stand_in::utf8(plugin::settings_backup_path()))).c_str(), "wb");
+    ASSERT_NE(own, nullptr);
+    std::fputs("my own copy\n", own);
+    std::fclose(own);
+    plugin::load_aiming_settings();
+    aim(22);
+    frame({tune, right}, 10);
+    frame({}, 20);
+    EXPECT_NE(dir->read().find("22 0.55 0.2 0.1"), std::string::npos) << dir->read();
+    EXPECT_EQ(dir->read("aimingSets.dat.bak"), "my own copy\n");
+    EXPECT_FALSE(dir->has("aimingSets.dat.new"));
 }
 
 TEST_F(TuneKeys, ATuneMovedBackToWhereItWasWritesNothing) {
