@@ -258,6 +258,22 @@ bool flush_file(file* f) noexcept {
     return !s.fail_flush;
 }
 
+bool process_virtualized() noexcept {
+    return stand_in::current().virtualized;
+}
+
+std::uint32_t environment_variable(const char16_t* name, char16_t* buffer,
+                                   std::uint32_t size) noexcept {
+    const auto& environment = stand_in::current().environment;
+    const auto found = environment.find(stand_in::utf8(name));
+    if (found == environment.end()) return 0;
+    const std::u16string value = stand_in::utf16(found->second);
+    if (value.size() >= size) return 0;
+    std::copy(value.begin(), value.end(), buffer);
+    buffer[value.size()] = u'\0';
+    return static_cast<std::uint32_t>(value.size());
+}
+
 bool file_exists(const char16_t* path) noexcept {
     const std::string name = stand_in::utf8(path);
     return stand_in::current().files.count(name) != 0 || access(name.c_str(), F_OK) == 0;

@@ -132,6 +132,12 @@ struct state {
     // DeleteFileW: the paths deleted; a file kept here is forgotten, a real one removed.
     std::vector<std::string> deleted;
 
+    // TokenVirtualizationEnabled: whether the game runs virtualized (Wine never does); the
+    // environment's variables by name (UTF-8 both), for the folders Windows protects and the
+    // player's local application data.
+    bool virtualized = false;
+    std::map<std::string, std::string> environment;
+
     // GetTickCount: tests move it (and may let it wrap).
     std::uint32_t milliseconds = 0;
 };

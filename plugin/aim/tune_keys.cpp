@@ -183,6 +183,15 @@ void save_pending() noexcept {
             }
             edits.push_back(edit);
         }
+        if (any && virtual_store_copy(settings_file_path())) {
+            // The save would land in a copy only the game reads: the tune stays for the session.
+            for (std::size_t i = 0; i < memory.pending.size(); ++i)
+                if (edits[i].status == weapon_edit_status::rewritten ||
+                    edits[i].status == weapon_edit_status::new_line)
+                    log_tune_in_virtual_store(memory.pending[i].weapon_type, memory.pending[i].now,
+                                              edits[i]);
+            return;
+        }
         if (any) {
             const bool first_save = settings_backup_state() == settings_backup::not_yet;
             bool at_backup = false;

@@ -1,6 +1,9 @@
 #include "plugin/log/tune_log.h"
 
+#include "platform/os.h"
+#include "platform/utf16_text.h"
 #include "plugin/log/module_log.h"
+#include "plugin/log/virtual_store_words.h"
 #include "plugin/settings/named_settings.h"
 #include "plugin/settings/settings.h"
 
@@ -138,6 +141,30 @@ void log_tune_file_changed() noexcept {
 void log_tune_dropped(std::int32_t weapon_type, const float (&to)[3]) noexcept {
     log_line("the tune of weapon type %ld (%s) is dropped, not saved; the file decides its aim",
              static_cast<long>(weapon_type), text_of_offset(to).text);
+}
+
+void log_files_in_virtual_store() noexcept {
+    const char16_t* const log_copy = virtual_store_copy(log_file_path());
+    if (!log_copy) return;
+    log_line("%s is kept by Windows in %s, not beside %s: %s", log_file_name,
+             os::utf8_path(log_copy).c_str(), module_file_name, virtual_store_why);
+    const char16_t* const settings_copy = virtual_store_copy(settings_file_path());
+    if (settings_copy && os::file_exists(settings_copy))
+        log_line("%s: the game reads Windows' copy in %s, not the file beside %s, so your edits of "
+                 "that file seem to do nothing. To end the split, %s",
+                 settings_file_name, os::utf8_path(settings_copy).c_str(), module_file_name,
+                 virtual_store_cure);
+}
+
+void log_tune_in_virtual_store(std::int32_t weapon_type, const float (&to)[3],
+                               const weapon_edit& edit) noexcept {
+    log_line("weapon type %ld not saved: %s. A save would make a second %s that only the game "
+             "reads, and your later edits of the file in the game's folder would seem to do "
+             "nothing. Its tuned aim lasts until the game quits; to keep it, write it into %s "
+             "yourself, on line %d: %ld %s",
+             static_cast<long>(weapon_type), virtual_store_why, settings_file_name,
+             settings_file_name, edit.line, static_cast<long>(weapon_type),
+             text_of_offset(to).text);
 }
 
 void forget_tune_log() noexcept {

@@ -50,6 +50,17 @@ void log_tune_write_failed(file_replace step, bool at_backup) noexcept;
 void log_tune_file_changed() noexcept;
 void log_tune_dropped(std::int32_t weapon_type, const float (&to)[3]) noexcept;
 
+// At the top of the log, where Windows keeps corvane's files in the player's VirtualStore folder
+// (find_where_files_are_kept): where this log really is, and, where a copy of aimingSets.dat is
+// there already, that the game reads that copy and how to end the split.
+void log_files_in_virtual_store() noexcept;
+
+// One weapon not saved because the save would land in VirtualStore, not in the file the player
+// edits: why, and the line to write by hand (`edit` tells which line); the tuned aim lasts for
+// the session.
+void log_tune_in_virtual_store(std::int32_t weapon_type, const float (&to)[3],
+                               const weapon_edit& edit) noexcept;
+
 // Forgets what was said once. For test programs only.
 void forget_tune_log() noexcept;
 

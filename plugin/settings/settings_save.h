@@ -14,6 +14,10 @@
 
 namespace plugin {
 
+// The whole of `file` (open in binary mode) from its start into `bytes`; false when it cannot be
+// read to its end.
+bool read_whole_file(std::FILE* file, std::string& bytes);
+
 // Keeps the whole of `file` (open in binary mode; read from its start, whatever was read of it
 // before) as the file corvane last read. A file that cannot be read to its end keeps nothing.
 void keep_settings_file_read(std::FILE* file) noexcept;
@@ -55,6 +59,15 @@ enum class settings_backup {
     kept_before, // it was there already (an earlier session, load or the player): left alone
 };
 settings_backup settings_backup_state() noexcept;
+
+// Asks Windows, once at start-up (the question may enter Windows' loader, which a frame never
+// does), whether the files corvane writes beside itself land in the player's VirtualStore folder:
+// the game is virtualized, and corvane's folder is one Windows protects (platform/windows_rules.h).
+void find_where_files_are_kept() noexcept;
+// Where Windows keeps `path`, a file beside corvane, for this game: the path of its copy in the
+// player's VirtualStore folder (valid until the next call), or null where the file stays where
+// it is.
+const char16_t* virtual_store_copy(const char16_t* path) noexcept;
 
 // Forgets what was read and that a backup was kept. For test programs only.
 void forget_settings_save() noexcept;

@@ -13,6 +13,7 @@
 #include "plugin/aim/tune_keys.h"
 #include "plugin/aiming_plugin.h"
 #include "plugin/log/module_log.h"
+#include "plugin/log/tune_log.h"
 #include "plugin/settings/settings.h"
 #include "plugin/settings/weapon_offsets.h"
 
@@ -322,6 +323,79 @@ TEST_F(TuneKeys, TheBackupIsNeverWrittenOverAcrossLoadsAndSessions) {
     EXPECT_EQ(dir->read("aimingSets.dat.bak"), "my own copy\n");
     EXPECT_FALSE(dir->has("aimingSets.dat.new"));
 }
+
+// Windows' VirtualStore (stood in for: Wine has none). Where the game is virtualized and its
+// folder is one Windows protects, a save would make a second aimingSets.dat that only the game
+// reads: nothing is saved, the tune lasts for the session, and the log gives the line to write
+// and says at its top where it really is; elsewhere the save goes ahead.
+struct virtual_store_case {
+    const char* name;
+    bool virtualized;
+    bool folder_protected;
+    bool copy_there; // a VirtualStore copy of aimingSets.dat from before
+    bool saved;
+};
+
+void PrintTo(const virtual_store_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class TuneKeysVirtualStore : public TuneKeys,
+                             public ::testing::WithParamInterface<virtual_store_case> {};
+
+TEST_P(TuneKeysVirtualStore, SavesOnlyWhereThePlayersFileIsTheGamesFile) {
+    const virtual_store_case& c = GetParam();
+    const std::filesystem::path settings = os::stand_in::utf8(plugin::settings_file_path());
+    const std::string folder = settings.parent_path().string();
+    const std::string local = folder + "-local";
+    auto& os_state = os::stand_in::current();
+    os_state.virtualized = c.virtualized;
+    os_state.environment["ProgramData"] = "/nowhere";
+    os_state.environment["ProgramFiles"] = c.folder_protected ? "/TMP/" : "/nowhere";
+    os_state.environment["LOCALAPPDATA"] = local;
+    const std::string store = local + "\\VirtualStore" + folder;
+    if (c.copy_there) {
+        std::filesystem::create_directories(store);
+        std::FILE* copy = std::fopen((store + "/aimingSets.dat").c_str(), "wb");
+        ASSERT_NE(copy, nullptr);
+        std::fclose(copy);
+    }
+    plugin::find_where_files_are_kept();
+    plugin::log_files_in_virtual_store();
+
+    const std::string before = settings_text({"22 0.5 0.2 0.1"});
+    start(before);
+    aim(22);
+    frame({tune, right}, 10);
+    frame({}, 20);
+    std::filesystem::remove_all(local);
+
+    std::string tuned = before;
+    tuned.replace(tuned.find("22 0.5 0.2 0.1"), 14, "22 0.55 0.2 0.1");
+    EXPECT_EQ(dir->read(), c.saved ? tuned : before);
+    EXPECT_EQ(dir->has("aimingSets.dat.bak"), c.saved);
+    EXPECT_EQ(aim(22), (offset{0.55f, 0.2f, 0.1f})) << "the tune lasts for the session";
+    const bool says_not_saved =
+        log().find("weapon type 22 not saved: the game's folder is one Windows protects") !=
+            std::string::npos &&
+        log().find("on line 16: 22 0.55 0.2 0.1") != std::string::npos;
+    EXPECT_EQ(says_not_saved, !c.saved) << log();
+    const std::string log_top = "corvane.log is kept by Windows in " + store + "/corvane.log";
+    EXPECT_EQ(log().rfind(log_top, 40) != std::string::npos, !c.saved) << log();
+    EXPECT_EQ(log().find("the game reads Windows' copy in " + store + "/aimingSets.dat") !=
+                  std::string::npos,
+              c.copy_there)
+        << log();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TuneKeysVirtualStore,
+    ::testing::Values(virtual_store_case{"virtualized_in_program_files", true, true, false, false},
+                      virtual_store_case{"with_a_copy_there_already", true, true, true, false},
+                      virtual_store_case{"in_program_files_not_virtualized", false, true, false,
+                                         true},
+                      virtual_store_case{"virtualized_elsewhere", true, false, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TuneKeys, ATuneMovedBackToWhereItWasWritesNothing) {
     const std::string before = settings_text({"22 0.5 0.2 0.1"});
