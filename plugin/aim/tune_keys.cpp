@@ -11,6 +11,7 @@
 #include "plugin/settings/settings_save.h"
 #include "plugin/settings/weapon_offsets.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -26,6 +27,9 @@ struct pending_tune {
     std::int32_t weapon_type;
     float from[3]; // the offset in force when the tune began
     float now[3];  // the tuned one, in force since
+    // How far each part moved since, all its steps added up (kept to the step's decimals): a
+    // part moved back to where it began is that part of `from` again, to the last bit.
+    double moved[3];
     bool own_line; // false: it was on the default (-1), or had no offset at all
 };
 
@@ -62,7 +66,7 @@ pending_tune* pending_for(std::int32_t weapon_type) noexcept {
 pending_tune* begin_tune(std::int32_t weapon_type) {
     if (pending_tune* tune = pending_for(weapon_type)) return tune;
     const weapon_offset_entry* const entry = find_weapon_offset(weapon_type);
-    pending_tune tune{weapon_type, {}, {}, entry && entry->weapon_type == weapon_type};
+    pending_tune tune{weapon_type, {}, {}, {}, entry && entry->weapon_type == weapon_type};
     if (entry) read_weapon_offset(*entry, tune.from);
     std::memcpy(tune.now, tune.from, sizeof tune.now);
     if (memory.pending.empty()) {
@@ -87,11 +91,17 @@ void step(const tune_direction& d, const named_values& settings) noexcept {
         // On the other shoulder the sideways part is multiplied by a negative factor: the key
         // still moves the point the way it says on screen.
         if (d.part == 0 && mode_factor(aim_mode, settings) < 0.0f) amount = -amount;
+        const int decimals =
+            std::max(decimals_of(static_cast<float>(tune.moved[d.part])), decimals_of(amount));
+        const double scale = std::pow(10.0, decimals);
+        const double moved = std::round((tune.moved[d.part] + amount) * scale) / scale;
         weapon_offset_entry entry{weapon_type, {}};
         std::memcpy(entry.offset, tune.now, sizeof entry.offset);
-        entry.offset[d.part] = stepped(entry.offset[d.part], amount);
+        entry.offset[d.part] = moved == 0.0 ? tune.from[d.part]
+                                            : stepped(tune.from[d.part], static_cast<float>(moved));
         tune_weapon_offset(entry); // may throw before it changes anything
         std::memcpy(tune.now, entry.offset, sizeof tune.now);
+        tune.moved[d.part] = moved;
     } catch (...) {
         // Out of memory: this press moves nothing.
     }
@@ -234,9 +244,18 @@ void save_pending() noexcept {
 
 } // namespace
 
+int decimals_of(float value) noexcept {
+    double scale = 1;
+    for (int decimals = 0; decimals < max_tune_decimals; ++decimals, scale *= 10)
+        if (static_cast<float>(std::round(static_cast<double>(value) * scale) / scale) == value)
+            return decimals;
+    return max_tune_decimals;
+}
+
 float stepped(float value, float step) noexcept {
     const double moved = static_cast<double>(value) + static_cast<double>(step);
-    const double kept = std::round(moved * 1e6) / 1e6;
+    const double scale = std::pow(10.0, std::max(decimals_of(value), decimals_of(step)));
+    const double kept = std::round(moved * scale) / scale;
     return kept == 0.0 ? 0.0f : static_cast<float>(kept);
 }
 

@@ -397,6 +397,44 @@ INSTANTIATE_TEST_SUITE_P(
                       virtual_store_case{"virtualized_elsewhere", true, false, false, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A step and its way back give the very number the file holds, whatever its decimals: more than
+// six, or a tiny one; so a tune moved back writes nothing. The steps still add up to the numbers
+// a player would write.
+TEST_F(TuneKeys, ThereAndBackIsTheVeryNumberOfTheFile) {
+    struct there_and_back {
+        const char* line;
+        int there, back;
+    };
+    const there_and_back cases[] = {
+        {"22 0.1234567 0.2 0.1", right, left}, {"22 0.5 2.5e-07 0.1", page_up, page_down},
+        {"22 0.5 0.2 -1.5e-05", up, down},     {"22 1e-30 0.2 0.1", left, right},
+        {"22 123456.7 0.2 0.1", right, left},
+    };
+    for (const there_and_back& c : cases) {
+        SCOPED_TRACE(c.line);
+        const std::string before = settings_text({c.line});
+        start(before);
+        const offset begun = entry_of(22);
+        aim(22);
+        frame({tune, c.there}, 10);
+        EXPECT_NE(entry_of(22), begun);
+        frame({tune}, 20);
+        frame({tune, c.back}, 30);
+        EXPECT_EQ(entry_of(22), begun);
+        frame({}, 40);
+        EXPECT_EQ(replacements(), 0);
+        EXPECT_EQ(dir->read(), before);
+    }
+    struct step_case {
+        float value, step, moved;
+    };
+    const step_case steps[] = {{0.4f, 0.05f, 0.45f},           {0.1234567f, 0.05f, 0.1734567f},
+                               {2.5e-07f, 0.05f, 0.05000025f}, {0.45f, -0.05f, 0.4f},
+                               {0.05f, -0.05f, 0.0f},          {1.5f, 0.001f, 1.501f}};
+    for (const step_case& c : steps)
+        EXPECT_EQ(plugin::stepped(c.value, c.step), c.moved) << c.value << " + " << c.step;
+}
+
 TEST_F(TuneKeys, ATuneMovedBackToWhereItWasWritesNothing) {
     const std::string before = settings_text({"22 0.5 0.2 0.1"});
     start(before);
