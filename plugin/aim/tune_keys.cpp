@@ -31,6 +31,7 @@ struct pending_tune {
     // part moved back to where it began is that part of `from` again, to the last bit.
     double moved[3];
     bool own_line; // false: it was on the default (-1), or had no offset at all
+    bool not_read_said = false; // the log said it waits for corvane to read the file
 };
 
 struct direction_state {
@@ -160,9 +161,16 @@ void save_pending() noexcept {
         memory.base.reset();
         return;
     }
+    // Begun while corvane had not read the file: a load that read it since gives what the save
+    // may write over.
     if (!memory.base) {
-        for (const pending_tune& tune : memory.pending)
-            log_tune_file_not_read(tune.weapon_type, tune.now);
+        if (const std::string* const read = settings_file_as_read()) memory.base = *read;
+    }
+    if (!memory.base) {
+        for (pending_tune& tune : memory.pending) {
+            if (!tune.not_read_said) log_tune_file_not_read(tune.weapon_type, tune.now);
+            tune.not_read_said = true;
+        }
         return;
     }
     // An unload waits for the save whole: it is never cut off half-written, nor left running in
@@ -208,6 +216,11 @@ void save_pending() noexcept {
             const file_replace result = replace_settings_file(on_disk, bytes, at_backup);
             if (first_save && settings_backup_state() != settings_backup::not_yet)
                 log_tune_backup(settings_backup_state());
+            if (result == file_replace::changed) {
+                log_tune_file_changed();
+                drop_pending_and_reload();
+                return;
+            }
             if (result != file_replace::done) {
                 log_tune_write_failed(result, at_backup);
                 return;

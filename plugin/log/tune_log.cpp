@@ -39,6 +39,8 @@ const char* replace_failure_words(file_replace step) noexcept {
         return "not all of the new file could be written (is the disk full?)";
     case file_replace::cannot_flush:
         return "Windows could not put the new file on the disk";
+    case file_replace::changed:
+        return "aimingSets.dat changed while corvane was saving";
     case file_replace::cannot_replace:
         return "Windows did not let the new file take the old one's place (is it read-only, or "
                "open in a program that holds on to it?)";
@@ -108,8 +110,10 @@ void log_tune_no_place(std::int32_t weapon_type, const float (&to)[3],
 }
 
 void log_tune_file_not_read(std::int32_t weapon_type, const float (&to)[3]) noexcept {
-    log_line("weapon type %ld not saved: corvane had not read %s when the tune began, and it "
-             "never writes a file it has not read; its tuned aim %s lasts until the game quits",
+    log_line("weapon type %ld not saved yet: corvane had not read %s when the tune began, and it "
+             "never writes a file it has not read. Its tuned aim %s stays in force, and is saved "
+             "when you let go of the tune key once corvane has read the file (live reload reads "
+             "it as soon as it can be read); otherwise it lasts until the game quits",
              static_cast<long>(weapon_type), settings_file_name, text_of_offset(to).text);
 }
 

@@ -35,7 +35,8 @@ void log_tune_backup(settings_backup backup) noexcept;
 void log_tune_no_place(std::int32_t weapon_type, const float (&to)[3],
                        const weapon_edit& edit) noexcept;
 
-// Nothing saved: corvane did not read aimingSets.dat before the tune began.
+// Not saved yet: corvane has not read aimingSets.dat since before the tune began; the tune is
+// saved at a letting go once a load has read the file.
 void log_tune_file_not_read(std::int32_t weapon_type, const float (&to)[3]) noexcept;
 
 // Nothing saved: the file cannot be read now.

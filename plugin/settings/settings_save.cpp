@@ -28,10 +28,12 @@ struct file_closer {
 };
 
 // Writes `bytes` as a new file at `new_path`, flushed, then puts it in place of `path` (only where
-// nothing is at `path` yet, unless `over_existing`). The new file is removed again when any step
+// nothing is at `path` yet, unless `over_existing`; and, where `expected` is given, only while
+// `path` holds exactly that, read again just before). The new file is removed again when any step
 // fails.
 file_replace write_in_one_step(const char16_t* new_path, const char16_t* path,
-                               const std::string& bytes, bool over_existing) noexcept {
+                               const std::string& bytes, bool over_existing,
+                               const std::string* expected = nullptr) noexcept {
     os::file* const file = os::create_file(new_path);
     if (!file) return file_replace::cannot_create;
     file_replace result = file_replace::done;
@@ -40,6 +42,14 @@ file_replace write_in_one_step(const char16_t* new_path, const char16_t* path,
     else if (!os::flush_file(file))
         result = file_replace::cannot_flush;
     os::close_file(file);
+    if (result == file_replace::done && expected) {
+        std::string now;
+        try {
+            if (!read_settings_file_now(now) || now != *expected) result = file_replace::changed;
+        } catch (...) {
+            result = file_replace::changed; // out of memory: better not than over an edit
+        }
+    }
     if (result == file_replace::done &&
         !(over_existing ? os::replace_file(new_path, path) : os::place_file(new_path, path)))
         result = file_replace::cannot_replace;
@@ -115,7 +125,7 @@ file_replace replace_settings_file(const std::string& before, const std::string&
         }
         backup = settings_backup::kept_now;
     }
-    return write_in_one_step(new_path, path, bytes, true);
+    return write_in_one_step(new_path, path, bytes, true, &before);
 }
 
 void find_where_files_are_kept() noexcept {

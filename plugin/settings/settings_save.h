@@ -43,9 +43,13 @@ enum class file_replace {
     cannot_write,   // not all of it could be written (the disk is full)
     cannot_flush,   // Windows could not put it on the disk
     cannot_replace, // Windows did not let it take the old file's place (read-only, or held)
+    changed,        // just before it would take its place, the file was not what corvane read
 };
 
-// Replaces the settings file by `bytes`. Where no aimingSets.dat.bak is there yet, it first keeps
+// Replaces the settings file by `bytes`, only while the file on the disk is still `before`: that
+// is checked again just before the new file takes its place, after everything slow (the backup,
+// the write and the flush), so that an edit the player saves meanwhile is not written over
+// (`changed`). Where no aimingSets.dat.bak is there yet, it first keeps
 // `before` (the file as it is on the disk now) as aimingSets.dat.bak, the same way but never over
 // a file (`settings_backup::kept_now`); when that fails, nothing else is tried and `at_backup` is
 // set. A backup already there is left as it is (`settings_backup::kept_before`).

@@ -611,6 +611,55 @@ TEST_F(TuneKeys, AFileCorvaneNeverReadIsNeverWritten) {
     EXPECT_NE(log().find("it never writes a file it has not read"), std::string::npos) << log();
 }
 
+// The file is checked again just before the new one takes its place: an edit the player saves
+// while corvane writes (after the check at the start of the save) is not written over either.
+TEST_F(TuneKeys, AnEditSavedWhileCorvaneWritesIsNotWrittenOver) {
+    const std::string before = settings_text({"22 0.5 0.2 0.1"});
+    start(before);
+    aim(22);
+    frame({tune, right}, 10);
+    const std::string edit = settings_text({"22 0.7 0.2 0.1"});
+    auto& os_state = os::stand_in::current();
+    os_state.during_flush = [&](const std::string&) {
+        if (os_state.flushed.size() == 2) dir->write_settings(edit); // as the file's flush runs
+    };
+    frame({}, 20);
+    os_state.during_flush = nullptr;
+    EXPECT_EQ(dir->read(), edit);
+    EXPECT_FALSE(dir->has("aimingSets.dat.new"));
+    EXPECT_NE(log().find("was changed since corvane read it"), std::string::npos) << log();
+    EXPECT_EQ(aim(22), (offset{0.7f, 0.2f, 0.1f})) << "the player's edit decides, read again";
+}
+
+// A tune begun while the file could not be read waits, said once, and is saved at the first
+// letting go after a load read the file again.
+TEST_F(TuneKeys, ATuneBegunWhileTheFileWasUnreadableIsSavedOnceItIsRead) {
+    const std::string before = settings_text({"22 0.5 0.2 0.1"}, "tune_key F8\n", 1);
+    start(before);
+    aim(22);
+    const std::string path = os::stand_in::utf8(plugin::settings_file_path());
+    std::rename(path.c_str(), (path + ".away").c_str()); // an editor's save in progress
+    frame({}, 5);                                        // the reload finds no file
+    frame({tune, right}, 10);
+    frame({}, 20);
+    frame({tune}, 30);
+    frame({}, 40);
+    const std::string waits = "weapon type 22 not saved yet";
+    ASSERT_NE(log().find(waits), std::string::npos) << log();
+    EXPECT_EQ(log().find(waits, log().find(waits) + 1), std::string::npos) << "said once";
+    EXPECT_EQ(replacements(), 0);
+
+    std::rename((path + ".away").c_str(), path.c_str());
+    frame({}, 50); // read again
+    EXPECT_EQ(aim(22), (offset{0.55f, 0.2f, 0.1f})) << "the reload kept the tune";
+    EXPECT_EQ(replacements(), 0) << "nothing saved before the tune key is let go";
+    frame({tune}, 60);
+    frame({}, 70);
+    std::string expected = before;
+    expected.replace(expected.find("22 0.5 0.2 0.1"), 14, "22 0.55 0.2 0.1");
+    EXPECT_EQ(dir->read(), expected);
+}
+
 TEST_F(TuneKeys, LiveReloadNeverUndoesAnUnsavedTuneAndTheSaveIsNotThePlayersEdit) {
     const std::string before = settings_text({"22 0.5 0.2 0.1"}, "tune_key F8\n", 1);
     start(before);
