@@ -1,6 +1,7 @@
 #include "plugin/aim/tune_keys.h"
 
 #include "injector/resident.h"
+#include "injector/teardown.h"
 #include "platform/os.h"
 #include "plugin/aim/aim_hook.h"
 #include "plugin/aim/aim_keys.h"
@@ -48,6 +49,8 @@ struct tune_memory {
     // The file as corvane had read it when the first pending tune began; a save writes only over
     // exactly these bytes. None: corvane had read no file then.
     std::optional<std::string> base;
+    // Whether the unload's teardown that names the tunes not saved is registered.
+    bool unload_note_registered = false;
     // Weapons whose dropped tune had given them an entry of their own while they were on the
     // default: they follow the default again, load after load, until a line gives them one.
     std::vector<std::int32_t> on_the_default;
@@ -55,6 +58,15 @@ struct tune_memory {
 
 bool same_bits(const float (&a)[3], const float (&b)[3]) noexcept {
     return std::memcmp(a, b, sizeof a) == 0;
+}
+
+// At unload (the game quits, or a loader unloads corvane): each tune not saved yet is lost, and
+// the log says so, with the line to write.
+void log_tunes_not_saved() noexcept {
+    for (const pending_tune& tune : memory.pending)
+        if (!same_bits(tune.from, tune.now))
+            log_tune_not_saved_at_unload(tune.weapon_type, tune.now);
+    memory.unload_note_registered = false;
 }
 
 pending_tune* pending_for(std::int32_t weapon_type) noexcept {
@@ -73,6 +85,10 @@ pending_tune* begin_tune(std::int32_t weapon_type) {
     if (memory.pending.empty()) {
         const std::string* const read = settings_file_as_read();
         memory.base = read ? std::optional<std::string>(*read) : std::nullopt;
+    }
+    if (!memory.unload_note_registered) {
+        injector::register_teardown(&log_tunes_not_saved); // may throw: nothing changed yet
+        memory.unload_note_registered = true;
     }
     memory.pending.push_back(tune);
     log_tune_begins(weapon_type, tune.from, tune.own_line, entry != nullptr);

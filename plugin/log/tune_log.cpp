@@ -56,7 +56,9 @@ void log_tune_begins(std::int32_t weapon_type, const float (&from)[3], bool own_
                                : served ? "the default, -1: it has no line of its own"
                                         : "no offset: the game's own aim";
     log_line("tuning weapon type %ld, from %s (%s); each change counts from the next aim and is "
-             "saved when you let go of the tune key",
+             "saved when you let go of the tune key in the game (let go in another window, as "
+             "after Alt+Tab, the game does not see it: the tune is kept until you press the tune "
+             "key and let go of it in the game)",
              static_cast<long>(weapon_type), text_of_offset(from).text, source);
 }
 
@@ -169,6 +171,14 @@ void log_tune_in_virtual_store(std::int32_t weapon_type, const float (&to)[3],
              static_cast<long>(weapon_type), virtual_store_why, settings_file_name,
              settings_file_name, edit.line, static_cast<long>(weapon_type),
              text_of_offset(to).text);
+}
+
+void log_tune_not_saved_at_unload(std::int32_t weapon_type, const float (&to)[3]) noexcept {
+    log_line("the game quits (or corvane is unloaded) with the tune of weapon type %ld not saved: "
+             "%s is not kept, and %s holds what it held. To keep it, write it into the file "
+             "yourself: %ld %s",
+             static_cast<long>(weapon_type), text_of_offset(to).text, settings_file_name,
+             static_cast<long>(weapon_type), text_of_offset(to).text);
 }
 
 void forget_tune_log() noexcept {

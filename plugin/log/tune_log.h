@@ -62,6 +62,9 @@ void log_files_in_virtual_store() noexcept;
 void log_tune_in_virtual_store(std::int32_t weapon_type, const float (&to)[3],
                                const weapon_edit& edit) noexcept;
 
+// The game quits, or corvane is unloaded, with this weapon's tune not saved: it is lost.
+void log_tune_not_saved_at_unload(std::int32_t weapon_type, const float (&to)[3]) noexcept;
+
 // Forgets what was said once. For test programs only.
 void forget_tune_log() noexcept;
 

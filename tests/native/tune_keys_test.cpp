@@ -631,6 +631,28 @@ TEST_F(TuneKeys, AnEditSavedWhileCorvaneWritesIsNotWrittenOver) {
     EXPECT_EQ(aim(22), (offset{0.7f, 0.2f, 0.1f})) << "the player's edit decides, read again";
 }
 
+// The game quits with a tune not saved (the tune key still held, or the save refused): the log
+// says so, with the line to write; a tune saved is not named. The first press says the key must
+// be let go in the game: let go in another window (Alt+Tab), the game does not see it.
+TEST_F(TuneKeys, QuittingWithATuneNotSavedIsSaid) {
+    start(settings_text({"22 0.5 0.2 0.1", "31 0 0 0"}));
+    aim(31);
+    frame({tune, up}, 10);
+    frame({}, 20); // 31 saved
+    aim(22);
+    frame({tune, right}, 30); // 22 tuned, the tune key still held as the game quits
+    EXPECT_NE(log().find("let go in another window, as after Alt+Tab"), std::string::npos) << log();
+    const std::string log_path = os::stand_in::utf8(plugin::log_file_path());
+    injector::run_teardowns();
+    const std::string said = os::stand_in::current().files[log_path];
+    EXPECT_NE(said.find("the game quits (or corvane is unloaded) with the tune of weapon type 22 "
+                        "not saved: 0.55 0.2 0.1 is not kept"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(said.find("weapon type 31 not saved"), std::string::npos) << said;
+    EXPECT_LT(said.find("not saved: 0.55"), said.rfind("unloaded")) << "before the log closes";
+}
+
 // A tune begun while the file could not be read waits, said once, and is saved at the first
 // letting go after a load read the file again.
 TEST_F(TuneKeys, ATuneBegunWhileTheFileWasUnreadableIsSavedOnceItIsRead) {
