@@ -5,7 +5,6 @@
 #include "platform/windows_rules.h"
 #include "plugin/log/virtual_store_words.h"
 #include "plugin/settings/settings.h"
-#include "plugin/settings/settings_save.h"
 #include "tools/check/check_text.h"
 #include "tools/check/files/files_beside.h"
 #include "tools/check/files/surroundings.h"
@@ -32,7 +31,11 @@ std::optional<std::string> bytes_of(const std::string& path) {
     std::FILE* const file = open_utf8(path, "rb");
     if (!file) return std::nullopt;
     std::string bytes;
-    const bool whole = plugin::read_whole_file(file, bytes);
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.append(chunk, got);
+    const bool whole = std::ferror(file) == 0;
     std::fclose(file);
     return whole ? std::optional<std::string>(std::move(bytes)) : std::nullopt;
 }
