@@ -308,15 +308,59 @@ struct unload_state {
     std::uint32_t started_ms = 0;
 } unload;
 
+// --- Work an unload waits for whole (unload_waits_for) ---
+// How many are held (`gave_up` once an unload stopped waiting: none is granted after that), how
+// many have ended and when the last one did (GetTickCount); and how many ends the unload's wait
+// has counted.
+constexpr std::int32_t gave_up = -1;
+std::atomic<std::int32_t> awaited_work{0};
+std::atomic<std::uint32_t> awaited_work_ends{0};
+std::atomic<std::uint32_t> awaited_work_ended_ms{0};
+std::uint32_t awaited_work_ends_counted = 0;
+
+// The unload stops waiting (or had stopped already), unless such work began an instant ago.
+bool give_up_waiting() noexcept {
+    std::int32_t held = 0;
+    return awaited_work.compare_exchange_strong(held, gave_up) || held == gave_up;
+}
+
 // Until the unload's deadline (or a deadline of its own outside an unload), waits for the threads
-// of the game counted inside the slot's share to leave.
+// of the game counted inside the slot's share to leave. Never while work it waits for whole is
+// under way; when such work ends later than the deadline began, it counts from that end.
 void let_threads_leave(slot& s) noexcept {
-    const std::uint32_t started = unload.begun ? unload.started_ms : os::monotonic_milliseconds();
-    while (inside(s) > 0 && os::monotonic_milliseconds() - started < unload_deadline_ms)
+    std::uint32_t own_start = os::monotonic_milliseconds();
+    std::uint32_t& started = unload.begun ? unload.started_ms : own_start;
+    while (inside(s) > 0) {
+        // The work notes its end before it is counted out: read in the other order.
+        const bool under_way = awaited_work.load() > 0;
+        const std::uint32_t ends = awaited_work_ends.load();
+        if (ends != awaited_work_ends_counted) {
+            awaited_work_ends_counted = ends;
+            const std::uint32_t ended = awaited_work_ended_ms.load();
+            if (static_cast<std::int32_t>(ended - started) > 0) started = ended;
+        }
+        if (!under_way && os::monotonic_milliseconds() - started >= unload_deadline_ms &&
+            (!unload.begun || give_up_waiting()))
+            return;
         os::pause_milliseconds(1);
+    }
 }
 
 } // namespace
+
+unload_waits_for::unload_waits_for() noexcept {
+    std::int32_t held = awaited_work.load();
+    while (held != gave_up && !awaited_work.compare_exchange_weak(held, held + 1)) {
+    }
+    granted_ = held != gave_up;
+}
+
+unload_waits_for::~unload_waits_for() {
+    if (!granted_) return;
+    awaited_work_ended_ms.store(os::monotonic_milliseconds());
+    awaited_work_ends.fetch_add(1);
+    awaited_work.fetch_sub(1);
+}
 
 // Every attached resident call of this module, for begin_unload.
 struct resident_registry {
@@ -467,6 +511,9 @@ void begin_unload(bool process_exiting) noexcept {
 
 void forget_unload() noexcept {
     unload = unload_state{};
+    std::int32_t stopped = gave_up;
+    awaited_work.compare_exchange_strong(stopped, 0);
+    awaited_work_ends_counted = awaited_work_ends.load();
 }
 
 bool unloading_at_process_exit() noexcept {

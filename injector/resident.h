@@ -124,6 +124,26 @@ void forget_unload() noexcept;
 // Whether the unload under way is the process's exit.
 bool unloading_at_process_exit() noexcept;
 
+// Work of the module's own that an unload waits for whole, however long it takes: a share holds
+// one around it (the save of the settings file, which must never be cut off half-written or be
+// left running in a module that is gone). While any is held, the unload's wait for threads inside
+// the shares does not give up; when the last one ends, the deadline counts again from then, so
+// the thread still has its time to leave the share. Once an unload has given up waiting, none is
+// granted any more: the work must not start.
+class unload_waits_for {
+  public:
+    unload_waits_for() noexcept;
+    ~unload_waits_for();
+    unload_waits_for(const unload_waits_for&) = delete;
+    unload_waits_for& operator=(const unload_waits_for&) = delete;
+
+    // False: an unload has stopped waiting already, and the work must not begin.
+    explicit operator bool() const noexcept { return granted_; }
+
+  private:
+    bool granted_;
+};
+
 // Where the five bytes `site_bytes`, lying at `site`, call resident code (made by any copy of the
 // module, in use or not), whose own original bytes may call more, and so on: the bytes the site
 // held before the first of them was laid. Null where they call none.

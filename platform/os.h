@@ -107,11 +107,31 @@ bool flush_file(file* f) noexcept;
 // were, when Windows refuses: `to` is read-only, or held open by a program that does not let it go.
 bool replace_file(const char16_t* from, const char16_t* to) noexcept;
 
+// MoveFileExW(from, to, MOVEFILE_WRITE_THROUGH): as replace_file, but only where nothing is at
+// `to`: a file there is never written over (false, both files as they were).
+bool place_file(const char16_t* from, const char16_t* to) noexcept;
+
+// GetFileAttributesW: whether anything (a file, a folder) is at `path`.
+bool file_exists(const char16_t* path) noexcept;
+
 // GetFileAttributesW: whether the file at `path` is marked read-only.
 bool is_read_only(const char16_t* path) noexcept;
 
 // DeleteFileW. False when there was nothing to delete or Windows refused.
 bool delete_file(const char16_t* path) noexcept;
+
+// GetTokenInformation(TokenVirtualizationEnabled) of the process's own token: whether Windows
+// virtualizes the game's file writes (an old game without a manifest run without administrator
+// rights, UAC on): its writes into a folder Windows protects go to the player's VirtualStore
+// folder, and from then on this process reads the copy there. advapi32 is found at run time
+// (every game has it loaded); false where it or the call is missing (Windows XP: no such thing)
+// or Windows says no. It may enter the loader: ask at start-up, never in a frame.
+bool process_virtualized() noexcept;
+
+// GetEnvironmentVariableW: the variable `name` into `buffer` of `size` units, terminated; its
+// length, or 0 where it is not set or does not fit.
+std::uint32_t environment_variable(const char16_t* name, char16_t* buffer,
+                                   std::uint32_t size) noexcept;
 
 // A game controller's buttons and triggers, as XInput reports them.
 struct gamepad_state {

@@ -11,6 +11,7 @@
 
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace os {
 namespace stand_in {
@@ -259,7 +260,39 @@ bool flush_file(file* f) noexcept {
     const auto index = reinterpret_cast<std::uintptr_t>(f) - 1;
     if (index >= s.handles.size() || s.handles[index].empty()) return false;
     s.flushed.push_back(s.handles[index]);
+    if (s.during_flush) s.during_flush(s.handles[index]);
     return !s.fail_flush;
+}
+
+bool process_virtualized() noexcept {
+    return stand_in::current().virtualized;
+}
+
+std::uint32_t environment_variable(const char16_t* name, char16_t* buffer,
+                                   std::uint32_t size) noexcept {
+    const auto& environment = stand_in::current().environment;
+    const auto found = environment.find(stand_in::utf8(name));
+    if (found == environment.end()) return 0;
+    const std::u16string value = stand_in::utf16(found->second);
+    if (value.size() >= size) return 0;
+    std::copy(value.begin(), value.end(), buffer);
+    buffer[value.size()] = u'\0';
+    return static_cast<std::uint32_t>(value.size());
+}
+
+bool file_exists(const char16_t* path) noexcept {
+    const std::string name = stand_in::utf8(path);
+    return stand_in::current().files.count(name) != 0 || access(name.c_str(), F_OK) == 0;
+}
+
+bool place_file(const char16_t* from, const char16_t* to) noexcept {
+    auto& s = stand_in::current();
+    ++s.placed;
+    if (file_exists(to)) {
+        s.replaced.emplace_back(stand_in::utf8(from), stand_in::utf8(to));
+        return false;
+    }
+    return replace_file(from, to);
 }
 
 bool replace_file(const char16_t* from, const char16_t* to) noexcept {

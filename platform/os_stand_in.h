@@ -118,16 +118,27 @@ struct state {
     // Appends to a file whose path ends with this fail (a disk that fills up as that file grows),
     // when not empty.
     std::string refuse_appends_ending;
-    // FlushFileBuffers: the paths flushed, in order; whether it fails.
+    // FlushFileBuffers: the paths flushed, in order; whether it fails; and, when set, what runs
+    // as each flush begins (a slow disk: a test holds the thread there).
     std::vector<std::string> flushed;
     bool fail_flush = false;
+    std::function<void(const std::string& path)> during_flush;
     // MoveFileExW: each call (from, to), in order. A file kept here is moved onto the real disk at
     // `to`, so that the module's next read finds it there; `refuse_replace_ending` makes a
     // replacement of a path ending with it fail (the file is read-only or held by a program).
     std::vector<std::pair<std::string, std::string>> replaced;
     std::string refuse_replace_ending;
+    // MoveFileExW without MOVEFILE_REPLACE_EXISTING (place_file): how often. Each is recorded in
+    // `replaced` too; it fails where a file is at `to` already.
+    int placed = 0;
     // DeleteFileW: the paths deleted; a file kept here is forgotten, a real one removed.
     std::vector<std::string> deleted;
+
+    // TokenVirtualizationEnabled: whether the game runs virtualized (Wine never does); the
+    // environment's variables by name (UTF-8 both), for the folders Windows protects and the
+    // player's local application data.
+    bool virtualized = false;
+    std::map<std::string, std::string> environment;
 
     // GetTickCount: tests move it (and may let it wrap).
     std::uint32_t milliseconds = 0;

@@ -175,6 +175,43 @@ bool replace_file(const char16_t* from, const char16_t* to) noexcept {
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool process_virtualized() noexcept {
+    HMODULE advapi = GetModuleHandleW(L"advapi32.dll");
+    if (!advapi) advapi = LoadLibraryW(L"advapi32.dll");
+    if (!advapi) return false;
+    using open_token_fn = BOOL(WINAPI*)(HANDLE, DWORD, HANDLE*);
+    using token_information_fn = BOOL(WINAPI*)(HANDLE, int, void*, DWORD, DWORD*);
+    const auto open_token = reinterpret_cast<open_token_fn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(advapi, "OpenProcessToken")));
+    const auto token_information = reinterpret_cast<token_information_fn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(advapi, "GetTokenInformation")));
+    if (!open_token || !token_information) return false;
+    HANDLE token = nullptr;
+    if (!open_token(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    constexpr int token_virtualization_enabled = 24; // TOKEN_INFORMATION_CLASS, Vista and later
+    DWORD enabled = 0, size = 0;
+    const BOOL asked =
+        token_information(token, token_virtualization_enabled, &enabled, sizeof enabled, &size);
+    CloseHandle(token);
+    return asked && enabled != 0;
+}
+
+std::uint32_t environment_variable(const char16_t* name, char16_t* buffer,
+                                   std::uint32_t size) noexcept {
+    const DWORD length = GetEnvironmentVariableW(reinterpret_cast<const wchar_t*>(name),
+                                                 reinterpret_cast<wchar_t*>(buffer), size);
+    return length < size ? length : 0;
+}
+
+bool place_file(const char16_t* from, const char16_t* to) noexcept {
+    return MoveFileExW(reinterpret_cast<const wchar_t*>(from), reinterpret_cast<const wchar_t*>(to),
+                       MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool file_exists(const char16_t* path) noexcept {
+    return GetFileAttributesW(reinterpret_cast<const wchar_t*>(path)) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool is_read_only(const char16_t* path) noexcept {
     const DWORD attributes = GetFileAttributesW(reinterpret_cast<const wchar_t*>(path));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;

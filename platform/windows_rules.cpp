@@ -31,4 +31,23 @@ bool library_in_folder(const char16_t* folder, std::size_t folder_length, const 
     return true;
 }
 
+bool path_inside(const char16_t* path, const char16_t* folder) noexcept {
+    auto same = [](char16_t a, char16_t b) {
+        auto fold = [](char16_t c) -> char16_t {
+            if (c == u'/') return u'\\';
+            return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+        };
+        return fold(a) == fold(b);
+    };
+    std::size_t n = 0;
+    while (folder[n] != u'\0')
+        ++n;
+    while (n > 0 && (folder[n - 1] == u'\\' || folder[n - 1] == u'/'))
+        --n;
+    if (n == 0) return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (path[i] == u'\0' || !same(path[i], folder[i])) return false;
+    return path[n] == u'\0' || path[n] == u'\\' || path[n] == u'/';
+}
+
 } // namespace os

@@ -34,4 +34,25 @@ bool starts_code_memory(const memory_block& block) noexcept;
 bool library_in_folder(const char16_t* folder, std::size_t folder_length, const char16_t* name,
                        char16_t* out, std::size_t out_size) noexcept;
 
+// Windows' VirtualStore. A game it virtualizes writes no file into a folder Windows protects:
+// the write goes to the same path under "<local application data>\VirtualStore", the drive left
+// out, and from then on the game reads that copy. Why it exists: the module (which does not save
+// there) and corvane-check (which finds the copies) name these places by this one rule.
+inline constexpr char virtual_store_folder[] = "VirtualStore";
+inline constexpr char local_app_data_variable[] = "LOCALAPPDATA";
+// The environment variables that name the folders Windows protects this way.
+inline constexpr const char* protected_folder_variables[] = {
+    "ProgramFiles", "ProgramFiles(x86)", "ProgramW6432", "SystemRoot", "ProgramData"};
+
+// `path` with its drive ("C:") left out: where it lies under the VirtualStore folder. A path
+// with no drive (a UNC path, or a test's) is given whole.
+template <class unit> const unit* path_after_drive(const unit* path) noexcept {
+    const bool letter = (path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z');
+    return letter && path[1] == ':' ? path + 2 : path;
+}
+
+// Whether `path` lies inside `folder` (or is it): letters compared without case (ASCII), either
+// slash, a separator at the folder's end or not. An empty folder holds nothing.
+bool path_inside(const char16_t* path, const char16_t* folder) noexcept;
+
 } // namespace os

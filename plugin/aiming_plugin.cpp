@@ -17,6 +17,7 @@
 #include "plugin/log/settings_log.h"
 #include "plugin/log/tune_log.h"
 #include "plugin/settings/settings.h"
+#include "plugin/settings/settings_save.h"
 #include "runtime/game_process_event.h"
 #include "runtime/game_version.h"
 
@@ -200,7 +201,9 @@ bool program_in_its_place() {
 
 void start_aiming_plugin() noexcept {
     try {
+        find_where_files_are_kept();
         open_module_log(log_file_path());
+        log_files_in_virtual_store();
         log_module_loaded();
         if (program_in_its_place()) {
             const std::int32_t code = runtime::identify_game_version();

@@ -1,5 +1,7 @@
 #include "plugin/aim/tune_keys.h"
 
+#include "injector/resident.h"
+#include "injector/teardown.h"
 #include "platform/os.h"
 #include "plugin/aim/aim_hook.h"
 #include "plugin/aim/aim_keys.h"
@@ -10,6 +12,7 @@
 #include "plugin/settings/settings_save.h"
 #include "plugin/settings/weapon_offsets.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -25,7 +28,11 @@ struct pending_tune {
     std::int32_t weapon_type;
     float from[3]; // the offset in force when the tune began
     float now[3];  // the tuned one, in force since
+    // How far each part moved since, all its steps added up (kept to the step's decimals): a
+    // part moved back to where it began is that part of `from` again, to the last bit.
+    double moved[3];
     bool own_line; // false: it was on the default (-1), or had no offset at all
+    bool not_read_said = false; // the log said it waits for corvane to read the file
 };
 
 struct direction_state {
@@ -42,6 +49,8 @@ struct tune_memory {
     // The file as corvane had read it when the first pending tune began; a save writes only over
     // exactly these bytes. None: corvane had read no file then.
     std::optional<std::string> base;
+    // Whether the unload's teardown that names the tunes not saved is registered.
+    bool unload_note_registered = false;
     // Weapons whose dropped tune had given them an entry of their own while they were on the
     // default: they follow the default again, load after load, until a line gives them one.
     std::vector<std::int32_t> on_the_default;
@@ -49,6 +58,15 @@ struct tune_memory {
 
 bool same_bits(const float (&a)[3], const float (&b)[3]) noexcept {
     return std::memcmp(a, b, sizeof a) == 0;
+}
+
+// At unload (the game quits, or a loader unloads corvane): each tune not saved yet is lost, and
+// the log says so, with the line to write.
+void log_tunes_not_saved() noexcept {
+    for (const pending_tune& tune : memory.pending)
+        if (!same_bits(tune.from, tune.now))
+            log_tune_not_saved_at_unload(tune.weapon_type, tune.now);
+    memory.unload_note_registered = false;
 }
 
 pending_tune* pending_for(std::int32_t weapon_type) noexcept {
@@ -61,12 +79,16 @@ pending_tune* pending_for(std::int32_t weapon_type) noexcept {
 pending_tune* begin_tune(std::int32_t weapon_type) {
     if (pending_tune* tune = pending_for(weapon_type)) return tune;
     const weapon_offset_entry* const entry = find_weapon_offset(weapon_type);
-    pending_tune tune{weapon_type, {}, {}, entry && entry->weapon_type == weapon_type};
+    pending_tune tune{weapon_type, {}, {}, {}, entry && entry->weapon_type == weapon_type};
     if (entry) read_weapon_offset(*entry, tune.from);
     std::memcpy(tune.now, tune.from, sizeof tune.now);
     if (memory.pending.empty()) {
         const std::string* const read = settings_file_as_read();
         memory.base = read ? std::optional<std::string>(*read) : std::nullopt;
+    }
+    if (!memory.unload_note_registered) {
+        injector::register_teardown(&log_tunes_not_saved); // may throw: nothing changed yet
+        memory.unload_note_registered = true;
     }
     memory.pending.push_back(tune);
     log_tune_begins(weapon_type, tune.from, tune.own_line, entry != nullptr);
@@ -86,11 +108,17 @@ void step(const tune_direction& d, const named_values& settings) noexcept {
         // On the other shoulder the sideways part is multiplied by a negative factor: the key
         // still moves the point the way it says on screen.
         if (d.part == 0 && mode_factor(aim_mode, settings) < 0.0f) amount = -amount;
+        const int decimals =
+            std::max(decimals_of(static_cast<float>(tune.moved[d.part])), decimals_of(amount));
+        const double scale = std::pow(10.0, decimals);
+        const double moved = std::round((tune.moved[d.part] + amount) * scale) / scale;
         weapon_offset_entry entry{weapon_type, {}};
         std::memcpy(entry.offset, tune.now, sizeof entry.offset);
-        entry.offset[d.part] = stepped(entry.offset[d.part], amount);
+        entry.offset[d.part] = moved == 0.0 ? tune.from[d.part]
+                                            : stepped(tune.from[d.part], static_cast<float>(moved));
         tune_weapon_offset(entry); // may throw before it changes anything
         std::memcpy(tune.now, entry.offset, sizeof tune.now);
+        tune.moved[d.part] = moved;
     } catch (...) {
         // Out of memory: this press moves nothing.
     }
@@ -149,11 +177,22 @@ void save_pending() noexcept {
         memory.base.reset();
         return;
     }
+    // Begun while corvane had not read the file: a load that read it since gives what the save
+    // may write over.
     if (!memory.base) {
-        for (const pending_tune& tune : memory.pending)
-            log_tune_file_not_read(tune.weapon_type, tune.now);
+        if (const std::string* const read = settings_file_as_read()) memory.base = *read;
+    }
+    if (!memory.base) {
+        for (pending_tune& tune : memory.pending) {
+            if (!tune.not_read_said) log_tune_file_not_read(tune.weapon_type, tune.now);
+            tune.not_read_said = true;
+        }
         return;
     }
+    // An unload waits for the save whole: it is never cut off half-written, nor left running in
+    // a module that is gone. Once an unload has stopped waiting, no save begins.
+    const injector::unload_waits_for save;
+    if (!save) return;
     try {
         std::string on_disk;
         if (!read_settings_file_now(on_disk)) {
@@ -178,11 +217,26 @@ void save_pending() noexcept {
             }
             edits.push_back(edit);
         }
+        if (any && virtual_store_copy(settings_file_path())) {
+            // The save would land in a copy only the game reads: the tune stays for the session.
+            for (std::size_t i = 0; i < memory.pending.size(); ++i)
+                if (edits[i].status == weapon_edit_status::rewritten ||
+                    edits[i].status == weapon_edit_status::new_line)
+                    log_tune_in_virtual_store(memory.pending[i].weapon_type, memory.pending[i].now,
+                                              edits[i]);
+            return;
+        }
         if (any) {
-            const bool first_save = !settings_backup_kept();
+            const bool first_save = settings_backup_state() == settings_backup::not_yet;
             bool at_backup = false;
             const file_replace result = replace_settings_file(on_disk, bytes, at_backup);
-            if (first_save && settings_backup_kept()) log_tune_backup_kept();
+            if (first_save && settings_backup_state() != settings_backup::not_yet)
+                log_tune_backup(settings_backup_state());
+            if (result == file_replace::changed) {
+                log_tune_file_changed();
+                drop_pending_and_reload();
+                return;
+            }
             if (result != file_replace::done) {
                 log_tune_write_failed(result, at_backup);
                 return;
@@ -219,9 +273,18 @@ void save_pending() noexcept {
 
 } // namespace
 
+int decimals_of(float value) noexcept {
+    double scale = 1;
+    for (int decimals = 0; decimals < max_tune_decimals; ++decimals, scale *= 10)
+        if (static_cast<float>(std::round(static_cast<double>(value) * scale) / scale) == value)
+            return decimals;
+    return max_tune_decimals;
+}
+
 float stepped(float value, float step) noexcept {
     const double moved = static_cast<double>(value) + static_cast<double>(step);
-    const double kept = std::round(moved * 1e6) / 1e6;
+    const double scale = std::pow(10.0, std::max(decimals_of(value), decimals_of(step)));
+    const double kept = std::round(moved * scale) / scale;
     return kept == 0.0 ? 0.0f : static_cast<float>(kept);
 }
 

@@ -22,8 +22,15 @@ namespace plugin {
 inline constexpr std::uint32_t tune_repeat_delay_ms = 400;
 inline constexpr std::uint32_t tune_repeat_every_ms = 150;
 
-// `value` moved by `step` (signed), kept to six decimals so that steps add up to the numbers a
-// player would write (0.4 and 0.05 make 0.45, not 0.450000018).
+// The fewest decimals that give `value` back as the same float (0.45: 2, 0.1234567: 7,
+// 2.5e-07: 8), at most max_tune_decimals.
+inline constexpr int max_tune_decimals = 48;
+int decimals_of(float value) noexcept;
+
+// `value` moved by `step` (signed), kept to as many decimals as the more precise of the two
+// needs, so that steps add up to the numbers a player would write (0.4 and 0.05 make 0.45, not
+// 0.450000018), and a step there and back gives the very value it began from (0.1234567 stays
+// 0.1234567, and 2.5e-07 does not become 0).
 float stepped(float value, float step) noexcept;
 
 // Once a frame, after the aim-mode keys. Nothing at all while tune_key is none.

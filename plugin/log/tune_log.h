@@ -26,15 +26,17 @@ void log_tune_keys_unavailable(int tune_key) noexcept;
 void log_tune_saved(std::int32_t weapon_type, const float (&from)[3], const float (&to)[3],
                     const weapon_edit& edit) noexcept;
 
-// The first save of the session kept the file as it was as aimingSets.dat.bak.
-void log_tune_backup_kept() noexcept;
+// The first save of this load: it kept the file as it was as aimingSets.dat.bak, or found one
+// there, which it leaves as it is.
+void log_tune_backup(settings_backup backup) noexcept;
 
 // One weapon not saved because the file has no place for it (`edit.status` no_empty_slot or
 // not_placeable); the tuned aim stays for this session.
 void log_tune_no_place(std::int32_t weapon_type, const float (&to)[3],
                        const weapon_edit& edit) noexcept;
 
-// Nothing saved: corvane did not read aimingSets.dat before the tune began.
+// Not saved yet: corvane has not read aimingSets.dat since before the tune began; the tune is
+// saved at a letting go once a load has read the file.
 void log_tune_file_not_read(std::int32_t weapon_type, const float (&to)[3]) noexcept;
 
 // Nothing saved: the file cannot be read now.
@@ -48,6 +50,20 @@ void log_tune_write_failed(file_replace step, bool at_backup) noexcept;
 // weapon is dropped (said once per weapon, after the first line).
 void log_tune_file_changed() noexcept;
 void log_tune_dropped(std::int32_t weapon_type, const float (&to)[3]) noexcept;
+
+// At the top of the log, where Windows keeps corvane's files in the player's VirtualStore folder
+// (find_where_files_are_kept): where this log really is, and, where a copy of aimingSets.dat is
+// there already, that the game reads that copy and how to end the split.
+void log_files_in_virtual_store() noexcept;
+
+// One weapon not saved because the save would land in VirtualStore, not in the file the player
+// edits: why, and the line to write by hand (`edit` tells which line); the tuned aim lasts for
+// the session.
+void log_tune_in_virtual_store(std::int32_t weapon_type, const float (&to)[3],
+                               const weapon_edit& edit) noexcept;
+
+// The game quits, or corvane is unloaded, with this weapon's tune not saved: it is lost.
+void log_tune_not_saved_at_unload(std::int32_t weapon_type, const float (&to)[3]) noexcept;
 
 // Forgets what was said once. For test programs only.
 void forget_tune_log() noexcept;

@@ -275,6 +275,9 @@ weapon_edit edit_weapon_offset(std::string_view file, std::int32_t weapon_type,
         const std::string& text = kept[static_cast<std::size_t>(line - 1)];
         if (!is_weapon_line(line) || !is_blank_line(text.c_str())) continue;
         const text_line& l = lines[static_cast<std::size_t>(line - 1)];
+        // A NUL byte ends the text corvane reads, not the line: what follows it is the player's
+        // (every line but the first of a UTF-16 file without its mark begins with one).
+        if (m.text.find('\0', l.begin) < l.end) continue;
         std::size_t blanks = parsed_text(text).size();
         // A line that goes on past the blanks corvane reads (past its 511th character) keeps
         // one blank, so that what follows stays apart from the new numbers.

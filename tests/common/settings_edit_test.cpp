@@ -316,6 +316,15 @@ const edit_case edit_cases[] = {
      status::new_line,
      20,
      joined(with(starter(), {{19, "40 0.5"}, {20, "40 1 2 3"}}))},
+    // A line that begins with a NUL byte holds text corvane does not read (every line but the
+    // first of a UTF-16 file without its mark does): it is no empty slot.
+    {"line_beginning_with_a_nul_not_taken",
+     joined(with(starter(), {{19, std::string("\0x\0", 3)}})),
+     40,
+     {1.0f, 2.0f, 3.0f},
+     status::new_line,
+     20,
+     joined(with(starter(), {{19, std::string("\0x\0", 3)}, {20, "40 1 2 3"}}))},
     {"named_line_in_a_slot_not_taken",
      joined(with(starter(), {{19, "swing_ms 250"}})),
      40,

@@ -72,3 +72,43 @@ TEST(LibraryInFolder, JoinsTheFolderAndTheNameWithOneBackslash) {
 }
 
 } // namespace
+
+namespace {
+
+// Whether a file lies in a folder Windows protects: the letters' case, either slash and a
+// trailing separator do not matter, but a folder whose name only begins the same does not hold
+// it.
+TEST(PathInside, AFolderHoldsItsOwnPathsWhateverTheSpelling) {
+    struct inside_case {
+        const char16_t* path;
+        const char16_t* folder;
+        bool inside;
+    };
+    const inside_case cases[] = {
+        {u"C:\\Program Files\\Game\\corvane.dll", u"C:\\Program Files", true},
+        {u"c:\\program files\\Game\\corvane.dll", u"C:\\Program Files\\", true},
+        {u"C:/Program Files/Game/corvane.dll", u"C:\\Program Files", true},
+        {u"C:\\Program Files", u"C:\\Program Files", true},
+        {u"C:\\Program Files (x86)\\Game\\corvane.dll", u"C:\\Program Files", false},
+        {u"C:\\Program Files (x86)\\Game\\corvane.dll", u"C:\\Program Files (x86)", true},
+        {u"D:\\Program Files\\Game\\corvane.dll", u"C:\\Program Files", false},
+        {u"C:\\Games\\corvane.dll", u"C:\\Program Files", false},
+        {u"C:\\Prog", u"C:\\Program Files", false},
+        {u"C:\\Games\\corvane.dll", u"", false},
+    };
+    for (const inside_case& c : cases)
+        EXPECT_EQ(os::path_inside(c.path, c.folder), c.inside)
+            << std::u16string(c.path).size() << " units, folder of "
+            << std::u16string(c.folder).size();
+}
+
+TEST(PathAfterDrive, TheDriveIsLeftOutAndNothingElse) {
+    EXPECT_EQ(std::u16string(os::path_after_drive(u"C:\\Program Files\\Game")),
+              u"\\Program Files\\Game");
+    EXPECT_EQ(std::string(os::path_after_drive("d:\\Games")), "\\Games");
+    EXPECT_EQ(std::string(os::path_after_drive("\\\\server\\share\\Game")),
+              "\\\\server\\share\\Game");
+    EXPECT_EQ(std::string(os::path_after_drive("/tmp/game")), "/tmp/game");
+}
+
+} // namespace

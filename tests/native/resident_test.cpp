@@ -553,6 +553,72 @@ TEST_F(ResidentCalls, OneDeadlineForTheWholeUnload) {
     injector::forget_unload();
 }
 
+// Work the unload waits for whole (a save) is waited for past the deadline, and the deadline
+// counts again from its end; work that ended before the unload began changes nothing. Once an
+// unload has given up on a thread, no such work begins.
+struct awaited_work_case {
+    const char* name;
+    bool ended_before_the_unload; // work held and ended a while before the unload began
+    std::uint32_t ends_at;        // pauses of the unload after which work held in it ends; 0: none
+    std::uint32_t paused;
+};
+
+void PrintTo(const awaited_work_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ResidentCallsAwaitedWork : public ResidentCalls,
+                                 public ::testing::WithParamInterface<awaited_work_case> {};
+
+TEST_P(ResidentCallsAwaitedWork, HoldsTheDeadlineUntilItEnds) {
+    const awaited_work_case& c = GetParam();
+    injector::resident_call call;
+    ASSERT_EQ(call.attach(test_site, reinterpret_cast<std::uintptr_t>(&held_share)),
+              patch_status::done);
+    entered = 0;
+    hold = true;
+    std::thread game([entry = call.entry()] {
+        volatile auto site_caller = reinterpret_cast<void* (*)()>(entry);
+        site_caller();
+    });
+    while (entered.load() == 0)
+        std::this_thread::yield();
+
+    auto& os_state = os::stand_in::current();
+    os_state.milliseconds = 100;
+    if (c.ended_before_the_unload) {
+        ASSERT_TRUE(injector::unload_waits_for());
+    }
+    os_state.milliseconds = 600;
+    std::optional<injector::unload_waits_for> save;
+    if (c.ends_at) {
+        ASSERT_TRUE(save.emplace());
+    }
+    os_state.during_pause = [&] {
+        if (os_state.paused_milliseconds == c.ends_at) save.reset();
+    };
+    injector::begin_unload(false);
+    EXPECT_EQ(call.release(), patch_status::done);
+    EXPECT_EQ(os_state.paused_milliseconds, c.paused);
+    EXPECT_FALSE(injector::unload_waits_for()) << "granted after the unload gave up";
+    hold = false;
+    game.join();
+    os_state.during_pause = nullptr;
+    injector::forget_unload();
+    EXPECT_TRUE(injector::unload_waits_for()) << "a fresh load grants it again";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Work, ResidentCallsAwaitedWork,
+    ::testing::Values(
+        awaited_work_case{"none", false, 0, injector::unload_deadline_ms},
+        awaited_work_case{"ended_before_the_unload", true, 0, injector::unload_deadline_ms},
+        awaited_work_case{"longer_than_the_deadline", false, 3 * injector::unload_deadline_ms,
+                          4 * injector::unload_deadline_ms},
+        awaited_work_case{"ending_just_before_the_deadline", false,
+                          injector::unload_deadline_ms - 1, 2 * injector::unload_deadline_ms - 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // Windows ends the process: its other threads are gone, so nothing waits and nothing of the game
 // is written; the sites keep calling the resident code, which leads home.
 TEST_F(ResidentCalls, AtTheProcessExitNothingWaitsAndNothingIsWritten) {

@@ -246,6 +246,22 @@ INSTANTIATE_TEST_SUITE_P(
         row_case{"game_rows_unreadable", first_settings_lines(9), {}, -1, 0, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A game Windows virtualizes, in a folder it protects: the log's first line says where Windows
+// really keeps it (in the player's VirtualStore folder), not beside corvane.dll.
+TEST_F(StartUp, TheLogSaysAtItsTopWhereWindowsKeepsIt) {
+    const std::string log_path = os::stand_in::utf8(plugin::log_file_path());
+    const std::string folder = log_path.substr(0, log_path.rfind('/'));
+    auto& os_state = os::stand_in::current();
+    os_state.virtualized = true;
+    os_state.environment["ProgramFiles"] = "/tmp";
+    os_state.environment["LOCALAPPDATA"] = "/home/player/local";
+    load_module();
+    const std::string log = test_host::module_log_text();
+    const std::string top = "corvane.log is kept by Windows in /home/player/local\\VirtualStore" +
+                            folder + "/corvane.log, not beside corvane.dll: the game's folder";
+    EXPECT_EQ(log.find(top), std::string("[     0.000 s] ").size()) << log;
+}
+
 TEST_F(StartUp, UnloadRestoresThePerFrameSiteThenTheAimSiteThenReleasesTheList) {
     plugin::create_weapon_offset_list();
     before_list_release.clear();

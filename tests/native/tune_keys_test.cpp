@@ -4,12 +4,16 @@
 #include "frame_host.h"
 
 #include "injector/branch.h"
+#include "injector/resident.h"
+#include "injector/teardown.h"
 #include "platform/os_stand_in.h"
 #include "plugin/aim/aim_hook.h"
 #include "plugin/aim/aim_keys.h"
 #include "plugin/aim/per_frame.h"
 #include "plugin/aim/tune_keys.h"
+#include "plugin/aiming_plugin.h"
 #include "plugin/log/module_log.h"
+#include "plugin/log/tune_log.h"
 #include "plugin/settings/settings.h"
 #include "plugin/settings/weapon_offsets.h"
 
@@ -18,8 +22,12 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -273,6 +281,160 @@ TEST_F(TuneKeys, LettingGoSavesOnceKeepsTheBackupOnceAndOnlyTheNumbersChange) {
     EXPECT_EQ(dir->read("aimingSets.dat.bak"), before);
 }
 
+// The backup holds the file as it was before the first save ever: a new load of corvane (a
+// plug-in loader's reload, or the next evening) never writes over it, nor over one the player
+// made.
+TEST_F(TuneKeys, TheBackupIsNeverWrittenOverAcrossLoadsAndSessions) {
+    const std::string before = settings_text({"22 0.5 0.2 0.1"});
+    start(before);
+    const char* const presses[] = {"22 0.55 0.2 0.1", "22 0.6 0.2 0.1", "22 0.65 0.2 0.1"};
+    for (const char* const saved : presses) {
+        aim(22);
+        frame({tune, right}, 10);
+        frame({}, 20);
+        std::string expected = before;
+        expected.replace(expected.find("22 0.5 0.2 0.1"), 14, saved);
+        EXPECT_EQ(dir->read(), expected);
+        EXPECT_EQ(dir->read("aimingSets.dat.bak"), before) << "after saving " << saved;
+        const char* const says = saved == presses[0] ? "aimingSets.dat.bak; corvane never writes"
+                                                     : "aimingSets.dat.bak is there already";
+        EXPECT_NE(log().find(says), std::string::npos) << log();
+        // corvane is loaded again, as a loader reloads it or the game starts the next evening.
+        test_host::reset_module();
+        plugin::create_weapon_offset_list();
+        plugin::open_module_log(plugin::log_file_path());
+        plugin::note_start_up_finished();
+        ASSERT_EQ(host->hook_aim_site(), injector::patch_status::done);
+        plugin::load_aiming_settings();
+    }
+
+    // A copy the player made is never written over either.
+    dir->write_settings(before);
+    std::FILE* own = std::fopen(
+        (std::filesystem::path(os::stand_in::utf8(plugin::settings_backup_path()))).c_str(), "wb");
+    ASSERT_NE(own, nullptr);
+    std::fputs("my own copy\n", own);
+    std::fclose(own);
+    plugin::load_aiming_settings();
+    aim(22);
+    frame({tune, right}, 10);
+    frame({}, 20);
+    EXPECT_NE(dir->read().find("22 0.55 0.2 0.1"), std::string::npos) << dir->read();
+    EXPECT_EQ(dir->read("aimingSets.dat.bak"), "my own copy\n");
+    EXPECT_FALSE(dir->has("aimingSets.dat.new"));
+}
+
+// Windows' VirtualStore (stood in for: Wine has none). Where the game is virtualized and its
+// folder is one Windows protects, a save would make a second aimingSets.dat that only the game
+// reads: nothing is saved, the tune lasts for the session, and the log gives the line to write
+// and says at its top where it really is; elsewhere the save goes ahead.
+struct virtual_store_case {
+    const char* name;
+    bool virtualized;
+    bool folder_protected;
+    bool copy_there; // a VirtualStore copy of aimingSets.dat from before
+    bool saved;
+};
+
+void PrintTo(const virtual_store_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class TuneKeysVirtualStore : public TuneKeys,
+                             public ::testing::WithParamInterface<virtual_store_case> {};
+
+TEST_P(TuneKeysVirtualStore, SavesOnlyWhereThePlayersFileIsTheGamesFile) {
+    const virtual_store_case& c = GetParam();
+    const std::filesystem::path settings = os::stand_in::utf8(plugin::settings_file_path());
+    const std::string folder = settings.parent_path().string();
+    const std::string local = folder + "-local";
+    auto& os_state = os::stand_in::current();
+    os_state.virtualized = c.virtualized;
+    os_state.environment["ProgramData"] = "/nowhere";
+    os_state.environment["ProgramFiles"] = c.folder_protected ? "/TMP/" : "/nowhere";
+    os_state.environment["LOCALAPPDATA"] = local;
+    const std::string store = local + "\\VirtualStore" + folder;
+    if (c.copy_there) {
+        std::filesystem::create_directories(store);
+        std::FILE* copy = std::fopen((store + "/aimingSets.dat").c_str(), "wb");
+        ASSERT_NE(copy, nullptr);
+        std::fclose(copy);
+    }
+    plugin::find_where_files_are_kept();
+    plugin::log_files_in_virtual_store();
+
+    const std::string before = settings_text({"22 0.5 0.2 0.1"});
+    start(before);
+    aim(22);
+    frame({tune, right}, 10);
+    frame({}, 20);
+    std::filesystem::remove_all(local);
+
+    std::string tuned = before;
+    tuned.replace(tuned.find("22 0.5 0.2 0.1"), 14, "22 0.55 0.2 0.1");
+    EXPECT_EQ(dir->read(), c.saved ? tuned : before);
+    EXPECT_EQ(dir->has("aimingSets.dat.bak"), c.saved);
+    EXPECT_EQ(aim(22), (offset{0.55f, 0.2f, 0.1f})) << "the tune lasts for the session";
+    const bool says_not_saved =
+        log().find("weapon type 22 not saved: the game's folder is one Windows protects") !=
+            std::string::npos &&
+        log().find("on line 16: 22 0.55 0.2 0.1") != std::string::npos;
+    EXPECT_EQ(says_not_saved, !c.saved) << log();
+    const std::string log_top = "corvane.log is kept by Windows in " + store + "/corvane.log";
+    EXPECT_EQ(log().rfind(log_top, 40) != std::string::npos, !c.saved) << log();
+    EXPECT_EQ(log().find("the game reads Windows' copy in " + store + "/aimingSets.dat") !=
+                  std::string::npos,
+              c.copy_there)
+        << log();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TuneKeysVirtualStore,
+    ::testing::Values(virtual_store_case{"virtualized_in_program_files", true, true, false, false},
+                      virtual_store_case{"with_a_copy_there_already", true, true, true, false},
+                      virtual_store_case{"in_program_files_not_virtualized", false, true, false,
+                                         true},
+                      virtual_store_case{"virtualized_elsewhere", true, false, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A step and its way back give the very number the file holds, whatever its decimals: more than
+// six, or a tiny one; so a tune moved back writes nothing. The steps still add up to the numbers
+// a player would write.
+TEST_F(TuneKeys, ThereAndBackIsTheVeryNumberOfTheFile) {
+    struct there_and_back {
+        const char* line;
+        int there, back;
+    };
+    const there_and_back cases[] = {
+        {"22 0.1234567 0.2 0.1", right, left}, {"22 0.5 2.5e-07 0.1", page_up, page_down},
+        {"22 0.5 0.2 -1.5e-05", up, down},     {"22 1e-30 0.2 0.1", left, right},
+        {"22 123456.7 0.2 0.1", right, left},
+    };
+    for (const there_and_back& c : cases) {
+        SCOPED_TRACE(c.line);
+        const std::string before = settings_text({c.line});
+        start(before);
+        const offset begun = entry_of(22);
+        aim(22);
+        frame({tune, c.there}, 10);
+        EXPECT_NE(entry_of(22), begun);
+        frame({tune}, 20);
+        frame({tune, c.back}, 30);
+        EXPECT_EQ(entry_of(22), begun);
+        frame({}, 40);
+        EXPECT_EQ(replacements(), 0);
+        EXPECT_EQ(dir->read(), before);
+    }
+    struct step_case {
+        float value, step, moved;
+    };
+    const step_case steps[] = {{0.4f, 0.05f, 0.45f},           {0.1234567f, 0.05f, 0.1734567f},
+                               {2.5e-07f, 0.05f, 0.05000025f}, {0.45f, -0.05f, 0.4f},
+                               {0.05f, -0.05f, 0.0f},          {1.5f, 0.001f, 1.501f}};
+    for (const step_case& c : steps)
+        EXPECT_EQ(plugin::stepped(c.value, c.step), c.moved) << c.value << " + " << c.step;
+}
+
 TEST_F(TuneKeys, ATuneMovedBackToWhereItWasWritesNothing) {
     const std::string before = settings_text({"22 0.5 0.2 0.1"});
     start(before);
@@ -449,6 +611,77 @@ TEST_F(TuneKeys, AFileCorvaneNeverReadIsNeverWritten) {
     EXPECT_NE(log().find("it never writes a file it has not read"), std::string::npos) << log();
 }
 
+// The file is checked again just before the new one takes its place: an edit the player saves
+// while corvane writes (after the check at the start of the save) is not written over either.
+TEST_F(TuneKeys, AnEditSavedWhileCorvaneWritesIsNotWrittenOver) {
+    const std::string before = settings_text({"22 0.5 0.2 0.1"});
+    start(before);
+    aim(22);
+    frame({tune, right}, 10);
+    const std::string edit = settings_text({"22 0.7 0.2 0.1"});
+    auto& os_state = os::stand_in::current();
+    os_state.during_flush = [&](const std::string&) {
+        if (os_state.flushed.size() == 2) dir->write_settings(edit); // as the file's flush runs
+    };
+    frame({}, 20);
+    os_state.during_flush = nullptr;
+    EXPECT_EQ(dir->read(), edit);
+    EXPECT_FALSE(dir->has("aimingSets.dat.new"));
+    EXPECT_NE(log().find("was changed since corvane read it"), std::string::npos) << log();
+    EXPECT_EQ(aim(22), (offset{0.7f, 0.2f, 0.1f})) << "the player's edit decides, read again";
+}
+
+// The game quits with a tune not saved (the tune key still held, or the save refused): the log
+// says so, with the line to write; a tune saved is not named. The first press says the key must
+// be let go in the game: let go in another window (Alt+Tab), the game does not see it.
+TEST_F(TuneKeys, QuittingWithATuneNotSavedIsSaid) {
+    start(settings_text({"22 0.5 0.2 0.1", "31 0 0 0"}));
+    aim(31);
+    frame({tune, up}, 10);
+    frame({}, 20); // 31 saved
+    aim(22);
+    frame({tune, right}, 30); // 22 tuned, the tune key still held as the game quits
+    EXPECT_NE(log().find("let go in another window, as after Alt+Tab"), std::string::npos) << log();
+    const std::string log_path = os::stand_in::utf8(plugin::log_file_path());
+    injector::run_teardowns();
+    const std::string said = os::stand_in::current().files[log_path];
+    EXPECT_NE(said.find("the game quits (or corvane is unloaded) with the tune of weapon type 22 "
+                        "not saved: 0.55 0.2 0.1 is not kept"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(said.find("weapon type 31 not saved"), std::string::npos) << said;
+    EXPECT_LT(said.find("not saved: 0.55"), said.rfind("unloaded")) << "before the log closes";
+}
+
+// A tune begun while the file could not be read waits, said once, and is saved at the first
+// letting go after a load read the file again.
+TEST_F(TuneKeys, ATuneBegunWhileTheFileWasUnreadableIsSavedOnceItIsRead) {
+    const std::string before = settings_text({"22 0.5 0.2 0.1"}, "tune_key F8\n", 1);
+    start(before);
+    aim(22);
+    const std::string path = os::stand_in::utf8(plugin::settings_file_path());
+    std::rename(path.c_str(), (path + ".away").c_str()); // an editor's save in progress
+    frame({}, 5);                                        // the reload finds no file
+    frame({tune, right}, 10);
+    frame({}, 20);
+    frame({tune}, 30);
+    frame({}, 40);
+    const std::string waits = "weapon type 22 not saved yet";
+    ASSERT_NE(log().find(waits), std::string::npos) << log();
+    EXPECT_EQ(log().find(waits, log().find(waits) + 1), std::string::npos) << "said once";
+    EXPECT_EQ(replacements(), 0);
+
+    std::rename((path + ".away").c_str(), path.c_str());
+    frame({}, 50); // read again
+    EXPECT_EQ(aim(22), (offset{0.55f, 0.2f, 0.1f})) << "the reload kept the tune";
+    EXPECT_EQ(replacements(), 0) << "nothing saved before the tune key is let go";
+    frame({tune}, 60);
+    frame({}, 70);
+    std::string expected = before;
+    expected.replace(expected.find("22 0.5 0.2 0.1"), 14, "22 0.55 0.2 0.1");
+    EXPECT_EQ(dir->read(), expected);
+}
+
 TEST_F(TuneKeys, LiveReloadNeverUndoesAnUnsavedTuneAndTheSaveIsNotThePlayersEdit) {
     const std::string before = settings_text({"22 0.5 0.2 0.1"}, "tune_key F8\n", 1);
     start(before);
@@ -500,6 +733,76 @@ TEST_F(TuneKeys, CrLfAndUtf16FilesKeepTheirForm) {
     std::string expected16 = crlf;
     expected16.replace(expected16.find("0.2 0.1"), 3, "0.15");
     EXPECT_EQ(dir->read(), utf16(expected16));
+}
+
+// --- A save while the module unloads -------------------------------------------------------
+
+// The whole module on build 1001, its per-frame work reached through the game's own CALL, as in
+// the game: a frame runs on a thread of its own while the module unloads on another.
+class TuneSaveAtUnload : public test_host::module_setting {};
+
+// A save that takes longer than the unload's deadline (a slow disk, a folder an antivirus scans)
+// is waited for whole: the unload ends only after the file is in place, the frame returns to the
+// game, and no new file is left beside it.
+TEST_F(TuneSaveAtUnload, TheUnloadWaitsForASaveLongerThanItsDeadline) {
+    lay_out(test_host::build_1001);
+    const std::string before = settings_text({"22 0.5 0.2 0.1"});
+    dir->write_settings(before);
+    aim->player.set_weapon(1, 22);
+    plugin::create_weapon_offset_list();
+    plugin::start_aiming_plugin();
+    float target[3] = {7, 8, 9};
+    int object = 0;
+    aim->call_aim_site(&object, target, 0, 0, 0); // weapon 22 in hand
+    auto& os_state = os::stand_in::current();
+    os_state.milliseconds = 10;
+    os_state.keys_down = {tune, right};
+    EXPECT_EQ(frames->run_frame(), reinterpret_cast<void*>(test_host::per_frame_result));
+
+    // The first flush of a new file (the backup) holds the thread until the unload has waited well
+    // past its deadline, or until the test lets it go.
+    constexpr std::uint32_t held_for = injector::unload_deadline_ms + 500;
+    std::atomic<bool> in_flush{false}, let_go{false};
+    std::atomic<std::uint32_t> waited{0};
+    os_state.during_flush = [&](const std::string& path) {
+        if (!path.ends_with(".new")) return; // corvane.log
+        in_flush = true;
+        while (!let_go.load() && waited.load() < held_for)
+            std::this_thread::yield();
+    };
+    // The stand-in's Sleep passes no real time: once the flush is let go, each millisecond of the
+    // unload's wait takes a real one, so the thread has its time to finish the save and leave.
+    os_state.during_pause = [&] {
+        waited = os_state.paused_milliseconds;
+        if (waited.load() > held_for) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    os_state.keys_down = {};
+    void* frame_result = nullptr;
+    std::thread game([&] { frame_result = frames->run_frame(); }); // lets go of the tune key
+    while (!in_flush.load())
+        std::this_thread::yield();
+
+    injector::begin_unload(false);
+    injector::run_teardowns();
+    const std::string on_disk_at_unload_end = dir->read();
+    let_go = true;
+    game.join();
+    os_state.during_flush = nullptr;
+    os_state.during_pause = nullptr;
+
+    std::string expected = before;
+    expected.replace(expected.find("22 0.5 0.2 0.1"), 14, "22 0.55 0.2 0.1");
+    EXPECT_EQ(on_disk_at_unload_end, expected) << "the unload ended before the save did";
+    EXPECT_GE(waited.load(), held_for);
+    EXPECT_LT(waited.load(), held_for + injector::unload_deadline_ms)
+        << "once the save ended, the thread left at once: the wait did not last another deadline";
+    EXPECT_EQ(frame_result, reinterpret_cast<void*>(test_host::per_frame_result));
+    EXPECT_EQ(dir->read(), expected);
+    EXPECT_EQ(dir->read("aimingSets.dat.bak"), before);
+    EXPECT_FALSE(dir->has("aimingSets.dat.new"));
+    for (const auto& [path, bytes] : os_state.files)
+        EXPECT_FALSE(path.ends_with(".new")) << path << " is still held, unwritten";
+    EXPECT_EQ(frames->site_bytes(), frames->original_call_bytes());
 }
 
 } // namespace

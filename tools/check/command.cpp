@@ -9,6 +9,7 @@
 #include "tools/check/files/game_build.h"
 #include "tools/check/files/new_file.h"
 #include "tools/check/files/surroundings.h"
+#include "tools/check/files/virtual_store.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -252,7 +253,8 @@ int run_check_command(const std::vector<std::string>& args, std::string& out, st
         return result.exit_status();
     }
     out += r.json ? json_report(result, builds, looked)
-                  : text_report(result) + builds_text(builds, beside);
+                  : text_report(result) + builds_text(builds, beside) +
+                        (looked ? virtual_store_text(looked->folder) : std::string());
     if (!r.svg_path.empty()) {
         if (!write_new(r.svg_path, aim_points_svg(result), new_file_kind::picture, err)) return 2;
         if (!r.json) out += "\naim points drawn in " + r.svg_path + "\n";

@@ -381,9 +381,20 @@ SHORT WINAPI counted_get_key_state(int key) {
     return GetKeyState(key);
 }
 
+std::function<void()> inside_file_flush;
+
+BOOL WINAPI slowed_flush_file_buffers(HANDLE file) {
+    if (inside_file_flush) inside_file_flush();
+    return FlushFileBuffers(file);
+}
+
 int folder_counter = 0;
 
 } // namespace
+
+std::function<void()>& during_file_flush() {
+    return inside_file_flush;
+}
 
 std::vector<key_poll>& key_polls() {
     return polls;
@@ -508,6 +519,15 @@ bool plugin_module::contains(std::uint32_t address) const {
 }
 
 bool plugin_module::count_key_polls() const {
+    return route_import("user32.dll", "GetKeyState", address_of(&counted_get_key_state));
+}
+
+bool plugin_module::route_file_flushes() const {
+    return route_import("kernel32.dll", "FlushFileBuffers", address_of(&slowed_flush_file_buffers));
+}
+
+bool plugin_module::route_import(const char* dll, const char* name,
+                                 std::uint32_t replacement) const {
     if (!handle_) return false;
     auto* base = static_cast<std::uint8_t*>(handle_);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
@@ -519,8 +539,7 @@ bool plugin_module::count_key_polls() const {
     for (auto* descriptor =
              reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
          descriptor->Name != 0; ++descriptor) {
-        if (_stricmp(reinterpret_cast<const char*>(base + descriptor->Name), "user32.dll") != 0)
-            continue;
+        if (_stricmp(reinterpret_cast<const char*>(base + descriptor->Name), dll) != 0) continue;
         if (descriptor->OriginalFirstThunk == 0) continue; // names gone once bound
         auto* names = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + descriptor->OriginalFirstThunk);
         auto* slots = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + descriptor->FirstThunk);
@@ -528,11 +547,10 @@ bool plugin_module::count_key_polls() const {
             if (IMAGE_SNAP_BY_ORDINAL32(names->u1.Ordinal)) continue;
             const auto* by_name =
                 reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (std::strcmp(reinterpret_cast<const char*>(by_name->Name), "GetKeyState") != 0)
-                continue;
+            if (std::strcmp(reinterpret_cast<const char*>(by_name->Name), name) != 0) continue;
             DWORD old = 0;
             if (!VirtualProtect(&slots->u1.Function, 4, PAGE_READWRITE, &old)) return false;
-            slots->u1.Function = address_of(&counted_get_key_state);
+            slots->u1.Function = replacement;
             VirtualProtect(&slots->u1.Function, 4, old, &old);
             patched = true;
         }

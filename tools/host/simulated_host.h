@@ -204,8 +204,13 @@ class plugin_module {
     bool contains(std::uint32_t address) const;
     // Routes the DLL's imported GetKeyState through a counter (see key_polls); until unload.
     bool count_key_polls() const;
+    // Routes the DLL's imported FlushFileBuffers through during_file_flush (a slow disk).
+    bool route_file_flushes() const;
 
   private:
+    // Points the DLL's import of `name` from `dll` at `replacement`; false where it has none.
+    bool route_import(const char* dll, const char* name, std::uint32_t replacement) const;
+
     std::wstring wide_folder_;
     std::string folder_; // wide_folder_ in UTF-8
     void* handle_ = nullptr;
@@ -221,6 +226,9 @@ struct key_poll {
 std::vector<key_poll>& key_polls();
 // Run inside each GetKeyState call the DLL makes (once count_key_polls routed it), when set.
 std::function<void()>& during_key_poll();
+// Run as each FlushFileBuffers call the DLL makes begins (once route_file_flushes routed it), when
+// set.
+std::function<void()>& during_file_flush();
 
 inline constexpr int key_z = 0x5A;
 inline constexpr int key_x = 0x58;

@@ -37,21 +37,26 @@ constexpr DWORD unload_at_most_ms = 500;
 
 class unload_while_busy : public ::testing::Test {
   protected:
-    void SetUp() override { sim::during_key_poll() = nullptr; }
+    void SetUp() override {
+        sim::during_key_poll() = nullptr;
+        sim::during_file_flush() = nullptr;
+    }
     void TearDown() override {
         sim::during_key_poll() = nullptr;
+        sim::during_file_flush() = nullptr;
         if (game.joinable()) game.join();
         module.reset();
         host.reset();
     }
 
-    void start(const std::function<void(simulated_host&)>& before_load = {}) {
+    void start(const std::function<void(simulated_host&)>& before_load = {},
+               const char* file = settings) {
         host = std::make_unique<simulated_host>(host_build::b1001);
         host->set_weapon(2, 22);
         if (before_load) before_load(*host);
         module = std::make_unique<sim::plugin_module>(dll_under_test());
         ASSERT_TRUE(module->ready()) << "cannot copy " << dll_under_test();
-        ASSERT_TRUE(module->write_settings(settings));
+        ASSERT_TRUE(module->write_settings(file));
         ASSERT_TRUE(module->load());
         ASSERT_TRUE(module->count_key_polls());
     }
@@ -165,6 +170,39 @@ TEST_F(unload_while_busy, corvanes_own_work_is_waited_for) {
     EXPECT_GE(took, poll_ms - 100) << "the unload did not wait for corvane's key poll";
     EXPECT_LE(took, 1000 + unload_at_most_ms) << "one deadline of a second for the unload";
     EXPECT_EQ(result, expected);
+}
+
+// A save of the tune keys slower than the unload's deadline (a flush of 1.5 s: a slow disk, a
+// folder an antivirus scans) is under way when the loader unloads corvane: the unload waits for
+// it whole, the frame returns to the game, the file is saved and no new file is left beside it.
+TEST_F(unload_while_busy, a_save_slower_than_the_deadline_is_waited_for_whole) {
+    const std::string tuned_file = std::string(settings) + std::string(15, '\n') + "tune_key F8\n";
+    ASSERT_NO_FATAL_FAILURE(start({}, tuned_file.c_str()));
+    ASSERT_TRUE(module->route_file_flushes());
+    constexpr DWORD flush_ms = 1500;
+    sim::during_file_flush() = [this] {
+        if (inside.exchange(true)) return; // the first flush only: the backup's
+        Sleep(flush_ms);
+    };
+    std::uint32_t result = 0, expected = 0;
+    on_game_thread([&] {
+        host->aim(host_target);   // weapon 22 in hand
+        sim::set_key(0x77, true); // F8
+        sim::set_key(VK_RIGHT, true);
+        host->run_frame();
+        sim::set_key(VK_RIGHT, false);
+        sim::set_key(0x77, false);
+        result = host->run_frame(); // the save
+        expected = host->last_frame_result();
+    });
+    const DWORD took = timed_unload();
+    game.join();
+    EXPECT_GE(took, flush_ms - 100) << "the unload did not wait for the save";
+    EXPECT_EQ(result, expected);
+    const std::string saved = module->read_file_named(L"aimingSets.dat");
+    EXPECT_NE(saved.find("22 0.55 0.2 0.1"), std::string::npos) << saved;
+    EXPECT_EQ(module->read_file_named(L"aimingSets.dat.bak"), tuned_file);
+    EXPECT_EQ(module->read_file_named(L"aimingSets.dat.new"), "") << "a new file left behind";
 }
 
 // The game quits from inside its frame: with corvane it takes no longer than without it.

@@ -4,8 +4,10 @@
 #include "settings_bytes.h"
 
 #include "corvane/version.h"
+#include "platform/os_stand_in.h"
 #include "tools/check/check_text.h"
 #include "tools/check/files/files_beside.h"
+#include "tools/check/files/virtual_store.h"
 #include "tools/check/tests/test_support.h"
 
 #include <gtest/gtest.h>
@@ -1673,3 +1675,78 @@ TEST_F(check_files, lines_deleted_among_the_weapon_lines_show_by_what_slid_up) {
         EXPECT_NE(w.hint.find("see line 30 first"), std::string::npos) << w.hint;
     }
 }
+
+namespace {
+
+// Windows' VirtualStore (stood in for: Wine has none): a copy of aimingSets.dat or corvane.log
+// that Windows keeps for the game in the player's VirtualStore folder, by the module's rule, is
+// named with the file the game reads and how to end the split, where it differs from the file in
+// the game's folder; the report of the folder says it too.
+class virtual_store_beside : public check_test::test_folder {};
+
+TEST_F(virtual_store_beside, a_virtual_store_copy_that_differs_is_named_with_the_way_out) {
+    struct store_case {
+        const char* name;
+        const char* local;         // LOCALAPPDATA below the test's folder; null: not set
+        const char* settings_copy; // the copy's bytes; null: none
+        const char* log_copy;
+        const char* says; // empty: nothing
+    };
+    const std::string settings = "reload_every_frame 0\n";
+    const store_case cases[] = {
+        {"copy_differs", "local", "reload_every_frame 1\n", nullptr,
+         "aimingSets.dat: Windows keeps a second copy in LOCAL\\VirtualStoreDIR/aimingSets.dat, "
+         "and it differs from the file in the game's folder. The game reads that copy"},
+        {"copy_the_same", "local", "reload_every_frame 0\n", nullptr, ""},
+        {"no_copy", "local", nullptr, nullptr, ""},
+        {"no_local_folder", nullptr, "reload_every_frame 1\n", nullptr, ""},
+        {"log_there", "local", nullptr, "corvane 1.0\n",
+         "corvane.log: the game writes corvane's log into LOCAL\\VirtualStoreDIR/corvane.log, not "
+         "beside corvane.dll"},
+    };
+    auto& environment = os::stand_in::current().environment;
+    for (const store_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        write(settings);
+        write("", "corvane.dll");
+        const std::string local = (dir_ / "local").string();
+        environment.erase("LOCALAPPDATA");
+        if (c.local) environment["LOCALAPPDATA"] = local;
+        const std::string dir = dir_.string();
+        auto lay = [&](const char* bytes, const char* name) {
+            if (!bytes) return;
+            const fs::path copy = check::virtual_store_path(local, check::path_in(dir, name));
+            fs::create_directories(copy.parent_path());
+            std::FILE* file = std::fopen(copy.c_str(), "wb");
+            ASSERT_NE(file, nullptr);
+            std::fputs(bytes, file);
+            std::fclose(file);
+        };
+        lay(c.settings_copy, "aimingSets.dat");
+        lay(c.log_copy, "corvane.log");
+
+        std::string says = c.says;
+        for (std::size_t at; (at = says.find("LOCAL")) != std::string::npos;)
+            says.replace(at, 5, local);
+        for (std::size_t at; (at = says.find("DIR")) != std::string::npos;)
+            says.replace(at, 3, dir);
+        const std::string text = check::virtual_store_text(dir);
+        if (says.empty()) {
+            EXPECT_EQ(text, "");
+        } else {
+            EXPECT_NE(flat(text).find(says), std::string::npos) << text;
+            if (c.settings_copy) {
+                EXPECT_NE(flat(text).find("delete the copy in VirtualStore"), std::string::npos);
+            }
+            // The report of the folder says it too.
+            const pretend_surroundings around(dir);
+            std::string out, err;
+            check::run_check_command({}, out, err);
+            EXPECT_NE(flat(out).find(says), std::string::npos) << out;
+        }
+        fs::remove_all(local);
+    }
+    environment.erase("LOCALAPPDATA");
+}
+
+} // namespace
