@@ -175,8 +175,11 @@ int weapon_line_of(const std::vector<std::string>& lines, std::int32_t type,
 // The first line among 16 to 31 that holds only blanks (0: none).
 int blank_line_of(const std::vector<std::string>& lines) {
     const int last = std::min(static_cast<int>(lines.size()), plugin::settings_line_count);
-    for (int n = first_weapon_line; n <= last; ++n)
-        if (plugin::is_blank_line(lines[static_cast<std::size_t>(n - 1)].c_str())) return n;
+    for (int n = first_weapon_line; n <= last; ++n) {
+        // A NUL byte ends what corvane reads of a line, not the line: what follows is no blank.
+        const std::string& line = lines[static_cast<std::size_t>(n - 1)];
+        if (plugin::is_blank_line(line.c_str()) && line.find('\0') == std::string::npos) return n;
+    }
     return 0;
 }
 
