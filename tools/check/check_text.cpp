@@ -32,8 +32,19 @@ std::string lower_ascii(std::string text) {
 }
 
 int edit_distance(const std::string& a, const std::string& b) {
-    // Three rows of the usual table: the one before the last, the last, and the current.
-    std::vector<int> before(b.size() + 1), last(b.size() + 1), current(b.size() + 1);
+    // Three rows of the usual table: the one before the last, the last, and the current. The
+    // names compared are short: their rows fit on the stack, and only a long word needs the heap.
+    constexpr std::size_t short_word = 32;
+    int on_stack[3 * (short_word + 1)];
+    std::vector<int> on_heap;
+    int* rows = on_stack;
+    if (b.size() > short_word) {
+        on_heap.resize(3 * (b.size() + 1));
+        rows = on_heap.data();
+    }
+    int* before = rows;
+    int* last = before + b.size() + 1;
+    int* current = last + b.size() + 1;
     for (std::size_t j = 0; j <= b.size(); ++j)
         last[j] = static_cast<int>(j);
     for (std::size_t i = 1; i <= a.size(); ++i) {

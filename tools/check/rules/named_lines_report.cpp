@@ -15,26 +15,37 @@ namespace {
 
 constexpr std::size_t line_indent = 11; // "  line 32  "
 
-std::vector<std::string> setting_names() {
-    std::vector<std::string> names;
-    for (const plugin::named_setting_row& row : plugin::named_settings_table)
-        names.push_back(row.name);
+// The lists of names a near miss is looked for in, made once: a file can hold many lines that
+// need one.
+const std::vector<std::string>& setting_names() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> list;
+        for (const plugin::named_setting_row& row : plugin::named_settings_table)
+            list.push_back(row.name);
+        return list;
+    }();
     return names;
 }
 
-std::vector<std::string> key_names() {
-    std::vector<std::string> names;
-    for (int i = 0; i < plugin::key_name_count; ++i)
-        names.push_back(plugin::key_names[i].name);
-    names.push_back(plugin::key_display_name(0).text); // none
+const std::vector<std::string>& key_names() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> list;
+        for (int i = 0; i < plugin::key_name_count; ++i)
+            list.push_back(plugin::key_names[i].name);
+        list.push_back(plugin::key_display_name(0).text); // none
+        return list;
+    }();
     return names;
 }
 
-std::vector<std::string> button_names() {
-    std::vector<std::string> names;
-    for (int i = 0; i < plugin::pad_button_name_count; ++i)
-        names.push_back(plugin::pad_button_names[i].name);
-    names.push_back(plugin::pad_display_name(0).text); // none
+const std::vector<std::string>& button_names() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> list;
+        for (int i = 0; i < plugin::pad_button_name_count; ++i)
+            list.push_back(plugin::pad_button_names[i].name);
+        list.push_back(plugin::pad_display_name(0).text); // none
+        return list;
+    }();
     return names;
 }
 
@@ -237,9 +248,19 @@ std::string closest_name(const std::string& word, const std::vector<std::string>
     const std::string folded = lower_ascii(word);
     const int allowed = std::min(2, static_cast<int>(columns(word)) / 3);
     std::string best;
+    std::string folded_name; // one string for every name, its room kept from one to the next
     int best_distance = allowed + 1;
     for (const std::string& name : names) {
-        const int distance = edit_distance(folded, lower_ascii(name));
+        // Each letter one word has more than the other is one change at least: a name whose
+        // length alone puts it as far as the best so far cannot be nearer.
+        const std::size_t longer = std::max(folded.size(), name.size());
+        if (longer - std::min(folded.size(), name.size()) >=
+            static_cast<std::size_t>(best_distance))
+            continue;
+        folded_name.assign(name);
+        for (char& c : folded_name)
+            c = lower_ascii(c);
+        const int distance = edit_distance(folded, folded_name);
         if (distance < best_distance) {
             best = name;
             best_distance = distance;

@@ -27,6 +27,12 @@ TEST(edit_distance, counts_the_letters_a_player_got_wrong) {
         {"swing_ms", "key_toggle", 9},
         {"ab", "ba", 1},
         {"abc", "ca", 3}, // a swap is only of neighbours, and only once per pair
+        // Words of 32 letters and more, whose table takes another place than a name's
+        {"a_name_thirty_two_letters_long_x", "a_name_thirty_two_letters_long_xy", 1},
+        {"a_name_of_thirty_three_letters_xy", "a_name_of_thirty_three_letetrs_xy", 1},
+        {"a line far longer than any name, as a word can be in a settings file",
+         "a line far longer than any nmae, as a word can be in a settings fil", 2},
+        {"a line far longer than any name, as a word can be in a settings file", "ab", 66},
     };
     for (const distance_case& c : cases) {
         EXPECT_EQ(check::edit_distance(c.a, c.b), c.distance) << c.a << " / " << c.b;
