@@ -115,10 +115,16 @@ std::string for_display(const std::string& text, std::size_t width) {
     return cut + "...";
 }
 
-std::vector<std::string> wrap_words(const std::string& text, std::size_t width,
-                                    std::size_t later_width) {
+namespace {
+
+// Lays the words of `text` out in pieces of at most `width` columns, the later ones
+// `later_width` (0: the same); a word longer than a piece gets one of its own. Tells `next_piece`
+// where a new piece starts, and gives `add` the words of each piece with one blank between.
+template <typename NextPiece, typename Add>
+void lay_out_words(const std::string& text, std::size_t width, std::size_t later_width,
+                   NextPiece next_piece, Add add) {
     if (later_width == 0) later_width = width;
-    std::vector<std::string> pieces(1);
+    bool first_piece = true;
     std::size_t used = 0; // columns of the last piece
     std::size_t p = skip_blanks(text, 0);
     while (p < text.size()) {
@@ -126,19 +132,30 @@ std::vector<std::string> wrap_words(const std::string& text, std::size_t width,
         std::size_t word = 0;
         for (std::size_t i = p; i < end; ++i)
             word += continues_character(text[i]) ? 0 : 1;
-        const std::size_t room = pieces.size() == 1 ? width : later_width;
+        const std::size_t room = first_piece ? width : later_width;
         if (used != 0 && used + 1 + word > room) {
-            pieces.emplace_back();
+            next_piece();
+            first_piece = false;
             used = 0;
         }
         if (used != 0) {
-            pieces.back() += ' ';
+            add(" ", 1);
             ++used;
         }
-        pieces.back().append(text, p, end - p);
+        add(text.data() + p, end - p);
         used += word;
         p = skip_blanks(text, end);
     }
+}
+
+} // namespace
+
+std::vector<std::string> wrap_words(const std::string& text, std::size_t width,
+                                    std::size_t later_width) {
+    std::vector<std::string> pieces(1);
+    lay_out_words(
+        text, width, later_width, [&pieces] { pieces.emplace_back(); },
+        [&pieces](const char* part, std::size_t length) { pieces.back().append(part, length); });
     return pieces;
 }
 
@@ -171,11 +188,13 @@ std::string padded(const std::string& text, std::size_t width) {
 }
 
 std::string hanging(const std::string& first, const std::string& text, std::size_t indent) {
-    const std::vector<std::string> pieces =
-        wrap_words(text, report_width - columns(first), report_width - indent);
-    std::string out = first + pieces[0] + "\n";
-    for (std::size_t i = 1; i < pieces.size(); ++i)
-        out.append(indent, ' ').append(pieces[i]).append("\n");
+    // Written straight into the paragraph: the pieces' own strings cost a block each.
+    std::string out = first;
+    lay_out_words(
+        text, report_width - columns(first), report_width - indent,
+        [&out, indent] { out.append("\n").append(indent, ' '); },
+        [&out](const char* part, std::size_t length) { out.append(part, length); });
+    out += '\n';
     return out;
 }
 
