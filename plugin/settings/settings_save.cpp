@@ -57,8 +57,8 @@ file_replace write_in_one_step(const char16_t* new_path, const char16_t* path,
     return result;
 }
 
-} // namespace
-
+// The whole of `file` (open in binary mode) from its start into `bytes`; false when it cannot be
+// read to its end.
 bool read_whole_file(std::FILE* file, std::string& bytes) {
     if (std::fseek(file, 0, SEEK_SET) != 0) return false;
     bytes.clear();
@@ -69,6 +69,8 @@ bool read_whole_file(std::FILE* file, std::string& bytes) {
         if (got < sizeof chunk) return std::ferror(file) == 0;
     }
 }
+
+} // namespace
 
 void keep_settings_file_read(std::FILE* file) noexcept {
     try {

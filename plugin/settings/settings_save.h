@@ -14,10 +14,6 @@
 
 namespace plugin {
 
-// The whole of `file` (open in binary mode) from its start into `bytes`; false when it cannot be
-// read to its end.
-bool read_whole_file(std::FILE* file, std::string& bytes);
-
 // Keeps the whole of `file` (open in binary mode; read from its start, whatever was read of it
 // before) as the file corvane last read. A file that cannot be read to its end keeps nothing.
 void keep_settings_file_read(std::FILE* file) noexcept;
