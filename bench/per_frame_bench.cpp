@@ -12,10 +12,11 @@
 #include "platform/os.h"
 #include "platform/os_stand_in.h"
 #include "plugin/aim/aim_keys.h"
+#include "plugin/aim/per_frame.h"
 #include "plugin/aiming_plugin.h"
 #include "plugin/log/module_log.h"
-#include "plugin/aim/per_frame.h"
-#include "plugin/settings/settings.h"
+#include "plugin/settings/file_values.h"
+#include "plugin/settings/settings_files.h"
 #include "plugin/settings/weapon_offsets.h"
 #include "runtime/game_process_event.h"
 
@@ -72,8 +73,7 @@ class per_frame_setting {
         bool patched = true;
         for (int i = 0; i < count; ++i) {
             hookers.push_back(std::make_unique<runtime::per_frame_hooker>());
-            patched = patched &&
-                      injector::was_made(hookers.back()->install({[] {}, [] {}}));
+            patched = patched && injector::was_made(hookers.back()->install({[] {}, [] {}}));
         }
         return patched;
     }

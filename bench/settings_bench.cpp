@@ -7,8 +7,9 @@
 #include "bench_table.h"
 
 #include "platform/os_stand_in.h"
+#include "plugin/load/settings_load.h"
 #include "plugin/settings/named_settings.h"
-#include "plugin/settings/settings.h"
+#include "plugin/settings/settings_files.h"
 #include "plugin/settings/settings_parser.h"
 #include "plugin/settings/settings_reader.h"
 #include "plugin/settings/weapon_offsets.h"

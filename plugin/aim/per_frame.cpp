@@ -3,7 +3,8 @@
 #include "plugin/aim/aim_keys.h"
 #include "plugin/aim/tune_keys.h"
 #include "plugin/aim/weapon_in_hand.h"
-#include "plugin/settings/settings.h"
+#include "plugin/load/settings_load.h"
+#include "plugin/settings/file_values.h"
 #include "runtime/game_process_event.h"
 
 #include <atomic>

@@ -6,9 +6,10 @@
 #include "plugin/aim/aim_hook.h"
 #include "plugin/aim/aim_keys.h"
 #include "plugin/aim/weapon_in_hand.h"
+#include "plugin/load/settings_load.h"
 #include "plugin/log/tune_log.h"
-#include "plugin/settings/settings.h"
 #include "plugin/settings/settings_edit.h"
+#include "plugin/settings/settings_files.h"
 #include "plugin/settings/settings_save.h"
 #include "plugin/settings/weapon_offsets.h"
 
@@ -31,7 +32,7 @@ struct pending_tune {
     // How far each part moved since, all its steps added up (kept to the step's decimals): a
     // part moved back to where it began is that part of `from` again, to the last bit.
     double moved[3];
-    bool own_line; // false: it was on the default (-1), or had no offset at all
+    bool own_line;              // false: it was on the default (-1), or had no offset at all
     bool not_read_said = false; // the log said it waits for corvane to read the file
 };
 

@@ -1,4 +1,5 @@
 #include "plugin/log/settings_log.h"
+#include "plugin/settings/file_values.h"
 
 #include "injector/host_address.h"
 #include "platform/utf16_text.h"

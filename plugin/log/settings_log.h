@@ -8,7 +8,7 @@
 #pragma once
 
 #include "injector/protect.h"
-#include "plugin/settings/settings.h"
+#include "plugin/settings/settings_files.h"
 #include "plugin/settings/settings_parser.h"
 #include "plugin/settings/weapon_offsets.h"
 

@@ -3,7 +3,7 @@
 #include "platform/os.h"
 #include "platform/utf16_text.h"
 #include "platform/windows_rules.h"
-#include "plugin/settings/settings.h"
+#include "plugin/settings/settings_files.h"
 
 #include <algorithm>
 #include <iterator>

@@ -26,10 +26,10 @@ std::vector<std::uint8_t> read_bytes(std::uint32_t host_address, std::size_t siz
 #include "plugin/aim/per_frame.h"
 #include "plugin/aim/tune_keys.h"
 #include "plugin/aim/weapon_in_hand.h"
+#include "plugin/load/settings_load.h"
 #include "plugin/log/named_settings_log.h"
 #include "plugin/log/settings_log.h"
 #include "plugin/log/tune_log.h"
-#include "plugin/settings/settings.h"
 #include "plugin/settings/settings_save.h"
 #include "runtime/game_version.h"
 

@@ -6,7 +6,7 @@
 #include "platform/os.h"
 #include "platform/os_stand_in.h"
 #include "plugin/host.h"
-#include "plugin/settings/settings.h"
+#include "plugin/settings/settings_files.h"
 #include "plugin/settings/settings_parser.h"
 
 #include <gtest/gtest.h>

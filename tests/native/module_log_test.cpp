@@ -10,7 +10,7 @@
 #include "plugin/aim/per_frame.h"
 #include "plugin/aiming_plugin.h"
 #include "plugin/log/module_log.h"
-#include "plugin/settings/settings.h"
+#include "plugin/settings/settings_files.h"
 #include "plugin/settings/weapon_offsets.h"
 
 #include <gtest/gtest.h>
@@ -214,7 +214,7 @@ const std::vector<std::string> frame_left_alone_at_unload = {
 };
 
 const std::string build_on_aim = ": the keys, live reload and the tune keys work while you aim: "
-                              "corvane does their work when the game aims, not on every frame";
+                                 "corvane does their work when the game aims, not on every frame";
 
 // Where another build of the game has other code than the call of its aim camera.
 const std::array<std::uint8_t, 5> other_code_at_aim_site = {0x8B, 0x45, 0x08, 0x89, 0xC1};

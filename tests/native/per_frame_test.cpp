@@ -7,8 +7,9 @@
 #include "plugin/aim/aim_hook.h"
 #include "plugin/aim/per_frame.h"
 #include "plugin/aim/weapon_in_hand.h"
+#include "plugin/load/settings_load.h"
 #include "plugin/log/module_log.h"
-#include "plugin/settings/settings.h"
+#include "plugin/settings/file_values.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,10 @@
 
 #include "platform/os_stand_in.h"
 #include "plugin/host.h"
+#include "plugin/load/settings_load.h"
+#include "plugin/settings/file_values.h"
 #include "plugin/settings/named_settings.h"
-#include "plugin/settings/settings.h"
+#include "plugin/settings/settings_files.h"
 #include "plugin/settings/weapon_offsets.h"
 
 #include <gtest/gtest.h>

@@ -12,7 +12,8 @@
 #include "plugin/aim/per_frame.h"
 #include "plugin/aiming_plugin.h"
 #include "plugin/host.h"
-#include "plugin/settings/settings.h"
+#include "plugin/settings/file_values.h"
+#include "plugin/settings/settings_files.h"
 #include "plugin/settings/weapon_offsets.h"
 #include "runtime/game_process_event.h"
 
@@ -682,9 +683,9 @@ TEST_P(StartUpAfterAnotherPlugin, StillRedirectsTheAimCallAndGivesTheOtherPlugin
 // per-frame work instead, as on a build whose per-frame call corvane does not change.
 TEST_P(StartUpAfterAnotherPlugin, APerFrameCallItCannotChangeLeavesTheWorkToTheAim) {
     os::stand_in::unguard_code_pages();
-    const test_host::bytes_patch jump(per_frame_site,
-                                      test_host::rel32_instruction(0xE9, per_frame_site,
-                                                                   test_host::at(0x7E0000)));
+    const test_host::bytes_patch jump(
+        per_frame_site,
+        test_host::rel32_instruction(0xE9, per_frame_site, test_host::at(0x7E0000)));
     os::stand_in::guard_code_pages(test_host::image_begin, test_host::code_end);
 
     load_module();

@@ -12,9 +12,10 @@
 #include "plugin/aim/per_frame.h"
 #include "plugin/aim/tune_keys.h"
 #include "plugin/aiming_plugin.h"
+#include "plugin/load/settings_load.h"
 #include "plugin/log/module_log.h"
 #include "plugin/log/tune_log.h"
-#include "plugin/settings/settings.h"
+#include "plugin/settings/settings_files.h"
 #include "plugin/settings/weapon_offsets.h"
 
 #include <gtest/gtest.h>

@@ -8,7 +8,7 @@
 #include "platform/os_stand_in.h"
 #include "plugin/aim/aim_hook.h"
 #include "plugin/aim/aim_keys.h"
-#include "plugin/settings/settings.h"
+#include "plugin/load/settings_load.h"
 #include "plugin/settings/weapon_offsets.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include "tools/check/settings_check.h"
 
 #include "corvane/version.h"
-#include "plugin/settings/settings.h"
+#include "plugin/settings/settings_files.h"
 #include "tools/check/check_text.h"
 #include "tools/check/files/files_beside.h"
 #include "tools/check/files/game_build.h"

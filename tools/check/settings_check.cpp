@@ -2,7 +2,7 @@
 // and described; then what lies beyond line 31.
 #include "tools/check/settings_check.h"
 
-#include "plugin/settings/settings.h"
+#include "plugin/settings/settings_files.h"
 #include "tools/check/check_text.h"
 #include "tools/check/files/files_beside.h"
 #include "tools/check/files/surroundings.h"

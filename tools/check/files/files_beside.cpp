@@ -1,6 +1,6 @@
 #include "tools/check/files/files_beside.h"
 
-#include "plugin/settings/settings.h"
+#include "plugin/settings/settings_files.h"
 #include "tools/check/check_text.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "tools/check/files/new_file.h"
 
-#include "plugin/settings/settings.h"
+#include "plugin/settings/settings_files.h"
 #include "tools/check/check_text.h"
 #include "tools/check/files/surroundings.h"
 

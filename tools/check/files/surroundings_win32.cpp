@@ -1,7 +1,7 @@
 // corvane-check's surroundings on Windows.
 #include "tools/check/files/surroundings.h"
 
-#include "plugin/settings/settings.h"
+#include "plugin/settings/settings_files.h"
 
 #include <windows.h>
 

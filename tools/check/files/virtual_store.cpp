@@ -4,7 +4,7 @@
 #include "platform/utf16_text.h"
 #include "platform/windows_rules.h"
 #include "plugin/log/virtual_store_words.h"
-#include "plugin/settings/settings.h"
+#include "plugin/settings/settings_files.h"
 #include "tools/check/check_text.h"
 #include "tools/check/files/files_beside.h"
 #include "tools/check/files/surroundings.h"

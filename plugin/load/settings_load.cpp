@@ -1,16 +1,17 @@
-#include "plugin/settings/settings.h"
+#include "plugin/load/settings_load.h"
 
 #include "injector/host_address.h"
 #include "injector/protect.h"
 #include "platform/os.h"
-#include "platform/utf16_text.h"
 #include "plugin/aim/aim_keys.h"
 #include "plugin/aim/tune_keys.h"
 #include "plugin/aim/weapon_in_hand.h"
 #include "plugin/host.h"
 #include "plugin/log/named_settings_log.h"
 #include "plugin/log/settings_log.h"
+#include "plugin/settings/file_values.h"
 #include "plugin/settings/named_settings.h"
+#include "plugin/settings/settings_files.h"
 #include "plugin/settings/settings_save.h"
 #include "plugin/settings/weapon_offsets.h"
 
@@ -24,30 +25,9 @@ namespace plugin {
 
 using k = line_kind;
 
-std::int32_t reload_each_frame = 0;
-float aim_row_table[aim_row_count][row_value_count] = {};
-
 namespace {
 
 constexpr int last_row_line = 14;
-
-bool dir_found = false;
-bool dir_too_long = false; // the module's path did not fit in 260 characters
-bool own_module = true;    // false: the executable's directory stands in
-char16_t module_buffer[path_buffer_size];
-char16_t dir_buffer[path_buffer_size];
-char16_t path_buffer[path_buffer_size];
-char16_t log_path_buffer[path_buffer_size];
-char16_t backup_path_buffer[path_buffer_size];
-char16_t new_path_buffer[path_buffer_size];
-char message_buffer[1024];
-
-constexpr auto settings_name = os::utf16_from_ascii(settings_file_name);
-constexpr auto log_name = os::utf16_from_ascii(log_file_name);
-constexpr auto backup_name = os::utf16_from_ascii(settings_backup_name);
-constexpr auto new_name = os::utf16_from_ascii(settings_new_name);
-
-using utf16_length = std::char_traits<char16_t>;
 
 struct file_closer {
     void operator()(std::FILE* file) const noexcept { std::fclose(file); }
@@ -109,20 +89,6 @@ void copy_aim_rows_to_host() noexcept {
     write_host_bytes(host_addresses::aim_rows, aim_row_table, sizeof aim_row_table);
 }
 
-// `name` behind the module's directory, in `buffer`; null when the directory is not known whole
-// or the two do not fit in 260 characters.
-const char16_t* path_beside_module(const char16_t* name,
-                                   char16_t (&buffer)[path_buffer_size]) noexcept {
-    const char16_t* const dir = plugin_dir_path();
-    if (dir_too_long) return nullptr;
-    const std::size_t dir_length = utf16_length::length(dir);
-    const std::size_t name_length = utf16_length::length(name);
-    if (!path_beside_module_fits(dir_length + name_length)) return nullptr;
-    utf16_length::copy(buffer, dir, dir_length);
-    utf16_length::copy(buffer + dir_length, name, name_length + 1);
-    return buffer;
-}
-
 // Opens the settings file for a load, or tells why it cannot be read.
 std::FILE* open_settings_file(const char16_t* path, settings_file_problem& problem) noexcept {
     problem = settings_file_problem::none;
@@ -144,68 +110,6 @@ std::FILE* open_settings_file(const char16_t* path, settings_file_problem& probl
 
 void take_game_aim_rows() noexcept {
     read_host_bytes(host_addresses::aim_rows, aim_row_table, sizeof aim_row_table);
-}
-
-const char16_t* plugin_dir_path() noexcept {
-    if (dir_found) return dir_buffer;
-    dir_found = true;
-    dir_buffer[0] = u'\0';
-    module_buffer[0] = u'\0';
-
-    void* module = nullptr;
-    if (!os::module_handle_from_address(reinterpret_cast<const void*>(&plugin_dir_path), &module)) {
-        std::snprintf(message_buffer, sizeof message_buffer, "%s",
-                      "FILESYSTEM\nFailed to retrieve plugin dir path");
-        os::show_error_box(message_buffer, "corvane");
-        module = nullptr;
-        own_module = false;
-    }
-    const std::uint32_t size = path_buffer_size - 1;
-    const std::uint32_t length = os::module_file_name(module, dir_buffer, size);
-    if (!module_path_fits(length)) {
-        // A path that filled the buffer was cut short; its last separator may belong to some
-        // other directory, so no directory is known and nothing will be loaded.
-        dir_too_long = true;
-        dir_buffer[0] = u'\0';
-        return dir_buffer;
-    }
-    dir_buffer[length] = u'\0';
-    utf16_length::copy(module_buffer, dir_buffer, length + 1);
-
-    // The directory ends behind the last separator of either kind.
-    for (std::uint32_t end = length; end > 0; --end) {
-        if (dir_buffer[end - 1] == u'\\' || dir_buffer[end - 1] == u'/') {
-            dir_buffer[end] = u'\0';
-            break;
-        }
-    }
-    return dir_buffer;
-}
-
-const char16_t* settings_file_path() noexcept {
-    return path_beside_module(settings_name.text, path_buffer);
-}
-
-const char16_t* log_file_path() noexcept {
-    return path_beside_module(log_name.text, log_path_buffer);
-}
-
-const char16_t* settings_backup_path() noexcept {
-    return path_beside_module(backup_name.text, backup_path_buffer);
-}
-
-const char16_t* settings_new_path() noexcept {
-    return path_beside_module(new_name.text, new_path_buffer);
-}
-
-const char16_t* module_file_path() noexcept {
-    plugin_dir_path();
-    return module_buffer;
-}
-
-bool module_found_itself() noexcept {
-    plugin_dir_path();
-    return own_module;
 }
 
 void load_aiming_settings_from(settings_reader& reader) {
@@ -270,15 +174,8 @@ void load_aiming_settings() noexcept {
 }
 
 void forget_settings_state() noexcept {
-    dir_found = false;
-    dir_too_long = false;
-    own_module = true;
-    module_buffer[0] = u'\0';
-    dir_buffer[0] = u'\0';
-    path_buffer[0] = u'\0';
-    log_path_buffer[0] = u'\0';
-    reload_each_frame = 0;
-    std::memset(aim_row_table, 0, sizeof aim_row_table);
+    forget_settings_files();
+    forget_file_values();
 }
 
 } // namespace plugin

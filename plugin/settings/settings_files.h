@@ -1,13 +1,10 @@
-// Applying the settings file "aimingSets.dat" to the host and the module: finding the file beside
-// the module, and storing each line's values at once, in line order.
+// The files beside the module: their names, the rule their paths follow, and where they are.
+// The loader, the save and the log find them here; corvane-check asks the same rules.
 #pragma once
 
 #include "platform/os.h"
-#include "plugin/settings/settings_parser.h"
-#include "plugin/settings/settings_reader.h"
 
 #include <cstddef>
-#include <cstdint>
 
 namespace plugin {
 
@@ -60,25 +57,7 @@ bool module_found_itself() noexcept;
 // that name, or it is there but cannot be opened or read (held by another program, a folder).
 enum class settings_file_problem { none, path_too_long, not_found, cannot_open };
 
-// Set from line 1; non-zero makes the per-frame handler load the file again every frame.
-extern std::int32_t reload_each_frame;
-// Rows 0 to 3 from lines 11 to 14, copied into the host after line 14 of every load. Start-up
-// fills it from the game's own rows first, so every value the file does not give keeps the
-// game's, as lines 3 to 9 do.
-extern float aim_row_table[aim_row_count][row_value_count];
-
-// Fills aim_row_table from the game's own rows (left as it is where the game has no readable
-// rows). Start-up calls it once, before the first load.
-void take_game_aim_rows() noexcept;
-
-// Reads the whole file and applies it line by line. A file that cannot be opened or read
-// changes nothing; lines past its end set nothing. Never throws.
-void load_aiming_settings() noexcept;
-
-// Reads the settings through `reader` (the body of load_aiming_settings).
-void load_aiming_settings_from(settings_reader& reader);
-
-// Forgets the module directory and resets the settings globals. For test programs only.
-void forget_settings_state() noexcept;
+// Forgets the module directory, so the next call finds it again. For test programs only.
+void forget_settings_files() noexcept;
 
 } // namespace plugin
