@@ -2,6 +2,7 @@
 
 #include "plugin/aim/tune_keys.h"
 #include "plugin/log/module_log.h"
+#include "plugin/settings/number_text.h"
 #include "plugin/settings/settings_parser.h"
 #include "plugin/settings/weapon_offsets.h"
 

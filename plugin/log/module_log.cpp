@@ -11,7 +11,6 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
 
@@ -195,23 +194,6 @@ log_text& log_text::add(const char* format, ...) noexcept {
     va_end(args);
     if (n > 0) used_ = std::min(used_ + static_cast<std::size_t>(n), sizeof text_ - 1);
     return *this;
-}
-
-float_text text_of(float value) noexcept {
-    // The shortest text that reads back as the same float, as to_chars would give it; printf and
-    // strtof are in the DLL anyway, to_chars' tables would double its size. A form without an
-    // exponent wins when one of up to nine digits exists ("10", never "1e+01"): players copy
-    // these numbers into their file.
-    float_text out{};
-    float_text with_exponent{};
-    for (int digits = 1; digits <= 9; ++digits) {
-        std::snprintf(out.text, sizeof out.text, "%.*g", digits, static_cast<double>(value));
-        const float back = std::strtof(out.text, nullptr);
-        if (std::memcmp(&back, &value, sizeof value) != 0 && value == value) continue;
-        if (!std::strchr(out.text, 'e')) return out;
-        if (!with_exponent.text[0]) with_exponent = out;
-    }
-    return with_exponent.text[0] ? with_exponent : out;
 }
 
 namespace {

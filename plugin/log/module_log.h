@@ -49,13 +49,6 @@ class log_text {
     std::size_t used_ = 0;
 };
 
-// The shortest text that reads back as the same float, without an exponent where up to nine
-// digits do: "0.45", "-1.5", "10", "inf", "1e+20".
-struct float_text {
-    char text[20];
-};
-float_text text_of(float value) noexcept;
-
 // "0x527A95", and when the game's executable does not lie at its usual place, the address in
 // this process too: "0x527A95 (0x10527A95 here)".
 struct address_text {

@@ -5,6 +5,7 @@
 #include "platform/utf16_text.h"
 #include "plugin/host.h"
 #include "plugin/log/module_log.h"
+#include "plugin/settings/number_text.h"
 #include "plugin/settings/settings_findings.h"
 
 #include <bit>

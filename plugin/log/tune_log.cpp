@@ -5,6 +5,7 @@
 #include "plugin/log/module_log.h"
 #include "plugin/log/virtual_store_words.h"
 #include "plugin/settings/named_settings.h"
+#include "plugin/settings/number_text.h"
 #include "plugin/settings/settings_files.h"
 
 namespace plugin {

@@ -1,9 +1,9 @@
 #include "plugin/settings/settings_edit.h"
 
 #include "platform/utf16_text.h"
-#include "plugin/log/module_log.h"
 #include "plugin/settings/line_layout.h"
 #include "plugin/settings/named_settings.h"
+#include "plugin/settings/number_text.h"
 #include "plugin/settings/settings_parser.h"
 #include "plugin/settings/settings_reader.h"
 

@@ -46,7 +46,7 @@ struct weapon_edit {
 //   A line that holds anything a player wrote (a comment, half a weapon line, a named line) is
 //   never taken.
 // - A number's text is the shortest that reads back as the same float, as text_of in
-//   plugin/log/module_log.h writes it ("0.45", "-1.5"), and "0" for -0 (so a line's 0 stays as
+//   plugin/settings/number_text.h writes it ("0.45", "-1.5"), and "0" for -0 (so a line's 0 stays as
 //   it is). A NaN is written "nan" or "-nan", which read back as the parser's NaN of that sign.
 //
 // `out` receives the whole new file for rewritten and new_line only; otherwise it is left alone.
