@@ -12,6 +12,7 @@
 #include "injector/branch.h"
 #include "injector/resident.h"
 #include "plugin/aim/aim_hook.h"
+#include "plugin/frame/per_frame.h"
 #include "plugin/host.h"
 #include "plugin/settings/weapon_offsets.h"
 

@@ -9,7 +9,7 @@
 #include "platform/utf16_text.h"
 #include "plugin/aim/aim_hook.h"
 #include "plugin/aim/aim_keys.h"
-#include "plugin/aim/per_frame.h"
+#include "plugin/frame/per_frame.h"
 #include "plugin/host.h"
 #include "plugin/load/settings_load.h"
 #include "plugin/log/code_bytes.h"

@@ -23,9 +23,4 @@ float aim_factor() noexcept;
 // the host's own target, so the call goes through unchanged.
 const float* __cdecl aim_weapon_hook(const float* target, float* room) noexcept;
 
-// The aim hook's share where the aim runs the per-frame work too (run_frame_work_on_aim in
-// plugin/aim/per_frame.h): the work first, when it is due, so that a key pressed or a line saved
-// takes effect in this same aim; then aim_weapon_hook.
-const float* __cdecl aim_hook_with_frame_work(const float* target, float* room) noexcept;
-
 } // namespace plugin

@@ -7,9 +7,10 @@
 #include "injector/resident.h"
 #include "injector/teardown.h"
 #include "platform/os_stand_in.h"
-#include "plugin/aim/per_frame.h"
 #include "plugin/aiming_plugin.h"
+#include "plugin/frame/per_frame.h"
 #include "plugin/log/module_log.h"
+#include "plugin/settings/named_settings.h"
 #include "plugin/settings/settings_files.h"
 #include "plugin/settings/weapon_offsets.h"
 

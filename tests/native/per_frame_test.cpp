@@ -5,11 +5,12 @@
 #include "platform/os.h"
 #include "platform/os_stand_in.h"
 #include "plugin/aim/aim_hook.h"
-#include "plugin/aim/per_frame.h"
 #include "plugin/aim/weapon_in_hand.h"
+#include "plugin/frame/per_frame.h"
 #include "plugin/load/settings_load.h"
 #include "plugin/log/module_log.h"
 #include "plugin/settings/file_values.h"
+#include "plugin/settings/named_settings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // End-to-end: the built corvane.dll loaded with LoadLibrary into the simulated host, driven only
 // through the host's own code paths, files, keys and memory.
 #include "dll_under_test.h"
-#include "plugin/aim/per_frame.h"
+#include "plugin/frame/per_frame.h"
 #include "settings_bytes.h"
 #include "simulated_host.h"
 
@@ -1211,7 +1211,8 @@ TEST_F(corvane_e2e, on_1011_the_tune_keys_work_while_aiming) {
     after.weapons[0] = "22 0.55 0.2 0.1";
     EXPECT_EQ(module->read_file_named(L"aimingSets.dat"), after.text());
     EXPECT_EQ(module->read_file_named(L"aimingSets.dat.bak"), before);
-    EXPECT_EQ(host->bytes_at(address::frame_call_site), simulated_host::original_frame_site_bytes());
+    EXPECT_EQ(host->bytes_at(address::frame_call_site),
+              simulated_host::original_frame_site_bytes());
     EXPECT_FALSE(has_line(module->log_lines(), "tune_key F8: the tune keys need the game's "
                                                "per-frame call or its aim call, and corvane "
                                                "could change neither, so on this game they do "

@@ -1,7 +1,7 @@
-// The module's once-per-frame work: the aim-mode keys and the live reload of the settings.
+// The module's once-per-frame work (the aim-mode keys, the tune keys, the live reload of the
+// settings, the weapon in hand in the log), one function run by the game's per-frame call, or,
+// where corvane could not hook that call, by the aim.
 #pragma once
-
-#include "plugin/settings/named_settings.h" // key_z, key_x
 
 #include "platform/os.h"
 
@@ -22,7 +22,7 @@ void register_per_frame_handler();
 
 // Where the game's per-frame call does not run per_frame_handler (a build other than 1001 and
 // 1002 whose aim corvane moves, or one of those two whose per-frame call could not be changed),
-// the aim does, while the player aims (aim_hook_with_frame_work in plugin/aim/aim_hook.h). Frames
+// the aim does, while the player aims (aim_hook_with_frame_work below). Frames
 // are not known there, so the work runs at most once in this many milliseconds: under one frame
 // at 60 frames a second, and about one step of Windows' clock (GetTickCount moves in steps of 10
 // to 16 ms). So it runs about once a frame up to 60 frames a second, and never more than about 66
@@ -39,6 +39,12 @@ void arm_frame_work_on_aim() noexcept;
 // aim: most aims come within one frame's time, and read the clock only. One thread at a time runs
 // the work: another that aims meanwhile goes on without it.
 inline void run_frame_work_on_aim() noexcept;
+
+// The aim hook's share where the aim runs the per-frame work too: the work first, when it is due,
+// so that a key pressed or a line saved takes effect in this same aim; then the aim hook's work
+// (plugin/aim/aim_at.h), as aim_weapon_hook does it. Start-up leads the aim's resident code here
+// instead of to aim_weapon_hook where the per-frame call does not run the work.
+const float* __cdecl aim_hook_with_frame_work(const float* target, float* room) noexcept;
 
 namespace frame_work_on_aim {
 // When the aim last ran the work (GetTickCount's milliseconds; it wraps, and the subtraction

@@ -1,5 +1,6 @@
-#include "plugin/aim/per_frame.h"
+#include "plugin/frame/per_frame.h"
 
+#include "plugin/aim/aim_at.h"
 #include "plugin/aim/aim_keys.h"
 #include "plugin/aim/tune_keys.h"
 #include "plugin/aim/weapon_in_hand.h"
@@ -50,6 +51,11 @@ void forget_start_up_finished() noexcept {
     start_up_finished.store(false, std::memory_order_relaxed);
     frame_work_on_aim::last_ms.store(0, std::memory_order_relaxed);
     frame_work_on_aim_running.store(false, std::memory_order_relaxed);
+}
+
+const float* __cdecl aim_hook_with_frame_work(const float* target, float* room) noexcept {
+    run_frame_work_on_aim();
+    return aim_at(target, room);
 }
 
 void register_per_frame_handler() {
