@@ -5,8 +5,8 @@
 #include "platform/os.h"
 #include "plugin/aim/aim_hook.h"
 #include "plugin/aim/aim_keys.h"
+#include "plugin/aim/unsaved_tunes.h"
 #include "plugin/aim/weapon_in_hand.h"
-#include "plugin/load/settings_load.h"
 #include "plugin/log/tune_log.h"
 #include "plugin/settings/settings_edit.h"
 #include "plugin/settings/settings_files.h"
@@ -18,23 +18,12 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace plugin {
 
 namespace {
-
-// One weapon tuned and not saved yet.
-struct pending_tune {
-    std::int32_t weapon_type;
-    float from[3]; // the offset in force when the tune began
-    float now[3];  // the tuned one, in force since
-    // How far each part moved since, all its steps added up (kept to the step's decimals): a
-    // part moved back to where it began is that part of `from` again, to the last bit.
-    double moved[3];
-    bool own_line;              // false: it was on the default (-1), or had no offset at all
-    bool not_read_said = false; // the log said it waits for corvane to read the file
-};
 
 struct direction_state {
     bool down = false;
@@ -46,15 +35,13 @@ struct direction_state {
 struct tune_memory {
     bool tune_down = false;
     direction_state keys[tune_direction_count];
-    std::vector<pending_tune> pending;
     // The file as corvane had read it when the first pending tune began; a save writes only over
     // exactly these bytes. None: corvane had read no file then.
     std::optional<std::string> base;
     // Whether the unload's teardown that names the tunes not saved is registered.
     bool unload_note_registered = false;
-    // Weapons whose dropped tune had given them an entry of their own while they were on the
-    // default: they follow the default again, load after load, until a line gives them one.
-    std::vector<std::int32_t> on_the_default;
+    // The file must be read again: the save found the player's edit and dropped the tunes.
+    bool read_file_again = false;
 } memory;
 
 bool same_bits(const float (&a)[3], const float (&b)[3]) noexcept {
@@ -64,26 +51,22 @@ bool same_bits(const float (&a)[3], const float (&b)[3]) noexcept {
 // At unload (the game quits, or a loader unloads corvane): each tune not saved yet is lost, and
 // the log says so, with the line to write.
 void log_tunes_not_saved() noexcept {
-    for (const pending_tune& tune : memory.pending)
+    std::vector<pending_tune>& pending = pending_tunes();
+    for (const pending_tune& tune : pending)
         if (!same_bits(tune.from, tune.now))
             log_tune_not_saved_at_unload(tune.weapon_type, tune.now);
     memory.unload_note_registered = false;
 }
 
-pending_tune* pending_for(std::int32_t weapon_type) noexcept {
-    for (pending_tune& tune : memory.pending)
-        if (tune.weapon_type == weapon_type) return &tune;
-    return nullptr;
-}
-
 // The tune of the weapon in hand, begun now when there is none yet.
 pending_tune* begin_tune(std::int32_t weapon_type) {
-    if (pending_tune* tune = pending_for(weapon_type)) return tune;
+    std::vector<pending_tune>& pending = pending_tunes();
+    if (pending_tune* tune = pending_tune_for(weapon_type)) return tune;
     const weapon_offset_entry* const entry = find_weapon_offset(weapon_type);
     pending_tune tune{weapon_type, {}, {}, {}, entry && entry->weapon_type == weapon_type};
     if (entry) read_weapon_offset(*entry, tune.from);
     std::memcpy(tune.now, tune.from, sizeof tune.now);
-    if (memory.pending.empty()) {
+    if (pending.empty()) {
         const std::string* const read = settings_file_as_read();
         memory.base = read ? std::optional<std::string>(*read) : std::nullopt;
     }
@@ -91,9 +74,9 @@ pending_tune* begin_tune(std::int32_t weapon_type) {
         injector::register_teardown(&log_tunes_not_saved); // may throw: nothing changed yet
         memory.unload_note_registered = true;
     }
-    memory.pending.push_back(tune);
+    pending.push_back(tune);
     log_tune_begins(weapon_type, tune.from, tune.own_line, entry != nullptr);
-    return &memory.pending.back();
+    return &pending.back();
 }
 
 // One press of direction `d`: the weapon in hand's offset moves by one step, at once.
@@ -152,29 +135,30 @@ void read_direction_keys(bool tune_down, const named_values& settings, std::uint
     }
 }
 
-// Sets each pending tune back to where it began, forgets them all, and reads the file again: a
+// Sets each pending tune back to where it began, forgets them all, and has the file read again: a
 // weapon that was on the default follows the default again from that load on.
-void drop_pending_and_reload() noexcept {
-    for (const pending_tune& tune : memory.pending) {
+void drop_pending_and_read_again() noexcept {
+    std::vector<pending_tune>& pending = pending_tunes();
+    for (const pending_tune& tune : pending) {
         log_tune_dropped(tune.weapon_type, tune.now);
         weapon_offset_entry entry{tune.weapon_type, {}};
         std::memcpy(entry.offset, tune.from, sizeof entry.offset);
         try {
             tune_weapon_offset(entry);
-            if (!tune.own_line) memory.on_the_default.push_back(tune.weapon_type);
+            if (!tune.own_line) follow_the_default_again(tune.weapon_type);
         } catch (...) {
         }
     }
-    memory.pending.clear();
+    pending.clear();
     memory.base.reset();
-    load_aiming_settings();
+    memory.read_file_again = true;
 }
 
 // The tune key was let go: every tune that changed something is saved.
 void save_pending() noexcept {
-    std::erase_if(memory.pending,
-                  [](const pending_tune& tune) { return same_bits(tune.from, tune.now); });
-    if (memory.pending.empty()) {
+    std::vector<pending_tune>& pending = pending_tunes();
+    std::erase_if(pending, [](const pending_tune& tune) { return same_bits(tune.from, tune.now); });
+    if (pending.empty()) {
         memory.base.reset();
         return;
     }
@@ -184,7 +168,7 @@ void save_pending() noexcept {
         if (const std::string* const read = settings_file_as_read()) memory.base = *read;
     }
     if (!memory.base) {
-        for (pending_tune& tune : memory.pending) {
+        for (pending_tune& tune : pending) {
             if (!tune.not_read_said) log_tune_file_not_read(tune.weapon_type, tune.now);
             tune.not_read_said = true;
         }
@@ -202,13 +186,13 @@ void save_pending() noexcept {
         }
         if (on_disk != *memory.base) {
             log_tune_file_changed();
-            drop_pending_and_reload();
+            drop_pending_and_read_again();
             return;
         }
         std::string bytes = on_disk;
         std::vector<weapon_edit> edits;
         bool any = false;
-        for (const pending_tune& tune : memory.pending) {
+        for (const pending_tune& tune : pending) {
             std::string edited;
             const weapon_edit edit = edit_weapon_offset(bytes, tune.weapon_type, tune.now, edited);
             if (edit.status == weapon_edit_status::rewritten ||
@@ -220,11 +204,10 @@ void save_pending() noexcept {
         }
         if (any && virtual_store_copy(settings_file_path())) {
             // The save would land in a copy only the game reads: the tune stays for the session.
-            for (std::size_t i = 0; i < memory.pending.size(); ++i)
+            for (std::size_t i = 0; i < pending.size(); ++i)
                 if (edits[i].status == weapon_edit_status::rewritten ||
                     edits[i].status == weapon_edit_status::new_line)
-                    log_tune_in_virtual_store(memory.pending[i].weapon_type, memory.pending[i].now,
-                                              edits[i]);
+                    log_tune_in_virtual_store(pending[i].weapon_type, pending[i].now, edits[i]);
             return;
         }
         if (any) {
@@ -235,7 +218,7 @@ void save_pending() noexcept {
                 log_tune_backup(settings_backup_state());
             if (result == file_replace::changed) {
                 log_tune_file_changed();
-                drop_pending_and_reload();
+                drop_pending_and_read_again();
                 return;
             }
             if (result != file_replace::done) {
@@ -245,8 +228,8 @@ void save_pending() noexcept {
             note_settings_file_written(bytes);
         }
         std::vector<pending_tune> kept;
-        for (std::size_t i = 0; i < memory.pending.size(); ++i) {
-            const pending_tune& tune = memory.pending[i];
+        for (std::size_t i = 0; i < pending.size(); ++i) {
+            const pending_tune& tune = pending[i];
             switch (edits[i].status) {
             case weapon_edit_status::rewritten:
             case weapon_edit_status::new_line:
@@ -262,8 +245,8 @@ void save_pending() noexcept {
                 break;
             }
         }
-        memory.pending.swap(kept);
-        if (memory.pending.empty())
+        pending.swap(kept);
+        if (pending.empty())
             memory.base.reset();
         else
             memory.base = std::move(bytes);
@@ -289,41 +272,19 @@ float stepped(float value, float step) noexcept {
     return kept == 0.0 ? 0.0f : static_cast<float>(kept);
 }
 
-void update_tune_keys() noexcept {
+bool update_tune_keys() noexcept {
     const named_values& settings = aim_key_settings();
     const int tune_key = settings[named_setting::tune_key].whole;
     const bool tune_down = tune_key != 0 && os::key_state(tune_key) < 0;
     if (tune_key != 0) read_direction_keys(tune_down, settings, os::monotonic_milliseconds());
     if (memory.tune_down && !tune_down) save_pending();
     memory.tune_down = tune_down;
-}
-
-void weapon_line_read(std::int32_t weapon_type) noexcept {
-    std::erase(memory.on_the_default, weapon_type); // a line gives it its own offset now
-}
-
-void weapon_lines_read() noexcept {
-    if (memory.on_the_default.empty()) return;
-    const weapon_offset_entry* const fallback = find_weapon_offset(-1);
-    for (const std::int32_t weapon_type : memory.on_the_default) {
-        weapon_offset_entry entry{weapon_type, {}}; // no default: no offset, the game's own aim
-        if (fallback && fallback->weapon_type == -1) read_weapon_offset(*fallback, entry.offset);
-        try {
-            tune_weapon_offset(entry);
-        } catch (...) {
-        }
-    }
-}
-
-bool unsaved_tune_offset(std::int32_t weapon_type, float (&offset)[3]) noexcept {
-    const pending_tune* const tune = pending_for(weapon_type);
-    if (!tune) return false;
-    std::memcpy(offset, tune->now, sizeof offset);
-    return true;
+    return std::exchange(memory.read_file_again, false);
 }
 
 void forget_tune_keys() noexcept {
     memory = tune_memory{};
+    forget_unsaved_tunes();
 }
 
 } // namespace plugin

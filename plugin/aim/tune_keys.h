@@ -2,7 +2,8 @@
 // the aim point of the weapon the player last aimed with, from the next aim on; letting go of the
 // tune key saves the new offset into aimingSets.dat.
 //
-// A tune not saved yet stays in force: a reload of the file never undoes it. A save changes only
+// A tune not saved yet stays in force: a reload of the file never undoes it
+// (plugin/aim/unsaved_tunes.h). A save changes only
 // that weapon's three numbers (plugin/settings/settings_edit.h) and never writes over an edit the
 // player made since corvane read the file (plugin/settings/settings_save.h): then the file is read
 // again and the tune is dropped.
@@ -33,18 +34,10 @@ int decimals_of(float value) noexcept;
 // 0.1234567, and 2.5e-07 does not become 0).
 float stepped(float value, float step) noexcept;
 
-// Once a frame, after the aim-mode keys. Nothing at all while tune_key is none.
-void update_tune_keys() noexcept;
-
-// The settings load tells each weapon line it applies, then the end of the weapon lines: a
-// weapon whose dropped tune had given it an entry while it was on the default takes the
-// default's offset again at each load (none: the game's own aim), until a line gives it one.
-void weapon_line_read(std::int32_t weapon_type) noexcept;
-void weapon_lines_read() noexcept;
-
-// The settings load asks this for each weapon line it applies: when `weapon_type` has a tune
-// that is not saved yet, `offset` becomes the tuned one and true is returned.
-bool unsaved_tune_offset(std::int32_t weapon_type, float (&offset)[3]) noexcept;
+// Once a frame, after the aim-mode keys. Nothing at all while tune_key is none. True when the
+// file must be read again now: a save found the player's edit in it and dropped the tunes not
+// saved (the per-frame work then loads it).
+[[nodiscard]] bool update_tune_keys() noexcept;
 
 // Forgets every tune and key state. For test programs only.
 void forget_tune_keys() noexcept;

@@ -1,6 +1,6 @@
 #include "plugin/aim/weapon_in_hand.h"
 
-#include "plugin/aim/tune_keys.h"
+#include "plugin/aim/unsaved_tunes.h"
 #include "plugin/log/module_log.h"
 #include "plugin/settings/number_text.h"
 #include "plugin/settings/settings_parser.h"

@@ -23,8 +23,8 @@ std::atomic<std::uint32_t> frame_work_on_aim::last_ms{0};
 void per_frame_handler() noexcept {
     if (!start_up_finished.load(std::memory_order_acquire)) return;
     update_aim_keys();
-    update_tune_keys();
-    if (reload_each_frame != 0) load_aiming_settings();
+    const bool file_changed_under_a_tune = update_tune_keys();
+    if (file_changed_under_a_tune || reload_each_frame != 0) load_aiming_settings();
     log_weapon_in_hand();
 }
 

@@ -12,9 +12,10 @@ namespace plugin {
 
 // Nothing until start-up has finished. Then the aim-mode keys, the gamepad button and the swing
 // (update_aim_keys in plugin/aim/aim_keys.h: by default Z down gives mode 0 without asking X, else
-// X down mode 1, else the mode stays). Then the tune keys (plugin/aim/tune_keys.h). Then, while
-// reload_each_frame is non-zero, the settings file is loaded again. Last, the weapon in hand is
-// logged when it changed.
+// X down mode 1, else the mode stays). Then the tune keys (plugin/aim/tune_keys.h). Then the
+// settings file is loaded again, once, while reload_each_frame is non-zero or when the tune keys
+// found the player's edit in it and dropped their tunes. Last, the weapon in hand is logged when it
+// changed.
 void per_frame_handler() noexcept;
 
 // Adds per_frame_handler to the game process event's post handlers (after the host's frame).

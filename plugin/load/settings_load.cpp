@@ -4,7 +4,7 @@
 #include "injector/protect.h"
 #include "platform/os.h"
 #include "plugin/aim/aim_keys.h"
-#include "plugin/aim/tune_keys.h"
+#include "plugin/aim/unsaved_tunes.h"
 #include "plugin/aim/weapon_in_hand.h"
 #include "plugin/host.h"
 #include "plugin/log/named_settings_log.h"
