@@ -1,7 +1,7 @@
 // The settings file's shape: 31 lines whose position, not label, says what they set, and how
 // one line is parsed.
 //
-// Kept apart from applying the values to the host (plugin/settings/settings.h), and free of any OS
+// Kept apart from applying the values to the host (plugin/load/settings_load.h), and free of any OS
 // or host access, so that the settings checker and the fuzz target read a file exactly as the
 // module does.
 #pragma once

@@ -56,7 +56,7 @@ std::string not_read_until(const settings_candidate& found);
 
 // What has to happen before corvane reads the settings file at `path` (UTF-8; made absolute
 // first) from a corvane.dll beside it, when its path or corvane's own is too long for corvane
-// (plugin/settings/settings.h decides); empty when both fit.
+// (plugin/settings/settings_files.h decides); empty when both fit.
 std::string not_read_until_path_fits(const std::string& path);
 
 // The same for a file checked where no corvane.dll was found.
