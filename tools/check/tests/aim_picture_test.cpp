@@ -83,6 +83,13 @@ std::vector<weapon> longest_types(float x, float y, float z) {
     return weapons;
 }
 
+std::vector<weapon> sixteen_alone() {
+    std::vector<weapon> weapons = longest_types(0, 0, 0);
+    for (weapon& w : weapons)
+        w.drawn = false;
+    return weapons;
+}
+
 std::vector<weapon> along_x() {
     std::vector<weapon> weapons;
     for (int i = 0; i < 16; ++i)
@@ -100,16 +107,23 @@ std::vector<weapon> apart_and_close() {
     return weapons;
 }
 
-// Marks on every edge of the range, labels as long as weapon types get: on the left two marks
-// side by side, the right one in the way of the left one's label on its right.
+// Marks on every edge of the range, labels as long as weapon types get. Wide and low, so that
+// the width sets the scale: on the left two marks side by side, the right one in the way of the
+// left one's label on its right, which then has only its left side, towards the view's edge.
 std::vector<weapon> at_the_edges() {
     return {{INT32_MIN, -8, 0.5f, 0.5f},     {INT32_MAX, -7.5f, 0.5f, 0.5f},
-            {INT32_MIN + 1, -8, 8, -8},      {INT32_MAX - 1, -7.5f, 8, -8},
-            {INT32_MIN + 2, -8, -8, 8},      {INT32_MAX - 2, -7.5f, -8, 8},
-            {INT32_MIN + 3, 8, 8, 8},        {INT32_MAX - 3, 7.5f, 8, 8},
-            {INT32_MIN + 4, 8, -8, -8},      {INT32_MAX - 4, 7.5f, -8, -8},
-            {INT32_MIN + 5, 0.1f, 8, 0.2f},  {INT32_MAX - 5, 0.1f, -8, -0.2f},
-            {INT32_MIN + 6, 2, 0.5f, 0.25f}, {-1, 3, -1, 1}};
+            {INT32_MIN + 1, -8, 1, -1},      {INT32_MAX - 1, -7.5f, 1, -1},
+            {INT32_MIN + 2, -8, -1, 1},      {INT32_MAX - 2, -7.5f, -1, 1},
+            {INT32_MIN + 3, 8, 1, 1},        {INT32_MAX - 3, 7.5f, 1, 1},
+            {INT32_MIN + 4, 8, -1, -1},      {INT32_MAX - 4, 7.5f, -1, -1},
+            {INT32_MIN + 5, 0.1f, 1, 0.2f},  {INT32_MAX - 5, 0.1f, -1, -0.2f},
+            {INT32_MIN + 6, 2, 0.5f, 0.25f}, {-1, 3, -0.5f, 0.5f}};
+}
+
+// Tall and narrow: marks at the top and the bottom of the range.
+std::vector<weapon> top_and_bottom() {
+    return {{INT32_MIN, 0.5f, 8, 8},       {INT32_MAX, 0.5f, -8, -8}, {-1, -0.5f, 8, -8},
+            {INT32_MIN + 1, -0.5f, -8, 8}, {1, 0.6f, 7, 7},           {2, 0.4f, -7, -7}};
 }
 
 class aim_picture : public test_folder {};
@@ -131,9 +145,12 @@ TEST_F(aim_picture, labels_stay_inside_their_view_clear_of_everything_else) {
         {"eight_apart_eight_close", apart_and_close()},
         {"at_the_edges_of_the_range", at_the_edges(), "mirror_factor 0.5\n"},
         {"at_the_edges_other_shoulder_far_out", at_the_edges(), "mirror_factor -10\n"},
+        {"at_the_top_and_bottom", top_and_bottom()},
         {"one_weapon", {{-1, 0.4f, 0, 0.1f}}},
         {"one_weapon_far_out", {{INT32_MIN, -1e30f, 1e30f, -1e30f}}, "mirror_factor 0.5\n"},
         {"one_weapon_a_hair_off_the_player", {{7, 1e-30f, 0, 0}}},
+        // Nothing drawn, and a note that names sixteen weapon types.
+        {"sixteen_leaving_the_aim_alone", sixteen_alone()},
         {"the_sample", {{-1, 0.4f, 0, 0.1f}, {22, 0.5f, 0.2f, 0.1f}, {25, 0.6f, -0.3f, 0.2f}}},
         // x times the factor is beyond any float: drawn are the others, the picture still a
         // picture with no coordinate that is no number.
@@ -153,6 +170,57 @@ TEST_F(aim_picture, labels_stay_inside_their_view_clear_of_everything_else) {
     std::snprintf(width, sizeof width, "%g", check::picture_char_width);
     EXPECT_EQ(std::system(("python3 " CHECK_TEST_FILES "/picture_boxes.py " + std::string(width) +
                            arguments)
+                              .c_str()),
+              0);
+}
+
+// The settings file's folder appears in the picture's title as the player named it: letters of
+// any script as they are, markup escaped, a control character as '?', and bytes that are no
+// UTF-8 (a name made on a system with an 8-bit code page) as U+FFFD, so that the picture stays
+// valid UTF-8 that any browser opens.
+TEST_F(aim_picture, title_spells_the_folder_as_it_is_named) {
+    struct title_case {
+        std::string folder;
+        std::string shown; // in the title
+    };
+    const std::string unknown = "\xEF\xBF\xBD"; // U+FFFD
+    const title_case cases[] = {
+        {"Spiele/Gr\xC3\xB6\xC3\x9F"
+         "e/\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0",
+         "Spiele/Gr\xC3\xB6\xC3\x9F"
+         "e/\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0"},
+        {"\xD0\x98\xD0\xB3\xD1\x80\xD1\x8B", "\xD0\x98\xD0\xB3\xD1\x80\xD1\x8B"},
+        {"\xF0\x9F\x8E\xAF aim", "\xF0\x9F\x8E\xAF aim"}, // beyond U+FFFF: four bytes
+        {"Tom & Jerry's <mods> \"x\"", "Tom &amp; Jerry's &lt;mods&gt; &quot;x&quot;"},
+        {"caf\xE9", "caf" + unknown},                                 // Latin-1
+        {"cut \xE3\x82", "cut " + unknown + unknown},                 // a character cut short
+        {"long \xC0\xAF", "long " + unknown + unknown},               // '/' spelt in two bytes
+        {"half \xED\xA0\x80", "half " + unknown + unknown + unknown}, // half a UTF-16 pair
+        {"not \xEF\xBF\xBF", "not " + unknown}, // U+FFFF: no character XML allows
+        {"tab\there \xC2\x85", "tab?here ?"},   // control characters
+    };
+    std::string pictures;
+    for (const title_case& c : cases) {
+        SCOPED_TRACE(c.shown);
+        const std::string file =
+            write(settings_with({{22, 0.5f, 0.2f, 0.1f}}), c.folder + "/aimingSets.dat");
+        const std::string svg_path =
+            (dir_ / ("picture" + std::to_string(&c - cases) + ".svg")).string();
+        std::string out, err;
+        ASSERT_EQ(check::run_check_command({"--svg", svg_path, file}, out, err), 0) << err << out;
+        const std::string svg = read(svg_path);
+        const std::string title =
+            "Aim points of " + dir_.string() + "/" + c.shown + "/aimingSets.dat";
+        EXPECT_NE(svg.find("<title>" + title + "</title>"), std::string::npos) << svg;
+        EXPECT_NE(svg.find(">" + title + "</text>"), std::string::npos) << svg;
+        pictures += " '" + svg_path + "'";
+    }
+    if (!have_python()) {
+        GTEST_SKIP() << "python3 is needed to read the pictures as XML";
+    }
+    EXPECT_EQ(std::system(("python3 -c 'import sys, xml.dom.minidom as m\nfor f in sys.argv[1:]: "
+                           "m.parse(f)'" +
+                           pictures)
                               .c_str()),
               0);
 }

@@ -13,7 +13,8 @@ asserts that every drawn weapon type has one label in each view, beside its mark
 from the weapon's own mark to it; and that no label box
   - leaves the frame of its own view, or reaches into the other view or the legend,
   - leaves the canvas,
-  - overlaps another label or covers a mark or the player.
+  - overlaps another label or covers a mark or the player;
+and that no note below the legend runs off the canvas.
 Prints one line per fault and exits 1 when there is any.
 """
 import re
@@ -57,6 +58,13 @@ def check(picture, types, char_width):
     legend = groups["legend"]
     legend_top = min(element_top(e) for e in legend.childNodes if e.nodeType == e.ELEMENT_NODE)
     legend_box = (canvas[0], legend_top, canvas[2], canvas[3])
+    # The notes below the legend, as long as sixteen weapon types make them, stay on the canvas.
+    note_size = float(re.search(r"\.note\{[^}]*font-size:([0-9.]+)px", style).group(1))
+    for text in legend.getElementsByTagName("text"):
+        if text.getAttribute("class") == "note":
+            right = number(text, "x") + len(text.firstChild.data) * char_width * note_size
+            if right > canvas[2]:
+                fault(picture, f"the note {text.firstChild.data!r} runs off the canvas to {right}")
     frames = {}
     for view in ("view-xy", "view-xz"):
         rect = groups[view].getElementsByTagName("rect")[0]
