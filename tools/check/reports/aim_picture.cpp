@@ -369,6 +369,40 @@ std::string type_list(const std::vector<const offset_entry*>& entries) {
     return out;
 }
 
+// How wide a character of the heading is taken to be, in the picture's character widths: a
+// letter from U+0800 on (kana, CJK, Hangul) is drawn a full font size wide.
+double heading_columns(std::string_view text, std::size_t at, std::size_t length) {
+    return length >= 3 && utf8_length(text, at) == length ? 1 / picture_char_width : 1.0;
+}
+
+// The heading in lines that fit the canvas: a long path broken after a folder's separator (or a
+// blank), a name longer than a whole line at a character. Each line's end, in order.
+std::vector<std::size_t> heading_breaks(std::string_view text, double columns) {
+    std::vector<std::size_t> ends;
+    std::size_t start = 0, last_break = 0;
+    double used = 0, used_at_break = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = std::max<std::size_t>(utf8_length(text, i), 1);
+        const double width = heading_columns(text, i, length);
+        if (used + width > columns && i > start) {
+            const bool at_break = last_break > start;
+            const std::size_t end = at_break ? last_break : i;
+            ends.push_back(end);
+            used -= at_break ? used_at_break : used;
+            start = end;
+            last_break = start;
+        }
+        used += width;
+        i += length;
+        if (text[i - 1] == '/' || text[i - 1] == '\\' || text[i - 1] == ' ') {
+            last_break = i;
+            used_at_break = used;
+        }
+    }
+    ends.push_back(text.size());
+    return ends;
+}
+
 } // namespace
 
 std::string aim_points_svg(const check_result& result) {
@@ -421,7 +455,13 @@ std::string aim_points_svg(const check_result& result) {
     // The views and the legend first: the canvas is as tall as they turn out.
     std::string body;
     body.reserve(8192 + 1536 * drawn.size());
-    double top = 72;
+    // The heading: the file's name, over as many lines as a long path needs.
+    constexpr double heading_size = 18, heading_left = 20;
+    const std::string heading = "Aim points of " + result.file;
+    const std::vector<std::size_t> heading_ends = heading_breaks(
+        heading, (picture_width - 2 * heading_left) / (picture_char_width * heading_size));
+    const double subtitle_y = 30 + 22 * static_cast<double>(heading_ends.size());
+    double top = subtitle_y + 20;
     for (char axis : {'y', 'z'}) {
         view v(body, top, axis, x_extent, axis == 'y' ? upward_y : upward_z, scale, step, factor,
                drawn.size());
@@ -487,11 +527,15 @@ std::string aim_points_svg(const check_result& result) {
         ".weapon-name{font-size:", label_number(label_font_size), "px;font-weight:bold;fill:#222}",
         ".note{font-size:", label_number(note_font_size), "px}", "</style>\n");
     out += "<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/>\n";
-    out += "<text x=\"20\" y=\"30\" font-size=\"18\" font-weight=\"bold\">Aim points of ";
-    put_xml_text(out, result.file);
-    out += "</text>\n";
-    add(out,
-        "<text x=\"20\" y=\"52\" fill=\"#444\">Offsets in the player character's own frame, "
+    for (std::size_t line = 0, start = 0; line < heading_ends.size();
+         start = heading_ends[line++]) {
+        add(out, "<text x=\"", heading_left, "\" y=\"", 30 + 22 * static_cast<double>(line),
+            "\" font-size=\"", heading_size, "\" font-weight=\"bold\" class=\"title\">");
+        put_xml_text(out, std::string_view(heading).substr(start, heading_ends[line] - start));
+        out += "</text>\n";
+    }
+    add(out, "<text x=\"20\" y=\"", subtitle_y,
+        "\" fill=\"#444\" class=\"subtitle\">Offsets in the player character's own frame, "
         "the same scale in both views, one grid step = ",
         label_number(step), ". On the other shoulder the x value is multiplied by ",
         format_float(factor), ".</text>\n");

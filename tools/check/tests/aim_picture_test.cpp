@@ -62,10 +62,20 @@ std::string picture_of(const std::string& settings, const std::string& name) {
     return check::aim_points_svg(check::check_settings_stream(reader, name));
 }
 
+// The heading above the views, its lines joined.
+std::string heading_of(const std::string& svg) {
+    const std::regex line("<text [^>]*class=\"title\">([^<]*)</text>");
+    std::string heading;
+    for (std::sregex_iterator it(svg.begin(), svg.end(), line), end; it != end; ++it)
+        heading += (*it)[1];
+    return heading;
+}
+
 struct layout_case {
     const char* name;
     std::vector<weapon> weapons;
-    std::string named = ""; // named lines after line 31
+    std::string named = "";              // named lines after line 31
+    std::string file = "aimingSets.dat"; // as the heading names it
 };
 
 std::vector<weapon> sixteen(std::int32_t first_type, float x, float y, float z, float spread) {
@@ -152,6 +162,26 @@ TEST_F(aim_picture, labels_stay_inside_their_view_clear_of_everything_else) {
         // Nothing drawn, and a note that names sixteen weapon types.
         {"sixteen_leaving_the_aim_alone", sixteen_alone()},
         {"the_sample", {{-1, 0.4f, 0, 0.1f}, {22, 0.5f, 0.2f, 0.1f}, {25, 0.6f, -0.3f, 0.2f}}},
+        // A heading longer than the canvas is wide: broken after a folder, or inside a name
+        // longer than a line; letters that take a whole font size each.
+        {"a_long_path", sixteen(100, 0.5f, 0.2f, 0.1f, 0.004f), "",
+         "C:\\Program Files (x86)\\Some Publisher\\Some Game Of The Year Edition\\mods\\aim "
+         "settings\\aimingSets.dat"},
+        {"a_path_without_a_blank",
+         {{1, 1, 1, 1}},
+         "",
+         "/home/player/" + std::string(150, 'W') + "/aimingSets.dat"},
+        {"a_path_in_japanese",
+         {{1, 1, 1, 1}},
+         "",
+         "C:\\\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0\\" +
+             [] {
+                 std::string name;
+                 for (int i = 0; i < 40; ++i)
+                     name += "\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0";
+                 return name;
+             }() +
+             "\\aimingSets.dat"},
         // x times the factor is beyond any float: drawn are the others, the picture still a
         // picture with no coordinate that is no number.
         {"other_shoulder_beyond_any_number",
@@ -161,7 +191,8 @@ TEST_F(aim_picture, labels_stay_inside_their_view_clear_of_everything_else) {
     std::string arguments;
     for (const layout_case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string svg = picture_of(settings_with(c.weapons, c.named), "aimingSets.dat");
+        const std::string svg = picture_of(settings_with(c.weapons, c.named), c.file);
+        EXPECT_EQ(heading_of(svg), "Aim points of " + c.file);
         EXPECT_FALSE(std::regex_search(svg, not_a_number)) << svg;
         arguments +=
             " '" + write(svg, std::string(c.name) + ".svg") + "=" + drawn_types(c.weapons) + "'";
@@ -212,7 +243,7 @@ TEST_F(aim_picture, title_spells_the_folder_as_it_is_named) {
         const std::string title =
             "Aim points of " + dir_.string() + "/" + c.shown + "/aimingSets.dat";
         EXPECT_NE(svg.find("<title>" + title + "</title>"), std::string::npos) << svg;
-        EXPECT_NE(svg.find(">" + title + "</text>"), std::string::npos) << svg;
+        EXPECT_EQ(heading_of(svg), title) << svg;
         pictures += " '" + svg_path + "'";
     }
     if (!have_python()) {

@@ -14,7 +14,8 @@ from the weapon's own mark to it; and that no label box
   - leaves the frame of its own view, or reaches into the other view or the legend,
   - leaves the canvas,
   - overlaps another label or covers a mark or the player;
-and that no note below the legend runs off the canvas.
+and that no note below the legend and no line of the heading runs off the canvas, and the
+heading's lines lie one under the other above the views.
 Prints one line per fault and exits 1 when there is any.
 """
 import re
@@ -70,6 +71,22 @@ def check(picture, types, char_width):
         rect = groups[view].getElementsByTagName("rect")[0]
         x, y = number(rect, "x"), number(rect, "y")
         frames[view] = (x, y, x + number(rect, "width"), y + number(rect, "height"))
+    # The heading's lines, then the line under it, all above the first view and on the canvas.
+    # A letter from U+0800 on (kana, CJK) is taken as a whole font size wide.
+    first_view = min(frame[1] for frame in frames.values())
+    above = 0.0
+    for text in svg.getElementsByTagName("text"):
+        if text.getAttribute("class") not in ("title", "subtitle"):
+            continue
+        words = text.firstChild.data
+        size = float(text.getAttribute("font-size") or 12)
+        x, y = number(text, "x"), number(text, "y")
+        right = x + sum(size if ord(c) >= 0x800 else char_width * size for c in words)
+        if text.getAttribute("class") == "title" and right > canvas[2]:
+            fault(picture, f"the heading's line {words!r} runs off the canvas to {right}")
+        if y - 0.8 * size < above or y + 0.2 * size > first_view:
+            fault(picture, f"the heading's line {words!r} at {y} overlaps the line above or the view")
+        above = y + 0.2 * size
     for view, frame in frames.items():
         group = groups[view]
         others = [f for v, f in frames.items() if v != view] + [legend_box]
