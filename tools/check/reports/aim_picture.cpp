@@ -12,6 +12,7 @@
 #include "tools/check/settings_check.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <string_view>
@@ -46,9 +47,12 @@ void put(std::string& out, char c) {
     out += c;
 }
 void put(std::string& out, double value) {
-    char buffer[32];
-    const int n = std::snprintf(buffer, sizeof buffer, "%.1f", value);
-    out.append(buffer, static_cast<std::size_t>(n));
+    // Digits as "%.1f" writes them, a few times faster; a number as large as a double gets has
+    // 309 digits before the point.
+    char buffer[320];
+    const std::to_chars_result written =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 1);
+    out.append(buffer, written.ptr);
 }
 template <typename... Pieces> void add(std::string& out, const Pieces&... pieces) {
     (put(out, pieces), ...);
