@@ -113,8 +113,15 @@ std::string json_report(const check_result& result, const std::vector<game_build
                         const module_place* module = nullptr);
 
 // A picture of the aim points around the player character: the x-y and x-z planes, one mark
-// per weapon offset that moves the aim, and where the X mode moves it.
+// per weapon offset that moves the aim, and where the X mode moves it. Each mark's weapon type
+// is written beside it, or, where marks lie close, in a column beside the view with a line to
+// its mark; the file's name in the title as it is spelt, in any script.
 std::string aim_points_svg(const check_result& result);
+
+// How wide the picture takes a character of its text to be, in font sizes: as wide as the
+// widest digit or letter of its labels in a bold sans-serif font. Its layout keeps labels clear
+// of each other and inside their view by this, and its notes are broken into lines by it.
+inline constexpr double picture_char_width = 0.72;
 
 // A complete starter settings file that checks cleanly.
 const char* settings_template();
