@@ -63,8 +63,8 @@ int main(int argc, char** argv) {
         const check::check_result result = check::check_settings_stream(reader, "fuzz.dat");
         const std::string all = "== text report\n" + check::text_report(result) +
                                 "== named lines\n" + check::named_lines_text(result) +
-                                "== json report\n" + check::json_report(result) +
-                                "== picture\n" + check::aim_points_svg(result);
+                                "== json report\n" + check::json_report(result) + "== picture\n" +
+                                check::aim_points_svg(result);
         if (!write_file(out_dir + "/" + flat_name(path), all)) {
             std::fprintf(stderr, "reports_dump: cannot write the output for %s\n", path.c_str());
             failed = 1;

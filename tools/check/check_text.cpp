@@ -183,19 +183,31 @@ std::string wrap_lines(const std::string& text, std::size_t width) {
 }
 
 std::string padded(const std::string& text, std::size_t width) {
+    std::string out;
+    append_padded(out, text, width);
+    return out;
+}
+
+void append_padded(std::string& out, const std::string& text, std::size_t width) {
     const std::size_t used = columns(text);
-    return text + std::string(used < width ? width - used : 0, ' ');
+    out.append(text).append(used < width ? width - used : 0, ' ');
 }
 
 std::string hanging(const std::string& first, const std::string& text, std::size_t indent) {
+    std::string out;
+    append_hanging(out, first, text, indent);
+    return out;
+}
+
+void append_hanging(std::string& out, const std::string& first, const std::string& text,
+                    std::size_t indent) {
     // Written straight into the paragraph: the pieces' own strings cost a block each.
-    std::string out = first;
+    out += first;
     lay_out_words(
         text, report_width - columns(first), report_width - indent,
         [&out, indent] { out.append("\n").append(indent, ' '); },
         [&out](const char* part, std::size_t length) { out.append(part, length); });
     out += '\n';
-    return out;
 }
 
 } // namespace check

@@ -65,12 +65,16 @@ std::size_t columns(const std::string& text);
 std::vector<std::string> wrap_words(const std::string& text, std::size_t width,
                                     std::size_t later_width = 0);
 
-// `text` followed by blanks up to `width` columns (as it is when it is that wide already).
+// `text` followed by blanks up to `width` columns (as it is when it is that wide already);
+// append_padded adds the same to the end of `out`.
 std::string padded(const std::string& text, std::size_t width);
+void append_padded(std::string& out, const std::string& text, std::size_t width);
 
 // `first` then `text`, broken to fit the report's width, its later lines indented by `indent`;
-// every line ends in "\n".
+// every line ends in "\n". append_hanging adds the same paragraph to the end of `out`.
 std::string hanging(const std::string& first, const std::string& text, std::size_t indent);
+void append_hanging(std::string& out, const std::string& first, const std::string& text,
+                    std::size_t indent);
 
 // Every line of `text` longer than `width` columns broken at blanks, its later pieces indented
 // two columns more than the line itself: a paragraph then reads as one item.
