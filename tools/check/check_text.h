@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,10 @@ constexpr char lower_ascii(char c) {
 // How many single letters must be added, dropped, changed, or two neighbours swapped, to turn
 // `a` into `b` (letters compared as they are: fold the case first where it does not matter).
 // Tells a misspelt name from an unrelated one: "key_mirorred" is 1 from "key_mirrored".
-int edit_distance(const std::string& a, const std::string& b);
+// With a `limit`, any distance beyond it comes out as limit + 1, found without working out by
+// how much: a search for names within a slip or two of a word costs a few letters a letter.
+int edit_distance(const std::string& a, const std::string& b,
+                  int limit = std::numeric_limits<int>::max());
 
 // "'word'".
 std::string quoted(const std::string& word);
