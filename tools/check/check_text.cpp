@@ -215,13 +215,17 @@ std::string hanging(const std::string& first, const std::string& text, std::size
 
 void append_hanging(std::string& out, const std::string& first, const std::string& text,
                     std::size_t indent) {
-    // Written straight into the paragraph: the pieces' own strings cost a block each.
     out += first;
-    lay_out_words(
-        text, report_width - columns(first), report_width - indent,
-        [&out, indent] { out.append("\n").append(indent, ' '); },
-        [&out](const char* part, std::size_t length) { out.append(part, length); });
+    append_wrapped(out, text, report_width - columns(first), report_width - indent, indent);
     out += '\n';
+}
+
+void append_wrapped(std::string& out, const std::string& text, std::size_t width,
+                    std::size_t later_width, std::size_t indent) {
+    // Written straight into the paragraph: the pieces' own strings cost a block each.
+    lay_out_words(
+        text, width, later_width, [&out, indent] { out.append("\n").append(indent, ' '); },
+        [&out](const char* part, std::size_t length) { out.append(part, length); });
 }
 
 } // namespace check

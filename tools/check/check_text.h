@@ -69,6 +69,11 @@ std::size_t columns(const std::string& text);
 std::vector<std::string> wrap_words(const std::string& text, std::size_t width,
                                     std::size_t later_width = 0);
 
+// `text` broken as wrap_words breaks it, added to `out`: the first piece where `out` ends, each
+// later one on a line of its own after `indent` blanks; no line end after the last piece.
+void append_wrapped(std::string& out, const std::string& text, std::size_t width,
+                    std::size_t later_width, std::size_t indent);
+
 // `text` followed by blanks up to `width` columns (as it is when it is that wide already);
 // append_padded adds the same to the end of `out`.
 std::string padded(const std::string& text, std::size_t width);

@@ -211,7 +211,6 @@ std::string text_report(const check_result& result) {
         const std::string text = report.state == line_state::past_end
                                      ? std::string("(past the end)")
                                      : for_display(report.text, text_width);
-        const std::vector<std::string> takes = wrap_words(report.takes, takes_width);
         const std::size_t row_start = out.size();
         append_right(out, std::to_string(report.position->line), number_width);
         out.append(gap, ' ');
@@ -219,12 +218,14 @@ std::string text_report(const check_result& result) {
                       sets.width);
         out.append(gap, ' ');
         append_padded(out, text, text_width);
-        out.append(gap, ' ').append(takes[0]);
-        while (out.size() > row_start && out.back() == ' ')
-            out.pop_back();
+        out.append(gap, ' ');
+        const std::size_t takes_start = out.size();
+        append_wrapped(out, report.takes, takes_width, takes_width, takes_at);
+        // A row with nothing taken ends where its text does.
+        if (out.size() == takes_start)
+            while (out.size() > row_start && out.back() == ' ')
+                out.pop_back();
         out += '\n';
-        for (std::size_t i = 1; i < takes.size(); ++i)
-            out.append(takes_at, ' ').append(takes[i]).append(1, '\n');
     }
     out += named_lines_text(result);
     const auto list = [&out](const char* heading, const std::vector<finding_run>& runs) {
