@@ -104,7 +104,7 @@ bool continues_character(char c) {
 
 } // namespace
 
-std::size_t columns(const std::string& text) {
+std::size_t columns(std::string_view text) {
     std::size_t n = 0;
     for (char c : text)
         if (!continues_character(c)) ++n;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace check {
@@ -61,7 +62,7 @@ std::string without_line_end(const char* line);
 std::string for_display(const std::string& text, std::size_t width);
 
 // Columns that UTF-8 text takes on a terminal (one per character).
-std::size_t columns(const std::string& text);
+std::size_t columns(std::string_view text);
 
 // `text` broken at blanks into pieces of at most `width` columns (`later_width` from the second
 // piece on, when given); a word longer than that (a long path) stays whole on a piece of its
