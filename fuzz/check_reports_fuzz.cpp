@@ -48,10 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The named lines' part of the report fits 80 columns whatever the lines hold.
     const std::string named = check::named_lines_text(result);
-    for (std::size_t at = 0, end; at < named.size(); at = end + 1) {
-        end = named.find('\n', at);
-        if (end == std::string::npos) end = named.size();
-        if (check::columns(named.substr(at, end - at)) > 80)
+    const std::string_view lines = named;
+    for (std::size_t at = 0, end; at < lines.size(); at = end + 1) {
+        end = lines.find('\n', at);
+        if (end == std::string_view::npos) end = lines.size();
+        if (check::columns(lines.substr(at, end - at)) > 80)
             fail("a line of the named lines' report is wider than 80 columns");
     }
 

@@ -31,34 +31,48 @@ std::string lower_ascii(std::string text) {
     return text;
 }
 
-int edit_distance(const std::string& a, const std::string& b) {
-    // Three rows of the usual table: the one before the last, the last, and the current. The
-    // names compared are short: their rows fit on the stack, and only a long word needs the heap.
+int edit_distance(const std::string& a, const std::string& b, int limit) {
+    // The usual table, by rows, of which three are kept: the one before the last, the last, and
+    // the current. A cell i letters into `a` and j into `b` is |i - j| at least (each letter one
+    // has more is one change): with a limit only the band of cells within it of the diagonal is
+    // worked out, and the cells just outside it read as beyond the limit.
+    const int longest = static_cast<int>(std::max(a.size(), b.size()));
+    const int bound = std::clamp(limit, 0, longest);
+    const int beyond = bound + 1;
+    const int length_gap = static_cast<int>(a.size()) - static_cast<int>(b.size());
+    if (length_gap > bound || -length_gap > bound) return beyond;
+    // The names compared are short: their rows fit on the stack, and only a long word needs the
+    // heap.
     constexpr std::size_t short_word = 32;
-    int on_stack[3 * (short_word + 1)];
+    int on_stack[3 * (short_word + 2)];
     std::vector<int> on_heap;
     int* rows = on_stack;
+    const std::size_t width = b.size() + 2; // one cell more, past the end of a row's band
     if (b.size() > short_word) {
-        on_heap.resize(3 * (b.size() + 1));
+        on_heap.resize(3 * width);
         rows = on_heap.data();
     }
     int* before = rows;
-    int* last = before + b.size() + 1;
-    int* current = last + b.size() + 1;
-    for (std::size_t j = 0; j <= b.size(); ++j)
-        last[j] = static_cast<int>(j);
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        current[0] = static_cast<int>(i);
-        for (std::size_t j = 1; j <= b.size(); ++j) {
+    int* last = before + width;
+    int* current = last + width;
+    const int n = static_cast<int>(b.size());
+    for (int j = 0; j <= n; ++j)
+        last[j] = j <= bound + 1 ? j : beyond;
+    for (int i = 1; i <= static_cast<int>(a.size()); ++i) {
+        const int from = std::max(1, i - bound), to = std::min(n, i + bound);
+        current[0] = i;
+        if (from > 1) current[from - 1] = beyond;
+        for (int j = from; j <= to; ++j) {
             const int changed = a[i - 1] == b[j - 1] ? 0 : 1;
             current[j] = std::min({last[j] + 1, current[j - 1] + 1, last[j - 1] + changed});
             if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
                 current[j] = std::min(current[j], before[j - 2] + 1);
         }
+        current[to + 1] = beyond;
         std::swap(before, last);
         std::swap(last, current);
     }
-    return last[b.size()];
+    return std::min(last[n], beyond);
 }
 
 std::string quoted(const std::string& word) {
@@ -90,7 +104,7 @@ bool continues_character(char c) {
 
 } // namespace
 
-std::size_t columns(const std::string& text) {
+std::size_t columns(std::string_view text) {
     std::size_t n = 0;
     for (char c : text)
         if (!continues_character(c)) ++n;
@@ -183,19 +197,35 @@ std::string wrap_lines(const std::string& text, std::size_t width) {
 }
 
 std::string padded(const std::string& text, std::size_t width) {
+    std::string out;
+    append_padded(out, text, width);
+    return out;
+}
+
+void append_padded(std::string& out, const std::string& text, std::size_t width) {
     const std::size_t used = columns(text);
-    return text + std::string(used < width ? width - used : 0, ' ');
+    out.append(text).append(used < width ? width - used : 0, ' ');
 }
 
 std::string hanging(const std::string& first, const std::string& text, std::size_t indent) {
-    // Written straight into the paragraph: the pieces' own strings cost a block each.
-    std::string out = first;
-    lay_out_words(
-        text, report_width - columns(first), report_width - indent,
-        [&out, indent] { out.append("\n").append(indent, ' '); },
-        [&out](const char* part, std::size_t length) { out.append(part, length); });
-    out += '\n';
+    std::string out;
+    append_hanging(out, first, text, indent);
     return out;
+}
+
+void append_hanging(std::string& out, const std::string& first, const std::string& text,
+                    std::size_t indent) {
+    out += first;
+    append_wrapped(out, text, report_width - columns(first), report_width - indent, indent);
+    out += '\n';
+}
+
+void append_wrapped(std::string& out, const std::string& text, std::size_t width,
+                    std::size_t later_width, std::size_t indent) {
+    // Written straight into the paragraph: the pieces' own strings cost a block each.
+    lay_out_words(
+        text, width, later_width, [&out, indent] { out.append("\n").append(indent, ' '); },
+        [&out](const char* part, std::size_t length) { out.append(part, length); });
 }
 
 } // namespace check

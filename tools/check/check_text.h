@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace check {
@@ -38,7 +40,10 @@ constexpr char lower_ascii(char c) {
 // How many single letters must be added, dropped, changed, or two neighbours swapped, to turn
 // `a` into `b` (letters compared as they are: fold the case first where it does not matter).
 // Tells a misspelt name from an unrelated one: "key_mirorred" is 1 from "key_mirrored".
-int edit_distance(const std::string& a, const std::string& b);
+// With a `limit`, any distance beyond it comes out as limit + 1, found without working out by
+// how much: a search for names within a slip or two of a word costs a few letters a letter.
+int edit_distance(const std::string& a, const std::string& b,
+                  int limit = std::numeric_limits<int>::max());
 
 // "'word'".
 std::string quoted(const std::string& word);
@@ -57,7 +62,7 @@ std::string without_line_end(const char* line);
 std::string for_display(const std::string& text, std::size_t width);
 
 // Columns that UTF-8 text takes on a terminal (one per character).
-std::size_t columns(const std::string& text);
+std::size_t columns(std::string_view text);
 
 // `text` broken at blanks into pieces of at most `width` columns (`later_width` from the second
 // piece on, when given); a word longer than that (a long path) stays whole on a piece of its
@@ -65,12 +70,21 @@ std::size_t columns(const std::string& text);
 std::vector<std::string> wrap_words(const std::string& text, std::size_t width,
                                     std::size_t later_width = 0);
 
-// `text` followed by blanks up to `width` columns (as it is when it is that wide already).
+// `text` broken as wrap_words breaks it, added to `out`: the first piece where `out` ends, each
+// later one on a line of its own after `indent` blanks; no line end after the last piece.
+void append_wrapped(std::string& out, const std::string& text, std::size_t width,
+                    std::size_t later_width, std::size_t indent);
+
+// `text` followed by blanks up to `width` columns (as it is when it is that wide already);
+// append_padded adds the same to the end of `out`.
 std::string padded(const std::string& text, std::size_t width);
+void append_padded(std::string& out, const std::string& text, std::size_t width);
 
 // `first` then `text`, broken to fit the report's width, its later lines indented by `indent`;
-// every line ends in "\n".
+// every line ends in "\n". append_hanging adds the same paragraph to the end of `out`.
 std::string hanging(const std::string& first, const std::string& text, std::size_t indent);
+void append_hanging(std::string& out, const std::string& first, const std::string& text,
+                    std::size_t indent);
 
 // Every line of `text` longer than `width` columns broken at blanks, its later pieces indented
 // two columns more than the line itself: a paragraph then reads as one item.

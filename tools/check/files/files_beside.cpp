@@ -80,7 +80,8 @@ bool near_settings_name(const std::string& name, settings_found_as& how) {
     const std::string wanted_stem = folded_wanted.substr(0, dot);
     const std::string wanted_extension = folded_wanted.substr(dot); // ".dat"
     const std::string stem = without_copy_marks(folded.substr(0, folded.find('.')));
-    if (stem.empty() || edit_distance(stem, wanted_stem) > near_miss_letters) return false;
+    if (stem.empty() || edit_distance(stem, wanted_stem, near_miss_letters) > near_miss_letters)
+        return false;
     // Only an extension an editor or a slip gives the settings file: none, its own, ".txt",
     // or its own with more after it ("aimingSets.dat.txt"). A picture, a backup or a program
     // of that name is some other file.

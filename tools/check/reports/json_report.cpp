@@ -6,8 +6,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 
 namespace check {
 
@@ -15,6 +17,26 @@ using plugin::line_kind;
 using json = nlohmann::ordered_json; // members in the order written, as people read them
 
 namespace {
+
+// The library keeps an object's members in one vector, in the order written (ordered_json): an
+// object given room for all its members at once, each added at the end, is built without the
+// copies of every member that the vector's growth would make (a copy of a string each), and
+// without the look-up of a key that is known to be new.
+json object_with_room(std::size_t members) {
+    json object = json::object();
+    object.get_ref<json::object_t&>().reserve(members);
+    return object;
+}
+
+void add(json& object, const char* key, json value) {
+    object.get_ref<json::object_t&>().emplace_back(key, std::move(value));
+}
+
+json array_with_room(std::size_t items) {
+    json array = json::array();
+    array.get_ref<json::array_t&>().reserve(items);
+    return array;
+}
 
 // A float as the shortest decimal that reads back as it (0.1f is 0.1, not 0.10000000149...);
 // inf and nan, which JSON cannot hold, as null.
@@ -55,44 +77,62 @@ const char* state_name(line_state state) {
 
 json line_json(const position_report& report) {
     const plugin::settings_position& position = *report.position;
-    json line = {
-        {"line", position.line}, {"kind", kind_name(position.kind)}, {"sets", position.setting}};
-    if (position.host_address) line["host_address"] = hex_address(position.host_address);
-    if (position.kind == line_kind::aim_row) line["row"] = position.row;
-    line["state"] = state_name(report.state);
-    if (report.state != line_state::past_end) line["text"] = report.text;
-    json values = json::array();
+    json line = object_with_room(11);
+    add(line, "line", position.line);
+    add(line, "kind", kind_name(position.kind));
+    add(line, "sets", position.setting);
+    if (position.host_address) add(line, "host_address", hex_address(position.host_address));
+    if (position.kind == line_kind::aim_row) add(line, "row", position.row);
+    add(line, "state", state_name(report.state));
+    if (report.state != line_state::past_end) add(line, "text", report.text);
     const plugin::line_values& v = report.values;
+    const int count = report.state != line_state::past_end ? v.count : 0;
+    json values = array_with_room(static_cast<std::size_t>(std::max(count, 0)));
     const bool integer_first = plugin::starts_with_integer(position.kind);
-    for (int i = 0; report.state != line_state::past_end && i < v.count; ++i) {
+    for (int i = 0; i < count; ++i) {
         if (integer_first && i == 0)
             values.push_back(v.integer);
         else
             values.push_back(number(v.floats[integer_first ? i - 1 : i]));
     }
-    line["values"] = std::move(values);
-    line["values_wanted"] = plugin::values_wanted(position.kind);
-    line["takes"] = report.takes;
+    add(line, "values", std::move(values));
+    add(line, "values_wanted", plugin::values_wanted(position.kind));
+    add(line, "takes", report.takes);
     return line;
 }
 
+json three(float x, float y, float z) {
+    json numbers = array_with_room(3);
+    numbers.push_back(number(x));
+    numbers.push_back(number(y));
+    numbers.push_back(number(z));
+    return numbers;
+}
+
 json offset_json(const offset_entry& entry, float mirror_factor) {
-    return {{"line", entry.line},
-            {"weapon_type", entry.weapon_type},
-            {"default", entry.weapon_type == -1},
-            {"offset", {number(entry.x), number(entry.y), number(entry.z)}},
-            {"x_mode_offset",
-             {number(entry.x_mirrored(mirror_factor)), number(entry.y), number(entry.z)}},
-            {"leaves_aim_alone", entry.leaves_aim_alone()}};
+    json offset = object_with_room(6);
+    add(offset, "line", entry.line);
+    add(offset, "weapon_type", entry.weapon_type);
+    add(offset, "default", entry.weapon_type == -1);
+    add(offset, "offset", three(entry.x, entry.y, entry.z));
+    add(offset, "x_mode_offset", three(entry.x_mirrored(mirror_factor), entry.y, entry.z));
+    add(offset, "leaves_aim_alone", entry.leaves_aim_alone());
+    return offset;
+}
+
+json finding_json(const check_warning& finding) {
+    json entry = object_with_room(4);
+    add(entry, "line", finding.line);
+    add(entry, "code", finding_name(finding));
+    add(entry, "message", finding.message);
+    add(entry, "hint", finding.hint);
+    return entry;
 }
 
 json findings_json(const std::vector<check_warning>& findings) {
-    json list = json::array();
+    json list = array_with_room(findings.size());
     for (const check_warning& finding : findings)
-        list.push_back({{"line", finding.line},
-                        {"code", finding_name(finding)},
-                        {"message", finding.message},
-                        {"hint", finding.hint}});
+        list.push_back(finding_json(finding));
     return list;
 }
 
@@ -103,41 +143,48 @@ json named_value_json(const plugin::named_setting_row& row, const plugin::named_
     return value.whole;
 }
 
+// The findings of `findings` about the named line on line `line`.
+json named_findings_json(const std::vector<check_warning>& findings, int line) {
+    json list = json::array();
+    for (const check_warning& finding : findings)
+        if (finding.line == line && finding.named != named_code::none)
+            list.push_back(finding_json(finding));
+    return list;
+}
+
 json named_line_json(const named_line_report& line, const check_result& result) {
     const plugin::named_setting_row* const row = line.read.row;
-    json entry = {{"line", line.read.line},
-                  {"text", line.text},
-                  {"name", line.name()},
-                  {"value_text", line.value()},
-                  {"setting", row ? json(row->name) : json(nullptr)},
-                  {"counts", line.counts()}};
-    entry["sets"] = line.counts() ? json(row->description) : json(nullptr);
-    entry["value"] = line.counts() ? named_value_json(*row, line.read.value) : json(nullptr);
-    entry["value_shown"] = line.counts()
-                               ? json(plugin::named_value_display(*row, line.read.value).text)
-                               : json(nullptr);
-    if (!line.suggestion.empty()) entry["suggestion"] = line.suggestion;
-    std::vector<check_warning> warnings, notes;
-    for (const check_warning& w : result.warnings)
-        if (w.line == line.read.line && w.named != named_code::none) warnings.push_back(w);
-    for (const check_warning& n : result.notes)
-        if (n.line == line.read.line && n.named != named_code::none) notes.push_back(n);
-    entry["warnings"] = findings_json(warnings);
-    entry["notes"] = findings_json(notes);
+    json entry = object_with_room(12);
+    add(entry, "line", line.read.line);
+    add(entry, "text", line.text);
+    add(entry, "name", line.name());
+    add(entry, "value_text", line.value());
+    add(entry, "setting", row ? json(row->name) : json(nullptr));
+    add(entry, "counts", line.counts());
+    add(entry, "sets", line.counts() ? json(row->description) : json(nullptr));
+    add(entry, "value", line.counts() ? named_value_json(*row, line.read.value) : json(nullptr));
+    add(entry, "value_shown",
+        line.counts() ? json(plugin::named_value_display(*row, line.read.value).text)
+                      : json(nullptr));
+    if (!line.suggestion.empty()) add(entry, "suggestion", line.suggestion);
+    add(entry, "warnings", named_findings_json(result.warnings, line.read.line));
+    add(entry, "notes", named_findings_json(result.notes, line.read.line));
     return entry;
 }
 
 // Every named setting with the value in effect and the line that gave it (null: the default).
 json named_settings_json(const named_lines_check& named) {
-    json settings = json::object();
+    json settings = object_with_room(std::size(plugin::named_settings_table));
     for (const plugin::named_setting_row& row : plugin::named_settings_table) {
         const int index = static_cast<int>(row.setting);
         const plugin::named_value& value = named.in_effect.value[index];
         const int given_by = named.in_effect.given_by[index];
-        settings[row.name] = {{"value", named_value_json(row, value)},
-                              {"shown", plugin::named_value_display(row, value).text},
-                              {"line", given_by ? json(given_by) : json(nullptr)},
-                              {"sets", row.description}};
+        json setting = object_with_room(4);
+        add(setting, "value", named_value_json(row, value));
+        add(setting, "shown", plugin::named_value_display(row, value).text);
+        add(setting, "line", given_by ? json(given_by) : json(nullptr));
+        add(setting, "sets", row.description);
+        add(settings, row.name, std::move(setting));
     }
     return settings;
 }
@@ -167,48 +214,80 @@ json game_json(const game_build& build) {
     return game;
 }
 
+// About the size of the document for `result`: a few hundred bytes a line and a finding, and the
+// texts the file gave, twice over for what escaping adds. A guess only: the string grows
+// if the document is longer.
+std::size_t json_size_guess(const check_result& result) {
+    std::size_t size =
+        4096 + 400 * (result.positions.size() + result.offsets.size()) +
+        600 * (result.named.lines.size() + result.warnings.size() + result.notes.size());
+    for (const position_report& report : result.positions)
+        size += 2 * (report.text.size() + report.takes.size());
+    for (const check_warning& finding : result.warnings)
+        size += 2 * (finding.message.size() + finding.hint.size());
+    for (const check_warning& finding : result.notes)
+        size += 2 * (finding.message.size() + finding.hint.size());
+    return size;
+}
+
 } // namespace
 
 std::string json_report(const check_result& result, const std::vector<game_build>& games,
                         const module_place* module) {
-    json doc = {{"file", result.file}, {"readable", result.readable}};
+    json doc = object_with_room(17);
+    add(doc, "file", result.file);
+    add(doc, "readable", result.readable);
     if (!result.readable) {
-        doc["error_code"] = read_error_name(result.error_code);
-        doc["error"] = result.error;
+        add(doc, "error_code", read_error_name(result.error_code));
+        add(doc, "error", result.error);
     }
-    if (!result.not_read_until.empty()) doc["not_read_until"] = result.not_read_until;
-    doc["exit_status"] = result.exit_status();
+    if (!result.not_read_until.empty()) add(doc, "not_read_until", result.not_read_until);
+    add(doc, "exit_status", result.exit_status());
     if (result.readable) {
-        doc["lines_read"] = result.lines_read;
-        doc["extra_lines"] = result.extra_lines;
-        doc["reload_each_frame"] = result.reload_each_frame;
-        json& lines = doc["lines"] = json::array();
+        add(doc, "lines_read", result.lines_read);
+        add(doc, "extra_lines", result.extra_lines);
+        add(doc, "reload_each_frame", result.reload_each_frame);
+        json lines = array_with_room(result.positions.size());
         for (const position_report& report : result.positions)
             lines.push_back(line_json(report));
-        json& offsets = doc["weapon_offsets"] = json::array();
+        add(doc, "lines", std::move(lines));
+        json offsets = array_with_room(result.offsets.size());
         for (const offset_entry& entry : result.offsets)
             offsets.push_back(offset_json(entry, result.mirror_factor()));
-        json& named = doc["named_lines"] = json::array();
+        add(doc, "weapon_offsets", std::move(offsets));
+        json named = array_with_room(result.named.lines.size());
         for (const named_line_report& line : result.named.lines)
             named.push_back(named_line_json(line, result));
-        doc["named_settings"] = named_settings_json(result.named);
-        doc["warnings"] = findings_json(result.warnings);
-        doc["notes"] = findings_json(result.notes);
+        add(doc, "named_lines", std::move(named));
+        add(doc, "named_settings", named_settings_json(result.named));
+        add(doc, "warnings", findings_json(result.warnings));
+        add(doc, "notes", findings_json(result.notes));
     }
     if (!games.empty()) {
-        json& list = doc["games"] = json::array();
+        json list = array_with_room(games.size());
         for (const game_build& game : games)
             list.push_back(game_json(game));
+        add(doc, "games", std::move(list));
     }
     if (module) {
-        doc["module"] = {{"found", module->found},
-                         {"folder", module->found ? json(module->folder) : json(nullptr)},
-                         {"below", module->below.empty() ? json(nullptr) : json(module->below)},
-                         {"other_copies", module->others}};
+        add(doc, "module",
+            {{"found", module->found},
+             {"folder", module->found ? json(module->folder) : json(nullptr)},
+             {"below", module->below.empty() ? json(nullptr) : json(module->below)},
+             {"other_copies", module->others}});
     }
     // A line's text is whatever bytes the file holds: bytes that are not UTF-8 come out as
     // U+FFFD, and everything outside ASCII as \u escapes, so the document is always valid.
-    return doc.dump(2, ' ', true, json::error_handler_t::replace) + "\n";
+    // Written by the library's own serializer, as dump() writes, into a string given room for
+    // the whole document at once (its growth would copy it a dozen times), with the last line end
+    // added in place.
+    std::string text;
+    text.reserve(json_size_guess(result));
+    nlohmann::detail::serializer<json> writer(nlohmann::detail::output_adapter<char>(text), ' ',
+                                              json::error_handler_t::replace);
+    writer.dump(doc, true, true, 2);
+    text += '\n';
+    return text;
 }
 
 } // namespace check

@@ -24,8 +24,9 @@ constexpr std::size_t list_indent = 11;    // "  line 12  " before a finding's s
 constexpr std::size_t hint_indent = 17;    // "           hint: "
 constexpr std::size_t summary_indent = 22; // "  reload every frame  "
 
-std::string right(const std::string& text, std::size_t width) {
-    return std::string(text.size() < width ? width - text.size() : 0, ' ') + text;
+// `text` at the right of `width` columns, added to `out`.
+void append_right(std::string& out, const std::string& text, std::size_t width) {
+    out.append(text.size() < width ? width - text.size() : 0, ' ').append(text);
 }
 
 // What a position sets, short enough for its column; the game's address follows.
@@ -52,6 +53,26 @@ std::string short_setting(const plugin::settings_position& position) {
         break;
     }
     return position.host_address ? name + " " + hex_address(position.host_address) : name;
+}
+
+// The "sets" column: each position's words (by line number, from 1) and the column's width, the
+// same for every report, so made once.
+struct sets_column {
+    std::vector<std::string> by_line;
+    std::size_t width = 4;
+};
+
+const sets_column& the_sets_column() {
+    static const sets_column column = [] {
+        sets_column made;
+        made.by_line.resize(plugin::settings_line_count + 1);
+        for (const plugin::settings_position& position : plugin::settings_positions) {
+            made.by_line.at(static_cast<std::size_t>(position.line)) = short_setting(position);
+            made.width = std::max(made.width, columns(short_setting(position)));
+        }
+        return made;
+    }();
+    return column;
 }
 
 // Findings as a player reads them: a run of identical ones (the same finding, sentence and
@@ -118,7 +139,7 @@ void append_summary(std::string& out, const check_result& result, std::size_t wa
         }
     }
     const auto row = [&out](const char* what, const std::string& text) {
-        out += hanging("  " + padded(what, summary_indent - 2), text, summary_indent);
+        append_hanging(out, "  " + padded(what, summary_indent - 2), text, summary_indent);
     };
     out += "\nsummary:\n";
     row("lines read",
@@ -174,28 +195,37 @@ void append_summary(std::string& out, const check_result& result, std::size_t wa
 } // namespace
 
 std::string text_report(const check_result& result) {
-    std::string out = "corvane-check: " + result.file + "\n\n";
-    std::size_t sets_width = 4;
-    for (const plugin::settings_position& position : plugin::settings_positions)
-        sets_width = std::max(sets_width, columns(short_setting(position)));
-    const std::size_t takes_at = number_width + gap + sets_width + gap + text_width + gap;
+    std::string out;
+    // A report with every line read and a few findings: the string is not made again and again
+    // as it grows.
+    out.reserve(8192);
+    out.append("corvane-check: ").append(result.file).append("\n\n");
+    const sets_column& sets = the_sets_column();
+    const std::size_t takes_at = number_width + gap + sets.width + gap + text_width + gap;
     const std::size_t takes_width = report_width - takes_at;
-    out += "line" + std::string(gap, ' ') + padded("sets", sets_width + gap) +
-           padded("text", text_width + gap) + "corvane takes\n";
+    out.append("line").append(gap, ' ');
+    append_padded(out, "sets", sets.width + gap);
+    append_padded(out, "text", text_width + gap);
+    out += "corvane takes\n";
     for (const position_report& report : result.positions) {
         const std::string text = report.state == line_state::past_end
                                      ? std::string("(past the end)")
                                      : for_display(report.text, text_width);
-        const std::vector<std::string> takes = wrap_words(report.takes, takes_width);
-        std::string row =
-            right(std::to_string(report.position->line), number_width) + std::string(gap, ' ') +
-            padded(short_setting(*report.position), sets_width) + std::string(gap, ' ') +
-            padded(text, text_width) + std::string(gap, ' ') + takes[0];
-        while (!row.empty() && row.back() == ' ')
-            row.pop_back();
-        out += row + "\n";
-        for (std::size_t i = 1; i < takes.size(); ++i)
-            out += std::string(takes_at, ' ') + takes[i] + "\n";
+        const std::size_t row_start = out.size();
+        append_right(out, std::to_string(report.position->line), number_width);
+        out.append(gap, ' ');
+        append_padded(out, sets.by_line.at(static_cast<std::size_t>(report.position->line)),
+                      sets.width);
+        out.append(gap, ' ');
+        append_padded(out, text, text_width);
+        out.append(gap, ' ');
+        const std::size_t takes_start = out.size();
+        append_wrapped(out, report.takes, takes_width, takes_width, takes_at);
+        // A row with nothing taken ends where its text does.
+        if (out.size() == takes_start)
+            while (out.size() > row_start && out.back() == ' ')
+                out.pop_back();
+        out += '\n';
     }
     out += named_lines_text(result);
     const auto list = [&out](const char* heading, const std::vector<finding_run>& runs) {
@@ -203,12 +233,13 @@ std::string text_report(const check_result& result) {
         for (const finding_run& run : runs) {
             const std::string lines = "  " + lines_named(run.lines) + " ";
             // Lines that do not fit before the sentence's column stand on a line of their own.
-            if (lines.size() > list_indent) out += lines.substr(0, lines.size() - 1) + "\n";
-            out += hanging(lines.size() > list_indent ? std::string(list_indent, ' ')
+            if (lines.size() > list_indent) out.append(lines, 0, lines.size() - 1) += '\n';
+            append_hanging(out,
+                           lines.size() > list_indent ? std::string(list_indent, ' ')
                                                       : padded(lines, list_indent),
                            run.finding->message, list_indent);
             if (!run.finding->hint.empty())
-                out += hanging(std::string(list_indent, ' ') + "hint: ", run.finding->hint,
+                append_hanging(out, std::string(list_indent, ' ') + "hint: ", run.finding->hint,
                                hint_indent);
         }
     };

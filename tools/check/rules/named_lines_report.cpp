@@ -260,7 +260,7 @@ std::string closest_name(const std::string& word, const std::vector<std::string>
         folded_name.assign(name);
         for (char& c : folded_name)
             c = lower_ascii(c);
-        const int distance = edit_distance(folded, folded_name);
+        const int distance = edit_distance(folded, folded_name, best_distance - 1);
         if (distance < best_distance) {
             best = name;
             best_distance = distance;

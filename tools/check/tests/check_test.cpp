@@ -563,6 +563,28 @@ TEST_F(check_files, the_reference_report_is_unchanged) {
     EXPECT_EQ(check::text_report(result), expected);
 }
 
+TEST_F(check_files, the_reference_json_reports_are_unchanged) {
+    // Byte for byte, members in their order and numbers as written: tools may read the document
+    // as text, and a change in how it is built must not show in it.
+    const struct {
+        const char* file;
+        const char* expected;
+    } cases[] = {
+        {"sample_with_faults.dat", "expected_report.json"}, // lines, offsets, warnings, notes
+        {"named_lines.dat", "expected_named_lines.json"},   // named lines and their findings
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        check::check_result result =
+            check::check_settings_file(std::string(CHECK_TEST_FILES "/") + c.file);
+        result.file = c.file;
+        std::ifstream in(std::string(CHECK_TEST_FILES "/") + c.expected, std::ios::binary);
+        ASSERT_TRUE(in) << c.expected;
+        const std::string expected((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_EQ(check::json_report(result), expected);
+    }
+}
+
 // The command line, its exit statuses and its error messages.
 struct command_case {
     const char* name;
