@@ -214,22 +214,6 @@ json game_json(const game_build& build) {
     return game;
 }
 
-// About the size of the document for `result`: a few hundred bytes a line and a finding, and the
-// texts the file gave, twice over for what escaping adds. A guess only: the string grows
-// if the document is longer.
-std::size_t json_size_guess(const check_result& result) {
-    std::size_t size =
-        4096 + 400 * (result.positions.size() + result.offsets.size()) +
-        600 * (result.named.lines.size() + result.warnings.size() + result.notes.size());
-    for (const position_report& report : result.positions)
-        size += 2 * (report.text.size() + report.takes.size());
-    for (const check_warning& finding : result.warnings)
-        size += 2 * (finding.message.size() + finding.hint.size());
-    for (const check_warning& finding : result.notes)
-        size += 2 * (finding.message.size() + finding.hint.size());
-    return size;
-}
-
 } // namespace
 
 std::string json_report(const check_result& result, const std::vector<game_build>& games,
@@ -278,16 +262,7 @@ std::string json_report(const check_result& result, const std::vector<game_build
     }
     // A line's text is whatever bytes the file holds: bytes that are not UTF-8 come out as
     // U+FFFD, and everything outside ASCII as \u escapes, so the document is always valid.
-    // Written by the library's own serializer, as dump() writes, into a string given room for
-    // the whole document at once (its growth would copy it a dozen times), with the last line end
-    // added in place.
-    std::string text;
-    text.reserve(json_size_guess(result));
-    nlohmann::detail::serializer<json> writer(nlohmann::detail::output_adapter<char>(text), ' ',
-                                              json::error_handler_t::replace);
-    writer.dump(doc, true, true, 2);
-    text += '\n';
-    return text;
+    return doc.dump(2, ' ', true, json::error_handler_t::replace) + "\n";
 }
 
 } // namespace check
