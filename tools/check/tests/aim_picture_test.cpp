@@ -20,10 +20,6 @@ namespace {
 
 using namespace check_test;
 
-bool have_python() {
-    return std::system("python3 -c pass >/dev/null 2>&1") == 0;
-}
-
 struct weapon {
     std::int32_t type;
     float x, y, z;

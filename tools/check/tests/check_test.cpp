@@ -942,10 +942,6 @@ TEST_F(check_files, reports_speak_in_a_players_words) {
         EXPECT_FALSE(std::regex_search(text, code_words)) << text;
 }
 
-bool have_python() {
-    return std::system("python3 -c pass >/dev/null 2>&1") == 0;
-}
-
 // The JSON report is a valid document that holds the facts of the text report.
 TEST_F(check_files, json_report_is_valid_and_complete) {
     if (!have_python()) {

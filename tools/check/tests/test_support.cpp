@@ -1,6 +1,7 @@
 #include "tools/check/tests/test_support.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <unistd.h>
@@ -109,6 +110,10 @@ std::string program_bytes(const test_program& program) {
 
 test_section code_with(std::uint32_t value, std::uint32_t flags) {
     return {0x1000, 0x2000, 0x400, flags, {{0x401000, value}}};
+}
+
+bool have_python() {
+    return std::system("python3 -c pass >/dev/null 2>&1") == 0;
 }
 
 } // namespace check_test

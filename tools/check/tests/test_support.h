@@ -88,4 +88,8 @@ std::string program_bytes(const test_program& program);
 // The game's code section with `value` at 0x401000.
 test_section code_with(std::uint32_t value, std::uint32_t flags = code_section);
 
+// Whether python3 runs here: the tests that read a report back as JSON or XML need it (./dev
+// installs it).
+bool have_python();
+
 } // namespace check_test
