@@ -4,6 +4,7 @@
 #include "tools/check/settings_check.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace check {
@@ -314,6 +315,18 @@ void check_named_lines(const std::vector<std::string>& after_line_31, check_resu
                  ", " + std::to_string(plugin::named_last_line - plugin::settings_line_count) +
                  " lines after line " + std::to_string(plugin::settings_line_count) +
                  ", so that a reload stays quick: move the ones you need higher up"});
+    // A sideways part that is an ordinary number on its own and beyond any number once the other
+    // shoulder's factor multiplies it: the game gets no aim point there.
+    const float factor = result.mirror_factor();
+    for (const offset_entry& entry : result.offsets)
+        if (std::isfinite(entry.x) && !std::isfinite(entry.x_mirrored(factor)))
+            result.warnings.push_back(
+                {entry.line, warning_code::not_finite,
+                 format_float(entry.x) + " times the other shoulder's factor " +
+                     format_float(factor) + " is too large to store (" +
+                     format_float(entry.x_mirrored(factor)) +
+                     "): the aim point cannot be computed on the other shoulder",
+                 "use an ordinary number"});
     std::stable_sort(result.warnings.begin(), result.warnings.end(), by_line);
     std::stable_sort(result.notes.begin(), result.notes.end(), by_line);
 }

@@ -219,6 +219,13 @@ std::vector<file_case> file_cases() {
          {{7, warning_code::not_finite, "infinite"},
           {8, warning_code::not_finite, "too large to store"},
           {18, warning_code::not_finite, "aim point cannot be computed"}}},
+        // A sideways part that only the other shoulder's factor (-3) takes past the largest float.
+        {"other_shoulder_beyond_any_number",
+         edited({{18, "23 3e38 0 0"}}),
+         {{18, warning_code::not_finite,
+           "3e+38 times the other shoulder's factor -3 is too large to store (-inf): the aim "
+           "point cannot be computed on the other shoulder"}}},
+        {"other_shoulder_just_within", edited({{18, "23 1e38 0 0"}}), {}},
         {"reload_every_frame",
          edited({{1, "reload 1"}}),
          {},
