@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <string>
 
 namespace plugin {
 

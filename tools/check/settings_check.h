@@ -12,6 +12,7 @@
 #include "tools/check/files/game_build.h"
 #include "tools/check/rules/named_lines_report.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -40,6 +41,11 @@ struct offset_entry {
     bool finite() const;
     // The sideways part on the other shoulder: x times the file's mirror_factor.
     float x_mirrored(float factor) const { return x * factor; }
+    // An ordinary x that the factor takes beyond any float: the game gets no aim point on the
+    // other shoulder.
+    bool mirrored_beyond_any_number(float factor) const {
+        return std::isfinite(x) && !std::isfinite(x_mirrored(factor));
+    }
 };
 
 // The kinds of finding, shared with the module's log (plugin/settings/settings_findings.h).

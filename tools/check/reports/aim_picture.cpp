@@ -423,8 +423,8 @@ std::string aim_points_svg(const check_result& result) {
             broken.push_back(&entry);
         } else if (entry.leaves_aim_alone()) {
             alone.push_back(&entry);
-        } else if (!std::isfinite(entry.x_mirrored(factor))) {
-            too_far.push_back(&entry); // x times the factor is beyond any float
+        } else if (entry.mirrored_beyond_any_number(factor)) {
+            too_far.push_back(&entry);
         } else {
             drawn.push_back(&entry);
             for (double v : {farther_x(entry), double(entry.y), double(entry.z)})

@@ -4,7 +4,6 @@
 #include "tools/check/settings_check.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 namespace check {
@@ -28,25 +27,25 @@ const std::vector<std::string>& setting_names() {
     return names;
 }
 
+// The names of a table of keys or of buttons, then the name of none.
+template <typename row>
+std::vector<std::string> names_then_none(const row* rows, int count, const char* none) {
+    std::vector<std::string> list;
+    for (int i = 0; i < count; ++i)
+        list.push_back(rows[i].name);
+    list.push_back(none);
+    return list;
+}
+
 const std::vector<std::string>& key_names() {
-    static const std::vector<std::string> names = [] {
-        std::vector<std::string> list;
-        for (int i = 0; i < plugin::key_name_count; ++i)
-            list.push_back(plugin::key_names[i].name);
-        list.push_back(plugin::key_display_name(0).text); // none
-        return list;
-    }();
+    static const std::vector<std::string> names = names_then_none(
+        plugin::key_names, plugin::key_name_count, plugin::key_display_name(0).text);
     return names;
 }
 
 const std::vector<std::string>& button_names() {
-    static const std::vector<std::string> names = [] {
-        std::vector<std::string> list;
-        for (int i = 0; i < plugin::pad_button_name_count; ++i)
-            list.push_back(plugin::pad_button_names[i].name);
-        list.push_back(plugin::pad_display_name(0).text); // none
-        return list;
-    }();
+    static const std::vector<std::string> names = names_then_none(
+        plugin::pad_button_names, plugin::pad_button_name_count, plugin::pad_display_name(0).text);
     return names;
 }
 
@@ -315,11 +314,9 @@ void check_named_lines(const std::vector<std::string>& after_line_31, check_resu
                  ", " + std::to_string(plugin::named_last_line - plugin::settings_line_count) +
                  " lines after line " + std::to_string(plugin::settings_line_count) +
                  ", so that a reload stays quick: move the ones you need higher up"});
-    // A sideways part that is an ordinary number on its own and beyond any number once the other
-    // shoulder's factor multiplies it: the game gets no aim point there.
     const float factor = result.mirror_factor();
     for (const offset_entry& entry : result.offsets)
-        if (std::isfinite(entry.x) && !std::isfinite(entry.x_mirrored(factor)))
+        if (entry.mirrored_beyond_any_number(factor))
             result.warnings.push_back(
                 {entry.line, warning_code::not_finite,
                  format_float(entry.x) + " times the other shoulder's factor " +
